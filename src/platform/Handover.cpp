@@ -1,0 +1,73 @@
+#include "platform/Handover.h"
+
+Handover::Handover() : uiThread_(std::this_thread::get_id()) {}
+
+Handover& Handover::Main() {
+    static Handover main;
+    return main;
+}
+
+void Handover::SetWakeup(std::function<void()> wakeup) {
+    std::lock_guard guard(lock_);
+    wakeup_ = std::move(wakeup);
+}
+
+void Handover::Synchronize(const Step& step) {
+    if (IsUiThread()) {
+        step();
+        return;
+    }
+    Pending pending{&step};
+    std::function<void()> wakeup;
+    {
+        std::lock_guard guard(lock_);
+        queue_.push_back(&pending);
+        wakeup = wakeup_;
+    }
+    uiCv_.notify_one();
+    if (wakeup) wakeup();
+    std::unique_lock guard(lock_);
+    workCv_.wait(guard, [&] { return pending.done; });
+    if (pending.error) std::rethrow_exception(pending.error);
+}
+
+int Handover::RunPending() {
+    int ran = 0;
+    std::unique_lock guard(lock_);
+    while (!queue_.empty()) {
+        Pending* pending = queue_.front();
+        queue_.pop_front();
+        guard.unlock();
+        std::exception_ptr error;
+        try {
+            (*pending->step)();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        guard.lock();
+        // The worker owns the record and may leave as soon as done is set and the lock is free.
+        pending->error = error;
+        pending->done = true;
+        workCv_.notify_all();
+        ++ran;
+    }
+    return ran;
+}
+
+bool Handover::WaitUntil(const std::function<bool()>& done, Clock::time_point deadline) {
+    for (;;) {
+        RunPending();
+        std::unique_lock guard(lock_);
+        bool woken = uiCv_.wait_until(guard, deadline, [&] { return done() || !queue_.empty(); });
+        if (done()) return true;
+        if (!woken && queue_.empty()) return false;
+    }
+}
+
+void Handover::Notify(const std::function<void()>& change) {
+    {
+        std::lock_guard guard(lock_);
+        if (change) change();
+    }
+    uiCv_.notify_all();
+}

@@ -1,0 +1,56 @@
+#pragma once
+// String tools over the program's 8-bit text: parameter prompts, escape decoding, splitting,
+// time stamps and a few queries of the local system. No state of their own; everything but
+// ResolveParamPrompts may be called from any thread.
+#include <cstddef>
+#include <map>
+#include <string>
+
+// Splits text at the first occurrence of separator (case-sensitive, may be several characters).
+// Found: head = before it, tail = after it, true. Not found or empty separator: head = text,
+// tail = empty, false. head and tail may not alias text.
+bool SplitAtFirst(const std::string& text, std::string& head, const std::string& separator, std::string& tail);
+
+// Local time "hh:nn:ss.zzz" and local date and time "yyyy-mm-dd hh:nn:ss.zzz".
+std::string GetTimeStamp();
+std::string GetDateTimeStamp();
+
+// Decodes backslash escapes (\r \n \t \\ \xHH \dDDD; any other escaped character gives 0x00) of the
+// NUL-terminated source into output and writes a 0 byte behind what it produced. Returns the number
+// of bytes produced without that 0. Never reads past the source's terminating 0 and never writes
+// more than outputSize bytes (the result is cut to outputSize - 1 bytes); an output of
+// strlen(source) + 1 bytes always suffices. outputSize 0 writes nothing and returns 0.
+size_t DecodeEscapes(const char* source, unsigned char* output, size_t outputSize);
+// The same over a whole std::string (which may hold 0 bytes: decoding stops at the first one).
+std::string DecodeEscapes(const std::string& source);
+
+// The last value an operator entered for each parameter name (case-sensitive keys). Owned by the caller.
+using ParamMemory = std::map<std::string, std::string>;
+
+// How ResolveParamPrompts asks the operator. Implemented by a modal input dialog in the windows
+// and by scripted answers in tests.
+class ParamPromptUi {
+public:
+    virtual ~ParamPromptUi() = default;
+    // Asks for the value of name, offering value (all of it selected). OK: value := the entered
+    // text, true. Cancel or close: false.
+    virtual bool AskValue(const std::string& name, std::string& value) = 0;
+    // An error box with one OK button.
+    virtual void ShowError(const std::string& message) = 0;
+};
+
+// Asks for every "<?name>" / "<?name:default>" sequence of text, left to right, once per distinct
+// sequence text, and replaces each by the answer. True when all were answered; false after the
+// error "Unterminated <?...> Sequence!" or a cancel (text may then be partly replaced).
+bool ResolveParamPrompts(std::string& text, ParamMemory& memory, ParamPromptUi& ui);
+
+// A copy of text with every parameter sequence replaced by mask; an unterminated "<?" and all
+// after it stay as they are.
+std::string MaskParamPrompts(const std::string& text, const std::string& mask);
+
+// Queries of the local system. Empty text when the system refuses.
+std::string GetLocalUserName();
+std::string GetLocalComputerName();
+std::string GetDnsDomainName();
+std::string GetExeDir();
+std::string GetSystemErrorText(int code);
