@@ -17,7 +17,7 @@ void Handover::Synchronize(const Step& step) {
         step();
         return;
     }
-    Pending pending{&step};
+    Pending pending{&step, false, nullptr};
     std::function<void()> wakeup;
     {
         std::lock_guard guard(lock_);
@@ -55,12 +55,19 @@ int Handover::RunPending() {
 }
 
 bool Handover::WaitUntil(const std::function<bool()>& done, Clock::time_point deadline) {
+    // done() is asked once per round, under the lock, so a predicate that consumes what it
+    // finds (an auto-reset event) sees each change exactly once.
     for (;;) {
         RunPending();
         std::unique_lock guard(lock_);
-        bool woken = uiCv_.wait_until(guard, deadline, [&] { return done() || !queue_.empty(); });
         if (done()) return true;
-        if (!woken && queue_.empty()) return false;
+        if (!queue_.empty()) continue;
+        if (Clock::now() >= deadline) return false;
+        if (deadline == Clock::time_point::max()) {
+            uiCv_.wait(guard);
+        } else {
+            uiCv_.wait_until(guard, deadline);
+        }
     }
 }
 

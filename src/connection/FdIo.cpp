@@ -1,0 +1,84 @@
+#include "connection/FdIo.h"
+
+#include "platform/Tick.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+void GuardedFd::Attach(int fd) {
+    std::lock_guard guard(lock_);
+    if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    fd_ = fd;
+}
+
+bool GuardedFd::Close() {
+    std::lock_guard guard(lock_);
+    int fd = fd_.exchange(-1);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
+ssize_t GuardedFd::ReadSome(void* buffer, size_t size) {
+    std::lock_guard guard(lock_);
+    if (fd_ < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    return ::read(fd_, buffer, size);
+}
+
+ssize_t GuardedFd::WriteSome(const void* data, size_t size) {
+    std::lock_guard guard(lock_);
+    if (fd_ < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    return ::write(fd_, data, size);
+}
+
+namespace {
+WaitResult WaitFor(int fd, short events, const WakeEvent& wake, int timeoutMs) {
+    unsigned start = GetTickCount();
+    for (;;) {
+        pollfd fds[2] = {{wake.Fd(), POLLIN, 0}, {fd, events, 0}};
+        int n = ::poll(fds, 2, RemainingMs(timeoutMs, start));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return WaitResult::Failed;
+        if (fds[0].revents) return WaitResult::Woken;
+        if (n == 0) return WaitResult::Timeout;
+        if (fds[1].revents & POLLNVAL) return WaitResult::Failed;
+        return WaitResult::Ready;
+    }
+}
+} // namespace
+
+WaitResult WaitReadable(int fd, const WakeEvent& wake, int timeoutMs) {
+    return WaitFor(fd, POLLIN, wake, timeoutMs);
+}
+
+ssize_t WriteAll(GuardedFd& fd, const WakeEvent& wake, const void* data, size_t size) {
+    const auto* p = static_cast<const char*>(data);
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = fd.WriteSome(p + done, size - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (WaitFor(fd.Fd(), POLLOUT, wake, -1) != WaitResult::Ready) return -1;
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            return -1;
+        }
+    }
+    return static_cast<ssize_t>(size);
+}
+
+int RemainingMs(int timeoutMs, unsigned startTick) {
+    if (timeoutMs < 0) return -1;
+    uint32_t elapsed = TickDiff(GetTickCount(), startTick);
+    return elapsed >= static_cast<uint32_t>(timeoutMs) ? 0 : timeoutMs - static_cast<int>(elapsed);
+}

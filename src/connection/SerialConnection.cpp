@@ -1,0 +1,204 @@
+#include "connection/SerialConnection.h"
+
+#include "CorvaneConfig.h"
+#include "connection/SerialMode.h"
+#include "connection/TraceIo.h"
+#include "text/Strtools.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+struct BaudRate {
+    uint32_t rate;
+    speed_t code;
+};
+
+constexpr BaudRate baudRates[] = {
+    {110, B110},       {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},
+    {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+    {115200, B115200}, {230400, B230400}, {460800, B460800},
+#if CORVANE_HAVE_B921600
+    {921600, B921600},
+#endif
+};
+
+bool BaudCode(uint32_t rate, speed_t& code) {
+    for (const auto& b : baudRates) {
+        if (b.rate == rate) {
+            code = b.code;
+            return true;
+        }
+    }
+    return false;
+}
+
+tcflag_t DataBitsFlag(int bits) {
+    switch (bits) {
+    case 5: return CS5;
+    case 6: return CS6;
+    case 7: return CS7;
+    default: return CS8;
+    }
+}
+
+void ApplyParity(char parity, termios& t) {
+    t.c_cflag &= ~(PARENB | PARODD | CMSPAR);
+    t.c_iflag &= ~INPCK;
+    if (parity == 'n') return;
+    t.c_cflag |= PARENB;
+    t.c_iflag |= INPCK;
+    if (parity == 'o' || parity == 'm') t.c_cflag |= PARODD;
+    if (parity == 'm' || parity == 's') t.c_cflag |= CMSPAR;
+}
+
+// The termios part of a mode. False for settings this platform's serial driver cannot express.
+bool ApplyModeToTermios(const SerialMode& mode, termios& t) {
+    if (mode.Baud) {
+        speed_t code;
+        if (!BaudCode(*mode.Baud, code)) return false;
+        cfsetispeed(&t, code);
+        cfsetospeed(&t, code);
+    }
+    if (mode.Parity) ApplyParity(*mode.Parity, t);
+    if (mode.DataBits) t.c_cflag = (t.c_cflag & ~CSIZE) | DataBitsFlag(*mode.DataBits);
+    if (mode.StopBitsTimes2) {
+        // 1.5 stop bits exist only with 5 data bits, where the two-stop-bit flag means 1.5.
+        int stop = *mode.StopBitsTimes2;
+        bool five = (t.c_cflag & CSIZE) == CS5;
+        if ((stop == 3 && !five) || (stop == 4 && five)) return false;
+        t.c_cflag = stop == 2 ? t.c_cflag & ~CSTOPB : t.c_cflag | CSTOPB;
+    }
+    if (mode.XonXoff) {
+        t.c_iflag = *mode.XonXoff ? t.c_iflag | IXON | IXOFF : t.c_iflag & ~(IXON | IXOFF);
+    }
+    bool rtsHandshake = mode.Rts == ModemLine::Handshake || mode.OutCts == true;
+    if (mode.Rts || mode.OutCts) t.c_cflag = rtsHandshake ? t.c_cflag | CRTSCTS : t.c_cflag & ~CRTSCTS;
+    // DSR flow control, DTR handshake and RTS toggling have no termios equivalent.
+    if (mode.OutDsr == true || mode.InDsr == true) return false;
+    if (mode.Dtr == ModemLine::Handshake || mode.Rts == ModemLine::Toggle) return false;
+    return true;
+}
+
+bool SameLineSettings(const termios& a, const termios& b) {
+    const tcflag_t mask = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS;
+    return cfgetospeed(&a) == cfgetospeed(&b) && (a.c_cflag & mask) == (b.c_cflag & mask) &&
+           (a.c_iflag & (IXON | IXOFF)) == (b.c_iflag & (IXON | IXOFF));
+}
+
+bool SetModemLine(int fd, int bit, std::optional<ModemLine> state) {
+    if (!state || (state != ModemLine::On && state != ModemLine::Off)) return true;
+    return ::ioctl(fd, state == ModemLine::On ? TIOCMBIS : TIOCMBIC, &bit) == 0;
+}
+} // namespace
+
+TSerialConnection::TSerialConnection() { TSerialConnection::Init(); }
+TSerialConnection::~TSerialConnection() { TSerialConnection::Deinit(); }
+
+void TSerialConnection::Init() {}
+
+void TSerialConnection::Deinit() { Close(); }
+
+std::string TSerialConnection::DevicePath(const std::string& portName) {
+    return portName.find('/') != std::string::npos ? portName : "/dev/" + portName;
+}
+
+bool TSerialConnection::Open(const std::string& params) {
+    if (port_.IsOpen()) return false;
+    std::string name, mode;
+    SplitAtFirst(params, name, ":", mode);
+    int fd = ::open(DevicePath(name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    // Exclusive like a Windows COM port: a second open, from this or another program, fails.
+    if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+#if CORVANE_HAVE_TIOCEXCL
+    ::ioctl(fd, TIOCEXCL);
+#endif
+    stop_.Reset();
+    port_.Attach(fd);
+    Configure(mode);
+    if (!SetRawTimeouts()) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+// Raw mode with reads that return as soon as one byte is there. The line settings that a mode
+// string sets (speed, size, parity, stop bits, flow control) are left as they are.
+bool TSerialConnection::SetRawTimeouts() {
+    termios t{};
+    int fd = port_.Fd();
+    if (::tcgetattr(fd, &t) != 0) return false;
+    t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL);
+    t.c_oflag &= ~OPOST;
+    t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    return ::tcsetattr(fd, TCSANOW, &t) == 0;
+}
+
+bool TSerialConnection::Configure(const std::string& mode) {
+    if (!port_.IsOpen() || mode.empty()) return true;
+    SerialMode parsed;
+    if (!ParseSerialMode(mode, parsed)) return false;
+    int fd = port_.Fd();
+    termios before{};
+    if (::tcgetattr(fd, &before) != 0) return false;
+    termios wanted = before;
+    if (!ApplyModeToTermios(parsed, wanted)) return false;
+    termios applied{};
+    // tcsetattr succeeds when any part was taken, so read back what the driver really holds.
+    bool ok = ::tcsetattr(fd, TCSANOW, &wanted) == 0 && ::tcgetattr(fd, &applied) == 0 &&
+              SameLineSettings(applied, wanted) && SetModemLine(fd, TIOCM_RTS, parsed.Rts) &&
+              SetModemLine(fd, TIOCM_DTR, parsed.Dtr);
+    if (!ok) ::tcsetattr(fd, TCSANOW, &before);
+    return ok;
+}
+
+void TSerialConnection::Close() {
+    if (port_.Close()) stop_.Signal();
+}
+
+int TSerialConnection::Write(const void* data, int length) {
+    if (!port_.IsOpen()) return -1;
+    if (WriteAll(port_, stop_, data, static_cast<size_t>(length)) < 0) {
+        Close();
+        return 0;
+    }
+    return length;
+}
+
+int TSerialConnection::Read(void* buffer, int size, int /*timeoutMs*/) {
+    if (!port_.IsOpen() || size < 2) return -1;
+    WaitResult waited = WaitReadable(port_.Fd(), stop_, -1);
+    if (waited == WaitResult::Woken) return -1;
+    if (waited != WaitResult::Ready) {
+        Close();
+        return -1;
+    }
+    ssize_t n = port_.ReadSome(buffer, static_cast<size_t>(size - 1));
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
+    if (n <= 0) {
+        // The device hung up (an adapter unplugged, the far end of a pseudo-terminal closed):
+        // poll would report it at once forever, so this is the end of the connection.
+        Close();
+        return -1;
+    }
+    static_cast<char*>(buffer)[n] = 0;
+    TraceIo(TraceDirection::Receive, buffer, static_cast<size_t>(n));
+    return static_cast<int>(n);
+}
+
+bool TSerialConnection::Purge(int /*flags*/) {
+    int fd = port_.Fd();
+    return fd >= 0 && ::tcflush(fd, TCIOFLUSH) == 0;
+}

@@ -1,0 +1,156 @@
+#include "connection/TcpConnection.h"
+
+#include "connection/Sockets.h"
+#include "platform/IntegerText.h"
+#include "platform/Tick.h"
+#include "text/Strtools.h"
+
+#include <cerrno>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+// The end of a receive: 0 (peer closed) and errors both end the connection; the caller sees -1
+// for a close and the socket layer's result otherwise.
+int EndOfReceive(ssize_t n) { return n == 0 ? -1 : static_cast<int>(n); }
+bool WouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR; }
+} // namespace
+
+TTcpClientConnection::TTcpClientConnection() { TTcpClientConnection::Init(); }
+TTcpClientConnection::~TTcpClientConnection() { TTcpClientConnection::Deinit(); }
+
+void TTcpClientConnection::Init() { SocketStartup(); }
+
+void TTcpClientConnection::Deinit() {
+    Close();
+    SocketCleanup();
+}
+
+bool TTcpClientConnection::Open(const std::string& params) {
+    if (socket_.IsOpen()) return false;
+    int s = TcpConnect(params);
+    if (s == NoSocket) return false;
+    wake_.Reset();
+    socket_.Attach(s);
+    return true;
+}
+
+void TTcpClientConnection::Close() {
+    if (socket_.Close()) wake_.Signal();
+}
+
+int TTcpClientConnection::Write(const void* data, int length) {
+    if (!socket_.IsOpen()) return -1;
+    return static_cast<int>(WriteAll(socket_, wake_, data, static_cast<size_t>(length)));
+}
+
+int TTcpClientConnection::Read(void* buffer, int size, int timeoutMs) {
+    if (!socket_.IsOpen()) return -1;
+    unsigned start = GetTickCount();
+    for (;;) {
+        int left = RemainingMs(timeoutMs, start);
+        if (left == 0) return -1;
+        WaitResult waited = WaitReadable(socket_.Fd(), wake_, left);
+        if (waited == WaitResult::Timeout) continue;
+        if (waited != WaitResult::Ready) {
+            Close();
+            return -1;
+        }
+        ssize_t n = socket_.ReadSome(buffer, static_cast<size_t>(size));
+        if (n > 0) return static_cast<int>(n);
+        if (n < 0 && WouldBlock()) continue;
+        Close();
+        return EndOfReceive(n);
+    }
+}
+
+TTcpServerConnection::TTcpServerConnection() { TTcpServerConnection::Init(); }
+TTcpServerConnection::~TTcpServerConnection() { TTcpServerConnection::Deinit(); }
+
+void TTcpServerConnection::Init() { SocketStartup(); }
+
+void TTcpServerConnection::Deinit() {
+    CloseAll();
+    SocketCleanup();
+}
+
+bool TTcpServerConnection::Open(const std::string& params) {
+    if (listener_.IsOpen()) return false;
+    std::string address, portText;
+    SplitAtFirst(params, address, ":", portText);
+    int port = StrToInt(portText);
+    int s = TcpListen(port, address);
+    if (s == NoSocket) return false;
+    stopWake_.Reset();
+    listener_.Attach(s);
+    return true;
+}
+
+void TTcpServerConnection::Close() {
+    if (client_.Close()) clientWake_.Signal();
+}
+
+void TTcpServerConnection::CloseAll() {
+    Close();
+    if (listener_.Close()) stopWake_.Signal();
+}
+
+int TTcpServerConnection::Write(const void* data, int length) {
+    if (!client_.IsOpen()) return -1;
+    return static_cast<int>(WriteAll(client_, clientWake_, data, static_cast<size_t>(length)));
+}
+
+int TTcpServerConnection::LocalPort() const {
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    int fd = listener_.Fd();
+    if (fd < 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) return 0;
+    return ntohs(local.sin_port);
+}
+
+int TTcpServerConnection::ReadClient(void* buffer, int size) {
+    ssize_t n = client_.ReadSome(buffer, static_cast<size_t>(size));
+    if (n > 0) return static_cast<int>(n);
+    if (n < 0 && WouldBlock()) return 0;
+    Close();
+    return EndOfReceive(n);
+}
+
+void TTcpServerConnection::AcceptOne() {
+    std::string peer;
+    int s = TcpAccept(listener_.Fd(), peer);
+    if (s == NoSocket) return;
+    if (!client_.IsOpen()) {
+        clientWake_.Reset();
+        client_.Attach(s);
+        return;
+    }
+    // The newcomer's socket is fresh and blocking: the 23 bytes fit its send buffer at once.
+    [[maybe_unused]] auto sent = ::send(s, BusyReply, sizeof BusyReply - 1, MSG_NOSIGNAL);
+    CloseSocket(s);
+}
+
+int TTcpServerConnection::Read(void* buffer, int size, int timeoutMs) {
+    unsigned start = GetTickCount();
+    for (;;) {
+        if (!listener_.IsOpen()) return -1;
+        bool hadClient = client_.IsOpen();
+        pollfd fds[4] = {{stopWake_.Fd(), POLLIN, 0},
+                         {hadClient ? clientWake_.Fd() : -1, POLLIN, 0},
+                         {hadClient ? client_.Fd() : -1, POLLIN, 0},
+                         {listener_.Fd(), POLLIN, 0}};
+        int left = RemainingMs(timeoutMs, start);
+        if (left == 0) return -1;
+        int n = ::poll(fds, 4, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 || fds[0].revents) return -1;
+        // A client closed by Close ends this read as it ends a client connection's.
+        if (hadClient && (fds[1].revents || !client_.IsOpen())) return -1;
+        if (hadClient && fds[2].revents) {
+            int got = ReadClient(buffer, size);
+            if (got != 0) return got;
+        }
+        if (fds[3].revents) AcceptOne();
+    }
+}
