@@ -1,0 +1,53 @@
+#pragma once
+// Helpers shared by the tests: a UI loop on a Handover, loopback sockets and pseudo-terminals.
+#include "platform/Handover.h"
+
+#include <functional>
+#include <string>
+
+// Runs the hand-over's pending steps on the calling (UI) thread until done() or timeoutMs.
+bool RunUntil(Handover& ui, const std::function<bool()>& done, int timeoutMs = 10000);
+
+// A blocking loopback TCP client for tests.
+class TestClient {
+public:
+    explicit TestClient(int port);
+    ~TestClient();
+    TestClient(const TestClient&) = delete;
+    TestClient& operator=(const TestClient&) = delete;
+
+    bool Connected() const { return fd_ >= 0; }
+    bool Send(const std::string& text);
+    // Reads until a LF (included) or timeoutMs; returns what came ("" on time-out or close).
+    std::string ReadLine(int timeoutMs = 5000);
+    // Reads until the peer closes or timeoutMs; returns everything that came.
+    std::string ReadToEnd(int timeoutMs = 5000);
+    int Fd() const { return fd_; }
+
+private:
+    int fd_ = -1;
+    std::string pending_;
+};
+
+// A pseudo-terminal pair in raw mode; the test plays the instrument on the master side.
+class PtyPair {
+public:
+    PtyPair();
+    ~PtyPair();
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    const std::string& SlavePath() const { return slavePath_; }
+    int Master() const { return master_; }
+    bool Write(const std::string& text);
+    std::string ReadLine(int timeoutMs = 5000);
+    void CloseMaster();
+    // Closes the test's own slave descriptor, so only the transport holds the slave open.
+    void CloseSlave();
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string slavePath_;
+    std::string pending_;
+};
