@@ -3,6 +3,8 @@
 #include "platform/Tick.h"
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -57,6 +59,17 @@ WaitResult WaitFor(int fd, short events, const WakeEvent& wake, int timeoutMs) {
 
 WaitResult WaitReadable(int fd, const WakeEvent& wake, int timeoutMs) {
     return WaitFor(fd, POLLIN, wake, timeoutMs);
+}
+
+ssize_t ReadSoon(GuardedFd& fd, void* buffer, size_t size) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(SoonMicros);
+    do {
+        ssize_t n = fd.ReadSome(buffer, size);
+        if (n > 0) return n;
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return 0;
+        std::this_thread::yield();
+    } while (std::chrono::steady_clock::now() < until);
+    return 0;
 }
 
 ssize_t WriteAll(GuardedFd& fd, const WakeEvent& wake, const void* data, size_t size) {

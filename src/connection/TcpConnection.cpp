@@ -48,6 +48,8 @@ int TTcpClientConnection::Write(const void* data, int length) {
 int TTcpClientConnection::Read(void* buffer, int size, int timeoutMs) {
     if (!socket_.IsOpen()) return -1;
     unsigned start = GetTickCount();
+    ssize_t early = ReadSoon(socket_, buffer, static_cast<size_t>(size));
+    if (early > 0) return static_cast<int>(early);
     for (;;) {
         int left = RemainingMs(timeoutMs, start);
         if (left == 0) return -1;
