@@ -87,6 +87,7 @@ TEST(TraceIo, WritesToTheChosenStream) {
     std::FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
     SetTraceStream(file);
+    TraceIo(TraceDirection::Send, "", 0); // whatever ran before, the next receive starts an Rx run
     TraceIo(TraceDirection::Receive, "x\t", 2);
     TraceIo(TraceDirection::Send, "y", 1);
     SetTraceStream(stdout);
@@ -94,7 +95,7 @@ TEST(TraceIo, WritesToTheChosenStream) {
     char buffer[64] = {};
     size_t n = std::fread(buffer, 1, sizeof buffer, file);
     std::fclose(file);
-    EXPECT_EQ(std::string(buffer, n), "\r\nRx: x\\x09\r\nTx: y");
+    EXPECT_EQ(std::string(buffer, n), "\r\nTx: \r\nRx: x\\x09\r\nTx: y");
 }
 
 TEST(SerialMode, ParsesEveryKeyCaseInsensitively) {
