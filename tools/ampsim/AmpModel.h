@@ -1,0 +1,90 @@
+#pragma once
+// The simulated amplifier's command model: one command line in, the reply out. No I/O and no
+// clock, so the TCP/pty server and the simulated GPIB driver can share it and tests can drive it
+// directly. Not thread-safe: one caller at a time (the server is single-threaded; a driver that
+// calls it from several threads must hold its own lock).
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace ampsim {
+
+// Error replies. ERROR_AMP_BUSY is the exact text the console reacts to.
+inline constexpr std::string_view kErrorUnknownCommand = "ERROR_UNKNOWN_COMMAND";
+inline constexpr std::string_view kErrorBadArgument = "ERROR_BAD_ARGUMENT";
+inline constexpr std::string_view kErrorAmpBusy = "ERROR_AMP_BUSY";
+
+// A run of generated lines prefix + i + suffix for i = 1..count. Long replies (FLOOD 1000000)
+// travel this way so the caller can produce them as its peer drains them instead of holding
+// them all in memory.
+struct LineRun {
+    std::string prefix;
+    std::string suffix;
+    std::uint64_t count = 0;
+
+    std::string line(std::uint64_t i) const { return prefix + std::to_string(i) + suffix; }
+};
+
+// What one command asks of the transport, in this order: send `lines`, then the lines of `run`,
+// then `partial` with no line end, then close the connection when `close` is set. Lines carry no
+// terminator; the transport adds CR LF.
+struct Reply {
+    std::vector<std::string> lines;
+    LineRun run;
+    std::string partial;
+    bool close = false;
+
+    bool empty() const { return lines.empty() && run.count == 0 && partial.empty() && !close; }
+};
+
+// One point of a conversion table as the board stores it: x and y as 16-bit words, the sign tag
+// ('S' or 'U') that says how y is meant.
+struct ConvPoint {
+    std::uint16_t x = 0;
+    std::uint16_t y = 0;
+    char tag = 'U';
+};
+
+class AmpModel {
+public:
+    static constexpr std::size_t kTablePoints = 20;
+    static constexpr unsigned kMaxTable = 0xff;
+    static constexpr std::uint64_t kMaxRunLines = 1000000000;
+
+    struct Options {
+        std::string serial = "AS000001"; // the serial number in the *IDN? reply
+        unsigned busyEvery = 0;          // every Nth command is refused with ERROR_AMP_BUSY; 0 = never
+    };
+
+    AmpModel() = default;
+    explicit AmpModel(Options options) : options_(std::move(options)) {}
+
+    // Runs one command line (without its LF; one trailing CR is ignored). An empty line gets an
+    // empty reply and does not count as a command.
+    Reply handle(std::string_view line);
+
+    // The stored point of a board ("" = main board) and table; unset points read x=0 y=0 tag U.
+    ConvPoint point(const std::string& board, unsigned table, std::size_t index) const;
+
+private:
+    using Table = std::array<ConvPoint, kTablePoints>;
+
+    Reply dispatch(std::string_view command);
+    Reply routed(std::string_view rest);
+    Reply conversion(const std::string& board, std::string_view command);
+    Reply convUpload(const std::string& board, std::string_view args);
+    Reply convDownload(const std::string& board, std::string_view args) const;
+    Reply status();
+    Reply identity() const;
+
+    Options options_;
+    std::uint64_t commands_ = 0;
+    std::uint64_t statusQueries_ = 0;
+    std::map<std::pair<std::string, unsigned>, Table> tables_; // by (board address, table number)
+};
+
+} // namespace ampsim

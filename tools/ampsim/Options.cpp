@@ -1,0 +1,154 @@
+#include "Options.h"
+
+#include <charconv>
+#include <string_view>
+
+namespace ampsim {
+namespace {
+
+constexpr std::string_view kDefaultHost = "127.0.0.1";
+constexpr std::uint16_t kDefaultPort = 2500;
+
+bool parseUnsigned(std::string_view text, unsigned max, unsigned& value) {
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end && !text.empty() && value <= max;
+}
+
+// "HOST:PORT", ":PORT" or "HOST" (default port).
+bool parseEndpoint(std::string_view text, TcpEndpoint& endpoint) {
+    std::size_t colon = text.rfind(':');
+    std::string_view host = colon == std::string_view::npos ? text : text.substr(0, colon);
+    endpoint.host = host.empty() ? std::string(kDefaultHost) : std::string(host);
+    if (colon == std::string_view::npos) {
+        endpoint.port = kDefaultPort;
+        return true;
+    }
+    unsigned port = 0;
+    if (!parseUnsigned(text.substr(colon + 1), 65535, port)) return false;
+    endpoint.port = static_cast<std::uint16_t>(port);
+    return true;
+}
+
+// Options that take a number, and where the number goes.
+unsigned* numberTarget(Options& options, std::string_view name) {
+    if (name == "--delay") return &options.delayMs;
+    if (name == "--busy-every") return &options.busyEvery;
+    if (name == "--close-after") return &options.closeAfter;
+    return nullptr;
+}
+
+bool takesValue(std::string_view name) {
+    return name == "--tcp" || name == "--serial";
+}
+
+bool applyValue(Options& options, std::string_view name, std::string_view value, std::string& error) {
+    if (unsigned* target = numberTarget(options, name)) {
+        if (parseUnsigned(value, 1000000000u, *target)) return true;
+        error = std::string(name) + ": not a number: '" + std::string(value) + "'";
+        return false;
+    }
+    if (name == "--serial") {
+        options.serial = std::string(value);
+        return true;
+    }
+    TcpEndpoint endpoint;
+    if (parseEndpoint(value, endpoint)) {
+        options.tcp.push_back(endpoint);
+        return true;
+    }
+    error = "--tcp: expected HOST:PORT, got '" + std::string(value) + "'";
+    return false;
+}
+
+bool applyFlag(Options& options, std::string_view name) {
+    if (name == "--pty")
+        options.pty = true;
+    else if (name == "--exit-on-stdin-eof")
+        options.exitOnStdinEof = true;
+    else if (name == "--help" || name == "-h")
+        options.help = true;
+    else
+        return false;
+    return true;
+}
+
+} // namespace
+
+std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        std::string_view value;
+        bool inlineValue = false;
+        if (std::size_t eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            inlineValue = true;
+        }
+        if (!inlineValue && applyFlag(options, arg)) continue;
+        if (!numberTarget(options, arg) && !takesValue(arg)) {
+            error = "unknown option '" + std::string(argv[i]) + "' (see --help)";
+            return std::nullopt;
+        }
+        if (!inlineValue) {
+            if (i + 1 >= argc) {
+                error = std::string(arg) + ": missing value";
+                return std::nullopt;
+            }
+            value = argv[++i];
+        }
+        if (!applyValue(options, arg, value, error)) return std::nullopt;
+    }
+    if (options.tcp.empty() && !options.pty) options.tcp.push_back({std::string(kDefaultHost), kDefaultPort});
+    return options;
+}
+
+std::string helpText() {
+    return R"(Usage: ampsim [options]
+A simulated Veltrask power amplifier that answers the line protocol: commands end in LF
+(a CR before it is ignored), every reply line ends in CR LF.
+
+Endpoints (both may be given; without either, --tcp 127.0.0.1:2500):
+  --tcp HOST:PORT        listen on TCP (IPv4); port 0 picks a free port. May be repeated.
+  --pty                  serve a pseudo-terminal in raw mode; clients open its slave path.
+When every endpoint is up, ampsim prints one line per endpoint and then "ready":
+  tcp 127.0.0.1:<port>
+  pty /dev/pts/<n>
+  ready
+
+Behaviour:
+  --delay MS             send each reply MS milliseconds after its command arrived
+                         (other clients are served meanwhile).
+  --busy-every N         refuse every Nth command (counted over all connections) with ERROR_AMP_BUSY.
+  --close-after N        after the reply to the Nth command on a connection, send "PARTI" with no
+                         line end and close that connection. The pty cannot be closed: there
+                         the partial line is sent and the command count starts again.
+  --serial TEXT          serial number in the *IDN? reply (default AS000001).
+  --exit-on-stdin-eof    exit when standard input reaches end of file (a parent's pipe closing).
+  -h, --help             this text.
+ampsim exits cleanly on SIGTERM and SIGINT.
+
+Commands (case-sensitive):
+  STATUS?                    STATUS OK FWD=45.2dBm REFL=12.1dBm TEMP=38C (forward power varies a little)
+  *IDN?                      Veltrask,AmpSim,<serial>,1.0
+  SVC CONV UP tt ii xxxx yyyy T?
+                             store point ii (hex, 00..13) of table tt (hex, 00..ff): x, y as 1-4 hex
+                             digits, sign tag S or U. Replies OK.
+  SVC CONV DN tt ii?         CONV tt ii xxxx yyyy T (unset points: 0000 0000 U)
+  SVC QB <address> SVC CONV ...
+                             the same on the board at <address>; each board has its own tables.
+  DIAG CHAN_<n><l><k>?       DIAG CHAN_<n><l><k> = <value> (n: 1-2 digits, l: a letter, k: a digit)
+  ECHO <text>                <text>
+  MULTI? <n>                 n lines MULTI 1/n .. MULTI n/n
+  FLOOD <n>                  n lines FLOOD 1 .. FLOOD n, as fast as the peer reads them
+  NOREPLY                    no reply at all
+  DROP                       sends PARTIAL with no line end, then closes the connection
+                             (on the pty: only the partial line)
+Errors: ERROR_UNKNOWN_COMMAND, ERROR_BAD_ARGUMENT (malformed arguments, n outside 1..1000000000),
+ERROR_LINE_TOO_LONG (a line over 64 KiB; its bytes are discarded up to the next LF).
+Empty lines are ignored.
+)";
+}
+
+} // namespace ampsim

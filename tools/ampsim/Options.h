@@ -1,0 +1,31 @@
+#pragma once
+// ampsim's command line.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ampsim {
+
+struct TcpEndpoint {
+    std::string host;
+    std::uint16_t port = 0; // 0: the system picks a free port
+};
+
+struct Options {
+    std::vector<TcpEndpoint> tcp; // listening endpoints; 127.0.0.1:2500 when neither --tcp nor --pty is given
+    bool pty = false;
+    unsigned delayMs = 0;    // each reply waits this long after its command arrived
+    unsigned busyEvery = 0;  // every Nth command is refused with ERROR_AMP_BUSY; 0 = never
+    unsigned closeAfter = 0; // a connection is cut mid-line after this many commands; 0 = never
+    bool exitOnStdinEof = false;
+    std::string serial = "AS000001";
+    bool help = false;
+};
+
+// Parses argv. Fails with a message for unknown options, missing or malformed values.
+std::optional<Options> parseOptions(int argc, char** argv, std::string& error);
+
+std::string helpText();
+
+} // namespace ampsim

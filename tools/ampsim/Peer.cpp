@@ -1,0 +1,223 @@
+#include "Peer.h"
+
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace ampsim {
+namespace {
+
+constexpr std::string_view kLineTooLong = "ERROR_LINE_TOO_LONG";
+constexpr std::string_view kCloseAfterPartial = "PARTI";
+constexpr int kReadsPerTurn = 16; // bounds the time one busy peer holds the loop
+
+bool isBlankLine(const std::string& line) {
+    return line.empty() || line == "\r";
+}
+
+// Reads away what a non-blocking descriptor holds, within the per-turn bound.
+void drainInput(int fd) {
+    char buffer[4096];
+    for (int i = 0; i < kReadsPerTurn; ++i)
+        if (::read(fd, buffer, sizeof buffer) <= 0) return;
+}
+
+} // namespace
+
+Peer::Peer(int fd, Kind kind, AmpModel& model, PeerSettings settings)
+    : fd_(fd), kind_(kind), model_(model), settings_(settings) {}
+
+// Closing a socket with unread input makes the kernel answer with a reset, which can destroy the
+// reply (or the partial line of DROP) before the client reads it; so the end is announced first
+// and the input read away.
+Peer::~Peer() {
+    if (kind_ == Kind::Socket && !failed_) {
+        ::shutdown(fd_, SHUT_WR);
+        drainInput(fd_);
+    }
+    ::close(fd_);
+}
+
+short Peer::pollEvents() const {
+    short events = 0;
+    if (!inputEnded_ && !failed_ && !closing_ && queuedBytes_ < kMaxQueuedInput) events |= POLLIN;
+    if (outPending() > 0) events |= POLLOUT;
+    return events;
+}
+
+void Peer::readInput(Clock::time_point now) {
+    char buffer[64 * 1024];
+    for (int i = 0; i < kReadsPerTurn && queuedBytes_ < kMaxQueuedInput && !inputEnded_; ++i) {
+        ssize_t n = ::read(fd_, buffer, sizeof buffer);
+        if (n > 0) {
+            frame(buffer, static_cast<std::size_t>(n), now);
+        } else if (n == 0) {
+            inputEnded_ = true;
+        } else if (errno == EINTR) {
+            continue;
+        } else {
+            // EIO on the pty master means no slave is open; the server resets the pty on POLLHUP.
+            if (errno != EAGAIN && errno != EWOULDBLOCK && !(kind_ == Kind::Pty && errno == EIO))
+                failed_ = true;
+            return;
+        }
+    }
+}
+
+void Peer::frame(const char* data, std::size_t size, Clock::time_point now) {
+    while (size > 0) {
+        const char* lf = static_cast<const char*>(std::memchr(data, '\n', size));
+        std::size_t part = lf ? static_cast<std::size_t>(lf - data) : size;
+        if (!discarding_) {
+            line_.append(data, part);
+            if (line_.size() > kMaxLine) {
+                discarding_ = true;
+                line_.clear();
+                line_.shrink_to_fit();
+            }
+        }
+        if (!lf) return;
+        endLine(now);
+        data += part + 1;
+        size -= part + 1;
+    }
+}
+
+void Peer::endLine(Clock::time_point now) {
+    Clock::time_point due = now + settings_.delay;
+    if (discarding_) {
+        queue_.push_back(Command{std::string(), due, true});
+        discarding_ = false;
+    } else if (!isBlankLine(line_)) {
+        queuedBytes_ += line_.size();
+        queue_.push_back(Command{std::move(line_), due, false});
+    }
+    line_.clear();
+}
+
+void Peer::advance(Clock::time_point now) {
+    while (flush() && !closing_ && outPending() < kOutputHighWater) {
+        if (runActive()) {
+            produceRun();
+        } else if (tailPending_) {
+            finishReply();
+        } else if (!queue_.empty() && queue_.front().due <= now) {
+            Command command = std::move(queue_.front());
+            queue_.pop_front();
+            queuedBytes_ -= command.line.size();
+            execute(command);
+        } else {
+            return;
+        }
+    }
+}
+
+void Peer::execute(const Command& command) {
+    if (command.tooLong) {
+        appendLine(std::string(kLineTooLong));
+        return;
+    }
+    Reply reply = model_.handle(command.line);
+    ++handled_;
+    for (const std::string& line : reply.lines)
+        appendLine(line);
+    run_ = std::move(reply.run);
+    runNext_ = 1;
+    tail_ = std::move(reply.partial);
+    tailCloses_ = reply.close;
+    if (!tailCloses_ && settings_.closeAfter != 0 && handled_ == settings_.closeAfter) {
+        tail_ = kCloseAfterPartial;
+        tailCloses_ = true;
+    }
+    tailPending_ = !tail_.empty() || tailCloses_;
+}
+
+void Peer::produceRun() {
+    while (runActive() && outPending() < kOutputHighWater)
+        appendLine(run_.line(runNext_++));
+}
+
+void Peer::finishReply() {
+    out_ += tail_;
+    closing_ = tailCloses_;
+    tail_.clear();
+    tailPending_ = false;
+    tailCloses_ = false;
+}
+
+void Peer::appendLine(const std::string& line) {
+    out_ += line;
+    out_ += "\r\n";
+    if (outPending() > kOutputHardCap) failed_ = true;
+}
+
+// Writes what the peer takes; false when the conversation failed. Everything unsent goes in one
+// call, so each reply line leaves in a single segment unless the peer's buffer is full.
+bool Peer::flush() {
+    while (!failed_ && outPending() > 0) {
+        const char* data = out_.data() + outSent_;
+        ssize_t n = kind_ == Kind::Socket ? ::send(fd_, data, outPending(), MSG_NOSIGNAL | MSG_DONTWAIT)
+                                          : ::write(fd_, data, outPending());
+        if (n > 0) {
+            outSent_ += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            break;
+        } else {
+            failed_ = true;
+        }
+    }
+    if (outSent_ == out_.size() || failed_) {
+        out_.clear();
+        outSent_ = 0;
+    } else if (outSent_ >= kOutputHighWater) {
+        out_.erase(0, outSent_);
+        outSent_ = 0;
+    }
+    return !failed_;
+}
+
+std::optional<Clock::time_point> Peer::nextDue() const {
+    if (queue_.empty() || failed_ || closing_ || runActive() || tailPending_ ||
+        outPending() >= kOutputHighWater)
+        return std::nullopt;
+    return queue_.front().due;
+}
+
+bool Peer::idle() const {
+    return queue_.empty() && !runActive() && !tailPending_ && outPending() == 0;
+}
+
+bool Peer::finished() const {
+    if (failed_) return true;
+    if (closing_) return outPending() == 0;
+    return inputEnded_ && idle();
+}
+
+void Peer::restart() {
+    if (failed_) {
+        reset();
+        return;
+    }
+    closing_ = false;
+    handled_ = 0;
+}
+
+void Peer::reset() {
+    line_.clear();
+    discarding_ = inputEnded_ = failed_ = closing_ = false;
+    queue_.clear();
+    queuedBytes_ = 0;
+    handled_ = 0;
+    out_.clear();
+    outSent_ = 0;
+    run_ = LineRun{};
+    runNext_ = 1;
+    tail_.clear();
+    tailPending_ = tailCloses_ = false;
+}
+
+} // namespace ampsim

@@ -1,0 +1,97 @@
+#pragma once
+// One conversation with a client: a TCP connection or the pty master. Frames the bytes it reads
+// into command lines, runs each on the shared model when its reply is due, and writes the replies
+// without ever blocking: output is produced only while the peer drains it, and reading pauses while
+// too many commands wait, so a client that does not read costs bounded memory and no other client
+// waits for it. Single-threaded; the server calls everything from its poll loop.
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+
+#include "AmpModel.h"
+
+namespace ampsim {
+
+using Clock = std::chrono::steady_clock;
+
+struct PeerSettings {
+    std::chrono::milliseconds delay{0}; // a reply is due this long after its command arrived
+    unsigned closeAfter = 0;            // cut the conversation after this many commands; 0 = never
+};
+
+class Peer {
+public:
+    enum class Kind { Socket, Pty };
+
+    static constexpr std::size_t kMaxLine = 64 * 1024;              // longer lines are discarded
+    static constexpr std::size_t kMaxQueuedInput = 1024 * 1024;     // reading pauses above this
+    static constexpr std::size_t kOutputHighWater = 256 * 1024;     // commands wait above this
+    static constexpr std::size_t kOutputHardCap = 16 * 1024 * 1024; // the peer is dropped above this
+
+    // Takes ownership of fd (non-blocking) and closes it on destruction. model must outlive the peer.
+    Peer(int fd, Kind kind, AmpModel& model, PeerSettings settings);
+    ~Peer();
+    Peer(const Peer&) = delete;
+    Peer& operator=(const Peer&) = delete;
+
+    int fd() const { return fd_; }
+    // The poll events this peer waits for now.
+    short pollEvents() const;
+    // Reads what has arrived (call on POLLIN/POLLHUP/POLLERR); now stamps the commands.
+    void readInput(Clock::time_point now);
+    // Runs the commands that are due, produces reply output and writes what the peer takes.
+    void advance(Clock::time_point now);
+    // When advance has work that only time can release (a delayed reply); none otherwise.
+    std::optional<Clock::time_point> nextDue() const;
+    // The conversation is over: a socket is to be closed, the pty to be reset.
+    bool finished() const;
+    // Forgets the conversation (input, queued commands, unsent output, command count); keeps fd.
+    void reset();
+    // For the pty, whose client stays after a close: a finished conversation starts afresh with
+    // the commands already received; after an I/O failure, as reset().
+    void restart();
+
+private:
+    struct Command {
+        std::string line;
+        Clock::time_point due;
+        bool tooLong = false;
+    };
+
+    void frame(const char* data, std::size_t size, Clock::time_point now);
+    void endLine(Clock::time_point now);
+    void execute(const Command& command);
+    void produceRun();
+    void finishReply();
+    void appendLine(const std::string& line);
+    bool flush();
+    bool idle() const;
+    std::size_t outPending() const { return out_.size() - outSent_; }
+    bool runActive() const { return runNext_ <= run_.count; }
+
+    int fd_;
+    Kind kind_;
+    AmpModel& model_;
+    PeerSettings settings_;
+
+    std::string line_;        // the line being received
+    bool discarding_ = false; // the line being received is too long; drop bytes up to its LF
+    bool inputEnded_ = false;
+    bool failed_ = false;  // an I/O error or the output cap ended the conversation
+    bool closing_ = false; // close once the output is written
+    std::deque<Command> queue_;
+    std::size_t queuedBytes_ = 0;
+    unsigned handled_ = 0;
+
+    std::string out_;
+    std::size_t outSent_ = 0;
+    LineRun run_;
+    std::uint64_t runNext_ = 1;
+    std::string tail_;         // sent without a line end once the run is over
+    bool tailPending_ = false; // tail_ and tailCloses_ still to be applied
+    bool tailCloses_ = false;
+};
+
+} // namespace ampsim

@@ -1,0 +1,11 @@
+#include "SysError.h"
+
+#include <cstring>
+
+namespace ampsim {
+
+std::string sysError(const std::string& what, int err) {
+    return what + ": " + std::strerror(err);
+}
+
+} // namespace ampsim

@@ -1,0 +1,31 @@
+// ampsim: a simulated amplifier on TCP and/or a pseudo-terminal. See --help.
+#include <cstdio>
+#include <string>
+
+#include "Options.h"
+#include "Server.h"
+
+int main(int argc, char** argv) {
+    std::string error;
+    std::optional<ampsim::Options> options = ampsim::parseOptions(argc, argv, error);
+    if (!options) {
+        std::fprintf(stderr, "ampsim: %s\n", error.c_str());
+        return 2;
+    }
+    if (options->help) {
+        std::fputs(ampsim::helpText().c_str(), stdout);
+        return 0;
+    }
+    ampsim::Server server(*options);
+    if (!server.open(error)) {
+        std::fprintf(stderr, "ampsim: %s\n", error.c_str());
+        return 1;
+    }
+    // Parents wait for "ready" on a pipe, so the lines must leave now, not at exit.
+    for (const std::string& line : server.announcements())
+        std::printf("%s\n", line.c_str());
+    std::printf("ready\n");
+    std::fflush(stdout);
+    server.run();
+    return 0;
+}
