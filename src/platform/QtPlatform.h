@@ -1,0 +1,43 @@
+#pragma once
+// The Qt side of the platform layer: the hand-over's wake-up in Qt's event loop, the guard around
+// event handlers, the Qt modal boxes, and the 8-bit text conversions at the window edge.
+#include "platform/Handover.h"
+#include "platform/ModalBoxes.h"
+
+#include <QString>
+#include <exception>
+#include <string>
+
+class QWidget;
+
+// Instrument text is 8-bit bytes; Latin-1 maps each byte to one character and back unchanged.
+inline QString ToQt(const std::string& text) { return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())); }
+inline std::string FromQt(const QString& text) { return text.toLatin1().toStdString(); }
+
+// UI thread, after the QApplication exists. Queuing a hand-over step posts one event to the UI
+// thread, which runs the pending steps; nested modal loops run them too.
+void InstallQtHandover(Handover& handover = Handover::Main());
+
+// Shows the standard error box for what escaped an event handler (title: the application's name).
+void ShowHandlerError(const std::string& reason);
+
+// Every event handler runs inside Guarded: Qt lets no exception cross its event loop, and the
+// operator sees the reason while the program goes on.
+template <class Handler> void Guarded(Handler&& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        ShowHandlerError(e.what());
+    } catch (...) {
+        ShowHandlerError("Unknown error.");
+    }
+}
+
+// Modal boxes with QMessageBox and QInputDialog, owned by the active window.
+class QtModalBoxes : public ModalBoxes {
+public:
+    void Error(const std::string& title, const std::string& text) override;
+    void Information(const std::string& title, const std::string& text) override;
+    bool Confirm(const std::string& title, const std::string& text) override;
+    bool InputQuery(const std::string& caption, const std::string& prompt, std::string& value) override;
+};
