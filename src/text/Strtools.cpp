@@ -1,0 +1,315 @@
+#include "text/Strtools.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <netdb.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+#include <unistd.h>
+#include <vector>
+
+// ---- Splitting -----------------------------------------------------------------------------------
+
+bool SplitAtFirst(const std::string& text, std::string& head, const std::string& separator,
+                  std::string& tail) {
+    const size_t at = separator.empty() ? std::string::npos : text.find(separator);
+    if (at == std::string::npos) {
+        head = text;
+        tail.clear();
+        return false;
+    }
+    head = text.substr(0, at);
+    tail = text.substr(at + separator.size());
+    return true;
+}
+
+// ---- Time stamps ---------------------------------------------------------------------------------
+
+namespace {
+struct LocalNow {
+    std::tm time{};
+    int milliseconds = 0;
+};
+
+LocalNow ReadLocalNow() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    LocalNow result;
+    localtime_r(&now.tv_sec, &result.time);
+    result.milliseconds = static_cast<int>(now.tv_nsec / 1000000);
+    return result;
+}
+} // namespace
+
+// The separator is always ':' and the digits always ASCII: the log is read by people and by
+// tools alike, and must not change with the user's regional settings.
+std::string FormatTimeStamp(const std::tm& time, int milliseconds) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", time.tm_hour, time.tm_min, time.tm_sec,
+                  milliseconds);
+    return text;
+}
+
+std::string FormatDateTimeStamp(const std::tm& time, int milliseconds) {
+    char date[64];
+    std::snprintf(date, sizeof date, "%04d-%02d-%02d ", time.tm_year + 1900, time.tm_mon + 1, time.tm_mday);
+    return date + FormatTimeStamp(time, milliseconds);
+}
+
+std::string GetTimeStamp() {
+    const LocalNow now = ReadLocalNow();
+    return FormatTimeStamp(now.time, now.milliseconds);
+}
+
+std::string GetDateTimeStamp() {
+    const LocalNow now = ReadLocalNow();
+    return FormatDateTimeStamp(now.time, now.milliseconds);
+}
+
+// ---- Escape decoding -----------------------------------------------------------------------------
+
+namespace {
+// Hands out the source's characters one by one and reports its terminating 0 as the end, so an
+// escape that runs into the end can never make the decoder read beyond it.
+class SourceReader {
+public:
+    explicit SourceReader(const char* source) : next_(source) {}
+    bool AtEnd() const { return *next_ == 0; }
+    // Takes the next count characters into chars; false, having taken what there was, at the end.
+    bool Take(unsigned char* chars, int count) {
+        for (int i = 0; i < count; ++i) {
+            if (AtEnd()) return false;
+            chars[i] = static_cast<unsigned char>(*next_++);
+        }
+        return true;
+    }
+
+private:
+    const char* next_;
+};
+
+// Characters that are not hex digits go through the same arithmetic instead of being rejected, so an
+// escape always spans the same number of characters and a typo never shifts how the rest is read.
+// Unsigned wrap-around keeps exactly the low bits that end up in the byte.
+unsigned HexValue(unsigned char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    return (c | 0x20u) - 0x57u;
+}
+
+bool IsCSpace(unsigned char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// Reads three characters as the C library's decimal parse would (blanks, sign, digits up to the
+// first non-digit), without its locale.
+int ParseLeadingDecimal(const unsigned char* chars, int count) {
+    int i = 0;
+    while (i < count && IsCSpace(chars[i]))
+        ++i;
+    bool negative = false;
+    if (i < count && (chars[i] == '+' || chars[i] == '-')) negative = chars[i++] == '-';
+    int value = 0;
+    for (; i < count && chars[i] >= '0' && chars[i] <= '9'; ++i)
+        value = value * 10 + (chars[i] - '0');
+    return negative ? -value : value;
+}
+
+// The byte an escape stands for; false when the source ends before the escape is complete.
+bool DecodeOneEscape(SourceReader& reader, unsigned char& byte) {
+    unsigned char kind = 0;
+    if (!reader.Take(&kind, 1)) return false;
+    unsigned char digits[3];
+    switch (kind) {
+    case 'r':
+        byte = '\r';
+        return true;
+    case 'n':
+        byte = '\n';
+        return true;
+    case 't':
+        byte = '\t';
+        return true;
+    case '\\':
+        byte = '\\';
+        return true;
+    case 'x':
+        if (!reader.Take(digits, 2)) return false;
+        byte = static_cast<unsigned char>((HexValue(digits[0]) << 4) | HexValue(digits[1]));
+        return true;
+    case 'd':
+        if (!reader.Take(digits, 3)) return false;
+        byte = static_cast<unsigned char>(ParseLeadingDecimal(digits, 3));
+        return true;
+    default:
+        byte = 0;
+        return true;
+    }
+}
+} // namespace
+
+size_t DecodeEscapes(const char* source, unsigned char* output, size_t outputSize) {
+    if (outputSize == 0) return 0;
+    SourceReader reader(source);
+    size_t count = 0;
+    while (count + 1 < outputSize && !reader.AtEnd()) {
+        unsigned char byte = 0;
+        reader.Take(&byte, 1);
+        if (byte == '\\' && !DecodeOneEscape(reader, byte)) break;
+        output[count++] = byte;
+    }
+    output[count] = 0;
+    return count;
+}
+
+std::string DecodeEscapes(const std::string& source) {
+    std::vector<unsigned char> output(source.size() + 1);
+    const size_t count = DecodeEscapes(source.c_str(), output.data(), output.size());
+    return std::string(output.begin(), output.begin() + static_cast<std::ptrdiff_t>(count));
+}
+
+// ---- Parameter prompts ---------------------------------------------------------------------------
+
+ParamScan FindParamPrompt(const std::string& text, ParamPrompt& prompt) {
+    const size_t open = text.find("<?");
+    if (open == std::string::npos) return ParamScan::None;
+    const size_t close = text.find('>', open + 2);
+    if (close == std::string::npos) return ParamScan::Unterminated;
+    prompt.position = open;
+    prompt.sequence = text.substr(open, close + 1 - open);
+    const std::string body = text.substr(open + 2, close - open - 2);
+    prompt.hasDefault = SplitAtFirst(body, prompt.name, ":", prompt.defaultValue);
+    return ParamScan::Found;
+}
+
+namespace {
+// Replaces up to limit occurrences of from (never empty) left to right; returns how many it replaced.
+// A sequence text cannot overlap itself (its only ">" is its last character), so the plain
+// non-overlapping search finds every occurrence.
+size_t ReplaceAll(std::string& text, const std::string& from, const std::string& to, size_t limit) {
+    std::string result;
+    size_t count = 0;
+    size_t start = 0;
+    for (size_t at = text.find(from); at != std::string::npos && count < limit; at = text.find(from, start)) {
+        result.append(text, start, at - start).append(to);
+        start = at + from.size();
+        ++count;
+    }
+    result.append(text, start, std::string::npos);
+    text = std::move(result);
+    return count;
+}
+
+// A remembered value beats the written default; a name without a default is remembered (empty) as
+// soon as it is asked for, so a later "<?name:7>" offers what was entered, even if that was nothing.
+std::string OfferedValue(const ParamPrompt& prompt, ParamMemory& memory) {
+    if (!prompt.hasDefault) return memory[prompt.name];
+    const auto remembered = memory.find(prompt.name);
+    return remembered != memory.end() ? remembered->second : prompt.defaultValue;
+}
+} // namespace
+
+// Every pass starts again at the front: an entered value that holds "<?...>" is a new prompt.
+bool ResolveParamPrompts(std::string& text, ParamMemory& memory, ParamPromptUi& ui) {
+    for (;;) {
+        ParamPrompt prompt;
+        const ParamScan scan = FindParamPrompt(text, prompt);
+        if (scan == ParamScan::None) return true;
+        if (scan == ParamScan::Unterminated) {
+            ui.ShowError("Unterminated <?...> Sequence!");
+            return false;
+        }
+        std::string value = OfferedValue(prompt, memory);
+        if (!ui.AskValue(prompt.name, value)) return false;
+        memory[prompt.name] = value;
+        ReplaceAll(text, prompt.sequence, value, std::string::npos);
+    }
+}
+
+std::string MaskParamPrompts(const std::string& text, const std::string& mask) {
+    std::string result = text;
+    // Each masked sequence uses up one ">" of the text, so with a ">"-free mask this budget never
+    // runs out before the scan does; it only stops a mask that keeps closing new sequences itself.
+    size_t budget = static_cast<size_t>(std::count(text.begin(), text.end(), '>'));
+    ParamPrompt prompt;
+    while (budget > 0 && FindParamPrompt(result, prompt) == ParamScan::Found)
+        budget -= ReplaceAll(result, prompt.sequence, mask, budget);
+    return result;
+}
+
+// ---- System queries ------------------------------------------------------------------------------
+
+std::string GetLocalUserName() {
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
+        return found->pw_name;
+    // Containers often run under a uid that the password database does not know.
+    const char* user = std::getenv("USER");
+    return user != nullptr ? user : "";
+}
+
+namespace {
+std::string HostName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (gethostname(name, sizeof name - 1) != 0) return {};
+    return name;
+}
+} // namespace
+
+// Operators know the machine by its short name, which by old convention has at most 15 characters.
+std::string GetLocalComputerName() {
+    const std::string name = HostName();
+    return name.substr(0, std::min<size_t>(name.find('.'), 15));
+}
+
+std::string GetDnsDomainName() {
+    const std::string host = HostName();
+    if (host.empty()) return {};
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* info = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &info) != 0) return {};
+    std::string canonical = info->ai_canonname != nullptr ? info->ai_canonname : "";
+    freeaddrinfo(info);
+    const size_t dot = canonical.find('.');
+    return dot == std::string::npos ? std::string() : canonical.substr(dot + 1);
+}
+
+std::string GetExeDir() {
+    std::vector<char> path(PATH_MAX);
+    for (;;) {
+        const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+        if (length < 0) return {};
+        // readlink cuts silently at the buffer's size; only a shorter answer is known to be whole.
+        if (static_cast<size_t>(length) < path.size()) {
+            const std::string full(path.data(), static_cast<size_t>(length));
+            const size_t slash = full.rfind('/');
+            return slash == std::string::npos ? full : full.substr(0, slash);
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+namespace {
+// strerror_r comes in two shapes: the GNU one returns the text, the POSIX one fills the buffer.
+[[maybe_unused]] const char* ErrorTextOf(const char* gnuResult, const char*) {
+    return gnuResult;
+}
+[[maybe_unused]] const char* ErrorTextOf(int posixResult, const char* buffer) {
+    return posixResult == 0 ? buffer : "";
+}
+} // namespace
+
+// The C library names codes it does not know "Unknown error N"; for callers that is no text at all.
+std::string GetSystemErrorText(int code) {
+    char buffer[256] = {};
+    const std::string text = ErrorTextOf(strerror_r(code, buffer, sizeof buffer), buffer);
+    return text.starts_with("Unknown error") ? std::string() : text;
+}

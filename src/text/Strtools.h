@@ -3,23 +3,30 @@
 // time stamps and a few queries of the local system. No state of their own; everything but
 // ResolveParamPrompts may be called from any thread.
 #include <cstddef>
+#include <ctime>
 #include <map>
 #include <string>
 
 // Splits text at the first occurrence of separator (case-sensitive, may be several characters).
 // Found: head = before it, tail = after it, true. Not found or empty separator: head = text,
 // tail = empty, false. head and tail may not alias text.
-bool SplitAtFirst(const std::string& text, std::string& head, const std::string& separator, std::string& tail);
+bool SplitAtFirst(const std::string& text, std::string& head, const std::string& separator,
+                  std::string& tail);
 
 // Local time "hh:nn:ss.zzz" and local date and time "yyyy-mm-dd hh:nn:ss.zzz".
 std::string GetTimeStamp();
 std::string GetDateTimeStamp();
+// The same two formats for a given broken-down local time and millisecond (0 to 999).
+std::string FormatTimeStamp(const std::tm& time, int milliseconds);
+std::string FormatDateTimeStamp(const std::tm& time, int milliseconds);
 
 // Decodes backslash escapes (\r \n \t \\ \xHH \dDDD; any other escaped character gives 0x00) of the
 // NUL-terminated source into output and writes a 0 byte behind what it produced. Returns the number
 // of bytes produced without that 0. Never reads past the source's terminating 0 and never writes
 // more than outputSize bytes (the result is cut to outputSize - 1 bytes); an output of
 // strlen(source) + 1 bytes always suffices. outputSize 0 writes nothing and returns 0.
+// An escape cut short by the end of the source (\ as the last character, \x with fewer than two
+// characters after it, \d with fewer than three) produces nothing.
 size_t DecodeEscapes(const char* source, unsigned char* output, size_t outputSize);
 // The same over a whole std::string (which may hold 0 bytes: decoding stops at the first one).
 std::string DecodeEscapes(const std::string& source);
@@ -44,8 +51,23 @@ public:
 // error "Unterminated <?...> Sequence!" or a cancel (text may then be partly replaced).
 bool ResolveParamPrompts(std::string& text, ParamMemory& memory, ParamPromptUi& ui);
 
+// One parameter sequence "<?" body ">" of a text: it ends at the first ">" after its "<?", so it
+// never nests. The body splits at its first ":" into name and default.
+struct ParamPrompt {
+    size_t position = 0;  // of its "<?"
+    std::string sequence; // "<?" + body + ">": the text that identifies it for replacing
+    std::string name;     // as written, no trimming
+    std::string defaultValue;
+    bool hasDefault = false;
+};
+enum class ParamScan { None, Found, Unterminated };
+// Finds the first "<?" of text. Found fills prompt; Unterminated means that "<?" has no ">" after it.
+ParamScan FindParamPrompt(const std::string& text, ParamPrompt& prompt);
+
 // A copy of text with every parameter sequence replaced by mask; an unterminated "<?" and all
-// after it stay as they are.
+// after it stay as they are. The scan restarts at the front after each replacement, so a mask may
+// join its neighbours into a new sequence; at most as many sequences are masked as text has ">",
+// which only binds for a mask that contains ">" itself (such as "<?>", which would mask itself forever).
 std::string MaskParamPrompts(const std::string& text, const std::string& mask);
 
 // Queries of the local system. Empty text when the system refuses.
