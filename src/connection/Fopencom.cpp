@@ -1,0 +1,231 @@
+#include "connection/Fopencom.h"
+
+#include "connection/SerialPortList.h"
+#include "platform/ModalBoxes.h"
+#include "platform/QtPlatform.h"
+#include "platform/Shell.h"
+#include "ui_Fopencom.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMouseEvent>
+
+TFormOpenCom* FormOpenCom = nullptr;
+
+namespace {
+QStringList ToQtList(const std::vector<std::string>& texts) {
+    QStringList list;
+    for (const auto& text : texts)
+        list.append(ToQt(text));
+    return list;
+}
+
+int FindExact(const QComboBox* box, const std::string& text) {
+    return box->findText(ToQt(text), Qt::MatchExactly | Qt::MatchCaseSensitive);
+}
+} // namespace
+
+TFormOpenCom::TFormOpenCom(QWidget* parent)
+    : QDialog(parent), ListPorts([] { return ListSerialPorts(); }),
+      ui_(std::make_unique<Ui::TFormOpenCom>()) {
+    ui_->setupUi(this);
+    setObjectName("FormOpenCom");
+    ui_->UpDownGpibDev->findChild<QLineEdit*>()->setObjectName("EditGpibDev");
+    ui_->UpDownGpibAddr->findChild<QLineEdit*>()->setObjectName("EditGpibAddr");
+    ui_->ComboBoxPortCfg->addItems(ToQtList(SerialModeChoices()));
+    ui_->ComboBoxGpibDriver->addItems(ToQtList(GpibDrivers()));
+    radios_ = {{ui_->RadioButtonConTcp, ConGroup::Tcp},
+               {ui_->RadioButtonConTcpSrv, ConGroup::TcpSrv},
+               {ui_->RadioButtonConSerial, ConGroup::Serial},
+               {ui_->RadioButtonConGpib, ConGroup::Gpib}};
+    ShowState(OpenComState{});
+    WatchGroup(ConGroup::Tcp, {ui_->EditHost, ui_->ButtonSelectAmp, ui_->EditTcpport});
+    WatchGroup(ConGroup::TcpSrv, {ui_->EditSrvAddr, ui_->EditSrvPort});
+    WatchGroup(ConGroup::Serial, {ui_->ComboBoxPort, ui_->ButtonEnumPorts, ui_->ComboBoxPortCfg});
+    WatchGroup(ConGroup::Gpib, {ui_->UpDownGpibDev, ui_->UpDownGpibAddr, ui_->ComboBoxGpibDriver});
+    ui_->LabelPort->installEventFilter(this);
+    ui_->Label1->installEventFilter(this);
+    connect(ui_->ButtonOk, &QPushButton::clicked, this, &QDialog::accept);
+    connect(ui_->ButtonCanel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ui_->ButtonEnumPorts, &QPushButton::clicked, this,
+            [this] { Guarded([this] { ButtonEnumPortsClick(); }); });
+    connect(ui_->ButtonSelectAmp, &QPushButton::clicked, this,
+            [this] { Guarded([this] { ButtonSelectAmpClick(); }); });
+    // The fourth group makes the dialog taller than the three-group layout; a larger system font
+    // may need more room still.
+    setFixedSize(QSize(482, 344).expandedTo(minimumSizeHint()));
+}
+
+TFormOpenCom::~TFormOpenCom() = default;
+
+// The focus may land on a composite control or on the line edit inside it, depending on how the
+// control forwards it; watching both catches either.
+void TFormOpenCom::WatchGroup(ConGroup group, std::initializer_list<QWidget*> controls) {
+    for (QWidget* control : controls) {
+        groupOf_[control] = group;
+        control->installEventFilter(this);
+        for (QLineEdit* edit : control->findChildren<QLineEdit*>()) {
+            groupOf_[edit] = group;
+            edit->installEventFilter(this);
+        }
+    }
+}
+
+bool TFormOpenCom::EditConnection(std::string& connection) {
+    OpenComState state = ReadState();
+    ApplyConnectionString(state, connection, ListPorts ? ListPorts() : std::vector<std::string>{});
+    connectionKindName_ = state.connectionKindName;
+    ShowState(state);
+    FocusCheckedGroup();
+    if (exec() != QDialog::Accepted) return false;
+    BuildConnectionString(ReadState(), connection);
+    return true;
+}
+
+bool TFormOpenCom::GpibChecked() const {
+    return ui_->RadioButtonConGpib->isChecked();
+}
+std::string TFormOpenCom::GpibDriver() const {
+    return FromQt(ui_->ComboBoxGpibDriver->currentText());
+}
+int TFormOpenCom::GpibAdapter() const {
+    return ui_->UpDownGpibDev->value();
+}
+int TFormOpenCom::GpibAddress() const {
+    return ui_->UpDownGpibAddr->value();
+}
+
+ConGroup TFormOpenCom::CheckedGroup() const {
+    for (const auto& [radio, group] : radios_) {
+        if (radio->isChecked()) return group;
+    }
+    return ConGroup::None;
+}
+
+// A dialog shown again gives the focus back to the control that had it last; were that a control
+// of another group, its focus would switch away from the connection just shown. So the dialog
+// opens on the checked group's radio button.
+void TFormOpenCom::FocusCheckedGroup() {
+    for (const auto& [radio, group] : radios_) {
+        if (radio->isChecked()) return radio->setFocus(Qt::OtherFocusReason);
+    }
+    ui_->ButtonOk->setFocus(Qt::OtherFocusReason);
+}
+
+void TFormOpenCom::Check(ConGroup group) {
+    for (const auto& [radio, radioGroup] : radios_) {
+        // An exclusive radio button cannot be unchecked directly; None only comes from code.
+        radio->setAutoExclusive(group != ConGroup::None);
+        radio->setChecked(radioGroup == group);
+        radio->setAutoExclusive(true);
+    }
+}
+
+OpenComState TFormOpenCom::ReadState() const {
+    OpenComState state;
+    state.checked = CheckedGroup();
+    for (int i = 0; i < ui_->ComboBoxPort->count(); ++i)
+        state.ports.push_back(FromQt(ui_->ComboBoxPort->itemText(i)));
+    state.portName = FromQt(ui_->ComboBoxPort->currentText());
+    state.portMode = FromQt(ui_->ComboBoxPortCfg->currentText());
+    state.host = FromQt(ui_->EditHost->text());
+    state.tcpPort = FromQt(ui_->EditTcpport->text());
+    state.srvAddress = FromQt(ui_->EditSrvAddr->text());
+    state.srvPort = FromQt(ui_->EditSrvPort->text());
+    state.gpibAdapter = ui_->UpDownGpibDev->value();
+    state.gpibAddress = ui_->UpDownGpibAddr->value();
+    int driver = ui_->ComboBoxGpibDriver->currentIndex();
+    state.gpibDriver = driver < 0 ? std::nullopt : std::optional<size_t>(static_cast<size_t>(driver));
+    state.connectionKindName = connectionKindName_;
+    return state;
+}
+
+void TFormOpenCom::ShowState(const OpenComState& state) {
+    Check(state.checked);
+    ShowPorts(state);
+    ui_->ComboBoxPortCfg->setEditText(ToQt(state.portMode));
+    ui_->EditHost->setText(ToQt(state.host));
+    ui_->EditTcpport->setText(ToQt(state.tcpPort));
+    ui_->EditSrvAddr->setText(ToQt(state.srvAddress));
+    ui_->EditSrvPort->setText(ToQt(state.srvPort));
+    ui_->UpDownGpibDev->setValue(state.gpibAdapter);
+    ui_->UpDownGpibAddr->setValue(state.gpibAddress);
+    ui_->ComboBoxGpibDriver->setCurrentIndex(state.gpibDriver ? static_cast<int>(*state.gpibDriver) : -1);
+}
+
+void TFormOpenCom::ShowPorts(const OpenComState& state) {
+    ui_->ComboBoxPort->clear();
+    ui_->ComboBoxPort->addItems(ToQtList(state.ports));
+    int index = FindExact(ui_->ComboBoxPort, state.portName);
+    if (index >= 0)
+        ui_->ComboBoxPort->setCurrentIndex(index);
+    else
+        ui_->ComboBoxPort->setEditText(ToQt(state.portName));
+}
+
+bool TFormOpenCom::eventFilter(QObject* watched, QEvent* event) {
+    bool handled = false;
+    Guarded([&] { handled = FilterEvent(watched, event); });
+    return handled || QDialog::eventFilter(watched, event);
+}
+
+bool TFormOpenCom::FilterEvent(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusIn) {
+        auto found = groupOf_.find(watched);
+        if (found != groupOf_.end()) Check(found->second);
+        return false;
+    }
+    const bool left =
+        (event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::MouseButtonDblClick) &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+    if (!left) return false;
+    if (watched == ui_->LabelPort && event->type() == QEvent::MouseButtonDblClick) {
+        labelPortDoubleClicked_ = true;
+        LabelPortDblClick();
+    } else if (watched == ui_->LabelPort) {
+        if (!std::exchange(labelPortDoubleClicked_, false)) LabelPortClick();
+    } else if (watched == ui_->Label1 && event->type() == QEvent::MouseButtonDblClick) {
+        Label1DblClick();
+    }
+    return false;
+}
+
+void TFormOpenCom::ReportFailure(const std::string& text) {
+    Boxes().Error(FromQt(QApplication::applicationDisplayName()), text);
+}
+
+void TFormOpenCom::ButtonEnumPortsClick() {
+    OpenComState state = ReadState();
+    RefreshPorts(state, ListPorts ? ListPorts() : std::vector<std::string>{});
+    ShowPorts(state);
+}
+
+void TFormOpenCom::ButtonSelectAmpClick() {
+    if (!SearchAmplifier) return;
+    std::string address;
+    if (!SearchAmplifier(address)) return;
+    Check(ConGroup::Tcp);
+    ui_->EditHost->setText(ToQt(address));
+}
+
+void TFormOpenCom::LabelPortClick() {
+    ShellResult result = RunInTerminal(SerialDeviceViewer());
+    if (!result.Ok()) ReportFailure("The serial device list cannot be shown.\n" + result.message);
+}
+
+void TFormOpenCom::LabelPortDblClick() {
+    ButtonEnumPortsClick();
+}
+
+void TFormOpenCom::Label1DblClick() {
+    const std::string driver = GpibDriver();
+    const std::string tool = GpibDriverTool(driver);
+    if (driver.empty()) return ReportFailure("No GPIB driver is selected.");
+    if (tool.empty())
+        return ReportFailure("No configuration tool of the GPIB driver \"" + driver + "\" is installed.");
+    ShellResult result = LaunchProgram({tool});
+    if (!result.Ok()) {
+        ReportFailure("The configuration tool of the GPIB driver \"" + driver + "\" is not installed.\n" +
+                      result.message);
+    }
+}

@@ -1,0 +1,16 @@
+#pragma once
+// This machine's IPv4 addresses as dotted text, for choosing the local end of a connection.
+#include <string>
+#include <vector>
+
+// The addresses the host name resolves to (gethostname, then getaddrinfo for IPv4), in the order
+// the resolver returns them. Empty when there is no host name or it does not resolve.
+std::vector<std::string> HostNameIpv4Addresses();
+
+// The IPv4 addresses of the interfaces that are up, loopback left out, in the system's order.
+std::vector<std::string> InterfaceIpv4Addresses();
+
+// The host name's addresses first, then the interfaces' addresses that are not listed yet. On
+// Linux the host name often resolves only to 127.0.1.1 (Debian's /etc/hosts entry), which is no
+// interface an instrument can reach; the interfaces supply the real addresses.
+std::vector<std::string> LocalIpv4Addresses();

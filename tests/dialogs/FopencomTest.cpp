@@ -1,0 +1,243 @@
+// The open-connection dialog driven as an operator would, headless, its controls found by name.
+#include "connection/Fopencom.h"
+#include "DialogTestHelpers.h"
+#include "text/Strtools.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTest>
+#include <cerrno>
+#include <gtest/gtest.h>
+
+namespace {
+class OpenComDialog : public testing::Test {
+protected:
+    void SetUp() override {
+        dialog.ListPorts = [this] { return ports; };
+    }
+
+    template <class Control> Control* Get(const char* name) { return Find<Control>(dialog, name); }
+    QRadioButton* Radio(const char* name) { return Get<QRadioButton>(name); }
+
+    // Runs EditConnection; once the dialog shows, operatorActs runs on it and then the button is clicked.
+    bool Edit(std::string& connection, const char* button, std::function<void()> operatorActs = {}) {
+        ModalAnswer answer([this, button, operatorActs](QWidget* modal) {
+            EXPECT_EQ(modal, &dialog);
+            if (operatorActs) operatorActs();
+            QTest::mouseClick(Get<QPushButton>(button), Qt::LeftButton);
+        });
+        return dialog.EditConnection(connection);
+    }
+
+    // Gives a control the keyboard focus as the operator's Tab or click would.
+    void Focus(QWidget* control) {
+        control->setFocus(Qt::TabFocusReason);
+        QApplication::processEvents();
+    }
+
+    std::vector<std::string> ports{"ttyS0", "ttyUSB0", "ttyUSB1"};
+    TFormOpenCom dialog;
+};
+
+TEST_F(OpenComDialog, StartsWithItsDefaults) {
+    EXPECT_EQ(dialog.windowTitle(), "Open Connection");
+    EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
+    EXPECT_TRUE(Radio("RadioButtonConSerial")->isChecked());
+    EXPECT_EQ(Get<QComboBox>("ComboBoxPortCfg")->currentText(),
+              "baud=19200 parity=E data=8 stop=1 rts=off dtr=on");
+    EXPECT_EQ(Get<QComboBox>("ComboBoxPortCfg")->count(), 4);
+    EXPECT_TRUE(Get<QComboBox>("ComboBoxPort")->isEditable());
+
+    auto* driver = Get<QComboBox>("ComboBoxGpibDriver");
+    EXPECT_FALSE(driver->isEditable());
+    ASSERT_EQ(driver->count(), 3);
+    EXPECT_EQ(driver->itemText(2), "Simulator");
+    EXPECT_EQ(driver->currentText(), "Agilent");
+    for (const char* name : {"UpDownGpibDev", "UpDownGpibAddr"}) {
+        EXPECT_EQ(Get<QSpinBox>(name)->minimum(), 0);
+        EXPECT_EQ(Get<QSpinBox>(name)->maximum(), 31);
+    }
+
+    std::string connection = "no-kind";
+    ASSERT_TRUE(Edit(connection, "ButtonOk", [this] { Radio("RadioButtonConTcp")->click(); }));
+    EXPECT_EQ(connection, "tcp:192.168.1.253:2500");
+    ASSERT_TRUE(Edit(connection, "ButtonOk", [this] { Focus(Get<QLineEdit>("EditGpibDev")); }));
+    EXPECT_EQ(connection, "gpib:0,7:Agilent");
+    ASSERT_TRUE(Edit(connection, "ButtonOk", [this] { Focus(Get<QLineEdit>("EditSrvPort")); }));
+    EXPECT_EQ(connection, "tcpsrv::2500");
+}
+
+class OkReturnsTheSameString : public OpenComDialog, public testing::WithParamInterface<const char*> {};
+
+TEST_P(OkReturnsTheSameString, ForEveryKind) {
+    std::string connection = GetParam();
+    EXPECT_TRUE(Edit(connection, "ButtonOk"));
+    EXPECT_EQ(connection, GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, OkReturnsTheSameString,
+                         testing::Values("com:ttyUSB0:baud=38400 parity=N data=8 stop=1", "com:ttyS0:",
+                                         "tcp:192.168.1.20:2501", "tcpsrv::2500", "tcpsrv:127.0.0.1:4000",
+                                         "gpib:2,9:NationalInstruments", "gpib:0,7:Simulator"));
+
+TEST_F(OpenComDialog, TheConsoleReadsTheGpibChoiceAndTheKindAfterwards) {
+    std::string connection = "gpib:2,9:NationalInstruments";
+    ASSERT_TRUE(Edit(connection, "ButtonOk"));
+    EXPECT_TRUE(dialog.GpibChecked());
+    EXPECT_EQ(dialog.GpibDriver(), "NationalInstruments");
+    EXPECT_EQ(dialog.GpibAdapter(), 2);
+    EXPECT_EQ(dialog.GpibAddress(), 9);
+    EXPECT_EQ(dialog.ConnectionKindName(), "GPIB");
+
+    // The kind is that of the string given, not of the operator's choice.
+    connection = "tcpsrv::2500";
+    ASSERT_TRUE(Edit(connection, "ButtonOk", [this] { Radio("RadioButtonConSerial")->click(); }));
+    EXPECT_EQ(dialog.ConnectionKindName(), "LAN");
+    EXPECT_FALSE(dialog.GpibChecked());
+    EXPECT_EQ(connection.rfind("com:", 0), 0u) << connection;
+
+    connection = "gpib:x,y:Other";
+    ASSERT_TRUE(Edit(connection, "ButtonOk"));
+    EXPECT_EQ(dialog.GpibDriver(), "");
+    EXPECT_EQ(connection, "gpib:0,7:");
+}
+
+TEST_F(OpenComDialog, AnUnknownKindShowsThePreviousChoice) {
+    std::string connection = "tcp:amp-4:2600";
+    ASSERT_TRUE(Edit(connection, "ButtonOk"));
+    connection = "udp::8001";
+    ASSERT_TRUE(Edit(connection, "ButtonOk"));
+    EXPECT_EQ(connection, "tcp:amp-4:2600");
+    EXPECT_EQ(dialog.ConnectionKindName(), "LAN");
+}
+
+TEST_F(OpenComDialog, CancelLeavesTheStringAlone) {
+    std::string connection = "tcp:192.168.1.20:2501";
+    EXPECT_FALSE(Edit(connection, "ButtonCanel", [this] {
+        Radio("RadioButtonConGpib")->click();
+        Get<QLineEdit>("EditHost")->setText("elsewhere");
+    }));
+    EXPECT_EQ(connection, "tcp:192.168.1.20:2501");
+}
+
+TEST_F(OpenComDialog, OnlyTheOperatorEnteringAControlSwitchesTheGroup) {
+    // The window gives the focus back to the control that had it last; that is no entering.
+    std::string connection = "com:ttyS0:baud=9600";
+    ModalAnswer escape([this](QWidget*) {
+        Focus(Get<QLineEdit>("EditHost"));
+        QTest::keyClick(Get<QLineEdit>("EditHost"), Qt::Key_Escape);
+    });
+    EXPECT_FALSE(dialog.EditConnection(connection));
+    ASSERT_TRUE(Edit(connection, "ButtonOk"));
+    EXPECT_EQ(connection, "com:ttyS0:baud=9600");
+}
+
+TEST_F(OpenComDialog, WhatTheOperatorTypesIsBuiltAsTyped) {
+    std::string connection = "com:ttyS0:baud=9600";
+    ASSERT_TRUE(Edit(connection, "ButtonOk", [this] {
+        Focus(Get<QLineEdit>("EditSrvPort"));
+        QTest::keyClicks(Get<QLineEdit>("EditSrvAddr"), " 127.0.0.1");
+        Get<QLineEdit>("EditSrvPort")->setText("4000 ");
+    }));
+    EXPECT_EQ(connection, "tcpsrv: 127.0.0.1:4000 ");
+}
+
+TEST_F(OpenComDialog, AnUnlistedPortKeepsTheRefreshedSelection) {
+    std::string connection = "com:ttyUSB7:baud=9600";
+    ASSERT_TRUE(Edit(connection, "ButtonOk"));
+    EXPECT_EQ(connection, "com:ttyUSB1:baud=9600");
+    EXPECT_EQ(Get<QComboBox>("ComboBoxPort")->count(), 3);
+}
+
+TEST_F(OpenComDialog, EnteringAControlChecksItsGroup) {
+    dialog.show();
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    const std::vector<std::pair<const char*, const char*>> rows{{"EditTcpport", "RadioButtonConTcp"},
+                                                                {"ComboBoxPort", "RadioButtonConSerial"},
+                                                                {"EditHost", "RadioButtonConTcp"},
+                                                                {"EditGpibAddr", "RadioButtonConGpib"},
+                                                                {"ButtonEnumPorts", "RadioButtonConSerial"},
+                                                                {"EditSrvAddr", "RadioButtonConTcpSrv"},
+                                                                {"ComboBoxGpibDriver", "RadioButtonConGpib"},
+                                                                {"ButtonSelectAmp", "RadioButtonConTcp"},
+                                                                {"ComboBoxPortCfg", "RadioButtonConSerial"},
+                                                                {"EditSrvPort", "RadioButtonConTcpSrv"},
+                                                                {"EditGpibDev", "RadioButtonConGpib"}};
+    for (const auto& [control, radio] : rows) {
+        Focus(Get<QWidget>(control));
+        EXPECT_TRUE(Radio(radio)->isChecked()) << control;
+    }
+    dialog.hide();
+}
+
+TEST_F(OpenComDialog, RefreshReplacesThePortsAndSelectsTheLast) {
+    auto* box = Get<QComboBox>("ComboBoxPort");
+    ports = {"ttyACM0", "ttyUSB3"};
+    QTest::mouseClick(Get<QPushButton>("ButtonEnumPorts"), Qt::LeftButton);
+    ASSERT_EQ(box->count(), 2);
+    EXPECT_EQ(box->currentText(), "ttyUSB3");
+
+    // A double click on the port label refreshes too.
+    ports = {"ttyS4"};
+    TempDir empty;
+    ScopedEnv path("PATH", empty.Path().string());
+    RecordedErrors boxes;
+    QTest::mouseDClick(Get<QLabel>("LabelPort"), Qt::LeftButton);
+    ASSERT_EQ(box->count(), 1);
+    EXPECT_EQ(box->currentText(), "ttyS4");
+
+    ports = {};
+    QTest::mouseClick(Get<QPushButton>("ButtonEnumPorts"), Qt::LeftButton);
+    EXPECT_EQ(box->count(), 0);
+    EXPECT_EQ(box->currentText(), "");
+}
+
+TEST_F(OpenComDialog, MissingToolsAreReportedInAnErrorBox) {
+    TempDir empty;
+    ScopedEnv path("PATH", empty.Path().string());
+    RecordedErrors boxes;
+
+    QTest::mouseClick(Get<QLabel>("LabelPort"), Qt::LeftButton);
+    ASSERT_EQ(boxes.errors.size(), 1u);
+    EXPECT_NE(boxes.errors[0].find(GetSystemErrorText(ENOENT)), std::string::npos) << boxes.errors[0];
+
+    auto* driver = Get<QComboBox>("ComboBoxGpibDriver");
+    driver->setCurrentText("Agilent");
+    QTest::mouseDClick(Get<QLabel>("Label1"), Qt::LeftButton);
+    ASSERT_EQ(boxes.errors.size(), 2u);
+    EXPECT_NE(boxes.errors[1].find("\"Agilent\""), std::string::npos) << boxes.errors[1];
+
+    driver->setCurrentText("NationalInstruments");
+    QTest::mouseDClick(Get<QLabel>("Label1"), Qt::LeftButton);
+    ASSERT_EQ(boxes.errors.size(), 3u);
+    EXPECT_NE(boxes.errors[2].find("visaconf"), std::string::npos) << boxes.errors[2];
+    EXPECT_NE(boxes.errors[2].find(GetSystemErrorText(ENOENT)), std::string::npos) << boxes.errors[2];
+}
+
+TEST_F(OpenComDialog, SearchDoesNothingUntilTheFinderIsThere) {
+    auto* host = Get<QLineEdit>("EditHost");
+    QTest::mouseClick(Get<QPushButton>("ButtonSelectAmp"), Qt::LeftButton);
+    EXPECT_EQ(host->text(), "192.168.1.253");
+
+    dialog.SearchAmplifier = [](std::string& address) {
+        address = "10.77.0.2";
+        return true;
+    };
+    QTest::mouseClick(Get<QPushButton>("ButtonSelectAmp"), Qt::LeftButton);
+    EXPECT_EQ(host->text(), "10.77.0.2");
+    EXPECT_TRUE(Radio("RadioButtonConTcp")->isChecked());
+    EXPECT_EQ(Get<QLineEdit>("EditTcpport")->text(), "2500");
+
+    dialog.SearchAmplifier = [](std::string& address) {
+        address = "ignored";
+        return false;
+    };
+    QTest::mouseClick(Get<QPushButton>("ButtonSelectAmp"), Qt::LeftButton);
+    EXPECT_EQ(host->text(), "10.77.0.2");
+}
+} // namespace
