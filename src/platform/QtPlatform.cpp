@@ -41,9 +41,7 @@ void InstallQtHandover(Handover& handover) {
     handover.SetWakeup([pump] { pump->Wake(); });
 }
 
-void ShowHandlerError(const std::string& reason) {
-    QMessageBox::critical(Owner(), QApplication::applicationDisplayName(), ToQt(reason));
-}
+void ShowHandlerError(const std::string& reason) { Boxes().Error(FromQt(QApplication::applicationDisplayName()), reason); }
 
 void QtModalBoxes::Error(const std::string& title, const std::string& text) {
     QMessageBox::critical(Owner(), ToQt(title), ToQt(text));

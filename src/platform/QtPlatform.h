@@ -18,7 +18,8 @@ inline std::string FromQt(const QString& text) { return text.toLatin1().toStdStr
 // thread, which runs the pending steps; nested modal loops run them too.
 void InstallQtHandover(Handover& handover = Handover::Main());
 
-// Shows the standard error box for what escaped an event handler (title: the application's name).
+// Shows the standard error box (through Boxes()) for what escaped an event handler, titled with
+// the application's name.
 void ShowHandlerError(const std::string& reason);
 
 // Every event handler runs inside Guarded: Qt lets no exception cross its event loop, and the
