@@ -11,7 +11,8 @@
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     // pairs: (benchmark function name, baseline function name); rates are items_per_second.
-    explicit RatioReporter(std::vector<std::pair<std::string, std::string>> pairs) : pairs_(std::move(pairs)) {}
+    explicit RatioReporter(std::vector<std::pair<std::string, std::string>> pairs)
+        : pairs_(std::move(pairs)) {}
     void ReportRuns(const std::vector<Run>& runs) override;
     void Finalize() override;
 

@@ -8,10 +8,12 @@
 namespace {
 std::string MakeTraffic(size_t lineLength, size_t bytes) {
     std::string line(lineLength - 2, 'A');
-    for (size_t i = 0; i < line.size(); ++i) line[i] = static_cast<char>('0' + i % 40);
+    for (size_t i = 0; i < line.size(); ++i)
+        line[i] = static_cast<char>('0' + i % 40);
     line += "\r\n";
     std::string traffic;
-    while (traffic.size() < bytes) traffic += line;
+    while (traffic.size() < bytes)
+        traffic += line;
     return traffic;
 }
 

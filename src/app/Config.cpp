@@ -9,18 +9,22 @@ QString GroupOf(const std::string& path) {
     std::string rest = path;
     const std::string root = SettingsKeyPath;
     if (rest.compare(0, root.size(), root) == 0) rest.erase(0, root.size());
-    while (!rest.empty() && rest.front() == '\\') rest.erase(0, 1);
+    while (!rest.empty() && rest.front() == '\\')
+        rest.erase(0, 1);
     QString group = ToQt(rest);
     group.replace('\\', '/');
     return group;
 }
 } // namespace
 
-SettingsStore::~SettingsStore() { CloseKey(); }
+SettingsStore::~SettingsStore() {
+    CloseKey();
+}
 
 bool SettingsStore::OpenKey(const std::string& path) {
     CloseKey();
-    settings_ = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, "Veltrask", "Corvane");
+    settings_ =
+        std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, "Veltrask", "Corvane");
     QString group = GroupOf(path);
     if (!group.isEmpty()) settings_->beginGroup(group);
     return settings_->isWritable();
@@ -36,7 +40,9 @@ QSettings& SettingsStore::Store() {
     return *settings_;
 }
 
-bool SettingsStore::ValueExists(const std::string& name) { return Store().contains(ToQt(name)); }
+bool SettingsStore::ValueExists(const std::string& name) {
+    return Store().contains(ToQt(name));
+}
 
 int SettingsStore::ReadInt(const std::string& name, int defaultValue) {
     if (!ValueExists(name)) {

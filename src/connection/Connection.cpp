@@ -60,9 +60,13 @@ void TIO::Close() {
     if (transport_) transport_->Close();
 }
 
-bool TIO::IsOpen() const { return transport_ && transport_->IsOpen(); }
+bool TIO::IsOpen() const {
+    return transport_ && transport_->IsOpen();
+}
 
-bool TIO::Send(const std::string& text) { return SendData(text.data(), text.size()); }
+bool TIO::Send(const std::string& text) {
+    return SendData(text.data(), text.size());
+}
 
 bool TIO::SendData(const void* data, size_t length) {
     lastSent_.assign(static_cast<const char*>(data), ::strnlen(static_cast<const char*>(data), length));
@@ -96,7 +100,8 @@ bool TIO::Query(const std::string& command, std::string& reply, int timeoutMs) {
     auto deadline = Handover::Clock::now() + std::chrono::milliseconds(timeoutMs);
     bool answered = false;
     // A line event whose line the Clear above already removed is no reply: wait on for the next.
-    while (!answered && handover_.WaitUntil([this] { return std::exchange(lineSignalled_, false); }, deadline)) {
+    while (!answered &&
+           handover_.WaitUntil([this] { return std::exchange(lineSignalled_, false); }, deadline)) {
         answered = replyFifo_.Pop(reply);
     }
     restore();
@@ -130,7 +135,8 @@ void TIO::ReaderLoop() {
         int n = transport_->Read(chunk, ChunkSize, -1);
         if (n < 0) break;
         chunk[n] = 0;
-        framer_.Process(chunk, static_cast<size_t>(n), [this](const std::string& line) { OnFramedLine(line); });
+        framer_.Process(chunk, static_cast<size_t>(n),
+                        [this](const std::string& line) { OnFramedLine(line); });
     }
     if (hasDisconnected_) handover_.Synchronize([this] { RunDisconnected(); });
     handover_.Notify([this] { ended_ = true; });

@@ -4,9 +4,9 @@
 
 #include <cerrno>
 #include <chrono>
-#include <thread>
 #include <fcntl.h>
 #include <poll.h>
+#include <thread>
 #include <unistd.h>
 
 void GuardedFd::Attach(int fd) {

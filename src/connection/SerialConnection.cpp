@@ -19,8 +19,8 @@ struct BaudRate {
 };
 
 constexpr BaudRate baudRates[] = {
-    {110, B110},       {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},
-    {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+    {110, B110},       {300, B300},       {600, B600},       {1200, B1200},   {2400, B2400},
+    {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400}, {57600, B57600},
     {115200, B115200}, {230400, B230400}, {460800, B460800},
 #if CORVANE_HAVE_B921600
     {921600, B921600},
@@ -39,10 +39,14 @@ bool BaudCode(uint32_t rate, speed_t& code) {
 
 tcflag_t DataBitsFlag(int bits) {
     switch (bits) {
-    case 5: return CS5;
-    case 6: return CS6;
-    case 7: return CS7;
-    default: return CS8;
+    case 5:
+        return CS5;
+    case 6:
+        return CS6;
+    case 7:
+        return CS7;
+    default:
+        return CS8;
     }
 }
 
@@ -96,12 +100,18 @@ bool SetModemLine(int fd, int bit, std::optional<ModemLine> state) {
 }
 } // namespace
 
-TSerialConnection::TSerialConnection() { TSerialConnection::Init(); }
-TSerialConnection::~TSerialConnection() { TSerialConnection::Deinit(); }
+TSerialConnection::TSerialConnection() {
+    TSerialConnection::Init();
+}
+TSerialConnection::~TSerialConnection() {
+    TSerialConnection::Deinit();
+}
 
 void TSerialConnection::Init() {}
 
-void TSerialConnection::Deinit() { Close(); }
+void TSerialConnection::Deinit() {
+    Close();
+}
 
 std::string TSerialConnection::DevicePath(const std::string& portName) {
     return portName.find('/') != std::string::npos ? portName : "/dev/" + portName;

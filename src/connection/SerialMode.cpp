@@ -5,7 +5,8 @@
 
 namespace {
 std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
 
@@ -16,11 +17,16 @@ bool ParseOnOff(const std::string& value, std::optional<bool>& out) {
 }
 
 bool ParseLine(const std::string& value, bool toggleAllowed, std::optional<ModemLine>& out) {
-    if (value == "on") out = ModemLine::On;
-    else if (value == "off") out = ModemLine::Off;
-    else if (value == "hs") out = ModemLine::Handshake;
-    else if (value == "tg" && toggleAllowed) out = ModemLine::Toggle;
-    else return false;
+    if (value == "on")
+        out = ModemLine::On;
+    else if (value == "off")
+        out = ModemLine::Off;
+    else if (value == "hs")
+        out = ModemLine::Handshake;
+    else if (value == "tg" && toggleAllowed)
+        out = ModemLine::Toggle;
+    else
+        return false;
     return true;
 }
 
@@ -49,10 +55,14 @@ bool ParseSetting(const std::string& key, const std::string& value, SerialMode& 
         return true;
     }
     if (key == "stop") {
-        if (value == "1") mode.StopBitsTimes2 = 2;
-        else if (value == "1.5") mode.StopBitsTimes2 = 3;
-        else if (value == "2") mode.StopBitsTimes2 = 4;
-        else return false;
+        if (value == "1")
+            mode.StopBitsTimes2 = 2;
+        else if (value == "1.5")
+            mode.StopBitsTimes2 = 3;
+        else if (value == "2")
+            mode.StopBitsTimes2 = 4;
+        else
+            return false;
         return true;
     }
     if (key == "xon") return ParseOnOff(value, mode.XonXoff);

@@ -40,9 +40,13 @@ void SocketStartup() {
     ++socketUsers;
 }
 
-void SocketCleanup() { --socketUsers; }
+void SocketCleanup() {
+    --socketUsers;
+}
 
-int SocketUsers() { return socketUsers.load(); }
+int SocketUsers() {
+    return socketUsers.load();
+}
 
 bool LookupHost(const std::string& name, in_addr& address) {
     if (ParseDotted(name, address)) return true;

@@ -13,14 +13,24 @@
 namespace {
 // The end of a receive: 0 (peer closed) and errors both end the connection; the caller sees -1
 // for a close and the socket layer's result otherwise.
-int EndOfReceive(ssize_t n) { return n == 0 ? -1 : static_cast<int>(n); }
-bool WouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR; }
+int EndOfReceive(ssize_t n) {
+    return n == 0 ? -1 : static_cast<int>(n);
+}
+bool WouldBlock() {
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+}
 } // namespace
 
-TTcpClientConnection::TTcpClientConnection() { TTcpClientConnection::Init(); }
-TTcpClientConnection::~TTcpClientConnection() { TTcpClientConnection::Deinit(); }
+TTcpClientConnection::TTcpClientConnection() {
+    TTcpClientConnection::Init();
+}
+TTcpClientConnection::~TTcpClientConnection() {
+    TTcpClientConnection::Deinit();
+}
 
-void TTcpClientConnection::Init() { SocketStartup(); }
+void TTcpClientConnection::Init() {
+    SocketStartup();
+}
 
 void TTcpClientConnection::Deinit() {
     Close();
@@ -67,10 +77,16 @@ int TTcpClientConnection::Read(void* buffer, int size, int timeoutMs) {
     }
 }
 
-TTcpServerConnection::TTcpServerConnection() { TTcpServerConnection::Init(); }
-TTcpServerConnection::~TTcpServerConnection() { TTcpServerConnection::Deinit(); }
+TTcpServerConnection::TTcpServerConnection() {
+    TTcpServerConnection::Init();
+}
+TTcpServerConnection::~TTcpServerConnection() {
+    TTcpServerConnection::Deinit();
+}
 
-void TTcpServerConnection::Init() { SocketStartup(); }
+void TTcpServerConnection::Init() {
+    SocketStartup();
+}
 
 void TTcpServerConnection::Deinit() {
     CloseAll();

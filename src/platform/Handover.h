@@ -5,8 +5,8 @@
 // runs pending steps from its event loop (RunPending, prompted by the wake-up hook) and while it
 // waits for a worker (WaitUntil), so a worker that hands over its last notification while the UI
 // thread waits for it to end is never stuck.
-#include <condition_variable>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -57,8 +57,8 @@ private:
     };
 
     std::thread::id uiThread_;
-    std::mutex lock_;               //!< Protects queue_ and the Pending records it points to.
-    std::condition_variable uiCv_;  //!< The UI thread waits here in WaitUntil.
+    std::mutex lock_;                //!< Protects queue_ and the Pending records it points to.
+    std::condition_variable uiCv_;   //!< The UI thread waits here in WaitUntil.
     std::condition_variable workCv_; //!< Workers wait here for their step to be run.
     std::deque<Pending*> queue_;
     std::function<void()> wakeup_;

@@ -26,7 +26,9 @@ HeadlessBoxes headless;
 ModalBoxes* installed = &headless; // UI thread only
 } // namespace
 
-ModalBoxes& Boxes() { return *installed; }
+ModalBoxes& Boxes() {
+    return *installed;
+}
 
 ModalBoxes* SetBoxes(ModalBoxes* boxes) {
     ModalBoxes* previous = installed;

@@ -31,7 +31,9 @@ private:
     std::atomic<bool> posted_{false};
 };
 
-QWidget* Owner() { return QApplication::activeWindow(); }
+QWidget* Owner() {
+    return QApplication::activeWindow();
+}
 } // namespace
 
 void InstallQtHandover(Handover& handover) {
@@ -41,7 +43,9 @@ void InstallQtHandover(Handover& handover) {
     handover.SetWakeup([pump] { pump->Wake(); });
 }
 
-void ShowHandlerError(const std::string& reason) { Boxes().Error(FromQt(QApplication::applicationDisplayName()), reason); }
+void ShowHandlerError(const std::string& reason) {
+    Boxes().Error(FromQt(QApplication::applicationDisplayName()), reason);
+}
 
 void QtModalBoxes::Error(const std::string& title, const std::string& text) {
     QMessageBox::critical(Owner(), ToQt(title), ToQt(text));
@@ -58,7 +62,8 @@ bool QtModalBoxes::Confirm(const std::string& title, const std::string& text) {
 
 bool QtModalBoxes::InputQuery(const std::string& caption, const std::string& prompt, std::string& value) {
     bool ok = false;
-    QString text = QInputDialog::getText(Owner(), ToQt(caption), ToQt(prompt), QLineEdit::Normal, ToQt(value), &ok);
+    QString text =
+        QInputDialog::getText(Owner(), ToQt(caption), ToQt(prompt), QLineEdit::Normal, ToQt(value), &ok);
     if (ok) value = FromQt(text);
     return ok;
 }

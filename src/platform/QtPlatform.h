@@ -11,8 +11,12 @@
 class QWidget;
 
 // Instrument text is 8-bit bytes; Latin-1 maps each byte to one character and back unchanged.
-inline QString ToQt(const std::string& text) { return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())); }
-inline std::string FromQt(const QString& text) { return text.toLatin1().toStdString(); }
+inline QString ToQt(const std::string& text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+inline std::string FromQt(const QString& text) {
+    return text.toLatin1().toStdString();
+}
 
 // UI thread, after the QApplication exists. Queuing a hand-over step posts one event to the UI
 // thread, which runs the pending steps; nested modal loops run them too.

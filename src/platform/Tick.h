@@ -9,4 +9,6 @@ inline uint32_t GetTickCount() {
     return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-inline uint32_t TickDiff(uint32_t later, uint32_t earlier) { return later - earlier; }
+inline uint32_t TickDiff(uint32_t later, uint32_t earlier) {
+    return later - earlier;
+}

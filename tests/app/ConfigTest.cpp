@@ -1,15 +1,15 @@
 // The settings store against QSettings in a folder of the test's own.
-#include "RecordingBoxes.h"
 #include "app/Config.h"
+#include "RecordingBoxes.h"
 #include "platform/Handover.h"
 #include "platform/QtPlatform.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QElapsedTimer>
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -41,7 +41,8 @@ TEST_F(SettingsInTempDir, AMissingValueIsWrittenWithItsDefaultOnFirstRead) {
     EXPECT_TRUE(store.ValueExists("BookmarkFile"));
     store.CloseKey();
     QString text = FileText();
-    EXPECT_TRUE(text.contains("Connection=\"tcp:192.168.1.253:2500\"") || text.contains("Connection=tcp:192.168.1.253:2500"))
+    EXPECT_TRUE(text.contains("Connection=\"tcp:192.168.1.253:2500\"") ||
+                text.contains("Connection=tcp:192.168.1.253:2500"))
         << text.toStdString();
     EXPECT_TRUE(text.contains("WindowPosLeft=177")) << text.toStdString();
     // A later read returns what is stored, not the default.
@@ -59,7 +60,8 @@ TEST_F(SettingsInTempDir, ValuesRoundTripWithTheirTypesAndEightBitText) {
     SettingsStore other;
     other.OpenKey(SettingsKeyPath);
     EXPECT_EQ(other.ReadInt("WindowHeight", 0), -42);
-    EXPECT_EQ(other.ReadStr("Connection", ""), "com:ttyUSB0:baud=19200 parity=E data=8 stop=1 rts=off dtr=on");
+    EXPECT_EQ(other.ReadStr("Connection", ""),
+              "com:ttyUSB0:baud=19200 parity=E data=8 stop=1 rts=off dtr=on");
     EXPECT_EQ(other.ReadStr("BookmarkFile", ""), "/home/b\xe4r/Bookmarks.txt");
     other.CloseKey();
 }
@@ -116,7 +118,8 @@ TEST(QtHandover, StepsFromAWorkerRunInQtsEventLoop) {
     // Only Qt's loop runs here: the posted event must run the step.
     QElapsedTimer timer;
     timer.start();
-    while (!ran && timer.elapsed() < 10000) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    while (!ran && timer.elapsed() < 10000)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     bool ranInQtLoop = ran;
     ui.RunPending(); // never leave the worker stuck, whatever happened
     worker.join();

@@ -66,8 +66,10 @@ TEST(LineFramer, ChunksSplitAnywhereGiveTheSameLines) {
         for (size_t b = a; b <= stream.size(); b += 3) {
             LineFramer framer = ConsoleFramer();
             Lines got = Frame(framer, stream.substr(0, a));
-            for (auto& l : Frame(framer, stream.substr(a, b - a))) got.push_back(l);
-            for (auto& l : Frame(framer, stream.substr(b))) got.push_back(l);
+            for (auto& l : Frame(framer, stream.substr(a, b - a)))
+                got.push_back(l);
+            for (auto& l : Frame(framer, stream.substr(b)))
+                got.push_back(l);
             ASSERT_EQ(got, expected) << "split at " << a << " and " << b;
         }
     }
@@ -124,8 +126,8 @@ TEST_P(SerialModeRejects, BadText) {
     EXPECT_FALSE(ParseSerialMode(GetParam(), mode));
 }
 INSTANTIATE_TEST_SUITE_P(Texts, SerialModeRejects,
-                         testing::Values("baud", "=9600", "baud=", "baud=fast", "baud=0", "parity=x", "data=9",
-                                         "data=4", "stop=3", "rts=maybe", "dtr=tg", "speed=9600",
+                         testing::Values("baud", "=9600", "baud=", "baud=fast", "baud=0", "parity=x",
+                                         "data=9", "data=4", "stop=3", "rts=maybe", "dtr=tg", "speed=9600",
                                          "baud=9600 baud=19200", "9600,n,8,1", "baud=99999999999"));
 
 TEST(ConnectionString, SplitsAtTheFirstColonOnly) {

@@ -35,7 +35,8 @@ std::string ReadAll(std::FILE* file) {
     std::string text;
     char buffer[4096];
     size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        text.append(buffer, n);
     return text;
 }
 } // namespace
@@ -72,7 +73,8 @@ TEST_F(TioPty, CloseReleasesABlockedReadAtOnce) {
     ASSERT_TRUE(io->Open("com:" + pty.SlavePath()));
     auto start = std::chrono::steady_clock::now();
     io->Close();
-    ASSERT_TRUE(RunUntil(ui, [&] { return recorder.disconnected == 1; }, 2000));
+    ASSERT_TRUE(RunUntil(
+        ui, [&] { return recorder.disconnected == 1; }, 2000));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 

@@ -22,7 +22,8 @@ protected:
 
     std::string Address() const { return "tcp:127.0.0.1:" + std::to_string(amp.tcpPort()); }
     bool WaitRx(size_t count, int timeoutMs = 10000) {
-        return RunUntil(ui, [&] { return recorder.rx.size() >= count; }, timeoutMs);
+        return RunUntil(
+            ui, [&] { return recorder.rx.size() >= count; }, timeoutMs);
     }
 
     Handover ui;
@@ -107,7 +108,8 @@ TEST_F(TioTcp, CloseReleasesABlockedReadAtOnce) {
     ASSERT_TRUE(io->Open(Address()));
     auto start = std::chrono::steady_clock::now();
     io->Close();
-    ASSERT_TRUE(RunUntil(ui, [&] { return recorder.disconnected == 1; }, 2000));
+    ASSERT_TRUE(RunUntil(
+        ui, [&] { return recorder.disconnected == 1; }, 2000));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_FALSE(io->IsOpen());
 }

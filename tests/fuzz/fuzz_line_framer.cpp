@@ -33,6 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     size_t chunk = 1 + data[0] % 255;
     bool defaults = data[0] & 1;
-    if (FrameAll(data + 1, size - 1, chunk, defaults) != FrameAll(data + 1, size - 1, size, defaults)) std::abort();
+    if (FrameAll(data + 1, size - 1, chunk, defaults) != FrameAll(data + 1, size - 1, size, defaults))
+        std::abort();
     return 0;
 }

@@ -33,11 +33,13 @@ TEST(Handover, StepsOfOneWorkerRunInOrderAndOnTheUiThreadDirectly) {
     std::vector<int> order;
     ui.Synchronize([&] { order.push_back(0); }); // on the UI thread: at once
     std::thread worker([&] {
-        for (int i = 1; i <= 100; ++i) ui.Synchronize([&, i] { order.push_back(i); });
+        for (int i = 1; i <= 100; ++i)
+            ui.Synchronize([&, i] { order.push_back(i); });
     });
     EXPECT_TRUE(ui.WaitUntil([&] { return order.size() == 101; }));
     worker.join();
-    for (int i = 0; i <= 100; ++i) EXPECT_EQ(order[static_cast<size_t>(i)], i);
+    for (int i = 0; i <= 100; ++i)
+        EXPECT_EQ(order[static_cast<size_t>(i)], i);
 }
 
 TEST(Handover, AnExceptionInAStepGoesBackToTheWorker) {

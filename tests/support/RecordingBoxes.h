@@ -17,7 +17,9 @@ public:
     RecordingBoxes() { previous_ = SetBoxes(this); }
     ~RecordingBoxes() override { SetBoxes(previous_); }
 
-    void Error(const std::string& title, const std::string& text) override { boxes.push_back({"error", title, text}); }
+    void Error(const std::string& title, const std::string& text) override {
+        boxes.push_back({"error", title, text});
+    }
     void Information(const std::string& title, const std::string& text) override {
         boxes.push_back({"information", title, text});
     }

@@ -33,7 +33,8 @@ std::string ReadLineFrom(int fd, std::string& pending, int timeoutMs, bool toEnd
             pending.erase(0, lf + 1);
             return line;
         }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         if (left.count() <= 0) break;
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
@@ -70,8 +71,12 @@ bool TestClient::Send(const std::string& text) {
     return ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
 }
 
-std::string TestClient::ReadLine(int timeoutMs) { return ReadLineFrom(fd_, pending_, timeoutMs, false); }
-std::string TestClient::ReadToEnd(int timeoutMs) { return ReadLineFrom(fd_, pending_, timeoutMs, true); }
+std::string TestClient::ReadLine(int timeoutMs) {
+    return ReadLineFrom(fd_, pending_, timeoutMs, false);
+}
+std::string TestClient::ReadToEnd(int timeoutMs) {
+    return ReadLineFrom(fd_, pending_, timeoutMs, true);
+}
 
 PtyPair::PtyPair() {
     char name[256] = {};
@@ -91,7 +96,9 @@ bool PtyPair::Write(const std::string& text) {
     return ::write(master_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
 
-std::string PtyPair::ReadLine(int timeoutMs) { return ReadLineFrom(master_, pending_, timeoutMs, false); }
+std::string PtyPair::ReadLine(int timeoutMs) {
+    return ReadLineFrom(master_, pending_, timeoutMs, false);
+}
 
 void PtyPair::CloseMaster() {
     if (master_ >= 0) ::close(master_);
