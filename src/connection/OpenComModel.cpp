@@ -46,7 +46,9 @@ void ApplySerial(OpenComState& state, const std::string& rest) {
     std::string port, mode;
     SplitAtFirst(rest, port, ":", mode);
     state.checked = ConGroup::Serial;
-    if (std::find(state.ports.begin(), state.ports.end(), port) != state.ports.end()) state.portName = port;
+    // A port that is not in the list (an adapter not plugged in, a path) stays what it was: taking
+    // the list's last port instead would connect OK-without-changes to a different device.
+    state.portName = port;
     state.portMode = mode;
     state.connectionKindName = "Serial";
 }

@@ -39,10 +39,11 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"com:ttyUSB0:baud=38400 parity=N data=8 stop=1", kPorts, ConGroup::Serial, "Serial",
             "com:ttyUSB0:baud=38400 parity=N data=8 stop=1"},
         Row{"com:ttyS0:a:b", kPorts, ConGroup::Serial, "Serial", "com:ttyS0:a:b"},
-        // An unlisted port (names compare exactly) keeps the refreshed selection, the list's last item.
-        Row{"com:ttyUSB7:baud=9600", kPorts, ConGroup::Serial, "Serial", "com:ttyUSB1:baud=9600"},
-        Row{"com:ttyusb0:baud=9600", kPorts, ConGroup::Serial, "Serial", "com:ttyUSB1:baud=9600"},
-        Row{"com:ttyUSB7:baud=9600", {}, ConGroup::Serial, "Serial", "com::baud=9600"},
+        // An unlisted port (an adapter not plugged in, a path) stays as given: the list's last
+        // port would be another device.
+        Row{"com:ttyUSB7:baud=9600", kPorts, ConGroup::Serial, "Serial", "com:ttyUSB7:baud=9600"},
+        Row{"com:ttyusb0:baud=9600", kPorts, ConGroup::Serial, "Serial", "com:ttyusb0:baud=9600"},
+        Row{"com:/dev/pts/7:baud=9600", {}, ConGroup::Serial, "Serial", "com:/dev/pts/7:baud=9600"},
         Row{"com:COM3", {"COM3"}, ConGroup::Serial, "Serial", "com:COM3:"},
         Row{"com:COM3:", {"COM3"}, ConGroup::Serial, "Serial", "com:COM3:"},
         // Texts are taken as typed: nothing is trimmed.

@@ -1,0 +1,60 @@
+#include "app/ConsoleLogic.h"
+
+#include <algorithm>
+#include <cstdio>
+
+std::string TrimControls(const std::string& text) {
+    auto isControl = [](char c) { return static_cast<unsigned char>(c) <= 32; };
+    size_t first = 0;
+    size_t last = text.size();
+    while (first < last && isControl(text[first]))
+        ++first;
+    while (last > first && isControl(text[last - 1]))
+        --last;
+    return text.substr(first, last - first);
+}
+
+std::string StampedLine(const std::string& timeStamp, const std::string& text) {
+    return "[" + timeStamp + "] " + text;
+}
+
+std::string ConnectedText(const std::string& connection, const std::string& timeStamp, uint32_t ticks) {
+    return "Connected to \"" + connection + "\". Time=" + timeStamp + " Ticks=" + std::to_string(ticks);
+}
+
+bool ReplyStatistics::Add(const std::string& trimmedLine, uint32_t dt) {
+    if (trimmedLine == AmpBusyReply) return false;
+    ++count_;
+    sum_ += dt;
+    max_ = std::max(max_, dt);
+    last_ = dt;
+    return true;
+}
+
+void ReplyStatistics::Reset() {
+    *this = ReplyStatistics();
+}
+
+std::string ReplyStatistics::Caption() const {
+    char text[64];
+    std::snprintf(text, sizeof text, "%03u/%03u/%04ums", last_, count_ ? sum_ / count_ : 0u, max_);
+    return text;
+}
+
+void CommandHistory::Add(const std::string& text) {
+    entries_.erase(std::remove(entries_.begin(), entries_.end(), text), entries_.end());
+    entries_.push_back(text);
+    index_ = entries_.size();
+}
+
+bool CommandHistory::Previous(std::string& text) {
+    if (entries_.empty() || index_ == 0) return false;
+    text = entries_[--index_];
+    return true;
+}
+
+bool CommandHistory::Next(std::string& text) {
+    if (entries_.empty() || index_ + 1 >= entries_.size()) return false;
+    text = entries_[++index_];
+    return true;
+}

@@ -1,0 +1,60 @@
+#pragma once
+// The console's decisions that need no window: log line texts and colours, trimming, reply-time
+// statistics, the command history and the repeat interval.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Log colours: plain RGB as 0x00BBGGRR, or a system colour reference 0xFF0000nn.
+inline constexpr uint32_t ColourTx = 0x808000;     // teal: transmitted lines
+inline constexpr uint32_t ColourRx = 0x000080;     // maroon: received lines
+inline constexpr uint32_t ColourStatus = 0xFF0000; // blue: status and information
+inline constexpr uint32_t ColourError = 0x0000FF;  // red: errors and failures
+
+// The reply of a busy amplifier: logged like any line, left out of the statistics.
+inline constexpr char AmpBusyReply[] = "ERROR_AMP_BUSY";
+
+// Removes every leading and trailing character with a code of 32 or less.
+std::string TrimControls(const std::string& text);
+
+// "[" + timeStamp + "] " + text.
+std::string StampedLine(const std::string& timeStamp, const std::string& text);
+
+// The status line of a new connection.
+std::string ConnectedText(const std::string& connection, const std::string& timeStamp, uint32_t ticks);
+
+// Reply times since start or the last reset: count, sum and maximum in ms.
+class ReplyStatistics {
+public:
+    // Counts a reply of dt ms unless it is the busy reply; true when it was counted.
+    bool Add(const std::string& trimmedLine, uint32_t dt);
+    void Reset();
+    // "this/average/maximum": "%03u/%03u/%04ums".
+    std::string Caption() const;
+
+    uint32_t Count() const { return count_; }
+
+private:
+    uint32_t count_ = 0;
+    uint32_t sum_ = 0;
+    uint32_t max_ = 0;
+    uint32_t last_ = 0;
+};
+
+// Distinct commands, oldest first, with a recall position.
+class CommandHistory {
+public:
+    // Removes every equal entry, appends text, and sets the position past the newest.
+    void Add(const std::string& text);
+    // Moves back one entry; false (nothing recalled) at the oldest or when empty.
+    bool Previous(std::string& text);
+    // Moves forward one entry; false at the newest (the input keeps its text).
+    bool Next(std::string& text);
+
+    const std::vector<std::string>& Entries() const { return entries_; }
+    size_t Index() const { return index_; }
+
+private:
+    std::vector<std::string> entries_;
+    size_t index_ = 0;
+};

@@ -1,0 +1,173 @@
+#pragma once
+// The console: the main window. It owns the one connection (a TIO, or a GPIB device handle),
+// sends every command through its one send path and logs every line in its colour log.
+// Everything here runs on the UI thread.
+#include "app/ConsoleLogic.h"
+#include "connection/Connection.h"
+#include "connection/Gpib.h"
+
+#include <QEvent>
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QAction;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QSpinBox;
+class QSplitter;
+class QTimer;
+class QFrame;
+class TLogView;
+
+// A GPIB driver event delivered to the console window (the driver's message 1024).
+class GpibNotifyEvent : public QEvent {
+public:
+    static const QEvent::Type EventType;
+    explicit GpibNotifyEvent(int kind) : QEvent(EventType), Kind(kind) {}
+    const int Kind;
+};
+
+// The DNS domain of the workstations on which the Extra menu (service tools) is shown.
+inline constexpr char ExtraMenuDomain[] = "lab.veltrask.com";
+
+class TFormConsole : public QMainWindow {
+public:
+    explicit TFormConsole(QWidget* parent = nullptr);
+    ~TFormConsole() override;
+
+    // The connection life cycle.
+    bool OpenConnection();
+    void CloseConnection();
+    bool IsConnected() const;
+    void UpdateConnectionUi();
+    void OnConnected();
+    void OnDisconnected();
+
+    // Sending and receiving.
+    void AddLogLine(const std::string& text, uint32_t colour, bool withTimestamp = true);
+    // The one send path. sender is ButtonRawSend for the operator's Send and Enter (auto-connect
+    // and history), nullptr for the repeat timer, ping-pong and the batch runner.
+    void ButtonRawSendClick(QObject* sender);
+    void SendFromButton(const std::string& text, bool toBatch);
+    void OnTxEcho(const std::string& text);
+    void OnRxLine(const std::string& line);
+    // A GPIB driver event: 0 error, 1 service request, 2 interrupt.
+    void OnGpibNotify(int kind);
+
+    // What the console asks of the batch window; set when that window exists. All calls made
+    // by the console go through these, so the wiring is one assignment.
+    struct BatchHooks {
+        std::function<bool()> IsVisible;
+        std::function<void(const std::string&)> InsertLine;
+        std::function<void(const std::string&)> NotifyRxLine;
+        std::function<void()> ShowFromConsole; // reset to the first line when hidden, then show
+        std::function<void(const std::string&)> LoadScript;
+    };
+    void SetBatchHooks(BatchHooks hooks);
+    // The input line, as the batch runner sets it before it sends through ButtonRawSendClick.
+    void SetRawInText(const std::string& text);
+    std::string RawInText() const;
+    // The program's first argument: a batch script loaded into the batch window at start.
+    void SetStartScript(const std::string& path) { startScript_ = path; }
+
+    // The first activation's work (settings, start-up connection); runs once, after the window
+    // is first shown. Public so the program entry and tests can run it at a known moment.
+    void FormActivate();
+
+    const std::string& ConnectionString() const { return connectionString_; }
+    bool UseGpib() const { return useGpib_; }
+    int32_t GpibHandle() const { return gpibHandle_; }
+    bool Connected() const { return connected_; }
+    TIO* Io() const { return io_.get(); }
+    TLogView* Log() const { return log_; }
+    const CommandHistory& History() const { return history_; }
+
+protected:
+    bool event(QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void BuildSendArea();
+    void BuildReceiveArea();
+    void BuildMenu();
+    void ConnectHandlers();
+    void ReadSettings();
+    void LoadStartScript();
+    void WriteSettings();
+    bool OpenGpib();
+    bool OpenTio();
+    void ReportOpenFailure();
+    void AddToHistory(const std::string& text);
+    bool EditRawInKeyDown(int key);
+    bool HandleWheel(int delta);
+    void EditRawInChange();
+    void CheckBoxTxRepClick();
+    void TimerTxRepTimer();
+    void CheckBoxPingPongClick();
+    void ButtonWClick();
+    void ButtonRClick();
+    void ButtonQClick();
+    void LabelSpeedDblClick();
+    void Button1Click();
+    void ButtonConnDisconnClick();
+    void ButtonSendBatchClick();
+    void miReconnectClick();
+    void FormClose();
+
+    // Controls, named as the operator's manual and the tests know them.
+    QSplitter* Splitter1 = nullptr;
+    QGroupBox* GroupBoxTx = nullptr;
+    QPushButton* ButtonConnDisconn = nullptr;
+    QLineEdit* EditRawIn = nullptr;
+    QPushButton* ButtonSendBatch = nullptr;
+    QPushButton* ButtonRawSend = nullptr;
+    QCheckBox* CheckBoxTxRep = nullptr;
+    QSpinBox* UpDownTxRep = nullptr;
+    QCheckBox* CheckBoxPingPong = nullptr;
+    QPushButton* ButtonQ = nullptr;
+    QPushButton* ButtonW = nullptr;
+    QPushButton* ButtonR = nullptr;
+    QCheckBox* CheckBoxExpectRx = nullptr;
+    QCheckBox* CheckBoxStatusOnSrq = nullptr;
+    QFrame* FrameButtonField1 = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QLabel* LabelLastRx = nullptr;
+    QLabel* LabelSpeed = nullptr;
+    QPushButton* Button2 = nullptr;
+    TLogView* log_ = nullptr; // RichEditRawOut
+    QTimer* TimerTxRep = nullptr;
+    QMenu* MenuItemConnection = nullptr;
+    QAction* MenuItemConnect = nullptr;
+    QAction* MenuItemDisconnect = nullptr;
+    QAction* miReconnect = nullptr;
+    QMenu* MenuItemExtra = nullptr;
+    QAction* miShowReplyTimes = nullptr;
+
+    // Connection state.
+    std::string connectionString_;
+    bool useGpib_ = false;
+    int32_t gpibHandle_ = -1;
+    bool connected_ = false;
+    std::unique_ptr<TIO> io_;
+    gpib_notify_target gpibTarget_{};
+
+    // Send and receive state.
+    uint32_t sendTick_ = 0;
+    ReplyStatistics stats_;
+    CommandHistory history_;
+    BatchHooks batch_;
+    bool activated_ = false;
+    std::string startScript_;
+};
+
+// The program's one console window.
+extern TFormConsole* FormConsole;

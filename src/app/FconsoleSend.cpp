@@ -1,0 +1,212 @@
+// The console's conversation: the send path, the log, received lines, reply times, the history,
+// repeat and ping-pong, and the GPIB-only controls.
+#include "app/Fconsole.h"
+
+#include "app/LogView.h"
+#include "platform/QtPlatform.h"
+#include "platform/Tick.h"
+#include "text/Strtools.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTimer>
+#include <QWheelEvent>
+
+const QEvent::Type GpibNotifyEvent::EventType = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+namespace {
+constexpr int32_t GpibTimeoutMs = 500;
+}
+
+void TFormConsole::AddLogLine(const std::string& text, uint32_t colour, bool withTimestamp) {
+    log_->AppendLine(withTimestamp ? StampedLine(GetTimeStamp(), text) : text, colour);
+}
+
+void TFormConsole::ButtonRawSendClick(QObject* sender) {
+    const bool operatorSend = sender == ButtonRawSend;
+    if (operatorSend && !IsConnected() && !OpenConnection()) return;
+    std::string text = FromQt(EditRawIn->text());
+    if (text.empty()) return;
+    sendTick_ = GetTickCount();
+    if (useGpib_) {
+        if (gpibHandle_ != -1) {
+            GpibSendEscaped(gpibHandle_, text + "\n", GpibTimeoutMs);
+            OnTxEcho(text);
+            if (CheckBoxExpectRx->isChecked()) ButtonRClick();
+        }
+    } else if (io_) {
+        io_->Send(text + "\n");
+    }
+    if (operatorSend) AddToHistory(text);
+}
+
+void TFormConsole::AddToHistory(const std::string& text) {
+    history_.Add(text);
+}
+
+void TFormConsole::SendFromButton(const std::string& text, bool toBatch) {
+    EditRawIn->setText(ToQt(text));
+    if (toBatch) {
+        if (batch_.IsVisible && batch_.IsVisible() && batch_.InsertLine) batch_.InsertLine(text);
+        return;
+    }
+    ButtonRawSendClick(ButtonRawSend);
+}
+
+void TFormConsole::OnTxEcho(const std::string& text) {
+    AddLogLine("Tx: " + TrimControls(text), ColourTx);
+}
+
+void TFormConsole::OnRxLine(const std::string& received) {
+    const std::string line = TrimControls(received);
+    AddLogLine("Rx: " + line, ColourRx);
+    LabelLastRx->setText(ToQt(line));
+    const uint32_t dt = TickDiff(GetTickCount(), sendTick_);
+    if (stats_.Add(line, dt)) LabelSpeed->setText(ToQt(stats_.Caption()));
+    if (miShowReplyTimes->isChecked() && sendTick_ != 0) {
+        AddLogLine("#ReplyTime=" + std::to_string(dt) + " ms.", ColourStatus);
+        sendTick_ = 0;
+    }
+    if (CheckBoxPingPong->isChecked()) {
+        if (useGpib_) {
+            // A GPIB send reads its reply at once, and that reply would send again from inside
+            // the read: the next send waits for the event loop, so the chain never nests.
+            QTimer::singleShot(0, this, [this] {
+                Guarded([this] {
+                    if (CheckBoxPingPong->isChecked()) ButtonRawSendClick(nullptr);
+                });
+            });
+        } else {
+            ButtonRawSendClick(nullptr);
+        }
+    }
+    if (batch_.IsVisible && batch_.IsVisible() && batch_.NotifyRxLine) batch_.NotifyRxLine(line);
+}
+
+void TFormConsole::LabelSpeedDblClick() {
+    stats_.Reset();
+    LabelSpeed->setText(ToQt(stats_.Caption()));
+}
+
+void TFormConsole::Button1Click() {
+    log_->Clear();
+}
+
+bool TFormConsole::EditRawInKeyDown(int key) {
+    std::string recalled;
+    switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        ButtonRawSendClick(ButtonRawSend);
+        EditRawIn->clear();
+        return true;
+    case Qt::Key_Up:
+        if (history_.Previous(recalled)) EditRawIn->setText(ToQt(recalled));
+        EditRawIn->end(false);
+        return true;
+    case Qt::Key_Down:
+        if (history_.Next(recalled)) EditRawIn->setText(ToQt(recalled));
+        EditRawIn->end(false);
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool TFormConsole::HandleWheel(int delta) {
+    if (!EditRawIn->hasFocus() || delta == 0) return false;
+    std::string recalled;
+    if (delta > 0 ? history_.Previous(recalled) : history_.Next(recalled)) EditRawIn->setText(ToQt(recalled));
+    return true;
+}
+
+void TFormConsole::EditRawInChange() {
+    CheckBoxExpectRx->setChecked(EditRawIn->text().endsWith('?'));
+}
+
+void TFormConsole::CheckBoxTxRepClick() {
+    TimerTxRep->setInterval(UpDownTxRep->value());
+    if (CheckBoxTxRep->isChecked()) {
+        TimerTxRep->start();
+    } else {
+        TimerTxRep->stop();
+    }
+    CheckBoxPingPong->setChecked(false);
+}
+
+void TFormConsole::TimerTxRepTimer() {
+    ButtonRawSendClick(nullptr);
+}
+
+void TFormConsole::CheckBoxPingPongClick() {
+    if (!CheckBoxPingPong->isChecked()) return;
+    CheckBoxTxRep->setChecked(false);
+    TimerTxRep->stop();
+    ButtonRawSendClick(ButtonRawSend);
+}
+
+void TFormConsole::ButtonWClick() {
+    std::string text = FromQt(EditRawIn->text());
+    GpibSendRaw(gpibHandle_, text + "\n", GpibTimeoutMs);
+    OnTxEcho(text);
+}
+
+void TFormConsole::ButtonRClick() {
+    std::string reply;
+    if (GpibReceive(gpibHandle_, GpibTimeoutMs, reply)) OnRxLine(reply);
+}
+
+void TFormConsole::ButtonQClick() {
+    ButtonWClick();
+    ButtonRClick();
+}
+
+void TFormConsole::OnGpibNotify(int kind) {
+    switch (kind) {
+    case GPIB_EVENT_ERROR:
+        AddLogLine("Error: " + gpib_geterrmsg(), ColourError);
+        break;
+    case GPIB_EVENT_SRQ:
+        AddLogLine("SRQ!", ColourStatus);
+        if (CheckBoxStatusOnSrq->isChecked() && gpibHandle_ != -1) {
+            GpibSendRaw(gpibHandle_, "STATUS?\n", GpibTimeoutMs);
+            OnTxEcho("STATUS?");
+            ButtonRClick();
+        }
+        break;
+    case GPIB_EVENT_INTERRUPT:
+        AddLogLine("Interrupt!", ColourStatus);
+        break;
+    default:
+        break;
+    }
+}
+
+bool TFormConsole::event(QEvent* e) {
+    if (e->type() == GpibNotifyEvent::EventType) {
+        int kind = static_cast<GpibNotifyEvent*>(e)->Kind;
+        Guarded([this, kind] { OnGpibNotify(kind); });
+        return true;
+    }
+    return QMainWindow::event(e);
+}
+
+bool TFormConsole::eventFilter(QObject* watched, QEvent* e) {
+    bool handled = false;
+    if (watched == EditRawIn && e->type() == QEvent::KeyPress) {
+        Guarded([&] { handled = EditRawInKeyDown(static_cast<QKeyEvent*>(e)->key()); });
+    } else if (watched == LabelSpeed && e->type() == QEvent::MouseButtonDblClick) {
+        Guarded([this] { LabelSpeedDblClick(); });
+        handled = true;
+    } else if (e->type() == QEvent::Wheel && watched->isWidgetType() &&
+               static_cast<QWidget*>(watched)->window() == this) {
+        Guarded([&] { handled = HandleWheel(static_cast<QWheelEvent*>(e)->angleDelta().y()); });
+    }
+    return handled || QMainWindow::eventFilter(watched, e);
+}

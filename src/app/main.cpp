@@ -1,0 +1,54 @@
+// The program entry: the socket layer, the application, the windows (created once, in a fixed
+// order, kept for the whole run), the event loop.
+#include "app/Fconsole.h"
+#include "connection/Fopencom.h"
+#include "connection/Fselipaddr.h"
+#include "connection/Sockets.h"
+#include "platform/QtPlatform.h"
+
+#include <QApplication>
+#include <exception>
+#include <memory>
+
+namespace {
+// The windows live for the whole run; the dialogs are the console's children and go with it.
+std::unique_ptr<TFormConsole> CreateWindows() {
+    auto console = std::make_unique<TFormConsole>();
+    FormConsole = console.get();
+    FormSelIpAddr = new TFormSelIpAddr(console.get());
+    FormOpenCom = new TFormOpenCom(console.get());
+    return console;
+}
+
+int Run(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Corvane");
+    QApplication::setApplicationDisplayName("Corvane");
+    QApplication::setOrganizationName("Veltrask");
+    InstallQtHandover();
+    QtModalBoxes boxes;
+    SetBoxes(&boxes);
+    std::unique_ptr<TFormConsole> console;
+    try {
+        console = CreateWindows();
+    } catch (const std::exception& e) {
+        ShowHandlerError(e.what());
+        return 1;
+    }
+    if (argc > 1) console->SetStartScript(argv[1]);
+    console->show();
+    int result = QApplication::exec();
+    FormOpenCom = nullptr;
+    FormSelIpAddr = nullptr;
+    console.reset();
+    SetBoxes(nullptr);
+    return result;
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    SocketStartup();
+    int result = Run(argc, argv);
+    SocketCleanup();
+    return result;
+}

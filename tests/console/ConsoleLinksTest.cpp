@@ -1,0 +1,104 @@
+// The console end to end over every connection kind: a pseudo-terminal, a listening TCP port with
+// a client, and GPIB through the simulated driver with its service request.
+#include "ConsoleFixture.h"
+#include "TestSupport.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+// A loopback port that was free a moment ago.
+int FreePort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+} // namespace
+
+TEST_F(ConsoleTest, OverAPseudoTerminal) {
+    AmpsimProcess amp({"--pty"});
+    ASSERT_FALSE(amp.ptyPath().empty());
+    StartWith("com:" + amp.ptyPath() + ":baud=115200");
+    ASSERT_TRUE(console->Connected());
+    Type("*IDN?");
+    ASSERT_TRUE(Until([&] { return LogTexts().size() >= 3; }));
+    EXPECT_EQ(LogTexts()[2].rfind("Rx: Veltrask,AmpSim,", 0), 0u) << LogTexts()[2];
+}
+
+TEST_F(ConsoleTest, AsAListeningServerWithOneClient) {
+    int port = FreePort();
+    StartWith("tcpsrv:127.0.0.1:" + std::to_string(port));
+    TestClient client(port);
+    ASSERT_TRUE(client.Connected());
+    ASSERT_TRUE(client.Send("hello from the amplifier\r\n"));
+    ASSERT_TRUE(Until([&] { return LogHas("Rx: hello from the amplifier"); }));
+    Type("STATUS?");
+    EXPECT_EQ(client.ReadLine(), "STATUS?\n");
+    TestClient second(port);
+    EXPECT_EQ(second.ReadToEnd(), "ERROR_CONNECTION_BUSY\r\n");
+}
+
+TEST_F(ConsoleTest, OverGpibWithTheSimulatedDriverAndItsServiceRequest) {
+    ::setenv("CORVANE_GPIBSIM_DEVICES", "0:7", 1);
+    ::setenv("CORVANE_GPIBSIM_SRQ_ON", "*OPC", 1);
+    StartWith("gpib:0,7:Simulator");
+    ASSERT_TRUE(console->Connected()) << (boxes.boxes.empty() ? "" : boxes.boxes.back().text);
+    EXPECT_TRUE(console->UseGpib());
+    EXPECT_TRUE(Find<QPushButton>("ButtonQ")->isVisible());
+    Type("*IDN?"); // ends in '?': Expect Reply reads the answer at once
+    ASSERT_TRUE(LogHas("Tx: *IDN?"));
+    auto texts = LogTexts();
+    EXPECT_EQ(texts.back().rfind("Rx: Veltrask,AmpSim,", 0), 0u) << texts.back();
+    // The service request after *OPC leads to a STATUS? query and its reply in the log.
+    Type("*OPC");
+    ASSERT_TRUE(Until([&] { return LogHas("SRQ!"); }));
+    ASSERT_TRUE(Until([&] {
+        auto t = LogTexts();
+        return !t.empty() && t.back().rfind("Rx: STATUS OK", 0) == 0;
+    }));
+    texts = LogTexts();
+    auto srq = std::find(texts.begin(), texts.end(), "SRQ!");
+    ASSERT_NE(srq, texts.end());
+    EXPECT_EQ(*(srq + 1), "Tx: STATUS?");
+    Find<QPushButton>("ButtonConnDisconn")->click();
+    EXPECT_TRUE(LogHas("Disconnected from GPIB adapter."));
+    EXPECT_FALSE(IsGpibLibraryLoaded());
+    EXPECT_FALSE(Find<QPushButton>("ButtonQ")->isVisible());
+}
+
+TEST_F(ConsoleTest, GpibPingPongRunsWithoutNesting) {
+    ::setenv("CORVANE_GPIBSIM_DEVICES", "0:7", 1);
+    StartWith("gpib:0,7:Simulator");
+    ASSERT_TRUE(console->Connected());
+    Find<QLineEdit>("EditRawIn")->setText("ECHO ping?");
+    Find<QCheckBox>("CheckBoxPingPong")->click();
+    ASSERT_TRUE(Until([&] {
+        int rx = 0;
+        for (const auto& line : LogTexts())
+            rx += line == "Rx: ping?";
+        return rx >= 200;
+    }));
+    Find<QCheckBox>("CheckBoxPingPong")->click();
+    QApplication::processEvents();
+    size_t after = LogTexts().size();
+    QApplication::processEvents();
+    EXPECT_LE(LogTexts().size(), after + 2) << "unchecked: the chain stops";
+}
+
+TEST_F(ConsoleTest, AGpibDriverThatCannotBeLoadedIsReportedByTheLoader) {
+    StartWith("gpib:0,7:NoSuchDriver");
+    EXPECT_FALSE(console->Connected());
+    ASSERT_FALSE(boxes.boxes.empty());
+    EXPECT_EQ(boxes.boxes.back().text.rfind("Loading GPIB-library failed.\r\n", 0), 0u);
+}

@@ -1,0 +1,209 @@
+// The console window driven by control name: start-up, settings, the connection life cycle,
+// the send path and the modes, against the simulated amplifier on loopback.
+#include "ConsoleFixture.h"
+#include "platform/QtPlatform.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+std::string Tcp(const AmpsimProcess& amp) {
+    return "tcp:127.0.0.1:" + std::to_string(amp.tcpPort());
+}
+} // namespace
+
+TEST_F(ConsoleTest, FirstRunWritesEveryDefaultAndOffersTheDefaultConnection) {
+    std::string hostShown;
+    AnswerDialog(false, [&](TFormOpenCom& dialog) {
+        hostShown = FromQt(dialog.findChild<QLineEdit*>("EditHost")->text());
+    });
+    Start();
+    EXPECT_EQ(hostShown, "192.168.1.253");
+    EXPECT_EQ(Stored("Connection").toString(), "tcp:192.168.1.253:2500");
+    for (const char* name :
+         {"WindowPosLeft", "WindowPosTop", "WindowHeight", "WindowWidth", "ButtonTableHeight"}) {
+        EXPECT_TRUE(Stored(name).isValid()) << name;
+    }
+    EXPECT_EQ(Stored("WindowPosLeft").toInt(), 177);
+    EXPECT_EQ(Stored("ButtonTableHeight").toInt(), 369);
+    // Cancelled: closed, no log line.
+    EXPECT_EQ(Find<QPushButton>("ButtonConnDisconn")->text(), "C&onnect");
+    EXPECT_TRUE(LogTexts().empty());
+    EXPECT_EQ(console->windowTitle(), "Console");
+    EXPECT_FALSE(Find<QMenu>("MenuItemExtra")->menuAction()->isVisible()) << "not an in-house workstation";
+}
+
+TEST_F(ConsoleTest, AFailedOpenIsLoggedAndBoxedAndNotStored) {
+    Preset("Connection", "tcp:192.168.1.253:2500");
+    // Nothing listens on loopback port 1: the connect is refused at once.
+    AnswerDialog(true, [](TFormOpenCom& dialog) {
+        dialog.findChild<QLineEdit*>("EditHost")->setText("127.0.0.1");
+        dialog.findChild<QLineEdit*>("EditTcpport")->setText("1");
+    });
+    Start();
+    const std::string expected = "Opening tcp:127.0.0.1:1 failed.";
+    ASSERT_FALSE(boxes.boxes.empty());
+    EXPECT_EQ(boxes.boxes.back().kind, "error");
+    EXPECT_EQ(boxes.boxes.back().text, expected);
+    ASSERT_TRUE(LogHas(expected));
+    EXPECT_EQ(LogColours().back(), ColourError);
+    EXPECT_EQ(Stored("Connection").toString(), "tcp:192.168.1.253:2500");
+    EXPECT_EQ(Find<QPushButton>("ButtonConnDisconn")->text(), "C&onnect");
+}
+
+TEST_F(ConsoleTest, ASuccessfulOpenStoresTheStringAndTheConversationIsLogged) {
+    AmpsimProcess amp;
+    StartWith(Tcp(amp));
+    ASSERT_TRUE(console->Connected());
+    EXPECT_EQ(Stored("Connection").toString().toStdString(), Tcp(amp));
+    EXPECT_EQ(console->windowTitle().toStdString(), Tcp(amp));
+    EXPECT_EQ(Find<QPushButton>("ButtonConnDisconn")->text(), "Disc&onnect");
+    EXPECT_TRUE(LogTexts().at(0).rfind("Connected to \"" + Tcp(amp) + "\". Time=", 0) == 0)
+        << LogTexts().at(0);
+    Type("ECHO  padded \r");
+    ASSERT_TRUE(Until([&] { return LogTexts().size() >= 3; }));
+    EXPECT_EQ(LogTexts()[1], "Tx: ECHO  padded") << "the echo is trimmed";
+    EXPECT_EQ(LogTexts()[2], "Rx: padded") << "the CR and blanks are trimmed";
+    EXPECT_EQ(LogColours()[1], ColourTx);
+    EXPECT_EQ(LogColours()[2], ColourRx);
+    EXPECT_EQ(Find<QLabel>("LabelLastRx")->text(), "padded");
+    EXPECT_TRUE(Find<QLineEdit>("EditRawIn")->text().isEmpty());
+    // Every line carries its time stamp.
+    EXPECT_EQ(std::string(console->Log()->Lines().Text(1)).substr(0, 1), "[");
+}
+
+TEST_F(ConsoleTest, HistoryRecallsDistinctCommandsWithUpAndDown) {
+    AmpsimProcess amp;
+    StartWith(Tcp(amp));
+    for (const char* command : {"ECHO A", "ECHO B", "ECHO A"})
+        Type(command);
+    ASSERT_TRUE(Until([&] { return LogTexts().size() == 7; })) << "connected line, three Tx and three Rx";
+    auto* edit = Find<QLineEdit>("EditRawIn");
+    QTest::keyClick(edit, Qt::Key_Up);
+    EXPECT_EQ(edit->text(), "ECHO A");
+    QTest::keyClick(edit, Qt::Key_Up);
+    EXPECT_EQ(edit->text(), "ECHO B");
+    QTest::keyClick(edit, Qt::Key_Down);
+    EXPECT_EQ(edit->text(), "ECHO A");
+    QTest::keyClick(edit, Qt::Key_Down);
+    EXPECT_EQ(edit->text(), "ECHO A");
+    EXPECT_EQ(edit->cursorPosition(), edit->text().size());
+    // Enter on an empty line sends nothing.
+    size_t before = LogTexts().size();
+    edit->clear();
+    QTest::keyClick(edit, Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_EQ(LogTexts().size(), before);
+}
+
+TEST_F(ConsoleTest, BusyRepliesStayOutOfTheStatisticsAndReplyTimesAreLoggedOncePerSend) {
+    AmpsimProcess amp({"--tcp", "127.0.0.1:0", "--busy-every", "2"});
+    StartWith(Tcp(amp));
+    Find<QAction>("miShowReplyTimes")->setChecked(true);
+    Type("MULTI? 2"); // the first command: answered
+    ASSERT_TRUE(Until([&] { return LogHas("Rx: MULTI 2/2"); }));
+    Type("STATUS?"); // the second: busy
+    ASSERT_TRUE(Until([&] { return LogHas("Rx: ERROR_AMP_BUSY"); }));
+    int replyTimeLines = 0;
+    for (const auto& line : LogTexts())
+        replyTimeLines += line.rfind("#ReplyTime=", 0) == 0;
+    EXPECT_EQ(replyTimeLines, 2) << "one per send, also for the busy reply";
+    auto texts = LogTexts();
+    auto first = std::find(texts.begin(), texts.end(), "Rx: MULTI 1/2");
+    ASSERT_NE(first, texts.end());
+    EXPECT_EQ((first + 1)->rfind("#ReplyTime=", 0), 0u) << "right after the first line of the reply";
+    // Two counted replies (the two MULTI lines); the busy one is not counted.
+    QString caption = Find<QLabel>("LabelSpeed")->text();
+    EXPECT_TRUE(caption.endsWith("ms"));
+    QTest::mouseDClick(Find<QLabel>("LabelSpeed"), Qt::LeftButton);
+    EXPECT_EQ(Find<QLabel>("LabelSpeed")->text(), "000/000/0000ms");
+}
+
+TEST_F(ConsoleTest, PingPongAndRepeatExcludeEachOther) {
+    AmpsimProcess amp;
+    StartWith(Tcp(amp));
+    auto* repeat = Find<QCheckBox>("CheckBoxTxRep");
+    auto* pingPong = Find<QCheckBox>("CheckBoxPingPong");
+    auto* timer = console->findChild<QTimer*>("TimerTxRep");
+    Find<QLineEdit>("EditRawIn")->setText("ECHO ping");
+    repeat->click();
+    EXPECT_TRUE(repeat->isChecked());
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_EQ(timer->interval(), 500);
+    pingPong->click();
+    EXPECT_TRUE(pingPong->isChecked());
+    EXPECT_FALSE(repeat->isChecked());
+    EXPECT_FALSE(timer->isActive());
+    // Ping-pong sends again on every reply.
+    ASSERT_TRUE(Until([&] {
+        int rx = 0;
+        for (const auto& line : LogTexts())
+            rx += line == "Rx: ping";
+        return rx >= 20;
+    }));
+    repeat->click();
+    EXPECT_TRUE(repeat->isChecked());
+    EXPECT_FALSE(pingPong->isChecked());
+    repeat->click();
+    EXPECT_FALSE(timer->isActive());
+    // A change of the interval applies the settings and ends ping-pong too.
+    pingPong->click();
+    Find<QSpinBox>("UpDownTxRep")->setValue(20);
+    EXPECT_FALSE(pingPong->isChecked());
+    EXPECT_EQ(timer->interval(), 20);
+}
+
+TEST_F(ConsoleTest, ThePeerDroppingTheLinkChangesCaptionButNotTheButton) {
+    AmpsimProcess amp;
+    StartWith(Tcp(amp));
+    Type("DROP");
+    ASSERT_TRUE(Until([&] { return LogHas("disconnected."); }));
+    EXPECT_EQ(console->windowTitle(), "disconnected");
+    EXPECT_EQ(Find<QPushButton>("ButtonConnDisconn")->text(), "Disc&onnect");
+    Find<QPushButton>("ButtonConnDisconn")->click();
+    EXPECT_EQ(Find<QPushButton>("ButtonConnDisconn")->text(), "C&onnect");
+    EXPECT_EQ(console->Io(), nullptr);
+}
+
+TEST_F(ConsoleTest, CloseStoresGeometryOnlyInTheNormalState) {
+    Preset("WindowPosLeft", 11);
+    Preset("WindowWidth", 800);
+    AnswerDialog(false);
+    Start();
+    console->showMaximized();
+    QApplication::processEvents();
+    console->close();
+    EXPECT_EQ(Stored("WindowPosLeft").toInt(), 11);
+    EXPECT_EQ(Stored("WindowWidth").toInt(), 800);
+    EXPECT_EQ(Stored("ButtonTableHeight").toInt(), Find<QGroupBox>("GroupBoxTx")->height());
+}
+
+TEST_F(ConsoleTest, SendWhileClosedAsksForAConnectionFirst) {
+    AnswerDialog(false);
+    Start();
+    AnswerDialog(false);
+    Find<QLineEdit>("EditRawIn")->setText("STATUS?");
+    Find<QPushButton>("ButtonRawSend")->click();
+    EXPECT_TRUE(LogTexts().empty()) << "cancelled: nothing sent, nothing logged";
+    AmpsimProcess amp;
+    AnswerDialog(true, [&](TFormOpenCom& dialog) {
+        dialog.findChild<QLineEdit*>("EditHost")->setText("127.0.0.1");
+        dialog.findChild<QLineEdit*>("EditTcpport")->setText(QString::number(amp.tcpPort()));
+    });
+    Find<QPushButton>("ButtonRawSend")->click();
+    ASSERT_TRUE(Until([&] { return LogTexts().size() >= 3; }));
+    EXPECT_EQ(LogTexts()[1], "Tx: STATUS?");
+    EXPECT_EQ(LogTexts()[2].rfind("Rx: STATUS OK", 0), 0u);
+    EXPECT_EQ(Find<QLineEdit>("EditRawIn")->text(), "STATUS?") << "the Send button keeps the line";
+    EXPECT_TRUE(Find<QCheckBox>("CheckBoxExpectRx")->isChecked()) << "the line ends in '?'";
+}
