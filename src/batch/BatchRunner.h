@@ -1,0 +1,96 @@
+#pragma once
+// The batch runner's step machine: one script line per step, a step triggered by a received
+// line, by the drive timer once the wait is over, or by the operator's Next. It decides; the host
+// (the batch window) reads the editor, shows, asks and sends.
+//
+// Every entry point runs on the UI thread and takes the current millisecond tick as now, so the
+// waits can be tested with a clock the test controls. Ticks wrap after about 49.7 days; a wait is
+// over when the signed difference now - DueTick is positive, which stays right across the wrap
+// for waits up to 2^31 - 1 ms.
+//
+// Nesting: a step can be re-entered from inside itself, because the host's send path may read the
+// reply at once and report it (the console's GPIB read with Expect Reply) before the step has
+// moved on, and because the prompt box runs a nested event loop. A step never runs inside a step:
+// a line received during a prompt is dropped (the operator answers first), and a line received
+// while a step is sending is owed; once the step has finished the host is asked to call
+// DeferredStep from the event loop, so the run advances exactly as if the line had come a moment
+// later, without recursion and without holding the event loop for a whole script.
+#include "batch/BatchScript.h"
+
+#include <cstdint>
+#include <string>
+
+// Log colours of the runner's own lines (0x00BBGGRR, or a system colour reference).
+inline constexpr uint32_t BatchColourNote = 0xFF0000;         // blue: delay and prompt lines
+inline constexpr uint32_t BatchColourWindowText = 0xFF000008; // the system window-text colour
+
+// What the runner needs from the batch window.
+class BatchHost : public ScriptLines {
+public:
+    // Selects line index (untrimmed extent); ignored past the last line.
+    virtual void HighlightLine(int32_t index) = 0;
+    // Sends one command through the console's send path (not told whether it went out).
+    virtual void SendLine(const std::string& text) = 0;
+    // Writes a line to the console's log, with its time stamp.
+    virtual void Log(const std::string& text, uint32_t colour) = 0;
+    // The prompt's Yes/No box; true for Yes. Runs a nested event loop.
+    virtual bool Confirm(const std::string& text) = 0;
+    // An error box with OK.
+    virtual void ShowError(const std::string& text) = 0;
+    // The look of a run: editor read-only on the button face, Stop caption, Next and the timer
+    // enabled (true); or the idle look (false).
+    virtual void ShowRunning(bool running) = 0;
+    // Asks for one call of DeferredStep on a later turn of the event loop.
+    virtual void PostDeferredStep() = 0;
+};
+
+class TBatchRunner {
+public:
+    static constexpr uint32_t StepWaitMs = 1000;
+
+    explicit TBatchRunner(BatchHost& host) : host_(host) {}
+
+    // Start: rebuilds the labels and checks them (error box, offending line highlighted, run not
+    // begun, false), then runs from the first non-blank line, whose step is due a second later.
+    // Logs "#Begin Batch." also when the script holds no line to run.
+    bool Start(uint32_t now);
+    // One step: executes the current line and moves on. Nothing happens while idle or inside a step.
+    void Step(uint32_t now);
+    // The drive timer's tick: a step once the wait is over, unless a prompt is open.
+    void TimerTick(uint32_t now);
+    // A received line (its text does not matter): a step at once, unless a prompt is open.
+    void NotifyRxLine(uint32_t now);
+    // The step owed to a line received while a step was sending.
+    void DeferredStep(uint32_t now);
+    // Moves CurrentLine to the first non-blank line; at the end of the script the run stops.
+    // True when a line was found.
+    bool SkipBlankLines();
+    // Back to idle at the first line. Logs nothing.
+    void StopRun();
+    // The console shows the hidden window again: an active run goes on from the first line.
+    void RewindToFirstLine() { currentLine_ = 0; }
+
+    bool Running() const { return running_; }
+    bool Prompting() const { return prompting_; }
+    int32_t CurrentLine() const { return currentLine_; }
+    uint32_t DueTick() const { return dueTick_; }
+    const LabelMap& Labels() const { return labels_; }
+
+    // True when now is past due (wrapping tick arithmetic).
+    static bool IsPast(uint32_t now, uint32_t due) { return static_cast<int32_t>(now - due) > 0; }
+
+private:
+    // Executes a control line; false when the step ends here without moving on.
+    bool ExecuteControl(const ScriptLine& line, uint32_t now);
+    bool AskPrompt(const std::string& text);
+
+    BatchHost& host_;
+    LabelMap labels_;
+    uint32_t dueTick_ = 0;
+    bool running_ = false;
+    bool prompting_ = false;
+    int32_t currentLine_ = 0;
+    bool inStep_ = false;      // a step is executing (possibly waiting in a prompt)
+    int32_t owedSteps_ = 0;    // lines received while a step was sending
+    bool deferPosted_ = false; // a DeferredStep call is on its way
+};

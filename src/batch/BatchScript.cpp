@@ -1,0 +1,145 @@
+#include "batch/BatchScript.h"
+
+#include "text/Strtools.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <limits>
+#include <memory>
+
+namespace {
+constexpr std::string_view PromptPrefix = "#PROMPT ";
+constexpr std::string_view LabelPrefix = "#LABEL ";
+constexpr std::string_view GotoPrefix = "#GOTO ";
+constexpr std::string_view DelayPrefix = "#DELAY ";
+constexpr std::string_view EndWord = "#END";
+
+bool IsControl(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
+
+bool IsDelayBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+std::string FileError(const char* what, const std::string& path, int code) {
+    return std::string(what) + " \"" + path + "\". " + GetSystemErrorText(code);
+}
+
+// Splits at CR LF, LF and CR; a line end at the very end opens no further line.
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c != '\r' && c != '\n') {
+            line += c;
+            continue;
+        }
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        lines.push_back(std::move(line));
+        line.clear();
+    }
+    if (!line.empty()) lines.push_back(std::move(line));
+    return lines;
+}
+} // namespace
+
+std::string TrimScriptLine(std::string_view line) {
+    size_t first = 0;
+    size_t last = line.size();
+    while (first < last && IsControl(line[first]))
+        ++first;
+    while (last > first && IsControl(line[last - 1]))
+        --last;
+    return std::string(line.substr(first, last - first));
+}
+
+ScriptLine ClassifyScriptLine(std::string_view line) {
+    std::string trimmed = TrimScriptLine(line);
+    std::string_view text = trimmed;
+    if (text.empty()) return {ScriptLineKind::Blank, {}};
+    if (text[0] != '#') return {ScriptLineKind::Command, trimmed};
+    struct Prefix {
+        std::string_view text;
+        ScriptLineKind kind;
+    };
+    for (const Prefix& prefix :
+         {Prefix{PromptPrefix, ScriptLineKind::Prompt}, Prefix{LabelPrefix, ScriptLineKind::Label},
+          Prefix{GotoPrefix, ScriptLineKind::Goto}, Prefix{DelayPrefix, ScriptLineKind::Delay}}) {
+        if (text.starts_with(prefix.text)) return {prefix.kind, std::string(text.substr(prefix.text.size()))};
+    }
+    return {text == EndWord ? ScriptLineKind::End : ScriptLineKind::Comment, {}};
+}
+
+int32_t DelayMilliseconds(std::string_view argument) {
+    constexpr int64_t limit = std::numeric_limits<int32_t>::max();
+    size_t i = 0;
+    while (i < argument.size() && IsDelayBlank(argument[i]))
+        ++i;
+    bool negative = false;
+    if (i < argument.size() && (argument[i] == '+' || argument[i] == '-')) negative = argument[i++] == '-';
+    int64_t value = 0;
+    for (; i < argument.size() && argument[i] >= '0' && argument[i] <= '9'; ++i) {
+        if (value <= limit) value = value * 10 + (argument[i] - '0');
+    }
+    if (value > limit) value = limit;
+    return static_cast<int32_t>(negative ? -value : value);
+}
+
+LabelCheck CheckLabels(const ScriptLines& script, LabelMap& labels) {
+    labels.clear();
+    const int32_t count = script.LineCount();
+    for (int32_t i = 0; i < count; ++i) {
+        ScriptLine line = ClassifyScriptLine(script.Line(i));
+        if (line.kind != ScriptLineKind::Label) continue;
+        if (!labels.emplace(line.argument, i).second)
+            return {false, i, "Duplicate label " + line.argument + " in line " + std::to_string(i + 1)};
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        ScriptLine line = ClassifyScriptLine(script.Line(i));
+        if (line.kind == ScriptLineKind::Goto && !labels.contains(line.argument))
+            return {false, i, "Non-existing goto " + line.argument + " in line " + std::to_string(i + 1)};
+    }
+    return {};
+}
+
+bool ReadScriptFile(const std::string& path, std::vector<std::string>& lines, std::string& error) {
+    File file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        error = FileError("Cannot open file", path, errno);
+        return false;
+    }
+    std::string text;
+    char buffer[64 * 1024];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
+        text.append(buffer, n);
+    if (std::ferror(file.get())) {
+        error = FileError("Cannot read file", path, errno);
+        return false;
+    }
+    lines = SplitLines(text);
+    return true;
+}
+
+bool WriteScriptFile(const std::string& path, const std::vector<std::string>& lines, std::string& error) {
+    File file(std::fopen(path.c_str(), "wb"));
+    if (!file) {
+        error = FileError("Cannot create file", path, errno);
+        return false;
+    }
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\r\n";
+    if (std::fwrite(text.data(), 1, text.size(), file.get()) != text.size() || std::fflush(file.get()) != 0) {
+        error = FileError("Cannot write file", path, errno);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,67 @@
+#pragma once
+// The batch script language: how one script line is read, the label checks made before a run,
+// and script files. Plain C++, no window; the runner (BatchRunner.h) and the batch window use it.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What a line does when a run reaches it. Matching is on the trimmed line, case-sensitive, and
+// each prefix includes its one trailing blank, so a control word alone on a line is a comment.
+enum class ScriptLineKind {
+    Blank,   // empty after trimming: skipped without a step
+    Prompt,  // "#PROMPT <text>": ask Yes/No, No stops the run
+    Label,   // "#LABEL <name>": a jump target, otherwise a comment
+    Goto,    // "#GOTO <name>": go on after the "#LABEL <name>" line
+    Delay,   // "#DELAY <ms>": wait that long instead of the usual second
+    End,     // exactly "#END": stop the run
+    Comment, // any other line beginning with "#"
+    Command, // anything else: sent to the amplifier as trimmed
+};
+
+struct ScriptLine {
+    ScriptLineKind kind = ScriptLineKind::Blank;
+    // The text after the prefix, kept as it is (a second blank after "#LABEL" belongs to the
+    // name); for a command the whole trimmed line; empty otherwise.
+    std::string argument;
+};
+
+// Removes every leading and trailing character with a code of 32 or less.
+std::string TrimScriptLine(std::string_view line);
+
+// Trims and classifies one line of the editor.
+ScriptLine ClassifyScriptLine(std::string_view line);
+
+// The wait of a "#DELAY " argument: a leading decimal integer (optional blanks, optional sign,
+// digits up to the first non-digit), 0 when there are no digits. Values beyond what the wrapping
+// tick arithmetic can tell apart are clamped to +-(2^31 - 1) ms.
+int32_t DelayMilliseconds(std::string_view argument);
+
+// Read access to the script as the editor holds it at this moment (the runner never copies it).
+class ScriptLines {
+public:
+    virtual ~ScriptLines() = default;
+    virtual int32_t LineCount() const = 0;
+    // The untrimmed line; callers ask only for 0 <= index < LineCount().
+    virtual std::string Line(int32_t index) const = 0;
+};
+
+using LabelMap = std::map<std::string, int32_t>;
+
+// The outcome of the label checks made at Start.
+struct LabelCheck {
+    bool ok = true;
+    int32_t line = -1;   // 0-based index of the offending line when !ok
+    std::string message; // "Duplicate label <name> in line <n>" or "Non-existing goto <name> in line <n>"
+};
+
+// Fills labels (emptied first) with every "#LABEL " name and the index of its line, then checks
+// that every "#GOTO " names one of them. Line numbers in the messages count from 1, blank lines
+// included. Stops at the first fault.
+LabelCheck CheckLabels(const ScriptLines& script, LabelMap& labels);
+
+// Script files: CR LF, LF or CR line ends on reading, CR LF on writing. On failure the result is
+// false and error holds the reason for the operator ("Cannot open file ..." with the system's text).
+bool ReadScriptFile(const std::string& path, std::vector<std::string>& lines, std::string& error);
+bool WriteScriptFile(const std::string& path, const std::vector<std::string>& lines, std::string& error);
