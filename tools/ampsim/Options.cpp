@@ -112,6 +112,9 @@ A simulated Veltrask power amplifier that answers the line protocol: commands en
 Endpoints (both may be given; without either, --tcp 127.0.0.1:2500):
   --tcp HOST:PORT        listen on TCP (IPv4); port 0 picks a free port. May be repeated.
   --pty                  serve a pseudo-terminal in raw mode; clients open its slave path.
+                         Once ampsim sees no client holding it open, the conversation ends:
+                         pending commands and replies are dropped (a line already begun is
+                         finished); what the terminal already holds stays for the next client.
 When every endpoint is up, ampsim prints one line per endpoint and then "ready":
   tcp 127.0.0.1:<port>
   pty /dev/pts/<n>

@@ -162,6 +162,7 @@ bool Peer::flush() {
                                           : ::write(fd_, data, outPending());
         if (n > 0) {
             outSent_ += static_cast<std::size_t>(n);
+            midLine_ = out_[outSent_ - 1] != '\n';
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -218,6 +219,18 @@ void Peer::reset() {
     runNext_ = 1;
     tail_.clear();
     tailPending_ = tailCloses_ = false;
+}
+
+// Reply lines enter out_ whole, so the rest of a line cut short is there, up to its LF; a partial
+// line (DROP, --close-after) has no LF and is kept to its end.
+void Peer::hangUp() {
+    std::string rest;
+    if (midLine_) {
+        std::size_t lf = out_.find('\n', outSent_);
+        rest = out_.substr(outSent_, lf == std::string::npos ? std::string::npos : lf + 1 - outSent_);
+    }
+    reset();
+    out_ = std::move(rest);
 }
 
 } // namespace ampsim

@@ -49,6 +49,10 @@ public:
     bool finished() const;
     // Forgets the conversation (input, queued commands, unsent output, command count); keeps fd.
     void reset();
+    // For the pty, when its client has gone: as reset(), except that a reply line only partly
+    // written keeps its rest, which goes out first when the peer is next advanced. The terminal
+    // keeps what was written, so a line cut short would run into the next client's first reply.
+    void hangUp();
     // For the pty, whose client stays after a close: a finished conversation starts afresh with
     // the commands already received; after an I/O failure, as reset().
     void restart();
@@ -87,6 +91,7 @@ private:
 
     std::string out_;
     std::size_t outSent_ = 0;
+    bool midLine_ = false; // the last byte written was not a line end; survives reset()
     LineRun run_;
     std::uint64_t runNext_ = 1;
     std::string tail_;         // sent without a line end once the run is over

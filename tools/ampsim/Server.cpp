@@ -215,11 +215,16 @@ void Server::acceptClients(int listenFd, Clock::time_point now) {
 
 // The last slave descriptor closing ends that client's conversation: the replies not yet written
 // and its commands not yet run are dropped, as a serial device's would be when its cable is pulled.
-// What the terminal already buffers stays (like a UART's FIFO): flushing it here could also eat the
-// first command of a client that reopened the slave in the meantime.
+// None of those commands can be a later client's: POLLHUP means no slave was open when poll
+// looked, so all that was read before came from clients already gone, and nothing is read in this
+// turn. A reply line already partly written is finished (Peer::hangUp), or the next client's first
+// reply would be glued to its front. What the terminal already buffers stays (like a UART's FIFO):
+// flushing it here could also eat the first command of a client that reopened the slave in the
+// meantime, or cut a line that client is reading. A close and a reopen both between two looks
+// go unnoticed: the new client gets the rest of the old conversation before its own replies.
 void Server::handlePty(short revents, Clock::time_point now) {
     if (revents & POLLHUP) {
-        pty_->reset();
+        pty_->hangUp();
         ptyHungUp_ = true;
         ptyCheckAt_ = now + kPtyRecheck;
     } else if (revents & (POLLIN | POLLERR)) {
