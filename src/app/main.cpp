@@ -1,6 +1,7 @@
 // The program entry: the socket layer, the application, the windows (created once, in a fixed
 // order, kept for the whole run), the event loop.
 #include "app/Fconsole.h"
+#include "batch/Fbatchsend.h"
 #include "connection/Fopencom.h"
 #include "connection/Fselipaddr.h"
 #include "connection/Sockets.h"
@@ -17,6 +18,8 @@ std::unique_ptr<TFormConsole> CreateWindows() {
     FormConsole = console.get();
     FormSelIpAddr = new TFormSelIpAddr(console.get());
     FormOpenCom = new TFormOpenCom(console.get());
+    FormBatchSend = new TFormBatchSend(console.get());
+    FormBatchSend->AttachToConsole(*console);
     return console;
 }
 

@@ -1,0 +1,328 @@
+#include "batch/Fbatchsend.h"
+
+#include "app/Fconsole.h"
+#include "platform/QtPlatform.h"
+#include "platform/Tick.h"
+#include "ui_Fbatchsend.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTextBlock>
+#include <QTimer>
+#include <QUrl>
+#include <vector>
+
+TFormBatchSend* FormBatchSend = nullptr;
+
+namespace {
+constexpr int DriveIntervalMs = 50;
+constexpr char HelpText[] = "Add lines with amplifier commands here.\nValid batch control commands:\n"
+                            "  #PROMPT <MessageBox Text>\n  #LABEL <LabelName>\n  #GOTO <LabelName>\n"
+                            "  #DELAY <MilliSecs>\n  #END\n";
+// "All Files" is every file here: "*.*" would leave out names without a dot.
+constexpr char FileFilter[] = "Text Files (*.txt);;All Files (*)";
+
+std::string BoxTitle() {
+    return FromQt(QApplication::applicationDisplayName());
+}
+
+QFont ScriptFont() {
+    QFont font("Lucida Console");
+    font.setStyleHint(QFont::Monospace);
+    font.setPixelSize(13);
+    return font;
+}
+
+QFileDialog* MakeFileDialog(QWidget* parent, const char* name, QFileDialog::AcceptMode mode) {
+    auto* dialog = new QFileDialog(parent);
+    dialog->setObjectName(name);
+    dialog->setNameFilter(FileFilter);
+    dialog->setAcceptMode(mode);
+    dialog->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    return dialog;
+}
+} // namespace
+
+TFormBatchSend::TFormBatchSend(QWidget* owner)
+    : QMainWindow(owner, Qt::Window), ui_(std::make_unique<Ui::TFormBatchSend>()) {
+    ui_->setupUi(this);
+    setObjectName("FormBatchSend");
+    Memo1 = ui_->Memo1;
+    ButtonRewind = ui_->ButtonRewind;
+    ButtonNext = ui_->ButtonNext;
+    Memo1->setFont(ScriptFont());
+    // The current-line highlight is the selection; it must stay visible while the operator
+    // works in the console.
+    QPalette palette = Memo1->palette();
+    for (auto role : {QPalette::Highlight, QPalette::HighlightedText})
+        palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
+    Memo1->setPalette(palette);
+    TimerBatchDrive = new QTimer(this);
+    TimerBatchDrive->setObjectName("TimerBatchDrive");
+    TimerBatchDrive->setInterval(DriveIntervalMs);
+    OpenDialog1 = MakeFileDialog(this, "OpenDialog1", QFileDialog::AcceptOpen);
+    SaveDialog1 = MakeFileDialog(this, "SaveDialog1", QFileDialog::AcceptSave);
+    resize(512, 417 + menuBar()->sizeHint().height());
+    setAcceptDrops(true);
+    // A file dropped on the editor loads the script instead of inserting its path as text.
+    Memo1->viewport()->installEventFilter(this);
+    ConnectHandlers();
+}
+
+TFormBatchSend::~TFormBatchSend() {
+    if (FormBatchSend == this) FormBatchSend = nullptr;
+}
+
+void TFormBatchSend::ConnectHandlers() {
+    auto guard = [](auto handler) { return [handler] { Guarded(handler); }; };
+    connect(ButtonRewind, &QPushButton::clicked, this, guard([this] { ButtonRewindClick(); }));
+    connect(ButtonNext, &QPushButton::clicked, this, guard([this] { ButtonNextClick(); }));
+    connect(TimerBatchDrive, &QTimer::timeout, this, guard([this] { TimerBatchDriveTimer(); }));
+    connect(ui_->Open1, &QAction::triggered, this, guard([this] { Open1Click(); }));
+    connect(ui_->Save1, &QAction::triggered, this, guard([this] { Save1Click(); }));
+    connect(ui_->Saveas1, &QAction::triggered, this, guard([this] { Saveas1Click(); }));
+    connect(ui_->Copyall1, &QAction::triggered, this, guard([this] { Copyall1Click(); }));
+    connect(ui_->Pasteover1, &QAction::triggered, this, guard([this] { Pasteover1Click(); }));
+    connect(ui_->Clear1, &QAction::triggered, this, guard([this] { Clear1Click(); }));
+    connect(ui_->Help1, &QAction::triggered, this, guard([this] { Help1Click(); }));
+}
+
+void TFormBatchSend::AttachToConsole(TFormConsole& console) {
+    console_ = &console;
+    // The hooks may outlive this window at the very end of the program; a dead window is hidden.
+    QPointer<TFormBatchSend> self(this);
+    TFormConsole::BatchHooks hooks;
+    hooks.IsVisible = [self] { return self && self->isVisible(); };
+    hooks.InsertLine = [self](const std::string& text) {
+        if (self) self->InsertLine(text);
+    };
+    hooks.NotifyRxLine = [self](const std::string& text) {
+        if (self) self->NotifyRxLine(text);
+    };
+    hooks.ShowFromConsole = [self] {
+        if (self) self->ShowFromConsole();
+    };
+    hooks.LoadScript = [self](const std::string& path) {
+        if (self) self->LoadScript(path);
+    };
+    console.SetBatchHooks(std::move(hooks));
+}
+
+void TFormBatchSend::NotifyRxLine(const std::string&) {
+    runner_.NotifyRxLine(GetTickCount());
+}
+
+void TFormBatchSend::ShowFromConsole() {
+    if (!isVisible()) runner_.RewindToFirstLine();
+    show();
+    raise();
+    activateWindow();
+}
+
+void TFormBatchSend::ButtonRewindClick() {
+    if (runner_.Running()) {
+        runner_.StopRun();
+    } else {
+        runner_.Start(GetTickCount());
+    }
+}
+
+void TFormBatchSend::ButtonNextClick() {
+    runner_.Step(GetTickCount());
+}
+
+void TFormBatchSend::TimerBatchDriveTimer() {
+    runner_.TimerTick(GetTickCount());
+}
+
+// The new line goes below the line holding the selection's start, so repeated inserts keep
+// their order; an empty editor gets it as its only line.
+void TFormBatchSend::InsertLine(const std::string& text) {
+    const int32_t count = LineCount();
+    const int32_t selected = Memo1->document()->findBlock(Memo1->textCursor().selectionStart()).blockNumber();
+    const int32_t index = selected < count ? selected + 1 : selected;
+    QTextCursor cursor(Memo1->document());
+    if (count == 0) {
+        cursor.insertText(ToQt(text));
+    } else if (index < count) {
+        cursor.setPosition(Memo1->document()->findBlockByNumber(index).position());
+        cursor.insertText(ToQt(text) + '\n');
+    } else {
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertText('\n' + ToQt(text));
+    }
+    HighlightLine(count == 0 ? 0 : index);
+}
+
+bool TFormBatchSend::LoadScript(const std::string& path) {
+    if (runner_.Running()) {
+        Boxes().Error(BoxTitle(), "Batch is running!");
+        return false;
+    }
+    std::vector<std::string> lines;
+    std::string error;
+    if (!ReadScriptFile(path, lines, error)) {
+        Boxes().Error(BoxTitle(), error);
+        return false;
+    }
+    QStringList text;
+    text.reserve(static_cast<qsizetype>(lines.size()));
+    for (const std::string& line : lines)
+        text.append(ToQt(line));
+    Memo1->setPlainText(text.join('\n'));
+    SetFileName(path);
+    runner_.StopRun();
+    return true;
+}
+
+bool TFormBatchSend::SaveScript(const std::string& path) {
+    std::vector<std::string> lines;
+    const int32_t count = LineCount();
+    lines.reserve(static_cast<size_t>(count));
+    for (int32_t i = 0; i < count; ++i)
+        lines.push_back(Line(i));
+    std::string error;
+    if (!WriteScriptFile(path, lines, error)) {
+        Boxes().Error(BoxTitle(), error);
+        return false;
+    }
+    SetFileName(path);
+    return true;
+}
+
+void TFormBatchSend::SetFileName(const std::string& path) {
+    fileName_ = path;
+    OpenDialog1->selectFile(ToQt(path));
+    SaveDialog1->selectFile(ToQt(path));
+    setWindowTitle(ToQt(path));
+}
+
+void TFormBatchSend::Open1Click() {
+    if (OpenDialog1->exec() == QDialog::Accepted && !OpenDialog1->selectedFiles().isEmpty())
+        LoadScript(FromQt(OpenDialog1->selectedFiles().first()));
+}
+
+// Without a file name yet, the write fails and the operator sees the file error.
+void TFormBatchSend::Save1Click() {
+    SaveScript(fileName_);
+}
+
+void TFormBatchSend::Saveas1Click() {
+    if (SaveDialog1->exec() == QDialog::Accepted && !SaveDialog1->selectedFiles().isEmpty())
+        SaveScript(FromQt(SaveDialog1->selectedFiles().first()));
+}
+
+void TFormBatchSend::Copyall1Click() {
+    QApplication::clipboard()->setText(Memo1->toPlainText());
+}
+
+void TFormBatchSend::Pasteover1Click() {
+    Memo1->setPlainText(QApplication::clipboard()->text());
+}
+
+void TFormBatchSend::Clear1Click() {
+    Memo1->clear();
+}
+
+void TFormBatchSend::Help1Click() {
+    Boxes().Information(BoxTitle(), HelpText);
+}
+
+void TFormBatchSend::LoadDroppedFiles(const QMimeData& dropped) {
+    for (const QUrl& url : dropped.urls()) {
+        if (url.isLocalFile()) LoadScript(FromQt(url.toLocalFile()));
+    }
+}
+
+void TFormBatchSend::dragEnterEvent(QDragEnterEvent* e) {
+    Guarded([e] {
+        if (e->mimeData()->hasUrls()) e->acceptProposedAction();
+    });
+}
+
+void TFormBatchSend::dropEvent(QDropEvent* e) {
+    Guarded([this, e] {
+        LoadDroppedFiles(*e->mimeData());
+        e->acceptProposedAction();
+    });
+}
+
+bool TFormBatchSend::eventFilter(QObject* watched, QEvent* e) {
+    bool handled = false;
+    if (watched == Memo1->viewport()) {
+        Guarded([&] {
+            auto type = e->type();
+            if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) return;
+            auto* drag = static_cast<QDropEvent*>(e);
+            if (!drag->mimeData()->hasUrls()) return;
+            if (type == QEvent::Drop) LoadDroppedFiles(*drag->mimeData());
+            drag->acceptProposedAction();
+            handled = true;
+        });
+    }
+    return handled || QMainWindow::eventFilter(watched, e);
+}
+
+int32_t TFormBatchSend::LineCount() const {
+    // An empty editor still holds one empty block, but no line.
+    return Memo1->document()->isEmpty() ? 0 : Memo1->document()->blockCount();
+}
+
+std::string TFormBatchSend::Line(int32_t index) const {
+    return FromQt(Memo1->document()->findBlockByNumber(index).text());
+}
+
+void TFormBatchSend::HighlightLine(int32_t index) {
+    if (index < 0 || index >= LineCount()) return;
+    QTextBlock block = Memo1->document()->findBlockByNumber(index);
+    QTextCursor cursor(block);
+    cursor.setPosition(block.position() + block.length() - 1, QTextCursor::KeepAnchor);
+    Memo1->setTextCursor(cursor);
+}
+
+void TFormBatchSend::SendLine(const std::string& text) {
+    if (!console_) return;
+    console_->SetRawInText(text);
+    console_->ButtonRawSendClick(nullptr);
+}
+
+void TFormBatchSend::Log(const std::string& text, uint32_t colour) {
+    if (console_) console_->AddLogLine(text, colour, true);
+}
+
+bool TFormBatchSend::Confirm(const std::string& text) {
+    return Boxes().Confirm(BoxTitle(), text);
+}
+
+void TFormBatchSend::ShowError(const std::string& text) {
+    Boxes().Error(BoxTitle(), text);
+}
+
+void TFormBatchSend::ShowRunning(bool running) {
+    Memo1->setReadOnly(running);
+    QPalette palette = Memo1->palette();
+    palette.setColor(QPalette::Base,
+                     QApplication::palette().color(running ? QPalette::Button : QPalette::Base));
+    Memo1->setPalette(palette);
+    ButtonRewind->setText(running ? "&Stop" : "&Start");
+    ButtonRewind->setEnabled(true);
+    ButtonNext->setEnabled(running);
+    if (running) {
+        TimerBatchDrive->start();
+    } else {
+        TimerBatchDrive->stop();
+    }
+}
+
+// Through the event loop, never from inside the step that owes it.
+void TFormBatchSend::PostDeferredStep() {
+    QMetaObject::invokeMethod(
+        this, [this] { Guarded([this] { runner_.DeferredStep(GetTickCount()); }); }, Qt::QueuedConnection);
+}
