@@ -17,7 +17,8 @@ void Handover::Synchronize(const Step& step) {
         step();
         return;
     }
-    Pending pending{&step, false, nullptr};
+    Pending pending;
+    pending.step = &step;
     std::function<void()> wakeup;
     {
         std::lock_guard guard(lock_);
@@ -26,8 +27,13 @@ void Handover::Synchronize(const Step& step) {
     }
     uiCv_.notify_one();
     if (wakeup) wakeup();
+    // A step usually runs within microseconds; waiting awake for that long saves this thread a
+    // wake-up from sleep.
+    auto until = Clock::now() + std::chrono::microseconds(WorkerSpinMicros);
+    while (!pending.done.load(std::memory_order_acquire) && Clock::now() < until)
+        std::this_thread::yield();
     std::unique_lock guard(lock_);
-    workCv_.wait(guard, [&] { return pending.done; });
+    workCv_.wait(guard, [&] { return pending.done.load(); });
     if (pending.error) std::rethrow_exception(pending.error);
 }
 
@@ -47,11 +53,31 @@ int Handover::RunPending() {
         guard.lock();
         // The worker owns the record and may leave as soon as done is set and the lock is free.
         pending->error = error;
-        pending->done = true;
+        pending->done.store(true, std::memory_order_release);
         workCv_.notify_all();
         ++ran;
     }
     return ran;
+}
+
+int Handover::RunPendingLingering(std::chrono::microseconds linger, std::chrono::microseconds budget) {
+    const auto start = Clock::now();
+    int ran = RunPending();
+    auto lingerUntil = Clock::now() + linger;
+    while (Clock::now() < std::min(lingerUntil, start + budget)) {
+        if (HasPending()) {
+            ran += RunPending();
+            lingerUntil = Clock::now() + linger;
+        } else {
+            std::this_thread::yield();
+        }
+    }
+    return ran;
+}
+
+bool Handover::HasPending() {
+    std::lock_guard guard(lock_);
+    return !queue_.empty();
 }
 
 bool Handover::WaitUntil(const std::function<bool()>& done, Clock::time_point deadline) {

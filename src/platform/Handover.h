@@ -5,6 +5,7 @@
 // runs pending steps from its event loop (RunPending, prompted by the wake-up hook) and while it
 // waits for a worker (WaitUntil), so a worker that hands over its last notification while the UI
 // thread waits for it to end is never stuck.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -33,6 +34,12 @@ public:
     // UI thread. Runs every step queued so far; returns how many ran.
     int RunPending();
 
+    // UI thread. Runs the pending steps, then stays a little (linger) for more before it returns
+    // to the event loop, at most budget in all. A worker that hands over a line per reply finds
+    // the UI thread still awake: a sleeping thread's wake-up across CPUs costs far more than the
+    // step itself.
+    int RunPendingLingering(std::chrono::microseconds linger, std::chrono::microseconds budget);
+
     // UI thread. Runs queued steps until done() is true or the deadline passes; returns done().
     // done() is evaluated with the hand-over lock held: it must be cheap and must not call back.
     // Another thread that changes what done() looks at wakes the wait with Notify.
@@ -50,9 +57,12 @@ public:
     void AdoptCurrentThread() { uiThread_ = std::this_thread::get_id(); }
 
 private:
+    static constexpr int WorkerSpinMicros = 50;
+    bool HasPending();
+
     struct Pending {
         const Step* step;
-        bool done = false;
+        std::atomic<bool> done{false}; // set under lock_; read without it while the worker spins
         std::exception_ptr error;
     };
 

@@ -22,7 +22,8 @@ protected:
     bool event(QEvent* e) override {
         if (e->type() != QEvent::User) return QObject::event(e);
         posted_ = false;
-        Guarded([this] { handover_.RunPending(); });
+        using std::chrono::microseconds;
+        Guarded([this] { handover_.RunPendingLingering(microseconds(150), microseconds(4000)); });
         return true;
     }
 

@@ -1,0 +1,162 @@
+#include "app/LogLines.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ostream>
+#include <string>
+
+namespace {
+// Chunks of 1 MiB: large enough that the allocator's overhead vanishes, small enough that the
+// unused tail of the newest chunk is no burden. Pages of a chunk become resident only as text
+// is written into them.
+constexpr std::size_t ChunkSize = std::size_t{1} << 20;
+
+// An index word: colour slot in the top 8 bits, chunk number in the next 24, offset in the chunk
+// in the low 32. A line never crosses chunks, so its end is the next line's start in the same
+// chunk or the chunk's fill mark.
+constexpr int SlotShift = 56;
+constexpr int ChunkShift = 32;
+constexpr uint64_t ChunkMask = (uint64_t{1} << 24) - 1;
+constexpr uint64_t OffsetMask = (uint64_t{1} << 32) - 1;
+// The slot of a colour that found no free slot; its value is kept per line.
+constexpr uint32_t RareSlot = 255;
+
+std::size_t ChunkOf(uint64_t word) {
+    return static_cast<std::size_t>((word >> ChunkShift) & ChunkMask);
+}
+std::size_t OffsetOf(uint64_t word) {
+    return static_cast<std::size_t>(word & OffsetMask);
+}
+uint32_t SlotOfWord(uint64_t word) {
+    return static_cast<uint32_t>(word >> SlotShift);
+}
+} // namespace
+
+LogLines::LogLines() = default;
+LogLines::~LogLines() = default;
+
+std::size_t LogLines::Append(std::string_view text, uint32_t colour) {
+    uint32_t slot = SlotOf(colour);
+    std::size_t added = 0;
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) {
+            // The tail after the last line end; nothing when the text ended with one.
+            if (start < text.size() || added == 0) {
+                AppendLine(text.substr(start), slot, colour);
+                ++added;
+            }
+            return added;
+        }
+        AppendLine(text.substr(start, end - start), slot, colour);
+        ++added;
+        start = end + 1;
+        if (text[end] == '\r' && start < text.size() && text[start] == '\n') {
+            ++start;
+        }
+    }
+}
+
+void LogLines::AppendLine(std::string_view line, uint32_t slot, uint32_t colour) {
+    std::size_t chunk = 0;
+    std::size_t offset = 0;
+    char* target = Reserve(line.size(), chunk, offset);
+    if (!line.empty()) {
+        std::memcpy(target, line.data(), line.size());
+    }
+    if (slot == RareSlot) {
+        rareColours_.emplace(index_.size(), colour);
+    }
+    index_.push_back(uint64_t{slot} << SlotShift | uint64_t{chunk} << ChunkShift | offset);
+    longestWidth_ = std::max(longestWidth_, Width(line));
+}
+
+// Room for length bytes at the end of the newest chunk, or in a new one; a line longer than a
+// chunk gets a chunk of its own size.
+char* LogLines::Reserve(std::size_t length, std::size_t& chunk, std::size_t& offset) {
+    if (chunks_.empty() || chunks_.back().size - chunks_.back().used < length) {
+        Chunk fresh;
+        fresh.size = std::max(ChunkSize, length);
+        fresh.data = std::make_unique_for_overwrite<char[]>(fresh.size);
+        chunks_.push_back(std::move(fresh));
+    }
+    Chunk& last = chunks_.back();
+    chunk = chunks_.size() - 1;
+    offset = last.used;
+    last.used += length;
+    return last.data.get() + offset;
+}
+
+// A linear search: a log holds a handful of colours, fewer than a hash lookup costs.
+uint32_t LogLines::SlotOf(uint32_t colour) {
+    auto found = std::find(palette_.begin(), palette_.end(), colour);
+    if (found != palette_.end()) {
+        return static_cast<uint32_t>(found - palette_.begin());
+    }
+    if (palette_.size() == RareSlot) {
+        return RareSlot;
+    }
+    palette_.push_back(colour);
+    return static_cast<uint32_t>(palette_.size() - 1);
+}
+
+std::size_t LogLines::LineEnd(std::size_t i, std::size_t chunk) const {
+    if (i + 1 < index_.size() && ChunkOf(index_[i + 1]) == chunk) {
+        return OffsetOf(index_[i + 1]);
+    }
+    return chunks_[chunk].used;
+}
+
+std::string_view LogLines::Text(std::size_t i) const {
+    uint64_t word = index_[i];
+    std::size_t chunk = ChunkOf(word);
+    std::size_t offset = OffsetOf(word);
+    return {chunks_[chunk].data.get() + offset, LineEnd(i, chunk) - offset};
+}
+
+uint32_t LogLines::Colour(std::size_t i) const {
+    uint32_t slot = SlotOfWord(index_[i]);
+    return slot == RareSlot ? rareColours_.at(i) : palette_[slot];
+}
+
+void LogLines::Clear() {
+    // Swapping with empty containers frees their storage; clear() would keep the capacity.
+    std::vector<Chunk>().swap(chunks_);
+    std::vector<uint64_t>().swap(index_);
+    palette_.clear();
+    std::unordered_map<std::size_t, uint32_t>().swap(rareColours_);
+    longestWidth_ = 0;
+}
+
+void LogLines::WriteText(std::ostream& out) const {
+    for (std::size_t i = 0; i < index_.size(); ++i) {
+        std::string_view line = Text(i);
+        out.write(line.data(), static_cast<std::streamsize>(line.size()));
+        out.write("\r\n", 2);
+    }
+}
+
+std::string LogLines::JoinText(std::size_t first, std::size_t last, std::string_view lineEnd) const {
+    std::size_t total = 0;
+    for (std::size_t i = first; i <= last; ++i) {
+        total += Text(i).size() + lineEnd.size();
+    }
+    std::string joined;
+    joined.reserve(total);
+    for (std::size_t i = first; i <= last; ++i) {
+        if (i != first) {
+            joined.append(lineEnd);
+        }
+        joined.append(Text(i));
+    }
+    return joined;
+}
+
+std::size_t LogLines::Width(std::string_view text) {
+    std::size_t width = 0;
+    for (char c : text) {
+        width = c == '\t' ? (width / TabWidth + 1) * TabWidth : width + 1;
+    }
+    return width;
+}

@@ -1,0 +1,79 @@
+#pragma once
+// The console log's lines: 8-bit text and a 32-bit colour per line, kept compactly because the
+// log is never trimmed and can reach millions of lines.
+//
+// Texts live back to back in large chunks that never move, so a line costs its bytes plus one
+// 64-bit word (chunk, offset in the chunk, colour slot). Colours are few in practice (Tx, Rx,
+// status, error, window text); each distinct value gets a slot in a small table. Not thread-safe:
+// one thread (the UI thread) owns a store.
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+// Log colours: plain RGB as 0x00BBGGRR, or a system colour reference 0xFF0000nn.
+namespace LogColours {
+inline constexpr uint32_t Teal = 0x808000;   // transmitted lines
+inline constexpr uint32_t Maroon = 0x000080; // received lines
+inline constexpr uint32_t Blue = 0xFF0000;   // status and information
+inline constexpr uint32_t Red = 0x0000FF;    // errors and failures
+inline constexpr uint32_t SystemReference = 0xFF000000;
+inline constexpr uint32_t WindowText = SystemReference | 8;
+} // namespace LogColours
+
+class LogLines {
+public:
+    // Columns a tab advances to, for the width of a line.
+    static constexpr std::size_t TabWidth = 8;
+
+    LogLines();
+    ~LogLines();
+    LogLines(const LogLines&) = delete;
+    LogLines& operator=(const LogLines&) = delete;
+
+    // Appends one log entry. It is split at CR LF, LF and CR into lines of the same colour. A line
+    // end at the very end closes the last line and opens no empty one, as when a text file is
+    // read; an empty text is one empty line. Returns the number of lines added (at least 1).
+    std::size_t Append(std::string_view text, uint32_t colour);
+
+    std::size_t Count() const { return index_.size(); }
+    // The bytes of line i (< Count()), without a line end. The view stays valid until Clear.
+    std::string_view Text(std::size_t i) const;
+    uint32_t Colour(std::size_t i) const;
+    // Character cells of the widest line so far, tabs expanded to the next multiple of TabWidth;
+    // the extent of horizontal scrolling.
+    std::size_t LongestWidth() const { return longestWidth_; }
+
+    // Removes every line and gives the memory back.
+    void Clear();
+
+    // Every line as plain text, each ended with CR LF; nothing for an empty log.
+    void WriteText(std::ostream& out) const;
+    // Lines first..last (inclusive, both < Count()) joined with lineEnd, none after the last.
+    std::string JoinText(std::size_t first, std::size_t last, std::string_view lineEnd) const;
+
+    // Character cells of text with tabs expanded to the next multiple of TabWidth.
+    static std::size_t Width(std::string_view text);
+
+private:
+    struct Chunk {
+        std::unique_ptr<char[]> data;
+        std::size_t size = 0;
+        std::size_t used = 0;
+    };
+
+    void AppendLine(std::string_view line, uint32_t slot, uint32_t colour);
+    char* Reserve(std::size_t length, std::size_t& chunk, std::size_t& offset);
+    uint32_t SlotOf(uint32_t colour);
+    std::size_t LineEnd(std::size_t i, std::size_t chunk) const;
+
+    std::vector<Chunk> chunks_;
+    std::vector<uint64_t> index_;   //!< Per line: colour slot, chunk number, offset in the chunk.
+    std::vector<uint32_t> palette_; //!< The colour of each slot below the rare slot.
+    std::unordered_map<std::size_t, uint32_t> rareColours_; //!< Line -> colour, once the slots are full.
+    std::size_t longestWidth_ = 0;
+};

@@ -1,0 +1,104 @@
+#pragma once
+// The console's colour log: a scroll area over a LogLines store that lays out and paints only the
+// rows in view. Every row has the height of one line of the monospace font, so the row at any
+// scroll position is found by arithmetic, whatever the number of lines.
+//
+// Appending is cheap: the line goes into the store and one update is scheduled per turn of the
+// event loop (a posted call), which sets the scroll bars and scrolls to the newest line; the rows
+// and scroll bars are repainted for new lines at most once per frame (16 ms), as no screen shows
+// more.
+// The view follows the newest line only while it shows the bottom: an operator who has scrolled
+// up to read keeps the place, and follows again after scrolling back to the end.
+//
+// Selection is one range of whole lines (click, shift-click, drag, Ctrl+A); Ctrl+C and the context
+// menu copy it. Used only from the UI thread.
+#include "app/LogLines.h"
+
+#include <QAbstractScrollArea>
+#include <QColor>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+class QMenu;
+class QPalette;
+
+// The colour of a log colour value: plain RGB 0x00BBGGRR (R in the low byte), or for a system
+// colour reference 0xFF0000nn the palette role that stands for system colour nn (8 window text,
+// 5 window, 15 button face, 13 highlight, ...). An unknown system index gives the text colour.
+QColor LogColour(uint32_t colour, const QPalette& palette);
+
+class TLogView : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    explicit TLogView(QWidget* parent = nullptr);
+    ~TLogView() override;
+
+    // Appends one log entry; line ends inside text make several lines of the one colour. The
+    // screen catches up on the next turn of the event loop.
+    void AppendLine(const std::string& text, uint32_t colour);
+    // Brings the scroll bars and the screen up to date at once, for callers that keep the event
+    // loop waiting while they log (the conversion-table tools).
+    void FlushNow();
+    void Clear();
+
+    const LogLines& Lines() const { return lines_; }
+
+    // Selection: lines between the anchor and the current line, both included.
+    bool HasSelection() const { return anchor_ >= 0; }
+    qint64 SelectionFirst() const { return std::min(anchor_, current_); }
+    qint64 SelectionLast() const { return std::max(anchor_, current_); }
+    void SelectAll();
+    void SelectLines(qint64 anchor, qint64 current);
+    // The selected lines joined with LF (the desktop's line end), none after the last.
+    std::string SelectedText() const;
+    // Puts SelectedText on the clipboard; nothing happens without a selection.
+    void Copy();
+    // A menu with Copy and Select All acting on this view; the caller owns it.
+    QMenu* CreateContextMenu(QWidget* parent);
+
+    // Geometry, in viewport coordinates: the line at y (-1 below the last line), the first line
+    // in view and the last one shown in full.
+    int RowHeight() const { return rowHeight_; }
+    qint64 RowAt(int y) const;
+    qint64 FirstVisibleRow() const;
+    qint64 LastVisibleRow() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void ScheduleUpdate();
+    void ApplyPending();
+    void RequestFrame();
+    void PaintFrame();
+    void HoldScrollBarPaints(bool hold);
+    void UpdateScrollBars();
+    void SetRanges();
+    void UpdateMetrics();
+    int FullRows() const;
+    qint64 ClampedRowAt(int y) const;
+    void ScrollToShow(qint64 row);
+    void PaintRow(QPainter& painter, qint64 row, int top, qint64 firstColumn, qint64 columns);
+
+    LogLines lines_;
+    bool updatePosted_ = false;   //!< A posted ApplyPending is on its way.
+    bool dirty_ = false;          //!< Lines came since the scroll bars were last set.
+    bool followingLines_ = false; //!< The scroll bars are being moved to show new lines.
+    QElapsedTimer sincePaint_;    //!< Since the viewport was last painted.
+    QTimer frameTimer_;           //!< Repaints new lines that came too soon after a paint.
+    int rowHeight_ = 1;
+    qreal charWidth_ = 1;
+    int ascent_ = 0;
+    qint64 anchor_ = -1; //!< Where the selection began; -1 for none.
+    qint64 current_ = -1;
+};
