@@ -245,7 +245,7 @@ void TLogView::SetRanges() {
     vertical->setRange(0, ClampToInt(static_cast<qint64>(lines_.Count()) - rows));
     vertical->setPageStep(rows);
     QScrollBar* horizontal = horizontalScrollBar();
-    qint64 contentWidth = 2 * TextMargin + std::llround(lines_.LongestWidth() * charWidth_);
+    qint64 contentWidth = qint64{2} * TextMargin + std::llround(lines_.LongestWidth() * charWidth_);
     horizontal->setRange(0, ClampToInt(contentWidth - viewport()->width()));
     horizontal->setPageStep(std::max(1, viewport()->width()));
 }
