@@ -7,6 +7,7 @@
 // hands to the client and the next command it gets back. Both clients are measured through such a
 // relay as well, so the difference of the two is what the runner adds per line.
 #include "AmpsimProcess.h"
+#include "BenchSupport.h"
 #include "RatioReporter.h"
 #include "app/Fconsole.h"
 #include "app/LogView.h"
@@ -47,25 +48,6 @@ constexpr int ScriptLines = 10000;
 
 std::string ScriptLine(int i) {
     return "ECHO line " + std::to_string(i);
-}
-
-void NoDelay(int fd) {
-    int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-}
-
-int ConnectLoopback(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    NoDelay(fd);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 bool WriteAll(int fd, const char* data, size_t size) {
@@ -117,7 +99,7 @@ private:
         if (::poll(first, 2, -1) <= 0 || !(first[0].revents & POLLIN)) return;
         int client = ::accept(listen_, nullptr, nullptr);
         int upstream = ConnectLoopback(upstreamPort_);
-        NoDelay(client);
+        SetNoDelay(client);
         Pump(client, upstream);
         ::close(client);
         ::close(upstream);
@@ -283,14 +265,7 @@ void PrintAddedPerLine() {
 } // namespace
 
 int main(int argc, char** argv) {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName("Corvane");
-    InstallQtHandover();
-    QTemporaryDir settings;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
-    std::FILE* devnull = std::fopen("/dev/null", "w");
-    SetTraceStream(devnull); // the raw trace is written as in real use, to a sink that costs no terminal
+    QtBenchEnvironment environment(argc, argv);
     if (!Amp().ready()) {
         std::fprintf(stderr, "ampsim did not start: %s\n", Amp().error().c_str());
         return 1;
@@ -313,7 +288,5 @@ int main(int argc, char** argv) {
     w.console.reset();
     w.relay.reset();
     windows = nullptr;
-    SetTraceStream(nullptr);
-    std::fclose(devnull);
     return result;
 }

@@ -2,6 +2,7 @@
 // over loopback, every line logged, against a plain blocking socket client doing the same exchange
 // with the same simulator in the same run (the baseline).
 #include "AmpsimProcess.h"
+#include "BenchSupport.h"
 #include "app/Fconsole.h"
 #include "app/LogView.h"
 #include "connection/Fopencom.h"
@@ -38,14 +39,8 @@ double Median(std::vector<double> values) {
 }
 
 double PlainRoundTrips(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return 0;
+    int fd = ConnectLoopback(port);
+    if (fd < 0) return 0;
     QElapsedTimer timer;
     timer.start();
     long trips = 0;
@@ -100,14 +95,7 @@ double ConsoleRoundTrips(TFormConsole& console) {
 } // namespace
 
 int main(int argc, char** argv) {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName("Corvane");
-    InstallQtHandover();
-    QTemporaryDir settings;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
-    std::FILE* devnull = std::fopen("/dev/null", "w");
-    SetTraceStream(devnull); // the raw trace is written as in real use, to a sink that costs no terminal
+    QtBenchEnvironment environment(argc, argv);
     AmpsimProcess amp({"--tcp", "127.0.0.1:0"});
     if (!amp.ready()) {
         std::fprintf(stderr, "ampsim did not start: %s\n", amp.error().c_str());
@@ -134,7 +122,5 @@ int main(int argc, char** argv) {
     FormSelIpAddr = nullptr;
     FormConsole = nullptr;
     console.reset();
-    SetTraceStream(nullptr);
-    std::fclose(devnull);
     return 0;
 }

@@ -1,6 +1,7 @@
 // Round trips per second of TIO::Query against the simulated amplifier over loopback TCP, against
 // a plain blocking socket client doing the same exchange in the same run (the baseline).
 #include "AmpsimProcess.h"
+#include "BenchSupport.h"
 #include "RatioReporter.h"
 #include "connection/Connection.h"
 #include "connection/TraceIo.h"
@@ -20,24 +21,9 @@ AmpsimProcess& Amp() {
     return amp;
 }
 
-int ConnectPlain(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // The baseline: write the command, read until the reply's LF, nothing else.
 void BM_PlainSocketQuery(benchmark::State& state) {
-    int fd = ConnectPlain(Amp().tcpPort());
+    int fd = ConnectLoopback(Amp().tcpPort());
     if (fd < 0) {
         state.SkipWithError("cannot connect to ampsim");
         return;
