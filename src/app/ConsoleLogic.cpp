@@ -3,17 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-std::string TrimControls(const std::string& text) {
-    auto isControl = [](char c) { return static_cast<unsigned char>(c) <= 32; };
-    size_t first = 0;
-    size_t last = text.size();
-    while (first < last && isControl(text[first]))
-        ++first;
-    while (last > first && isControl(text[last - 1]))
-        --last;
-    return text.substr(first, last - first);
-}
-
 std::string StampedLine(const std::string& timeStamp, const std::string& text) {
     return "[" + timeStamp + "] " + text;
 }

@@ -1,21 +1,20 @@
 #pragma once
-// The console's decisions that need no window: log line texts and colours, trimming, reply-time
-// statistics, the command history and the repeat interval.
+// The console's decisions that need no window: log line texts and colours, reply-time
+// statistics and the command history.
+#include "app/LogLines.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// Log colours: plain RGB as 0x00BBGGRR, or a system colour reference 0xFF0000nn.
-inline constexpr uint32_t ColourTx = 0x808000;     // teal: transmitted lines
-inline constexpr uint32_t ColourRx = 0x000080;     // maroon: received lines
-inline constexpr uint32_t ColourStatus = 0xFF0000; // blue: status and information
-inline constexpr uint32_t ColourError = 0x0000FF;  // red: errors and failures
+// What each kind of log line is written in.
+inline constexpr uint32_t ColourTx = LogColours::Teal;
+inline constexpr uint32_t ColourRx = LogColours::Maroon;
+inline constexpr uint32_t ColourStatus = LogColours::Blue;
+inline constexpr uint32_t ColourError = LogColours::Red;
 
 // The reply of a busy amplifier: logged like any line, left out of the statistics.
 inline constexpr char AmpBusyReply[] = "ERROR_AMP_BUSY";
-
-// Removes every leading and trailing character with a code of 32 or less.
-std::string TrimControls(const std::string& text);
 
 // "[" + timeStamp + "] " + text.
 std::string StampedLine(const std::string& timeStamp, const std::string& text);

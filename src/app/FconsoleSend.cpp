@@ -60,11 +60,11 @@ void TFormConsole::SendFromButton(const std::string& text, bool toBatch) {
 }
 
 void TFormConsole::OnTxEcho(const std::string& text) {
-    AddLogLine("Tx: " + TrimControls(text), ColourTx);
+    AddLogLine("Tx: " + TrimText(text), ColourTx);
 }
 
 void TFormConsole::OnRxLine(const std::string& received) {
-    const std::string line = TrimControls(received);
+    const std::string line = TrimText(received);
     AddLogLine("Rx: " + line, ColourRx);
     LabelLastRx->setText(ToQt(line));
     const uint32_t dt = TickDiff(GetTickCount(), sendTick_);

@@ -14,10 +14,6 @@ constexpr std::string_view GotoPrefix = "#GOTO ";
 constexpr std::string_view DelayPrefix = "#DELAY ";
 constexpr std::string_view EndWord = "#END";
 
-bool IsControl(char c) {
-    return static_cast<unsigned char>(c) <= 32;
-}
-
 bool IsDelayBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -51,13 +47,7 @@ std::vector<std::string> SplitLines(const std::string& text) {
 } // namespace
 
 std::string TrimScriptLine(std::string_view line) {
-    size_t first = 0;
-    size_t last = line.size();
-    while (first < last && IsControl(line[first]))
-        ++first;
-    while (last > first && IsControl(line[last - 1]))
-        --last;
-    return std::string(line.substr(first, last - first));
+    return TrimText(line);
 }
 
 ScriptLine ClassifyScriptLine(std::string_view line) {

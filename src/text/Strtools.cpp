@@ -313,3 +313,14 @@ std::string GetSystemErrorText(int code) {
     const std::string text = ErrorTextOf(strerror_r(code, buffer, sizeof buffer), buffer);
     return text.starts_with("Unknown error") ? std::string() : text;
 }
+
+std::string TrimText(std::string_view text) {
+    auto isControl = [](char c) { return static_cast<unsigned char>(c) <= 32; };
+    size_t first = 0;
+    size_t last = text.size();
+    while (first < last && isControl(text[first]))
+        ++first;
+    while (last > first && isControl(text[last - 1]))
+        --last;
+    return std::string(text.substr(first, last - first));
+}

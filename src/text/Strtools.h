@@ -6,12 +6,17 @@
 #include <ctime>
 #include <map>
 #include <string>
+#include <string_view>
 
 // Splits text at the first occurrence of separator (case-sensitive, may be several characters).
 // Found: head = before it, tail = after it, true. Not found or empty separator: head = text,
 // tail = empty, false. head and tail may not alias text.
 bool SplitAtFirst(const std::string& text, std::string& head, const std::string& separator,
                   std::string& tail);
+
+// Removes every leading and trailing character with a code of 32 or less (blanks, CR, LF, tabs and
+// the other control characters), as everything that trims a command or a reply does.
+std::string TrimText(std::string_view text);
 
 // Local time "hh:nn:ss.zzz" and local date and time "yyyy-mm-dd hh:nn:ss.zzz".
 std::string GetTimeStamp();

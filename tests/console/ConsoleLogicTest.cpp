@@ -1,13 +1,14 @@
 // The console's window-free decisions: trimming, statistics, history.
 #include "app/ConsoleLogic.h"
+#include "text/Strtools.h"
 
 #include <gtest/gtest.h>
 
 TEST(ConsoleLogic, TrimRemovesEveryControlCharacterAndBlankAtBothEnds) {
-    EXPECT_EQ(TrimControls("  STATUS OK\r"), "STATUS OK");
-    EXPECT_EQ(TrimControls(std::string("\0\x01\t x y \x1f\n", 10)), "x y");
-    EXPECT_EQ(TrimControls("\r\n"), "");
-    EXPECT_EQ(TrimControls("\xe4\x7f"), "\xe4\x7f") << "bytes above 32 stay";
+    EXPECT_EQ(TrimText("  STATUS OK\r"), "STATUS OK");
+    EXPECT_EQ(TrimText(std::string("\0\x01\t x y \x1f\n", 10)), "x y");
+    EXPECT_EQ(TrimText("\r\n"), "");
+    EXPECT_EQ(TrimText("\xe4\x7f"), "\xe4\x7f") << "bytes above 32 stay";
 }
 
 TEST(ConsoleLogic, LogLineTexts) {
