@@ -20,6 +20,8 @@ std::unique_ptr<TFormConsole> CreateWindows() {
     FormOpenCom = new TFormOpenCom(console.get());
     FormBatchSend = new TFormBatchSend(console.get());
     FormBatchSend->AttachToConsole(*console);
+    // Closing the console ends the program, also while the batch window is open.
+    FormBatchSend->setAttribute(Qt::WA_QuitOnClose, false);
     return console;
 }
 
@@ -41,6 +43,7 @@ int Run(int argc, char** argv) {
     if (argc > 1) console->SetStartScript(argv[1]);
     console->show();
     int result = QApplication::exec();
+    FormBatchSend = nullptr;
     FormOpenCom = nullptr;
     FormSelIpAddr = nullptr;
     console.reset();
