@@ -20,8 +20,6 @@ std::unique_ptr<TFormConsole> CreateWindows() {
     FormOpenCom = new TFormOpenCom(console.get());
     FormBatchSend = new TFormBatchSend(console.get());
     FormBatchSend->AttachToConsole(*console);
-    // Closing the console ends the program, also while the batch window is open.
-    FormBatchSend->setAttribute(Qt::WA_QuitOnClose, false);
     return console;
 }
 

@@ -54,6 +54,8 @@ TFormBatchSend::TFormBatchSend(QWidget* owner)
     : QMainWindow(owner, Qt::Window), ui_(std::make_unique<Ui::TFormBatchSend>()) {
     ui_->setupUi(this);
     setObjectName("FormBatchSend");
+    // Closing the console ends the program, also while this window is open.
+    setAttribute(Qt::WA_QuitOnClose, false);
     Memo1 = ui_->Memo1;
     ButtonRewind = ui_->ButtonRewind;
     ButtonNext = ui_->ButtonNext;

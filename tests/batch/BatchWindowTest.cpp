@@ -244,3 +244,19 @@ TEST_F(BatchWindowTest, HelpShowsTheControlCommands) {
                                    "  #DELAY <MilliSecs>\n  #END\n");
 }
 } // namespace
+
+TEST_F(BatchWindowTest, ClosingTheConsoleEndsTheProgramWhileTheBatchWindowIsOpen) {
+    AnswerDialog(false);
+    Start();
+    Find<QPushButton>("ButtonSendBatch")->click();
+    ASSERT_TRUE(batch->isVisible());
+    // The program's loop ends by itself once the console is closed; the guard ends it otherwise.
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QApplication::exit(7); });
+    guard.start(5000);
+    QTimer::singleShot(0, console.get(), [this] { console->close(); });
+    int result = QApplication::exec();
+    guard.stop();
+    EXPECT_EQ(result, 0);
+}
