@@ -69,6 +69,8 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent) {
 
 TFormConsole::~TFormConsole() {
     io_.reset();
+    // A loaded driver's thread posts to this window; it must stop before the window goes.
+    if (useGpib_) UnloadGpibLibrary();
     if (FormConsole == this) FormConsole = nullptr;
 }
 
@@ -198,7 +200,7 @@ void TFormConsole::showEvent(QShowEvent* e) {
 void TFormConsole::FormActivate() {
     if (activated_) return;
     activated_ = true;
-    MenuItemExtra->menuAction()->setVisible(GetDnsDomainName() == ExtraMenuDomain);
+    MenuItemExtra->menuAction()->setVisible(DnsDomain() == ExtraMenuDomain);
     ReadSettings();
     LoadStartScript();
     if (io_ && io_->IsOpen()) {
@@ -209,7 +211,7 @@ void TFormConsole::FormActivate() {
 }
 
 void TFormConsole::LoadStartScript() {
-    if (startScript_.empty() || !batch_.LoadScript || !QFileInfo(ToQt(startScript_)).isFile()) return;
+    if (startScript_.empty() || !batch_.LoadScript || !QFileInfo(PathToQt(startScript_)).isFile()) return;
     batch_.LoadScript(startScript_);
     ButtonSendBatchClick();
 }

@@ -5,6 +5,7 @@
 #include "app/ConsoleLogic.h"
 #include "connection/Connection.h"
 #include "connection/Gpib.h"
+#include "text/Strtools.h"
 
 #include <QEvent>
 #include <QMainWindow>
@@ -79,6 +80,9 @@ public:
     // The first activation's work (settings, start-up connection); runs once, after the window
     // is first shown. Public so the program entry and tests can run it at a known moment.
     void FormActivate();
+
+    // The workstation's DNS domain, asked once at first activation (tests answer it themselves).
+    std::function<std::string()> DnsDomain = [] { return GetDnsDomainName(); };
 
     const std::string& ConnectionString() const { return connectionString_; }
     bool UseGpib() const { return useGpib_; }

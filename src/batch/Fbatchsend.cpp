@@ -201,14 +201,14 @@ bool TFormBatchSend::SaveScript(const std::string& path) {
 
 void TFormBatchSend::SetFileName(const std::string& path) {
     fileName_ = path;
-    OpenDialog1->selectFile(ToQt(path));
-    SaveDialog1->selectFile(ToQt(path));
-    setWindowTitle(ToQt(path));
+    OpenDialog1->selectFile(PathToQt(path));
+    SaveDialog1->selectFile(PathToQt(path));
+    setWindowTitle(PathToQt(path));
 }
 
 void TFormBatchSend::Open1Click() {
     if (OpenDialog1->exec() == QDialog::Accepted && !OpenDialog1->selectedFiles().isEmpty())
-        LoadScript(FromQt(OpenDialog1->selectedFiles().first()));
+        LoadScript(PathFromQt(OpenDialog1->selectedFiles().first()));
 }
 
 // Without a file name yet, the write fails and the operator sees the file error.
@@ -218,7 +218,7 @@ void TFormBatchSend::Save1Click() {
 
 void TFormBatchSend::Saveas1Click() {
     if (SaveDialog1->exec() == QDialog::Accepted && !SaveDialog1->selectedFiles().isEmpty())
-        SaveScript(FromQt(SaveDialog1->selectedFiles().first()));
+        SaveScript(PathFromQt(SaveDialog1->selectedFiles().first()));
 }
 
 void TFormBatchSend::Copyall1Click() {
@@ -239,7 +239,7 @@ void TFormBatchSend::Help1Click() {
 
 void TFormBatchSend::LoadDroppedFiles(const QMimeData& dropped) {
     for (const QUrl& url : dropped.urls()) {
-        if (url.isLocalFile()) LoadScript(FromQt(url.toLocalFile()));
+        if (url.isLocalFile()) LoadScript(PathFromQt(url.toLocalFile()));
     }
 }
 

@@ -130,11 +130,10 @@ void TIO::StartReader() {
 }
 
 void TIO::ReaderLoop() {
-    uint8_t chunk[ChunkSize + 1];
+    uint8_t chunk[ChunkSize];
     while (!stop_ && transport_) {
         int n = transport_->Read(chunk, ChunkSize, -1);
         if (n < 0) break;
-        chunk[n] = 0;
         framer_.Process(chunk, static_cast<size_t>(n),
                         [this](const std::string& line) { OnFramedLine(line); });
     }

@@ -65,7 +65,8 @@ public:
     bool SendData(const void* data, size_t length);
     // Sends command and waits up to timeoutMs for the next line, which becomes reply (and goes to
     // OnRxLine). Time-out: reply "???", false. Lines queued before the command are dropped; lines
-    // after the reply stay queued and reach OnRxLine one line event later each.
+    // after the reply stay queued and reach OnRxLine one line event later each. Not from inside
+    // this TIO's OnRxLine: the reader waits for that step and cannot read the reply meanwhile.
     bool Query(const std::string& command, std::string& reply, int timeoutMs);
 
     const std::string& LastSent() const { return lastSent_; }

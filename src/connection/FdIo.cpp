@@ -75,12 +75,16 @@ ssize_t ReadSoon(GuardedFd& fd, void* buffer, size_t size) {
 ssize_t WriteAll(GuardedFd& fd, const WakeEvent& wake, const void* data, size_t size) {
     const auto* p = static_cast<const char*>(data);
     size_t done = 0;
+    unsigned start = GetTickCount();
     while (done < size) {
         ssize_t n = fd.WriteSome(p + done, size - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (WaitFor(fd.Fd(), POLLOUT, wake, -1) != WaitResult::Ready) return -1;
+            int left = RemainingMs(WriteTimeoutMs, start);
+            WaitResult waited = left == 0 ? WaitResult::Timeout : WaitFor(fd.Fd(), POLLOUT, wake, left);
+            if (waited == WaitResult::Timeout) errno = ETIMEDOUT;
+            if (waited != WaitResult::Ready) return -1;
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else {

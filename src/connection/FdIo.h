@@ -51,8 +51,14 @@ WaitResult WaitReadable(int fd, const WakeEvent& wake, int timeoutMs);
 constexpr int SoonMicros = 150;
 ssize_t ReadSoon(GuardedFd& fd, void* buffer, size_t size);
 
-// Writes all of data, waiting for room as the descriptor needs. Returns size, or -1 when the
-// descriptor is or becomes closed or a write fails (errno kept).
+// How long a write may wait for room. Writes come from the UI thread, and the reader thread waits
+// for the UI thread with every line: a peer that stops reading (hardware handshake held, a
+// receive window that stays shut) must not hold the window, and with it the reader, for ever.
+constexpr int WriteTimeoutMs = 2000;
+
+// Writes all of data, waiting for room as the descriptor needs, at most WriteTimeoutMs in all.
+// Returns size, or -1 when the descriptor is or becomes closed, a write fails (errno kept) or the
+// time runs out (errno ETIMEDOUT).
 ssize_t WriteAll(GuardedFd& fd, const WakeEvent& wake, const void* data, size_t size);
 
 // Milliseconds left of a time-out of timeoutMs started at startTick (-1 stays -1; 0 when expired).

@@ -146,6 +146,12 @@ void TTcpServerConnection::AcceptOne() {
     }
     // The newcomer's socket is fresh and blocking: the 23 bytes fit its send buffer at once.
     [[maybe_unused]] auto sent = ::send(s, BusyReply, sizeof BusyReply - 1, MSG_NOSIGNAL);
+    // Closing a socket with unread input makes Linux send a reset, which can destroy the reply
+    // before the newcomer reads it: end our side first and read away what it already sent.
+    ::shutdown(s, SHUT_WR);
+    char discard[512];
+    while (::recv(s, discard, sizeof discard, MSG_DONTWAIT) > 0) {
+    }
     CloseSocket(s);
 }
 

@@ -4,6 +4,7 @@
 #include "platform/Handover.h"
 #include "platform/ModalBoxes.h"
 
+#include <QFile>
 #include <QString>
 #include <exception>
 #include <string>
@@ -16,6 +17,14 @@ inline QString ToQt(const std::string& text) {
 }
 inline std::string FromQt(const QString& text) {
     return text.toLatin1().toStdString();
+}
+
+// File names are the file system's bytes (UTF-8 on Linux), not instrument text.
+inline QString PathToQt(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+inline std::string PathFromQt(const QString& path) {
+    return QFile::encodeName(path).toStdString();
 }
 
 // UI thread, after the QApplication exists. Queuing a hand-over step posts one event to the UI

@@ -119,6 +119,16 @@ TEST_F(TioPty, AModeThePortRefusesLeavesItOpenWithItsPreviousSettings) {
     EXPECT_EQ(std::string(got, 5), "a\r\n\x03\x7f");
 }
 
+TEST_F(TioPty, AWriteThePeerNeverTakesFailsInsteadOfBlockingForEver) {
+    // The master never reads: the terminal's buffer fills and the write can make no progress,
+    // as with a hardware handshake held. The UI thread must get its answer, not hang.
+    TSerialConnection port;
+    ASSERT_TRUE(port.Open(pty.SlavePath()));
+    std::string block(1 << 20, 'x');
+    EXPECT_EQ(port.Write(block.data(), static_cast<int>(block.size())), 0);
+    EXPECT_FALSE(port.IsOpen()) << "a failed serial write closes the port";
+}
+
 TEST_F(TioPty, ReadReportsAClosedPortAndWritesAfterCloseAreRefused) {
     TSerialConnection port;
     EXPECT_EQ(port.Read(nullptr, 16, -1), -1) << "never opened";

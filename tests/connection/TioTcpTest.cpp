@@ -78,10 +78,11 @@ TEST_F(TioTcp, QueryOfATwoLineReplyLeavesTheSecondLineForTheNextLineEvent) {
     EXPECT_EQ(recorder.rx[1], "MULTI 2/2\r");
 }
 
-TEST_F(TioTcp, LinesHandedOverBeforeAQueryDoNotStealItsReply) {
+TEST_F(TioTcp, AQueryStartedWhileLinesAreHandedOverDoesNotLockUp) {
     ASSERT_TRUE(io->Open(Address()));
-    // The flood's lines are handed over one by one while the query starts; the query must still
-    // get a line that follows its own command, and must not lock up with the reader.
+    // The flood's lines are handed over one by one while the query starts: the query must not
+    // lock up with a reader that waits for a hand-over, and must answer with a line that arrived
+    // after its command (the flood may still be running, so either kind may come first).
     ASSERT_TRUE(io->Send("FLOOD 50\n"));
     std::string reply;
     ASSERT_TRUE(io->Query("ECHO mine\n", reply, 5000));

@@ -12,6 +12,7 @@ void ConsoleTest::SetUp() {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
     console = std::make_unique<TFormConsole>();
+    console->DnsDomain = [] { return std::string("example.org"); }; // no name service in tests
     FormConsole = console.get();
     FormSelIpAddr = new TFormSelIpAddr(console.get());
     FormOpenCom = new TFormOpenCom(console.get());

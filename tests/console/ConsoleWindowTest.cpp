@@ -43,6 +43,13 @@ TEST_F(ConsoleTest, FirstRunWritesEveryDefaultAndOffersTheDefaultConnection) {
     EXPECT_FALSE(Find<QMenu>("MenuItemExtra")->menuAction()->isVisible()) << "not an in-house workstation";
 }
 
+TEST_F(ConsoleTest, TheExtraMenuIsShownOnlyInTheInHouseDomain) {
+    console->DnsDomain = [] { return std::string("lab.veltrask.com"); };
+    AnswerDialog(false);
+    Start();
+    EXPECT_TRUE(Find<QMenu>("MenuItemExtra")->menuAction()->isVisible());
+}
+
 TEST_F(ConsoleTest, AFailedOpenIsLoggedAndBoxedAndNotStored) {
     Preset("Connection", "tcp:192.168.1.253:2500");
     // Nothing listens on loopback port 1: the connect is refused at once.

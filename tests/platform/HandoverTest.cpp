@@ -19,8 +19,7 @@ TEST(Handover, WorkerWaitsUntilTheUiThreadHasRunItsStep) {
             ranOn = std::this_thread::get_id();
             value = 42;
         });
-        workerSawIt = value == 42;
-        ui.Notify();
+        ui.Notify([&] { workerSawIt = value == 42; });
     });
     EXPECT_TRUE(ui.WaitUntil([&] { return workerSawIt; }));
     worker.join();
