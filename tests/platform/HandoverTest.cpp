@@ -64,3 +64,26 @@ TEST(Handover, WaitUntilGivesUpAtItsDeadline) {
     EXPECT_FALSE(ui.WaitUntil([] { return false; }, start + std::chrono::milliseconds(20)));
     EXPECT_GE(Handover::Clock::now() - start, std::chrono::milliseconds(20));
 }
+
+TEST(Handover, LingeringRunsStepsThatArriveMeanwhileAndReturnsWithinItsBudget) {
+    using std::chrono::microseconds;
+    Handover ui;
+    std::atomic<bool> stop{false};
+    std::atomic<int> ran{0};
+    // A worker hands over step after step, as a reader thread does in a flood.
+    std::thread worker([&] {
+        while (!stop)
+            ui.Synchronize([&] { ++ran; });
+    });
+    while (ran == 0)
+        ui.RunPending();
+    // The steps keep coming: one call runs many of them, yet it returns (its budget is 20 ms).
+    int before = ran;
+    int steps = ui.RunPendingLingering(microseconds(1000000), microseconds(20000));
+    EXPECT_GT(steps, 1);
+    EXPECT_EQ(ran - before, steps);
+    stop = true;
+    while (!workerDone)
+        ui.RunPending(); // the worker may have one more step on its way
+    worker.join();
+}
