@@ -71,9 +71,11 @@ TEST(Handover, LingeringRunsStepsThatArriveMeanwhileAndReturnsWithinItsBudget) {
     std::atomic<bool> stop{false};
     std::atomic<int> ran{0};
     // A worker hands over step after step, as a reader thread does in a flood.
+    std::atomic<bool> workerDone{false};
     std::thread worker([&] {
         while (!stop)
             ui.Synchronize([&] { ++ran; });
+        workerDone = true;
     });
     while (ran == 0)
         ui.RunPending();
