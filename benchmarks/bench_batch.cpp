@@ -10,7 +10,7 @@
 #include "BenchSupport.h"
 #include "RatioReporter.h"
 #include "app/Fconsole.h"
-#include "app/LogView.h"
+#include "log/LogView.h"
 #include "batch/Fbatchsend.h"
 #include "connection/Fopencom.h"
 #include "connection/Fselipaddr.h"

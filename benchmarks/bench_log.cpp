@@ -4,7 +4,7 @@
 // 1 000 000 lines. The baseline in the same run is a QPlainTextEdit scrolled to its end after
 // every line (at 20 000 lines only; it is slow).
 #include "RatioReporter.h"
-#include "app/LogView.h"
+#include "log/LogView.h"
 #include "platform/QtPlatform.h"
 
 #include <QApplication>

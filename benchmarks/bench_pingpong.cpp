@@ -4,7 +4,7 @@
 #include "AmpsimProcess.h"
 #include "BenchSupport.h"
 #include "app/Fconsole.h"
-#include "app/LogView.h"
+#include "log/LogView.h"
 #include "connection/Fopencom.h"
 #include "connection/Fselipaddr.h"
 #include "connection/TraceIo.h"

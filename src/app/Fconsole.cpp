@@ -1,7 +1,7 @@
 #include "app/Fconsole.h"
 
 #include "app/Config.h"
-#include "app/LogView.h"
+#include "log/LogView.h"
 #include "connection/Fopencom.h"
 #include "platform/QtPlatform.h"
 #include "platform/Tick.h"

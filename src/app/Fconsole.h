@@ -2,7 +2,7 @@
 // The console: the main window. It owns the one connection (a TIO, or a GPIB device handle),
 // sends every command through its one send path and logs every line in its colour log.
 // Everything here runs on the UI thread.
-#include "app/ConsoleLogic.h"
+#include "console/ConsoleLogic.h"
 #include "connection/Connection.h"
 #include "connection/Gpib.h"
 #include "text/Strtools.h"

@@ -2,7 +2,7 @@
 // repeat and ping-pong, and the GPIB-only controls.
 #include "app/Fconsole.h"
 
-#include "app/LogView.h"
+#include "log/LogView.h"
 #include "platform/QtPlatform.h"
 #include "platform/Tick.h"
 #include "text/Strtools.h"

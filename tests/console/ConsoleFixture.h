@@ -5,7 +5,7 @@
 #include "RecordingBoxes.h"
 #include "app/Config.h"
 #include "app/Fconsole.h"
-#include "app/LogView.h"
+#include "log/LogView.h"
 #include "connection/Fopencom.h"
 #include "connection/Fselipaddr.h"
 

@@ -1,5 +1,5 @@
 // The console's window-free decisions: trimming, statistics, history.
-#include "app/ConsoleLogic.h"
+#include "console/ConsoleLogic.h"
 #include "text/Strtools.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The log's line store: splitting entries into lines, 8-bit text, chunk boundaries, colours, the
 // plain-text output.
-#include "app/LogLines.h"
+#include "log/LogLines.h"
 
 #include <gtest/gtest.h>
 

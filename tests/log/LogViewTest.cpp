@@ -1,6 +1,6 @@
 // The log view, headless: following the newest line per turn of the event loop, keeping the place
 // when scrolled up, selection and copy, Clear, and what the rows look like when painted.
-#include "app/LogView.h"
+#include "log/LogView.h"
 #include "platform/QtPlatform.h"
 
 #include <QApplication>

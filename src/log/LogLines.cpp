@@ -1,4 +1,4 @@
-#include "app/LogLines.h"
+#include "log/LogLines.h"
 
 #include <algorithm>
 #include <cstring>

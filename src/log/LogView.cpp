@@ -1,4 +1,4 @@
-#include "app/LogView.h"
+#include "log/LogView.h"
 #include "platform/QtPlatform.h"
 
 #include <QClipboard>

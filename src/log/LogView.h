@@ -12,7 +12,7 @@
 //
 // Selection is one range of whole lines (click, shift-click, drag, Ctrl+A); Ctrl+C and the context
 // menu copy it. Used only from the UI thread.
-#include "app/LogLines.h"
+#include "log/LogLines.h"
 
 #include <QAbstractScrollArea>
 #include <QColor>

@@ -1,7 +1,7 @@
 #pragma once
 // The console's decisions that need no window: log line texts and colours, reply-time
 // statistics and the command history.
-#include "app/LogLines.h"
+#include "log/LogLines.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "app/ConsoleLogic.h"
+#include "console/ConsoleLogic.h"
 
 #include <algorithm>
 #include <cstdio>
