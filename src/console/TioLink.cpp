@@ -2,7 +2,12 @@
 
 TioLink::TioLink(std::string connection, LinkEvents events, Handover& handover)
     : connection_(std::move(connection)), events_(std::move(events)), io_(std::make_unique<TIO>(handover)) {
-    if (events_.TxEcho) io_->SetOnTxEcho(events_.TxEcho);
+    // TIO echoes what it writes; the link echoes the line without the LF it added.
+    if (events_.TxEcho) {
+        io_->SetOnTxEcho([this](const std::string& sent) {
+            events_.TxEcho(!sent.empty() && sent.back() == '\n' ? sent.substr(0, sent.size() - 1) : sent);
+        });
+    }
     if (events_.RxLine) io_->SetOnRxLine([this](const std::string& line, TIO*) { events_.RxLine(line); });
     if (events_.Connected) io_->SetOnConnected(events_.Connected);
     if (events_.Disconnected) io_->SetOnDisconnected(events_.Disconnected);
