@@ -1,10 +1,10 @@
 // The console's link without windows: the same events in the same order over a TIO (the simulated
 // amplifier on loopback) and over the GPIB binding (the simulated driver through the real loader).
+#include "console/ConsoleLink.h"
 #include "AmpsimProcess.h"
 #include "RecordingBoxes.h"
 #include "TestSupport.h"
 #include "connection/Gpib.h"
-#include "console/ConsoleLink.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -28,7 +28,8 @@ struct LinkRecorder {
     }
     size_t Count(const std::string& prefix) const {
         size_t n = 0;
-        for (const auto& s : seen) n += s.rfind(prefix, 0) == 0;
+        for (const auto& s : seen)
+            n += s.rfind(prefix, 0) == 0;
         return n;
     }
 };
@@ -51,7 +52,8 @@ TEST_F(ConsoleLinkTest, OverTcpEchoesSendsAndDeliversReplies) {
     ASSERT_TRUE(RunUntil(ui, [&] { return recorder.Count("rx ") == 1; }));
     EXPECT_FALSE(link->ReadReply()); // lines of a TIO arrive by themselves
     link.reset();
-    EXPECT_EQ(recorder.seen, (std::vector<std::string>{"connected", "tx ECHO one", "rx one\r", "disconnected"}));
+    EXPECT_EQ(recorder.seen,
+              (std::vector<std::string>{"connected", "tx ECHO one", "rx one\r", "disconnected"}));
 }
 
 TEST_F(ConsoleLinkTest, AKindNoTransportKnowsFailsWithoutConnecting) {
@@ -73,8 +75,8 @@ TEST_F(ConsoleLinkTest, OverGpibEchoesTheSameWayAndReadsOnRequest) {
     ASSERT_TRUE(RunUntil(ui, [&] { return recorder.Count("srq") == 1; }));
     link->Close();
     EXPECT_FALSE(IsGpibLibraryLoaded());
-    EXPECT_EQ(recorder.seen, (std::vector<std::string>{"connected", "tx ECHO two", "rx two\n", "tx *OPC", "srq",
-                                                       "status Disconnected from GPIB adapter."}));
+    EXPECT_EQ(recorder.seen, (std::vector<std::string>{"connected", "tx ECHO two", "rx two\n", "tx *OPC",
+                                                       "srq", "status Disconnected from GPIB adapter."}));
 }
 
 TEST_F(ConsoleLinkTest, AMissingGpibDriverIsShownByTheLoader) {
@@ -90,7 +92,8 @@ TEST_F(ConsoleLinkTest, AnEventPostedBeforeTheLinkWentIsDropped) {
     ASSERT_EQ(link->Open(), OpenResult::Opened);
     link->WriteLine("*OPC");
     link.reset(); // the driver may have posted its request already; nothing may reach a dead link
-    RunUntil(ui, [] { return false; }, 200);
+    RunUntil(
+        ui, [] { return false; }, 200);
     EXPECT_EQ(recorder.Count("srq"), 0u);
 }
 } // namespace
