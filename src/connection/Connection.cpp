@@ -4,6 +4,8 @@
 #include "connection/SerialConnection.h"
 #include "connection/TcpConnection.h"
 #include "connection/TraceIo.h"
+#include "platform/ModalBoxes.h"
+#include "text/Strtools.h"
 
 #include <cstring>
 #include <utility>
@@ -33,7 +35,7 @@ TIO::~TIO() {
 
 void TIO::SetOnRxLine(RxLineHandler handler) {
     onRxLine_ = std::move(handler);
-    rxHandover_ = static_cast<bool>(onRxLine_);
+    handover_.Notify([this] { rxHandover_ = static_cast<bool>(onRxLine_); });
 }
 
 void TIO::SetOnDisconnected(EventHandler handler) {
@@ -41,7 +43,7 @@ void TIO::SetOnDisconnected(EventHandler handler) {
     hasDisconnected_ = static_cast<bool>(onDisconnected_);
 }
 
-bool TIO::Open(const std::string& connection) {
+bool TIO::BeginOpen(const std::string& connection, OpenDone done) {
     if (started_ || transport_) return false;
     ConnectionParts parts = SplitConnectionString(connection);
     transport_ = MakeTransport(parts.Kind);
@@ -50,10 +52,24 @@ bool TIO::Open(const std::string& connection) {
     framer_.EndCharEnabled = EndCharEnabled;
     framer_.StartChar = StartChar;
     framer_.EndChar = EndChar;
-    bool ok = transport_->Open(parts.Params);
-    StartReader();
-    if (ok && onConnected_) onConnected_();
-    return ok;
+    transport_->OpenTimeoutMs = ConnectTimeoutMs;
+    transport_->OnPeerEvent = [this](PeerEvent event, const std::string& peer) { OnPeerEvent(event, peer); };
+    openDone_ = std::move(done);
+    StartReader(parts.Params);
+    return true;
+}
+
+bool TIO::Open(const std::string& connection) {
+    bool finished = false;
+    bool opened = false;
+    if (!BeginOpen(connection, [&](bool ok, const std::string&) {
+            opened = ok;
+            handover_.Notify([&] { finished = true; });
+        })) {
+        return false;
+    }
+    handover_.WaitUntil([&] { return finished; });
+    return opened;
 }
 
 void TIO::Close() {
@@ -64,54 +80,80 @@ bool TIO::IsOpen() const {
     return transport_ && transport_->IsOpen();
 }
 
+std::string TIO::SendFailure() const {
+    return transport_ ? transport_->Reason() : std::string("not connected");
+}
+
 bool TIO::Send(const std::string& text) {
     return SendData(text.data(), text.size());
 }
 
 bool TIO::SendData(const void* data, size_t length) {
     lastSent_.assign(static_cast<const char*>(data), ::strnlen(static_cast<const char*>(data), length));
+    if (!WriteTraced(data, length)) return false;
     if (onTxEcho_) onTxEcho_(lastSent_);
-    return WriteTraced(data, length);
+    return true;
 }
 
 bool TIO::WriteTraced(const void* data, size_t length) {
     if (!transport_) return false;
     TraceIo(TraceDirection::Send, data, length);
-    // A closed socket reports -1, which counts as sent; only a failed serial write reports 0.
-    return transport_->Write(data, static_cast<int>(length)) != 0;
+    return transport_->Write(data, static_cast<int>(length)) == static_cast<int>(length);
 }
 
 bool TIO::Query(const std::string& command, std::string& reply, int timeoutMs) {
     lastSent_ = command;
-    const bool rxWasSet = static_cast<bool>(onRxLine_);
-    rxHandover_ = false;
+    bool rxWasSet = false;
     querying_ = true;
+    // Lines before the command are no reply; from now on the reader only queues and counts.
+    handover_.Notify([&] {
+        rxWasSet = rxHandover_;
+        rxHandover_ = false;
+        lineSignalled_ = false;
+        owed_ = 0;
+        replyFifo_.Clear();
+    });
     auto restore = [&] {
         querying_ = false;
-        rxHandover_ = rxWasSet;
+        int owed = 0;
+        handover_.Notify([&] {
+            rxHandover_ = rxWasSet;
+            owed = std::exchange(owed_, 0);
+        });
+        return owed;
     };
-    if (onTxEcho_) onTxEcho_(command);
-    handover_.Notify([this] { lineSignalled_ = false; });
-    replyFifo_.Clear();
     if (!WriteTraced(command.data(), command.size())) {
         restore();
         return false;
     }
+    if (onTxEcho_) onTxEcho_(command);
     auto deadline = Handover::Clock::now() + std::chrono::milliseconds(timeoutMs);
     bool answered = false;
-    // A line event whose line the Clear above already removed is no reply: wait on for the next.
+    std::string stamp;
     while (!answered &&
            handover_.WaitUntil([this] { return std::exchange(lineSignalled_, false); }, deadline)) {
-        answered = replyFifo_.Pop(reply);
+        answered = replyFifo_.Pop(reply, stamp);
     }
-    restore();
+    int owed = restore();
     if (!answered) {
         reply = TimeoutReply;
+        DeliverOwedLines(owed);
         return false;
     }
     SetLastReceived(reply);
+    lineStamp_ = stamp;
     if (onRxLine_) onRxLine_(reply, this);
+    // Lines that came after the reply were only queued meanwhile: they follow it now, in order.
+    DeliverOwedLines(owed - 1);
     return true;
+}
+
+void TIO::DeliverOwedLines(int owed) {
+    std::string line;
+    for (; owed > 0 && replyFifo_.Pop(line, lineStamp_); --owed) {
+        SetLastReceived(line);
+        if (onRxLine_) onRxLine_(line, this);
+    }
 }
 
 std::string TIO::LastReceived() const {
@@ -124,35 +166,96 @@ void TIO::SetLastReceived(const std::string& line) {
     lastReceived_ = line;
 }
 
-void TIO::StartReader() {
+void TIO::StartReader(std::string params) {
     started_ = true;
-    reader_ = std::thread([this] { ReaderLoop(); });
+    reader_ = std::thread([this, params = std::move(params)] { ReaderLoop(params); });
 }
 
-void TIO::ReaderLoop() {
+void TIO::ReaderLoop(const std::string& params) {
+    try {
+        if (transport_ && OpenInReader(params)) ReadUntilEnd();
+    } catch (const std::exception& e) {
+        // A handed-over step failed: the operator learns why, and the connection ends cleanly.
+        ReportStepError(e.what());
+        if (transport_) transport_->Close();
+    } catch (...) {
+        ReportStepError("Unknown error.");
+        if (transport_) transport_->Close();
+    }
+    try {
+        if (hasDisconnected_) handover_.Synchronize([this] { RunDisconnected(); });
+    } catch (const std::exception& e) {
+        ReportStepError(e.what());
+    } catch (...) {
+        ReportStepError("Unknown error.");
+    }
+    handover_.Notify([this] { ended_ = true; });
+}
+
+void TIO::ReportStepError(const std::string& what) {
+    // Boxes are modal: the reader must not wait for the operator, so the box is posted.
+    handover_.Post([what] { Boxes().Error("Error", what); });
+}
+
+bool TIO::OpenInReader(const std::string& params) {
+    bool ok = false;
+    try {
+        ok = !stop_ && transport_->Open(params);
+    } catch (...) {
+        ok = false; // a transport reports its failures as results; anything else is a failed open
+    }
+    handover_.Synchronize([this, ok] {
+        OpenDone done = std::move(openDone_);
+        openDone_ = nullptr;
+        std::string reason = ok ? std::string() : transport_->Reason();
+        if (!ok && reason.empty()) reason = stop_ ? "cancelled" : "failed";
+        if (done) done(ok, reason);
+        if (ok && onConnected_) onConnected_();
+    });
+    return ok;
+}
+
+void TIO::ReadUntilEnd() {
     uint8_t chunk[ChunkSize];
-    while (!stop_ && transport_) {
+    while (!stop_) {
         int n = transport_->Read(chunk, ChunkSize, -1);
         if (n < 0) break;
         framer_.Process(chunk, static_cast<size_t>(n),
                         [this](const std::string& line) { OnFramedLine(line); });
     }
-    if (hasDisconnected_) handover_.Synchronize([this] { RunDisconnected(); });
-    handover_.Notify([this] { ended_ = true; });
+    FlushPartialLine();
+}
+
+void TIO::FlushPartialLine() {
+    std::string partial;
+    if (framer_.TakePartial(partial)) OnFramedLine(partial + " (incomplete)");
+}
+
+void TIO::OnPeerEvent(PeerEvent event, const std::string& peer) {
+    if (event == PeerEvent::Left) FlushPartialLine();
+    std::string text = "Client " + peer + (event == PeerEvent::Arrived ? " connected." : " left.");
+    handover_.Synchronize([this, &text] {
+        if (onStatus_) onStatus_(text);
+    });
 }
 
 void TIO::OnFramedLine(const std::string& line) {
     SetLastReceived(line);
-    replyFifo_.Push(line);
-    handover_.Notify([this] { lineSignalled_ = true; });
-    if (rxHandover_) handover_.Synchronize([this] { DeliverLine(); });
+    replyFifo_.Push(line, GetTimeStamp());
+    bool handOver = false;
+    handover_.Notify([&] {
+        lineSignalled_ = true;
+        handOver = rxHandover_;
+        if (!handOver) ++owed_;
+    });
+    if (handOver) handover_.Synchronize([this] { DeliverLine(); });
 }
 
 void TIO::DeliverLine() {
     // A query that started while this step waited has cleared the line it was handed over for.
     if (querying_) return;
     std::string line;
-    if (!replyFifo_.Pop(line)) {
+    if (!replyFifo_.Pop(line, lineStamp_)) {
         SetLastReceived(EmptyFifoText);
         return;
     }

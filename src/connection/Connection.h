@@ -4,9 +4,10 @@
 // lines and hands each line to the UI thread synchronously, in arrival order.
 //
 // Threads: every public operation is for the UI thread (the thread of the Handover given at
-// construction). The notifications run in the UI thread: OnTxEcho and OnConnected inside the
-// operation that causes them; OnRxLine and OnDisconnected by hand-over from the reader thread,
-// which waits until they have run; OnRxLine also directly from Query.
+// construction). The notifications run in the UI thread: OnTxEcho inside the operation that sends;
+// the open's end, OnConnected, OnStatus, OnRxLine and OnDisconnected by hand-over from the reader
+// thread, which waits until they have run; OnRxLine also directly from Query. The reader thread
+// opens the transport itself, so a connect that takes long never holds the UI thread.
 #include "connection/LineFramer.h"
 #include "connection/LockedFifo.h"
 #include "connection/TConnection.h"
@@ -25,6 +26,9 @@ public:
     using TxEchoHandler = std::function<void(const std::string& text)>;
     using RxLineHandler = std::function<void(const std::string& line, TIO* io)>;
     using EventHandler = std::function<void()>;
+    using StatusHandler = std::function<void(const std::string& text)>;
+    // How an open ended: ok, or why not (the system's text, "timed out", "cancelled").
+    using OpenDone = std::function<void(bool ok, const std::string& reason)>;
 
     // Text the delivery step leaves in LastReceived when it finds no line queued.
     static constexpr char EmptyFifoText[] = "Error: ReplyFifo empty!";
@@ -46,42 +50,65 @@ public:
     uint8_t StartChar = '#';
     uint8_t EndChar = '*';
 
+    // How long opening may wait for the far end (name lookup and connect); -1: no limit. Set
+    // before Open.
+    int ConnectTimeoutMs = -1;
+
     // Notifications; set them before Open. An empty one is not called.
     void SetOnTxEcho(TxEchoHandler handler) { onTxEcho_ = std::move(handler); }
     void SetOnRxLine(RxLineHandler handler);
     void SetOnConnected(EventHandler handler) { onConnected_ = std::move(handler); }
     void SetOnDisconnected(EventHandler handler);
+    // Clients of a listening port: "Client a.b.c.d:p connected." and "Client a.b.c.d:p left.".
+    void SetOnStatus(StatusHandler handler) { onStatus_ = std::move(handler); }
 
-    // Opens "com:...", "tcp:..." or "tcpsrv:..." and starts the reader thread (also when the
-    // transport failed to open: it then ends at once with OnDisconnected). Any other kind: false,
-    // nothing started, no notification. Called once per TIO. A "tcpsrv" port text that is not an
-    // integer throws EConvertError. OnConnected is called before a successful Open returns.
+    // Starts opening "com:...", "tcp:..." or "tcpsrv:..." in the reader thread and returns at once.
+    // When the attempt has ended, done runs (by hand-over), then OnConnected if it succeeded; a
+    // transport that failed ends the reader at once with OnDisconnected. Close before the end
+    // cancels the attempt. Any other kind: false, nothing started, no notification. Once per TIO.
+    bool BeginOpen(const std::string& connection, OpenDone done = {});
+    // BeginOpen, then waits for the attempt's end (running hand-overs meanwhile). True when open;
+    // OnConnected has run by then.
     bool Open(const std::string& connection);
-    // Closes the transport; the reader thread then ends by itself with OnDisconnected.
+    // Closes the transport (cancelling an open under way); the reader thread then ends by itself
+    // with OnDisconnected.
     void Close();
     bool IsOpen() const;
-    // Sends exactly the text's bytes (no terminator is added).
+    // Sends exactly the text's bytes (no terminator is added). OnTxEcho tells of it once all bytes
+    // went out; false (and no echo) when they did not: SendFailure() says why.
     bool Send(const std::string& text);
     bool SendData(const void* data, size_t length);
     // Sends command and waits up to timeoutMs for the next line, which becomes reply (and goes to
     // OnRxLine). Time-out: reply "???", false. Lines queued before the command are dropped; lines
-    // after the reply stay queued and reach OnRxLine one line event later each. Not from inside
-    // this TIO's OnRxLine: the reader waits for that step and cannot read the reply meanwhile.
+    // that came after the reply reach OnRxLine in order before Query returns. Not from inside this
+    // TIO's OnRxLine: the reader waits for that step and cannot read the reply meanwhile.
     bool Query(const std::string& command, std::string& reply, int timeoutMs);
 
     const std::string& LastSent() const { return lastSent_; }
     std::string LastReceived() const;
+    // Inside OnRxLine: when the line arrived, "hh:nn:ss.zzz" local time, taken as it was framed.
+    const std::string& LineStamp() const { return lineStamp_; }
+    // Why the last send failed, or (in and after OnDisconnected) why the connection ended; empty
+    // when the operator closed it.
+    std::string SendFailure() const;
+    std::string EndReason() const { return SendFailure(); }
     // The transport, for callers that need its particulars (the port a server listens on).
     TConnection* Transport() const { return transport_.get(); }
 
 private:
     bool WriteTraced(const void* data, size_t length);
-    void StartReader();
-    void ReaderLoop();
+    void StartReader(std::string params = {});
+    void ReaderLoop(const std::string& params);
+    bool OpenInReader(const std::string& params);
+    void ReadUntilEnd();
+    void OnPeerEvent(PeerEvent event, const std::string& peer);
+    void FlushPartialLine();
     void OnFramedLine(const std::string& line);
     void DeliverLine();
+    void DeliverOwedLines(int owed);
     void SetLastReceived(const std::string& line);
     void RunDisconnected();
+    void ReportStepError(const std::string& what);
 
     Handover& handover_;
     std::unique_ptr<TConnection> transport_; //!< Set before the reader starts; deleted after it ended.
@@ -94,10 +121,9 @@ private:
     // Guarded by the hand-over lock (changed through Handover::Notify, read in WaitUntil).
     bool lineSignalled_ = false; //!< The line event: auto-reset, signalled once per completed line.
     bool ended_ = false;         //!< The reader thread has delivered its end.
+    bool rxHandover_ = false;    //!< Lines are handed over; Query switches it off while it waits.
+    int owed_ = 0;               //!< Lines queued while rxHandover_ was off, not handed over.
 
-    // What the reader thread needs to know of the notifications. Query switches the line
-    // hand-over off while it waits, so the reader only queues lines then.
-    std::atomic<bool> rxHandover_{false};
     std::atomic<bool> hasDisconnected_{false};
     bool querying_ = false; //!< UI thread: a Query waits; delivery steps handed over before it do nothing.
 
@@ -105,8 +131,11 @@ private:
     RxLineHandler onRxLine_;
     EventHandler onConnected_;
     EventHandler onDisconnected_;
+    StatusHandler onStatus_;
+    OpenDone openDone_; //!< UI thread; runs once, in the hand-over that ends the open.
 
     std::string lastSent_;
+    std::string lineStamp_;               //!< UI thread: the stamp of the line being delivered.
     mutable std::mutex lastReceivedLock_; //!< Protects lastReceived_ (written by both threads).
     std::string lastReceived_;
 };

@@ -31,3 +31,17 @@ GpibTarget ParseGpibParams(const std::string& params) {
     target.Address = GpibPosition(address, 7);
     return target;
 }
+
+void SplitSerialParams(const std::string& params, std::string& name, std::string& mode) {
+    size_t equals = params.find('=');
+    size_t colon = equals != std::string::npos           ? params.rfind(':', equals)
+                   : !params.empty() && params[0] == '/' ? std::string::npos
+                                                         : params.find(':');
+    if (colon == std::string::npos) {
+        name = params;
+        mode.clear();
+        return;
+    }
+    name = params.substr(0, colon);
+    mode = params.substr(colon + 1);
+}

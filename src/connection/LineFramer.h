@@ -1,8 +1,9 @@
 #pragma once
 // Frames received bytes into lines. A line ends at EndChar (when enabled); StartChar (when enabled)
 // throws away what was collected so far and starts afresh. Neither is stored. A line longer than
-// MaxLine keeps its first MaxLine bytes; the rest is dropped until the line ends. The text of a
-// line is what precedes its first 0 byte.
+// MaxLine keeps its first MaxLine bytes; the rest is dropped until the line ends, and the line
+// says so: "... (cut: <whole length> bytes)" follows its text. The text of a line is what precedes
+// its first 0 byte.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -23,12 +24,12 @@ public:
             uint8_t b = bytes[i];
             if (StartCharEnabled && b == StartChar) {
                 length_ = 0;
+                whole_ = 0;
             } else if (EndCharEnabled && b == EndChar) {
-                std::string line(buffer_, ::strnlen(buffer_, length_));
-                length_ = 0;
-                onLine(line);
-            } else if (length_ < MaxLine) {
-                buffer_[length_++] = static_cast<char>(b);
+                onLine(TakeLine());
+            } else {
+                if (length_ < MaxLine) buffer_[length_++] = static_cast<char>(b);
+                ++whole_;
             }
         }
     }
@@ -36,7 +37,23 @@ public:
     // Bytes of the line being received so far.
     size_t PendingLength() const { return length_; }
 
+    // The line begun but not ended (the peer left mid-line); false when none was begun.
+    bool TakePartial(std::string& line) {
+        if (whole_ == 0) return false;
+        line = TakeLine();
+        return true;
+    }
+
 private:
+    std::string TakeLine() {
+        std::string line(buffer_, ::strnlen(buffer_, length_));
+        if (whole_ > MaxLine) line += "... (cut: " + std::to_string(whole_) + " bytes)";
+        length_ = 0;
+        whole_ = 0;
+        return line;
+    }
+
     char buffer_[MaxLine + 1] = {};
     size_t length_ = 0;
+    uint64_t whole_ = 0; //!< Bytes of the line so far, also those past MaxLine.
 };

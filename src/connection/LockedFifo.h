@@ -7,21 +7,30 @@
 
 class TLockedFifo {
 public:
-    void Push(const std::string& line) {
+    // stamp: when the line arrived ("hh:nn:ss.zzz"), for the log.
+    void Push(const std::string& line, const std::string& stamp = {}) {
         std::lock_guard guard(lock_);
         lines_.push_back(line);
+        stamps_.push_back(stamp);
     }
     // Moves the oldest line into line and returns true; empty: false, line unchanged.
     bool Pop(std::string& line) {
+        std::string stamp;
+        return Pop(line, stamp);
+    }
+    bool Pop(std::string& line, std::string& stamp) {
         std::lock_guard guard(lock_);
         if (lines_.empty()) return false;
         line = std::move(lines_.front());
+        stamp = std::move(stamps_.front());
         lines_.pop_front();
+        stamps_.pop_front();
         return true;
     }
     void Clear() {
         std::lock_guard guard(lock_);
         lines_.clear();
+        stamps_.clear();
     }
     size_t Size() const {
         std::lock_guard guard(lock_);
@@ -29,6 +38,7 @@ public:
     }
 
 private:
-    mutable std::mutex lock_; //!< Protects lines_.
+    mutable std::mutex lock_; //!< Protects lines_ and stamps_.
     std::deque<std::string> lines_;
+    std::deque<std::string> stamps_;
 };

@@ -33,7 +33,7 @@ void RefreshPorts(OpenComState& state, const std::vector<std::string>& ports) {
 namespace {
 void ApplySerial(OpenComState& state, const std::string& rest) {
     std::string port, mode;
-    SplitAtFirst(rest, port, ":", mode);
+    SplitSerialParams(rest, port, mode);
     state.checked = ConGroup::Serial;
     // A port that is not in the list (an adapter not plugged in, a path) stays what it was: taking
     // the list's last port instead would connect OK-without-changes to a different device.

@@ -1,6 +1,7 @@
 #include "connection/SerialConnection.h"
 
 #include "CorvaneConfig.h"
+#include "connection/ConnectionString.h"
 #include "connection/SerialMode.h"
 #include "connection/TraceIo.h"
 #include "text/Strtools.h"
@@ -123,17 +124,29 @@ void TSerialConnection::Deinit() {
 }
 
 std::string TSerialConnection::DevicePath(const std::string& portName) {
-    return portName.find('/') != std::string::npos ? portName : "/dev/" + portName;
+    // A name is a device under /dev ("ttyUSB0", "pts/3"); only a leading '/' makes it a path, so
+    // nothing depends on the working folder.
+    return !portName.empty() && portName[0] == '/' ? portName : "/dev/" + portName;
 }
 
 bool TSerialConnection::Open(const std::string& params) {
     if (port_.IsOpen()) return false;
     std::string name, mode;
-    SplitAtFirst(params, name, ":", mode);
-    int fd = ::open(DevicePath(name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    SplitSerialParams(params, name, mode);
+    const std::string path = DevicePath(name);
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        SetReason(path + ": " + GetSystemErrorText(errno));
+        return false;
+    }
     // Exclusive like a Windows COM port: a second open, from this or another program, fails.
-    if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (!::isatty(fd)) {
+        SetReason(path + " is not a serial port");
+        ::close(fd);
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        SetReason(path + " is in use by another program");
         ::close(fd);
         return false;
     }
@@ -142,6 +155,7 @@ bool TSerialConnection::Open(const std::string& params) {
     port_.Attach(fd);
     Configure(mode);
     if (!SetRawTimeouts()) {
+        SetReason(path + ": " + GetSystemErrorText(errno));
         Close();
         return false;
     }
@@ -186,8 +200,12 @@ void TSerialConnection::Close() {
 }
 
 int TSerialConnection::Write(const void* data, int length) {
-    if (!port_.IsOpen()) return -1;
+    if (!port_.IsOpen()) {
+        SetReason("not connected");
+        return -1;
+    }
     if (WriteAll(port_, stop_, data, static_cast<size_t>(length)) < 0) {
+        SetReasonOnce(errno == ETIMEDOUT ? "the device takes no data" : GetSystemErrorText(errno));
         Close();
         return 0;
     }
@@ -199,6 +217,7 @@ int TSerialConnection::Read(void* buffer, int size, int /*timeoutMs*/) {
     WaitResult waited = WaitReadable(port_.Fd(), stop_, -1);
     if (waited == WaitResult::Woken) return -1;
     if (waited != WaitResult::Ready) {
+        SetReasonOnce("the device went away");
         Close();
         return -1;
     }
@@ -207,6 +226,7 @@ int TSerialConnection::Read(void* buffer, int size, int /*timeoutMs*/) {
     if (n <= 0) {
         // The device hung up (an adapter unplugged, the far end of a pseudo-terminal closed):
         // poll would report it at once forever, so this is the end of the connection.
+        if (!(n < 0 && errno == EBADF)) SetReasonOnce("the device went away");
         Close();
         return -1;
     }

@@ -2,8 +2,9 @@
 // The byte transports under TIO. One object is made per connection, opened once, and closed by
 // Close, by a failed write or by a read that sees the end.
 //
-// Threads: Read runs in TIO's reader thread; Open, Configure, Write, Close, IsOpen and destruction
-// run in the UI thread. Close from the UI thread releases a Read that is blocked at that moment.
+// Threads: Open and Read run in TIO's reader thread (a connect can take seconds, and the window must
+// not wait for it); Configure, Write, Close, IsOpen and destruction run in the UI thread. Close from
+// the UI thread releases an Open or a Read that is blocked at that moment.
 //
 // Results: Read returns the bytes read (> 0), 0 for "nothing this time, call again", or a negative
 // value when the connection has ended. Write returns the bytes written, 0 when a write on an open
@@ -11,7 +12,12 @@
 // A time-out of -1 means no limit.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
+
+// A client of a listening transport came or went; peer is "a.b.c.d:port".
+enum class PeerEvent { Arrived, Left };
 
 class TConnection {
 public:
@@ -38,4 +44,33 @@ public:
     // Close, and for a listening transport also stop listening, so that a Read waiting for a
     // first client returns. TIO calls it before it waits for its reader thread.
     virtual void CloseAll() { Close(); }
+
+    // How long Open may wait for the far end (a TCP connect and its name lookup); -1: no limit.
+    // Set before Open.
+    int OpenTimeoutMs = -1;
+    // Called in the reader thread, inside Read, when a listening transport's client arrives or
+    // leaves. Set before Open.
+    std::function<void(PeerEvent event, const std::string& peer)> OnPeerEvent;
+
+    // Why the last Open or Write failed or why the connection ended ("Connection refused", "timed
+    // out", "the peer closed the connection"); empty when nothing failed or the operator closed it.
+    std::string Reason() const {
+        std::lock_guard guard(reasonLock_);
+        return reason_;
+    }
+
+protected:
+    void SetReason(const std::string& reason) {
+        std::lock_guard guard(reasonLock_);
+        reason_ = reason;
+    }
+    // Keeps the first cause: an error seen while closing must not hide why the link ended.
+    void SetReasonOnce(const std::string& reason) {
+        std::lock_guard guard(reasonLock_);
+        if (reason_.empty()) reason_ = reason;
+    }
+
+private:
+    mutable std::mutex reasonLock_; //!< Protects reason_, written by either thread.
+    std::string reason_;
 };

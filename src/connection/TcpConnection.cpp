@@ -11,13 +11,15 @@
 #include <unistd.h>
 
 namespace {
-// The end of a receive: 0 (peer closed) and errors both end the connection; the caller sees -1
-// for a close and the socket layer's result otherwise.
-int EndOfReceive(ssize_t n) {
-    return n == 0 ? -1 : static_cast<int>(n);
-}
+constexpr char PeerClosed[] = "the peer closed the connection";
+
 bool WouldBlock() {
     return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+}
+
+// Why a receive ended: the peer's orderly close, or the system's error.
+std::string EndOfReceiveText(ssize_t n) {
+    return n == 0 ? std::string(PeerClosed) : GetSystemErrorText(errno);
 }
 } // namespace
 
@@ -39,20 +41,33 @@ void TTcpClientConnection::Deinit() {
 
 bool TTcpClientConnection::Open(const std::string& params) {
     if (socket_.IsOpen()) return false;
-    int s = TcpConnect(params);
-    if (s == NoSocket) return false;
-    wake_.Reset();
+    ConnectAttempt attempt{&wake_, OpenTimeoutMs, {}};
+    int s = TcpConnect(params, attempt);
+    if (s == NoSocket) {
+        SetReason(attempt.reason);
+        return false;
+    }
     socket_.Attach(s);
-    return true;
+    // A Close that came while the connect was finishing found no socket to close.
+    pollfd cancelled{wake_.Fd(), POLLIN, 0};
+    if (::poll(&cancelled, 1, 0) > 0) socket_.Close();
+    return socket_.IsOpen();
 }
 
 void TTcpClientConnection::Close() {
-    if (socket_.Close()) wake_.Signal();
+    // Signalled also while no socket is open yet: that cancels a connect under way.
+    socket_.Close();
+    wake_.Signal();
 }
 
 int TTcpClientConnection::Write(const void* data, int length) {
-    if (!socket_.IsOpen()) return -1;
-    return static_cast<int>(WriteAll(socket_, wake_, data, static_cast<size_t>(length)));
+    if (!socket_.IsOpen()) {
+        SetReason("not connected");
+        return -1;
+    }
+    ssize_t n = WriteAll(socket_, wake_, data, static_cast<size_t>(length));
+    if (n < 0) SetReason(errno == ETIMEDOUT ? "the peer takes no data" : GetSystemErrorText(errno));
+    return static_cast<int>(n);
 }
 
 int TTcpClientConnection::Read(void* buffer, int size, int timeoutMs) {
@@ -72,8 +87,10 @@ int TTcpClientConnection::Read(void* buffer, int size, int timeoutMs) {
         ssize_t n = socket_.ReadSome(buffer, static_cast<size_t>(size));
         if (n > 0) return static_cast<int>(n);
         if (n < 0 && WouldBlock()) continue;
+        if (n < 0 && errno == EBADF) return -1; // closed here meanwhile
+        SetReasonOnce(EndOfReceiveText(n));
         Close();
-        return EndOfReceive(n);
+        return -1;
     }
 }
 
@@ -97,12 +114,27 @@ bool TTcpServerConnection::Open(const std::string& params) {
     if (listener_.IsOpen()) return false;
     std::string address, portText;
     SplitAtFirst(params, address, ":", portText);
-    int port = StrToInt(portText);
+    int port = 0;
+    try {
+        port = StrToInt(portText);
+    } catch (const EConvertError& e) {
+        SetReason(std::string("Port ") + e.what());
+        return false;
+    }
+    // Port 0 asks the system for any free port; LocalPort tells which.
+    if (port < 0 || port > 65535) {
+        SetReason("Port '" + portText + "' is not a number from 0 to 65535");
+        return false;
+    }
+    errno = 0;
     int s = TcpListen(port, address);
-    if (s == NoSocket) return false;
-    stopWake_.Reset();
+    if (s == NoSocket) {
+        SetReason(errno != 0 ? GetSystemErrorText(errno) : "'" + address + "' is not a local IPv4 address");
+        return false;
+    }
     listener_.Attach(s);
-    return true;
+    if (stopped_) listener_.Close();
+    return listener_.IsOpen();
 }
 
 void TTcpServerConnection::Close() {
@@ -111,12 +143,19 @@ void TTcpServerConnection::Close() {
 
 void TTcpServerConnection::CloseAll() {
     Close();
-    if (listener_.Close()) stopWake_.Signal();
+    stopped_ = true;
+    listener_.Close();
+    stopWake_.Signal();
 }
 
 int TTcpServerConnection::Write(const void* data, int length) {
-    if (!client_.IsOpen()) return -1;
-    return static_cast<int>(WriteAll(client_, clientWake_, data, static_cast<size_t>(length)));
+    if (!client_.IsOpen()) {
+        SetReason("no client is connected");
+        return -1;
+    }
+    ssize_t n = WriteAll(client_, clientWake_, data, static_cast<size_t>(length));
+    if (n < 0) SetReason(errno == ETIMEDOUT ? "the client takes no data" : GetSystemErrorText(errno));
+    return static_cast<int>(n);
 }
 
 int TTcpServerConnection::LocalPort() const {
@@ -131,8 +170,15 @@ int TTcpServerConnection::ReadClient(void* buffer, int size) {
     ssize_t n = client_.ReadSome(buffer, static_cast<size_t>(size));
     if (n > 0) return static_cast<int>(n);
     if (n < 0 && WouldBlock()) return 0;
+    ClientLeft();
+    return 0;
+}
+
+void TTcpServerConnection::ClientLeft() {
     Close();
-    return EndOfReceive(n);
+    clientWake_.Reset();
+    if (!clientPeer_.empty() && OnPeerEvent) OnPeerEvent(PeerEvent::Left, clientPeer_);
+    clientPeer_.clear();
 }
 
 void TTcpServerConnection::AcceptOne() {
@@ -142,6 +188,8 @@ void TTcpServerConnection::AcceptOne() {
     if (!client_.IsOpen()) {
         clientWake_.Reset();
         client_.Attach(s);
+        clientPeer_ = peer;
+        if (OnPeerEvent) OnPeerEvent(PeerEvent::Arrived, peer);
         return;
     }
     // The newcomer's socket is fresh and blocking: the 23 bytes fit its send buffer at once.
@@ -169,8 +217,11 @@ int TTcpServerConnection::Read(void* buffer, int size, int timeoutMs) {
         int n = ::poll(fds, 4, left);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 || fds[0].revents) return -1;
-        // A client closed by Close ends this read as it ends a client connection's.
-        if (hadClient && (fds[1].revents || !client_.IsOpen())) return -1;
+        // A client closed here (Close) has left like one that went by itself; the port serves the next.
+        if (hadClient && (fds[1].revents || !client_.IsOpen())) {
+            ClientLeft();
+            continue;
+        }
         if (hadClient && fds[2].revents) {
             int got = ReadClient(buffer, size);
             if (got != 0) return got;

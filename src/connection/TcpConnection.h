@@ -4,6 +4,8 @@
 #include "connection/FdIo.h"
 #include "connection/TConnection.h"
 
+#include <atomic>
+
 class TTcpClientConnection : public TConnection {
 public:
     TTcpClientConnection();
@@ -41,19 +43,26 @@ public:
     void Close() override;
     void CloseAll() override;
     int Write(const void* data, int length) override;
-    // Waits for the client's bytes; accepts the first client meanwhile and turns later ones away.
+    // Waits for the client's bytes; accepts a client when none is served and turns others away.
+    // A client that leaves (or is closed by Close) makes room for the next; OnPeerEvent tells of
+    // both. Ends (-1) only when listening stops.
     int Read(void* buffer, int size, int timeoutMs) override;
+    // Listening: a port that serves clients counts as an open connection.
+    bool IsOpen() const override { return listener_.IsOpen(); }
     // A client is connected.
-    bool IsOpen() const override { return client_.IsOpen(); }
+    bool HasClient() const { return client_.IsOpen(); }
     // The port actually listened on (useful with port 0); 0 when not listening.
     int LocalPort() const;
 
 private:
     int ReadClient(void* buffer, int size);
     void AcceptOne();
+    void ClientLeft();
 
     GuardedFd listener_;
     GuardedFd client_;
-    WakeEvent clientWake_; //!< Signalled when the client is closed.
-    WakeEvent stopWake_;   //!< Signalled when listening stops.
+    WakeEvent clientWake_;             //!< Signalled when the client is closed.
+    WakeEvent stopWake_;               //!< Signalled when listening stops.
+    std::atomic<bool> stopped_{false}; //!< CloseAll came, possibly before Open finished.
+    std::string clientPeer_;           //!< Reader thread only: "a.b.c.d:port" of the client served.
 };

@@ -42,15 +42,26 @@ TEST(LineFramer, DefaultStartAndEndCharacters) {
     EXPECT_EQ(Frame(framer, "**"), (Lines{"", ""}));
 }
 
-TEST(LineFramer, OverlongLineKeepsItsFirstBytesAndTheNextLineIsWhole) {
+TEST(LineFramer, OverlongLineKeepsItsFirstBytesSaysItWasCutAndTheNextLineIsWhole) {
     LineFramer framer = ConsoleFramer();
     std::string longLine(LineFramer::MaxLine + 1000, 'x');
     longLine[LineFramer::MaxLine - 1] = 'y';
-    Lines lines = Frame(framer, longLine + "\nnext\n");
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].size(), LineFramer::MaxLine);
-    EXPECT_EQ(lines[0].back(), 'y');
-    EXPECT_EQ(lines[1], "next");
+    Lines lines = Frame(framer, longLine + "\n" + std::string(LineFramer::MaxLine, 'z') + "\nnext\n");
+    ASSERT_EQ(lines.size(), 3u);
+    const std::string mark = "... (cut: " + std::to_string(LineFramer::MaxLine + 1000) + " bytes)";
+    EXPECT_EQ(lines[0], longLine.substr(0, LineFramer::MaxLine) + mark);
+    EXPECT_EQ(lines[1], std::string(LineFramer::MaxLine, 'z')) << "a line of exactly the limit is whole";
+    EXPECT_EQ(lines[2], "next");
+}
+
+TEST(LineFramer, TheLineBegunButNotEndedCanBeTakenOnce) {
+    LineFramer framer = ConsoleFramer();
+    std::string partial;
+    EXPECT_FALSE(framer.TakePartial(partial));
+    Frame(framer, "done\nhalf");
+    EXPECT_TRUE(framer.TakePartial(partial));
+    EXPECT_EQ(partial, "half");
+    EXPECT_FALSE(framer.TakePartial(partial));
 }
 
 TEST(LineFramer, LineTextStopsAtItsFirstZeroByte) {

@@ -39,6 +39,10 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"com:ttyUSB0:baud=38400 parity=N data=8 stop=1", kPorts, ConGroup::Serial, "Serial",
             "com:ttyUSB0:baud=38400 parity=N data=8 stop=1"},
         Row{"com:ttyS0:a:b", kPorts, ConGroup::Serial, "Serial", "com:ttyS0:a:b"},
+        // Stable device names hold colons; the mode starts after the last ':' before its first '='.
+        Row{"com:/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0:baud=9600 parity=N", kPorts,
+            ConGroup::Serial, "Serial",
+            "com:/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0:baud=9600 parity=N"},
         // An unlisted port (an adapter not plugged in, a path) stays as given: the list's last
         // port would be another device.
         Row{"com:ttyUSB7:baud=9600", kPorts, ConGroup::Serial, "Serial", "com:ttyUSB7:baud=9600"},

@@ -36,7 +36,10 @@ protected:
 TEST_F(TioServer, ServesOneClientAndTurnsASecondOneAway) {
     int port = ListenLocally();
     ASSERT_GT(port, 0);
-    EXPECT_FALSE(io->IsOpen());
+    EXPECT_TRUE(io->IsOpen()) << "listening counts as open";
+    EXPECT_FALSE(io->Send("to nobody\n")) << "no client: nothing is sent";
+    EXPECT_EQ(io->SendFailure(), "no client is connected");
+    EXPECT_TRUE(recorder.tx.empty());
     TestClient first(port);
     ASSERT_TRUE(first.Connected());
     ASSERT_TRUE(first.Send("hello\r\n"));
@@ -55,15 +58,26 @@ TEST_F(TioServer, ServesOneClientAndTurnsASecondOneAway) {
     EXPECT_EQ(recorder.disconnected, 0);
 }
 
-TEST_F(TioServer, TheClientLeavingEndsTheConnection) {
+TEST_F(TioServer, AfterAClientLeavesTheNextOneIsServedAndBothAreTold) {
     int port = ListenLocally();
     {
         TestClient client(port);
-        ASSERT_TRUE(client.Send("x\n"));
+        ASSERT_TRUE(client.Send("x\nhalf"));
         ASSERT_TRUE(RunUntil(ui, [&] { return recorder.rx.size() == 1; }));
     }
-    ASSERT_TRUE(RunUntil(ui, [&] { return recorder.disconnected == 1; }));
-    EXPECT_FALSE(io->IsOpen());
+    ASSERT_TRUE(RunUntil(ui, [&] { return recorder.status.size() == 2; }));
+    EXPECT_EQ(recorder.rx, (std::vector<std::string>{"x", "half (incomplete)"}));
+    EXPECT_EQ(recorder.status[0].rfind("Client 127.0.0.1:", 0), 0u) << recorder.status[0];
+    EXPECT_NE(recorder.status[0].find(" connected."), std::string::npos);
+    EXPECT_NE(recorder.status[1].find(" left."), std::string::npos);
+    EXPECT_TRUE(io->IsOpen());
+    EXPECT_EQ(recorder.disconnected, 0);
+
+    TestClient next(port);
+    ASSERT_TRUE(next.Send("again\n"));
+    ASSERT_TRUE(RunUntil(ui, [&] { return recorder.rx.size() == 3; }));
+    ASSERT_TRUE(io->Send("served\n"));
+    EXPECT_EQ(next.ReadLine(), "served\n");
     io.reset();
     EXPECT_EQ(recorder.disconnected, 1);
 }
@@ -76,9 +90,10 @@ TEST_F(TioServer, DestroyWhileWaitingForTheFirstClientReturnsAtOnce) {
     EXPECT_EQ(recorder.disconnected, 1);
 }
 
-TEST_F(TioServer, APortTextThatIsNoIntegerRaisesTheConversionError) {
-    EXPECT_THROW(io->Open("tcpsrv::25x0"), EConvertError);
-    EXPECT_THROW(TIO(ui).Open("tcpsrv:"), EConvertError);
+TEST_F(TioServer, APortTextThatIsNoIntegerFailsTheOpenWithTheConversionText) {
+    EXPECT_FALSE(io->Open("tcpsrv::25x0"));
+    EXPECT_EQ(io->EndReason(), "Port '25x0' is not a valid integer value");
+    EXPECT_EQ(recorder.connected, 0);
     io.reset();
     EXPECT_EQ(recorder.disconnected, 1);
 }

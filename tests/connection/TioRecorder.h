@@ -8,6 +8,7 @@
 struct TioRecorder {
     std::vector<std::string> rx;
     std::vector<std::string> tx;
+    std::vector<std::string> status;
     int connected = 0;
     int disconnected = 0;
 
@@ -19,5 +20,6 @@ struct TioRecorder {
         io.SetOnTxEcho([this](const std::string& text) { tx.push_back(text); });
         io.SetOnConnected([this] { ++connected; });
         io.SetOnDisconnected([this] { ++disconnected; });
+        io.SetOnStatus([this](const std::string& text) { status.push_back(text); });
     }
 };
