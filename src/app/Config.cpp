@@ -1,8 +1,26 @@
 #include "app/Config.h"
 
 #include "platform/QtPlatform.h"
+#include "text/Strtools.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <unistd.h>
 
 namespace {
+// QSettings says only that a write failed; the system says why. The store writes a new file beside
+// the old one and renames it, so the folder must take new files.
+std::string WriteFailure(const std::string& file) {
+    const std::string folder = std::filesystem::path(file).parent_path().string();
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) return error.message();
+    if (::access(folder.c_str(), W_OK) != 0) return GetSystemErrorText(errno);
+    if (::access(file.c_str(), F_OK) == 0 && ::access(file.c_str(), W_OK) != 0)
+        return GetSystemErrorText(errno);
+    return "the file could not be written";
+}
+
 // The store of each platform is already rooted at the application's key, so that prefix of a
 // path is dropped; a key below it becomes a group.
 QString GroupOf(const std::string& path) {
@@ -67,6 +85,9 @@ std::string SettingsStore::ReadStr(const std::string& name, const std::string& d
         return defaultValue;
     }
     QVariant value = Store().value(ToQt(name));
+    // A value written by hand with an unquoted comma ("gpib:0,7:Simulator") reads as a list: it
+    // was meant as one text.
+    if (value.typeId() == QMetaType::QStringList) return FromQt(value.toStringList().join(','));
     if (!value.canConvert<QString>()) throw ESettingsError("Invalid data type for '" + name + "'");
     return FromQt(value.toString());
 }
@@ -78,7 +99,9 @@ void SettingsStore::WriteStr(const std::string& name, const std::string& value) 
 
 void SettingsStore::Commit(const std::string& name) {
     Store().sync();
-    if (Store().status() != QSettings::NoError) throw ESettingsError("Failed to set data for '" + name + "'");
+    if (Store().status() == QSettings::NoError) return;
+    const std::string file = PathFromQt(Store().fileName());
+    throw ESettingsError("Failed to set data for '" + name + "' in " + file + ": " + WriteFailure(file));
 }
 
 SettingsStore& Settings() {

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QGroupBox>
@@ -19,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QSplitter>
@@ -33,7 +35,6 @@ constexpr int DesignLeft = 177;
 constexpr int DesignTop = 140;
 constexpr int DesignSendHeight = 369;
 constexpr int DesignHeight = 675;
-constexpr char DefaultConnection[] = "tcp:192.168.1.253:2500";
 } // namespace
 
 TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::TFormConsole>()) {
@@ -153,13 +154,33 @@ std::string TFormConsole::RawInText() const {
 void TFormConsole::ReadSettings() {
     SettingsStore& settings = Settings();
     settings.OpenKey(SettingsKeyPath);
-    int left = settings.ReadInt("WindowPosLeft", x());
-    int top = settings.ReadInt("WindowPosTop", y());
-    int height = settings.ReadInt("WindowHeight", this->height());
-    int width = settings.ReadInt("WindowWidth", this->width());
-    int sendHeight = settings.ReadInt("ButtonTableHeight", DesignSendHeight);
-    connectionString_ = settings.ReadStr("Connection", DefaultConnection);
+    // Each value on its own: one that cannot be read or written keeps its default, the others are
+    // still read, and the operator is told once.
+    std::string failure;
+    auto readInt = [&](const char* name, int fallback) {
+        try {
+            return settings.ReadInt(name, fallback);
+        } catch (const ESettingsError& e) {
+            if (failure.empty()) failure = e.what();
+            return fallback;
+        }
+    };
+    int left = readInt("WindowPosLeft", x());
+    int top = readInt("WindowPosTop", y());
+    int height = readInt("WindowHeight", this->height());
+    int width = readInt("WindowWidth", this->width());
+    int sendHeight = readInt("ButtonTableHeight", DesignSendHeight);
+    try {
+        connectionString_ = settings.ReadStr("Connection", DefaultConnection);
+    } catch (const ESettingsError& e) {
+        if (failure.empty()) failure = e.what();
+    }
+    connectTimeoutMs_ = readInt("ConnectTimeoutMs", connectTimeoutMs_);
     settings.CloseKey();
+    if (!failure.empty()) {
+        AddLogLine(failure, LogColours::Error);
+        Boxes().Error(FromQt(QApplication::applicationDisplayName()), failure);
+    }
     move(left, top);
     resize(width, height);
     Splitter1->setSizes({sendHeight, std::max(1, Splitter1->height() - sendHeight)});
@@ -179,28 +200,84 @@ void TFormConsole::WriteSettings() {
 }
 
 bool TFormConsole::OpenConnection() {
+    if (opening_) return false;
     if (!FormOpenCom || !FormOpenCom->EditConnection(connectionString_)) return false;
     CloseConnection();
     link_ = MakeConsoleLink(connectionString_, MakeLinkEvents());
-    if (OpenResult result = link_->Open(); result != OpenResult::Opened) {
-        ReportOpenFailure(result == OpenResult::Failed);
+    link_->SetOpenTimeout(connectTimeoutMs_);
+    std::string reason;
+    OpenResult result = WaitForOpen(reason);
+    if (result != OpenResult::Opened) {
+        link_.reset(); // never opened: it tells of no end
+        ReportOpenFailure(reason, result == OpenResult::Failed);
+        UpdateConnectionUi();
+        if (closeRequested_) close();
         return false;
     }
     connected_ = IsConnected();
-    SettingsStore& settings = Settings();
-    settings.OpenKey(SettingsKeyPath);
-    settings.WriteStr("Connection", connectionString_);
-    settings.CloseKey();
+    // The window shows the open link before the settings are touched: a store that cannot be
+    // written must not leave it showing a closed one.
     UpdateConnectionUi();
+    StoreConnection();
+    if (closeRequested_) close();
     return true;
+}
+
+OpenResult TFormConsole::WaitForOpen(std::string& reason) {
+    bool finished = false;
+    OpenResult result = OpenResult::Failed;
+    QEventLoop loop;
+    opening_ = true;
+    link_->BeginOpen([&](OpenResult r, const std::string& why) {
+        finished = true;
+        result = r;
+        reason = why;
+        loop.quit();
+    });
+    if (!finished) {
+        // A connect that takes a moment gets a window that says so and offers to give up; a quick
+        // one never shows it.
+        QProgressDialog progress(ToQt("Connecting to " + connectionString_ + " ..."), "&Cancel", 0, 0, this);
+        progress.setObjectName("ProgressConnecting");
+        progress.setWindowTitle(QApplication::applicationDisplayName());
+        progress.setWindowModality(Qt::WindowModal);
+        progress.setMinimumDuration(0);
+        progress.setAutoClose(false);
+        progress.setAutoReset(false);
+        progress.reset();
+        progress.hide();
+        connect(&progress, &QProgressDialog::canceled, this, [this] {
+            if (link_) link_->Close();
+        });
+        QTimer::singleShot(250, &progress, [&] {
+            if (!finished) progress.show();
+        });
+        loop.exec();
+    }
+    opening_ = false;
+    return result;
+}
+
+void TFormConsole::StoreConnection() {
+    try {
+        SettingsStore& settings = Settings();
+        settings.OpenKey(SettingsKeyPath);
+        settings.WriteStr("Connection", connectionString_);
+        settings.CloseKey();
+    } catch (const ESettingsError& e) {
+        AddLogLine(e.what(), LogColours::Error);
+        Boxes().Error(FromQt(QApplication::applicationDisplayName()), e.what());
+    }
 }
 
 LinkEvents TFormConsole::MakeLinkEvents() {
     LinkEvents events;
     events.TxEcho = [this](const std::string& text) { OnTxEcho(text); };
-    events.RxLine = [this](const std::string& line) { Guarded([&] { OnRxLine(line); }); };
+    events.RxLine = [this](const std::string& line, const std::string& stamp) {
+        Guarded([&] { OnRxLine(line, stamp); });
+    };
     events.Connected = [this] { OnConnected(); };
-    events.Disconnected = [this] { Guarded([this] { OnDisconnected(); }); };
+    events.Disconnected = [this](const std::string& reason) { Guarded([&] { OnDisconnected(reason); }); };
     events.Status = [this](const std::string& text) { AddLogLine(text, LogColours::Status); };
     events.ServiceRequest = [this] { Guarded([this] { OnServiceRequest(); }); };
     events.DriverError = [this](const std::string& message) {
@@ -210,16 +287,18 @@ LinkEvents TFormConsole::MakeLinkEvents() {
     return events;
 }
 
-void TFormConsole::ReportOpenFailure(bool withBox) {
-    std::string text = "Opening " + connectionString_ + " failed.";
+void TFormConsole::ReportOpenFailure(const std::string& reason, bool withBox) {
+    std::string text = WithReason("Opening " + connectionString_ + " failed.", reason);
     AddLogLine(text, LogColours::Error);
     if (withBox) Boxes().Error(FromQt(QApplication::applicationDisplayName()), text);
 }
 
 void TFormConsole::CloseConnection() {
     if (link_) {
+        closing_ = true;
         link_->Close();
         link_.reset(); // a TIO's reader delivers Disconnected while this waits
+        closing_ = false;
     }
     connected_ = false;
     UpdateConnectionUi();
@@ -241,15 +320,26 @@ void TFormConsole::UpdateConnectionUi() {
 }
 
 void TFormConsole::OnConnected() {
-    AddLogLine(ConnectedText(connectionString_, GetTimeStamp(), GetTickCount()), LogColours::Status);
+    std::string note = link_ ? link_->OpenedNote() : std::string();
+    AddLogLine(note.empty() ? ConnectedText(connectionString_, GetTimeStamp(), GetTickCount()) : note,
+               LogColours::Status);
     setWindowTitle(ToQt(connectionString_));
     UpdateConnectionUi();
 }
 
-void TFormConsole::OnDisconnected() {
-    AddLogLine("disconnected.", LogColours::Status);
+void TFormConsole::OnDisconnected(const std::string& reason) {
+    AddLogLine(WithReason("disconnected.", reason), LogColours::Status);
     setWindowTitle("disconnected");
+    if (!closing_) StopSendingOnDrop();
     UpdateConnectionUi();
+}
+
+void TFormConsole::StopSendingOnDrop() {
+    // Nothing keeps sending into a link that is gone: repeat and ping-pong end, a run stops.
+    CheckBoxTxRep->setChecked(false);
+    TimerTxRep->stop();
+    CheckBoxPingPong->setChecked(false);
+    if (batch_.ConnectionLost) batch_.ConnectionLost();
 }
 
 void TFormConsole::ButtonConnDisconnClick() {
@@ -272,6 +362,13 @@ void TFormConsole::ButtonSendBatchClick() {
 }
 
 void TFormConsole::closeEvent(QCloseEvent* e) {
+    if (opening_) {
+        // The open's own loop runs below this handler: give the attempt up, close when it returns.
+        closeRequested_ = true;
+        if (link_) link_->Close();
+        e->ignore();
+        return;
+    }
     Guarded([this] { FormClose(); });
     e->accept();
 }

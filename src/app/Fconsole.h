@@ -28,6 +28,9 @@ namespace Ui {
 class TFormConsole;
 }
 
+// The connection offered on the very first start.
+inline constexpr char DefaultConnection[] = "tcp:192.168.1.253:2500";
+
 // The DNS domain of the workstations on which the Extra menu (service tools) is shown.
 inline constexpr char ExtraMenuDomain[] = "lab.veltrask.com";
 
@@ -37,21 +40,28 @@ public:
     ~TFormConsole() override;
 
     // The connection life cycle.
+    // Asks for the connection (the dialog), then opens it without blocking the window: a small
+    // window says what it connects to and Esc or its Cancel button gives up. True when open.
     bool OpenConnection();
     void CloseConnection();
+    bool IsOpening() const { return opening_; }
     bool IsConnected() const;
     void UpdateConnectionUi();
     void OnConnected();
-    void OnDisconnected();
+    // reason: why the link ended; empty when the operator closed it.
+    void OnDisconnected(const std::string& reason = {});
 
     // Sending and receiving.
     void AddLogLine(const std::string& text, uint32_t colour, bool withTimestamp = true);
+    // A line stamped with a given time ("hh:nn:ss.zzz"): a received line keeps its arrival time.
+    void AddLogLineAt(const std::string& stamp, const std::string& text, uint32_t colour);
     // The one send path. sender is ButtonRawSend for the operator's Send and Enter (auto-connect
     // and history), nullptr for the repeat timer, ping-pong and the batch runner.
-    void ButtonRawSendClick(QObject* sender);
+    // True when the line went out.
+    bool ButtonRawSendClick(QObject* sender);
     void SendFromButton(const std::string& text, bool toBatch);
     void OnTxEcho(const std::string& text);
-    void OnRxLine(const std::string& line);
+    void OnRxLine(const std::string& line, const std::string& stamp = {});
     // The GPIB driver's events.
     void OnServiceRequest();
 
@@ -63,6 +73,7 @@ public:
         std::function<void(const std::string&)> NotifyRxLine;
         std::function<void()> ShowFromConsole; // reset to the first line when hidden, then show
         std::function<void(const std::string&)> LoadScript;
+        std::function<void()> ConnectionLost; // the link dropped: a run stops
     };
     void SetBatchHooks(BatchHooks hooks);
     // The input line, as the batch runner sets it before it sends through ButtonRawSendClick.
@@ -96,10 +107,15 @@ private:
     void ConnectHandlers();
     LinkEvents MakeLinkEvents();
     void ReadSettings();
+    OpenResult WaitForOpen(std::string& reason);
+    void StoreConnection();
+    void StopSendingOnDrop();
+    bool SendableText(std::string& text);
     void LoadStartScript();
     void WriteSettings();
-    // Logs the failed open in red, and shows it in an error box unless one was shown already.
-    void ReportOpenFailure(bool withBox);
+    // Logs the failed open in red with its reason, and shows it in an error box unless one was
+    // shown already.
+    void ReportOpenFailure(const std::string& reason, bool withBox);
     void AddToHistory(const std::string& text);
     bool EditRawInKeyDown(int key);
     bool HandleWheel(int delta);
@@ -149,12 +165,17 @@ private:
     QAction* miShowReplyTimes = nullptr;
 
     // Connection state.
-    std::string connectionString_;
+    std::string connectionString_ = DefaultConnection;
     bool connected_ = false;
+    bool opening_ = false;        //!< An open is under way (its own event loop runs).
+    bool closing_ = false;        //!< The operator closes the link: its end is no drop.
+    bool closeRequested_ = false; //!< The window was asked to close while an open was under way.
+    int connectTimeoutMs_ = 5000; //!< ConnectTimeoutMs
     std::unique_ptr<ConsoleLink> link_;
 
     // Send and receive state.
     uint32_t sendTick_ = 0;
+    bool replyTimeShown_ = true; //!< The reply time of the last send has been logged.
     ReplyStatistics stats_;
     CommandHistory history_;
     BatchHooks batch_;

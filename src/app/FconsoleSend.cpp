@@ -22,17 +22,42 @@ void TFormConsole::AddLogLine(const std::string& text, uint32_t colour, bool wit
     log_->AppendLine(withTimestamp ? StampedLine(GetTimeStamp(), text) : text, colour);
 }
 
-void TFormConsole::ButtonRawSendClick(QObject* sender) {
+void TFormConsole::AddLogLineAt(const std::string& stamp, const std::string& text, uint32_t colour) {
+    log_->AppendLine(StampedLine(stamp.empty() ? GetTimeStamp() : stamp, text), colour);
+}
+
+bool TFormConsole::ButtonRawSendClick(QObject* sender) {
     const bool operatorSend = sender == ButtonRawSend;
-    if (operatorSend && !IsConnected() && !OpenConnection()) return;
-    std::string text = FromQt(EditRawIn->text());
-    if (text.empty()) return;
-    sendTick_ = GetTickCount();
-    if (link_ && link_->IsOpen()) {
-        link_->SendLine(text);
-        if (link_->IsGpib() && CheckBoxExpectRx->isChecked()) ButtonRClick();
+    if (operatorSend && !IsConnected() && !OpenConnection()) return false;
+    std::string text;
+    if (!SendableText(text) || text.empty()) return false;
+    if (!IsConnected()) {
+        // The timer, ping-pong or a run after the link dropped: say so, never claim a send.
+        AddLogLine("Not sent: not connected.", LogColours::Error);
+        return false;
     }
+    sendTick_ = GetTickCount();
+    replyTimeShown_ = false;
+    if (!link_->SendLine(text)) {
+        AddLogLine(WithReason("Not sent:", link_->SendFailure()), LogColours::Error);
+        return false;
+    }
+    if (link_->IsGpib() && CheckBoxExpectRx->isChecked()) ButtonRClick();
     if (operatorSend) AddToHistory(text);
+    return true;
+}
+
+bool TFormConsole::SendableText(std::string& text) {
+    // Instrument text is 8-bit: a character beyond Latin-1 would go out as '?' without a word.
+    const QString typed = EditRawIn->text();
+    for (QChar c : typed) {
+        if (c.unicode() > 0xFF) {
+            AddLogLine(NotLatin1Text(c.unicode()), LogColours::Error);
+            return false;
+        }
+    }
+    text = FromQt(typed);
+    return true;
 }
 
 void TFormConsole::AddToHistory(const std::string& text) {
@@ -52,15 +77,16 @@ void TFormConsole::OnTxEcho(const std::string& text) {
     AddLogLine("Tx: " + TrimText(text), LogColours::Tx);
 }
 
-void TFormConsole::OnRxLine(const std::string& received) {
+void TFormConsole::OnRxLine(const std::string& received, const std::string& stamp) {
     const std::string line = TrimText(received);
-    AddLogLine("Rx: " + line, LogColours::Rx);
+    AddLogLineAt(stamp, "Rx: " + line, LogColours::Rx);
     LabelLastRx->setText(ToQt(line));
+    // Every line is timed from the last send, whether or not the reply time is shown.
     const uint32_t dt = TickDiff(GetTickCount(), sendTick_);
     if (stats_.Add(line, dt)) LabelSpeed->setText(ToQt(stats_.Caption()));
-    if (miShowReplyTimes->isChecked() && sendTick_ != 0) {
+    if (miShowReplyTimes->isChecked() && !replyTimeShown_) {
         AddLogLine("#ReplyTime=" + std::to_string(dt) + " ms.", LogColours::Status);
-        sendTick_ = 0;
+        replyTimeShown_ = true;
     }
     if (CheckBoxPingPong->isChecked()) {
         if (UseGpib()) {
@@ -92,8 +118,8 @@ bool TFormConsole::EditRawInKeyDown(int key) {
     switch (key) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        ButtonRawSendClick(ButtonRawSend);
-        EditRawIn->clear();
+        // The typed command stays when nothing went out (the dialog cancelled, a refused line).
+        if (ButtonRawSendClick(ButtonRawSend)) EditRawIn->clear();
         return true;
     case Qt::Key_Up:
         if (history_.Previous(recalled)) EditRawIn->setText(ToQt(recalled));
@@ -141,7 +167,9 @@ void TFormConsole::CheckBoxPingPongClick() {
 }
 
 void TFormConsole::ButtonWClick() {
-    if (link_) link_->WriteLine(FromQt(EditRawIn->text()));
+    std::string text;
+    if (!link_ || !SendableText(text)) return;
+    if (!link_->WriteLine(text)) AddLogLine(WithReason("Not sent:", link_->SendFailure()), LogColours::Error);
 }
 
 void TFormConsole::ButtonRClick() {
@@ -155,10 +183,12 @@ void TFormConsole::ButtonQClick() {
 
 void TFormConsole::OnServiceRequest() {
     AddLogLine("SRQ!", LogColours::Status);
-    if (CheckBoxStatusOnSrq->isChecked() && link_ && link_->IsOpen()) {
-        link_->WriteLine("STATUS?");
-        ButtonRClick();
+    if (!CheckBoxStatusOnSrq->isChecked() || !link_ || !link_->IsOpen()) return;
+    if (!link_->WriteLine("STATUS?")) {
+        AddLogLine(WithReason("Not sent:", link_->SendFailure()), LogColours::Error);
+        return;
     }
+    ButtonRClick();
 }
 
 bool TFormConsole::eventFilter(QObject* watched, QEvent* e) {

@@ -7,6 +7,7 @@
 #include "ui_Fopencom.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 
@@ -76,6 +77,7 @@ bool TFormOpenCom::EditConnection(std::string& connection) {
     ApplyConnectionString(state, connection, ListPorts ? ListPorts() : std::vector<std::string>{});
     connectionKindName_ = state.connectionKindName;
     ShowState(state);
+    ShowUnreadable(state.unreadable);
     FocusCheckedGroup();
     if (exec() != QDialog::Accepted) return false;
     BuildConnectionString(ReadState(), connection);
@@ -110,6 +112,20 @@ void TFormOpenCom::FocusCheckedGroup() {
         if (radio->isChecked()) return radio->setFocus(Qt::OtherFocusReason);
     }
     ui_->ButtonOk->setFocus(Qt::OtherFocusReason);
+}
+
+void TFormOpenCom::ShowUnreadable(const std::string& connection) {
+    if (!unreadableNote_) {
+        unreadableNote_ = new QLabel(this);
+        unreadableNote_->setObjectName("LabelUnreadable");
+        unreadableNote_->setStyleSheet("color: #ff0000;");
+        unreadableNote_->setWordWrap(true);
+        unreadableNote_->setTextFormat(Qt::PlainText);
+    }
+    unreadableNote_->setText(
+        ToQt("The stored connection \"" + connection + "\" cannot be read. Choose one of the kinds above."));
+    unreadableNote_->setGeometry(8, height() - 64, width() - 16, 28);
+    unreadableNote_->setVisible(!connection.empty() || CheckedGroup() == ConGroup::None);
 }
 
 void TFormOpenCom::Check(ConGroup group) {

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+class QLabel;
 class QRadioButton;
 namespace Ui {
 class TFormOpenCom;
@@ -56,6 +57,8 @@ private:
     void ShowPorts(const OpenComState& state);
     ConGroup CheckedGroup() const;
     void Check(ConGroup group);
+    // A red note under the groups while the string shown could not be read.
+    void ShowUnreadable(const std::string& connection);
     void FocusCheckedGroup();
     void WatchGroup(ConGroup group, std::initializer_list<QWidget*> controls);
     bool FilterEvent(QObject* watched, QEvent* event);
@@ -69,6 +72,7 @@ private:
 
     std::unique_ptr<Ui::TFormOpenCom> ui_;
     std::vector<std::pair<QRadioButton*, ConGroup>> radios_;
+    QLabel* unreadableNote_ = nullptr;
     std::map<QObject*, ConGroup> groupOf_; //!< controls whose focus checks their group's radio button
     std::string connectionKindName_;
     bool labelPortDoubleClicked_ = false; //!< the release that ends a double click is no click

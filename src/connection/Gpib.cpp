@@ -26,7 +26,8 @@ struct GpibBinding {
     gpib_geterrmsg_fn geterrmsg = nullptr;
 };
 
-GpibBinding binding; // UI thread only
+GpibBinding binding;   // UI thread only
+std::string loadError; // UI thread only: why the last load failed
 
 // Looks up one export; a missing one is told to the operator and stays unbound.
 template <typename Function> void Bind(void* library, const char* name, Function& slot) {
@@ -70,9 +71,12 @@ bool LoadGpibLibrary(const std::string& fileName) {
     if (binding.library) return true;
     void* library = dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) {
-        Boxes().Error("Error", "Loading GPIB-library failed.\r\n" + fileName);
+        const char* why = dlerror();
+        loadError = why ? why : "unknown reason";
+        Boxes().Error("Error", "Loading GPIB-library failed.\r\n" + fileName + "\r\n" + loadError);
         return false;
     }
+    loadError.clear();
     binding.library = library;
     BindAll(library);
     return true;
@@ -84,6 +88,10 @@ void UnloadGpibLibrary() {
     void* library = binding.library;
     binding = GpibBinding{};
     dlclose(library);
+}
+
+std::string GpibLoadError() {
+    return loadError;
 }
 
 bool IsGpibLibraryLoaded() {

@@ -29,7 +29,8 @@ std::string GpibLibraryFileName(const std::string& driver);
 std::string GpibLibraryFileName(const std::string& driver, const std::string& folder);
 
 // Loads the library and binds its exports. Already loaded: true at once, the loaded one stays.
-// Cannot be loaded: the error box "Loading GPIB-library failed.\r\n" + fileName, false. Every
+// Cannot be loaded: the error box "Loading GPIB-library failed.\r\n" + fileName + "\r\n" + the
+// loader's reason (GpibLoadError), false. Every
 // missing export: the error box "Importing function <name> failed.\n", in the order init, deinit,
 // open, close, send, recv, wait, geterrmsg; the library stays loaded and the result is true.
 bool LoadGpibLibrary(const std::string& fileName);
@@ -37,6 +38,8 @@ bool LoadGpibLibrary(const std::string& fileName);
 // stopped posting and ended its threads before its code goes away), then unbinds all and unloads.
 void UnloadGpibLibrary();
 bool IsGpibLibraryLoaded();
+// The loader's reason why the last load failed; empty after a successful load.
+std::string GpibLoadError();
 // Whether the loaded library has the export ("gpib_close", ...); false when none is loaded.
 bool IsGpibExportBound(const std::string& exportName);
 

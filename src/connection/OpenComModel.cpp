@@ -81,7 +81,12 @@ void ApplyConnectionString(OpenComState& state, const std::string& connection,
         ApplyTcpServer(state, rest);
     } else if (kind == "gpib") {
         ApplyGpib(state, rest);
+    } else {
+        state.checked = ConGroup::None;
+        state.unreadable = connection;
+        return;
     }
+    state.unreadable.clear();
 }
 
 void BuildConnectionString(const OpenComState& state, std::string& connection) {

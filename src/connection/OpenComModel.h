@@ -25,6 +25,8 @@ struct OpenComState {
     std::string srvAddress;               //!< local address of a TCP server; empty: all interfaces
     std::string srvPort = "2500";
     std::string connectionKindName; //!< "Serial", "LAN" or "GPIB" of the last string applied
+    //! A connection string that could not be read (no known kind): shown as it is, no group checked.
+    std::string unreadable;
 };
 
 // The GPIB driver choices, in list order. "Simulator" is our simulated driver (libGpibSimulator.so),
@@ -42,8 +44,9 @@ void RefreshPorts(OpenComState& state, const std::vector<std::string>& ports);
 // fields of a "com", "tcp", "tcpsrv" or "gpib" string and checks its group. A port name is taken
 // only when it is in the list (exact comparison); otherwise the refreshed selection stays. GPIB
 // numbers that are not integers become 0 (adapter) and 7 (address); numbers outside 0 to 31 are
-// clamped. A driver not in the list leaves none selected. Any other kind keeps the state as it was
-// (apart from the refreshed port list).
+// clamped. A driver not in the list leaves none selected. Any other kind (also an empty string)
+// checks no group and keeps the text in unreadable, so the dialog never offers a serial port the
+// operator did not choose.
 void ApplyConnectionString(OpenComState& state, const std::string& connection,
                            const std::vector<std::string>& portList);
 

@@ -10,3 +10,15 @@ std::unique_ptr<ConsoleLink> MakeConsoleLink(const std::string& connection, Link
     if (parts.Kind == "gpib") return std::make_unique<GpibLink>(parts.Params, std::move(events), handover);
     return std::make_unique<TioLink>(connection, std::move(events), handover);
 }
+
+OpenResult ConsoleLink::Open(std::string* reason) {
+    bool finished = false;
+    OpenResult result = OpenResult::Failed;
+    BeginOpen([&](OpenResult r, const std::string& why) {
+        result = r;
+        if (reason) *reason = why;
+        handover_.Notify([&] { finished = true; });
+    });
+    handover_.WaitUntil([&] { return finished; });
+    return result;
+}

@@ -17,10 +17,12 @@ class TIO;
 
 // What the link tells its owner. Each is optional.
 struct LinkEvents {
-    std::function<void(const std::string& text)> TxEcho; //!< A line that goes out, without its LF.
-    std::function<void(const std::string& line)> RxLine; //!< A received line, as framed.
+    std::function<void(const std::string& text)> TxEcho; //!< A line that went out, without its LF.
+    //! A received line, as framed, with the time it arrived ("hh:nn:ss.zzz").
+    std::function<void(const std::string& line, const std::string& stamp)> RxLine;
     std::function<void()> Connected;
-    std::function<void()> Disconnected;
+    //! The link ended: why, or empty when the operator closed it. Only after Connected.
+    std::function<void(const std::string& reason)> Disconnected;
     std::function<void(const std::string& text)> Status; //!< A status line for the log.
     // GPIB driver events.
     std::function<void()> ServiceRequest;
@@ -34,19 +36,33 @@ enum class OpenResult { Opened, Failed, Shown };
 
 class ConsoleLink {
 public:
+    // reason: why it failed (the system's text, "timed out", "cancelled"); empty when opened.
+    using OpenDone = std::function<void(OpenResult result, const std::string& reason)>;
+
     virtual ~ConsoleLink() = default;
 
-    // Opens the link; Connected is called before a successful Open returns.
-    virtual OpenResult Open() = 0;
+    // Starts opening and returns; done runs on the UI thread when the attempt has ended (before
+    // BeginOpen returns for a link that opens at once), after Connected when it succeeded. Close
+    // cancels an attempt under way. done must not destroy the link.
+    virtual void BeginOpen(OpenDone done) = 0;
+    // BeginOpen, waiting for the end (running hand-overs meanwhile); reason as for OpenDone.
+    OpenResult Open(std::string* reason = nullptr);
+    // How long an open may wait for the far end; -1: no limit. Before BeginOpen.
+    virtual void SetOpenTimeout(int /*ms*/) {}
     // Closes the link. Safe to call more than once.
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
 
-    // Sends text plus one LF and echoes text through TxEcho. A GPIB link decodes backslash
-    // escapes first; a TIO link sends the bytes as they are.
+    // Sends text plus one LF, and once it went out echoes text through TxEcho. A GPIB link decodes
+    // backslash escapes first; a TIO link sends the bytes as they are. False (no echo) when it did
+    // not go out: SendFailure says why.
     virtual bool SendLine(const std::string& text) = 0;
     // Sends text plus one LF as it is, escapes and all, and echoes text.
     virtual bool WriteLine(const std::string& text) = 0;
+    virtual std::string SendFailure() const = 0;
+    // The status line of an open link when it is not the usual "Connected to ..." (a listening
+    // port says where it listens); empty otherwise.
+    virtual std::string OpenedNote() const { return {}; }
     // Reads one reply and hands it to RxLine (GPIB, which is read on request). A TIO link's lines
     // arrive by themselves: false.
     virtual bool ReadReply() = 0;
@@ -54,6 +70,10 @@ public:
     virtual bool IsGpib() const = 0;
     // The TIO under the link, for the tools that query it directly; none for GPIB.
     virtual TIO* Tio() const = 0;
+
+protected:
+    explicit ConsoleLink(Handover& handover) : handover_(handover) {}
+    Handover& handover_;
 };
 
 // A link for connection (not opened yet). "gpib" strings give a GPIB link, every other kind a TIO

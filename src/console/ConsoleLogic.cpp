@@ -47,3 +47,18 @@ bool CommandHistory::Next(std::string& text) {
     text = entries_[++index_];
     return true;
 }
+
+std::string WithReason(const std::string& line, const std::string& reason) {
+    if (reason.empty()) return line;
+    std::string said = reason;
+    if (said[0] >= 'a' && said[0] <= 'z') said[0] = static_cast<char>(said[0] - 'a' + 'A');
+    if (said.back() != '.') said += '.';
+    return line + " " + said;
+}
+
+std::string NotLatin1Text(uint32_t codePoint) {
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", codePoint);
+    return std::string("Not sent: the character ") + code +
+           " is not in the instrument's character set (Latin-1).";
+}

@@ -1,7 +1,9 @@
 #include "console/GpibLink.h"
 
+#include "text/Strtools.h"
+
 GpibLink::GpibLink(const std::string& params, LinkEvents events, Handover& handover)
-    : target_(ParseGpibParams(params)), events_(std::move(events)), handover_(handover),
+    : ConsoleLink(handover), target_(ParseGpibParams(params)), events_(std::move(events)),
       self_(std::make_shared<GpibLink*>(this)) {}
 
 GpibLink::~GpibLink() {
@@ -9,8 +11,11 @@ GpibLink::~GpibLink() {
     if (loaded_) UnloadGpibLibrary();
 }
 
-OpenResult GpibLink::Open() {
-    if (!LoadGpibLibrary(GpibLibraryFileName(target_.Driver))) return OpenResult::Shown;
+void GpibLink::BeginOpen(OpenDone done) {
+    if (!LoadGpibLibrary(GpibLibraryFileName(target_.Driver))) {
+        if (done) done(OpenResult::Shown, GpibLoadError());
+        return;
+    }
     loaded_ = true;
     // The driver posts from a thread of its own, as it would post a window message.
     notify_.context = this;
@@ -25,9 +30,13 @@ OpenResult GpibLink::Open() {
     };
     gpib_init(&notify_);
     handle_ = gpib_open(target_.Adapter, target_.Address);
-    if (handle_ == -1) return OpenResult::Failed;
+    if (handle_ == -1) {
+        std::string why = IsGpibExportBound("gpib_open") ? gpib_geterrmsg() : "the driver has no gpib_open";
+        if (done) done(OpenResult::Failed, why.empty() ? "no device answers" : why);
+        return;
+    }
     if (events_.Connected) events_.Connected();
-    return OpenResult::Opened;
+    if (done) done(OpenResult::Opened, {});
 }
 
 void GpibLink::Close() {
@@ -43,21 +52,28 @@ void GpibLink::Close() {
 }
 
 bool GpibLink::SendLine(const std::string& text) {
-    if (handle_ == -1) return false;
+    if (handle_ == -1 || !GpibSendEscaped(handle_, text + "\n", TimeoutMs)) return false;
     if (events_.TxEcho) events_.TxEcho(text);
-    return GpibSendEscaped(handle_, text + "\n", TimeoutMs);
+    return true;
 }
 
 bool GpibLink::WriteLine(const std::string& text) {
-    if (handle_ == -1) return false;
+    if (handle_ == -1 || !GpibSendRaw(handle_, text + "\n", TimeoutMs)) return false;
     if (events_.TxEcho) events_.TxEcho(text);
-    return GpibSendRaw(handle_, text + "\n", TimeoutMs);
+    return true;
+}
+
+std::string GpibLink::SendFailure() const {
+    if (handle_ == -1) return "not connected";
+    if (!IsGpibExportBound("gpib_send")) return "the driver has no gpib_send";
+    std::string why = gpib_geterrmsg();
+    return why.empty() ? "the driver refused it" : why;
 }
 
 bool GpibLink::ReadReply() {
     std::string reply;
     if (handle_ == -1 || !GpibReceive(handle_, TimeoutMs, reply)) return false;
-    if (events_.RxLine) events_.RxLine(reply);
+    if (events_.RxLine) events_.RxLine(reply, GetTimeStamp());
     return true;
 }
 

@@ -13,14 +13,15 @@ public:
     // Closes the device and unloads the driver, so its thread never posts to a link that is gone.
     ~GpibLink() override;
 
-    // Loads the driver, starts its events and opens the device.
-    OpenResult Open() override;
+    // Loads the driver, starts its events and opens the device; done runs before this returns.
+    void BeginOpen(OpenDone done) override;
     // Closes the device ("Disconnected from GPIB adapter.") and unloads the driver.
     void Close() override;
     bool IsOpen() const override { return handle_ != -1; }
     bool SendLine(const std::string& text) override;
     bool WriteLine(const std::string& text) override;
     bool ReadReply() override;
+    std::string SendFailure() const override;
     bool IsGpib() const override { return true; }
     TIO* Tio() const override { return nullptr; }
 
@@ -29,7 +30,6 @@ private:
 
     GpibTarget target_;
     LinkEvents events_;
-    Handover& handover_;
     int32_t handle_ = -1;
     bool loaded_ = false;
     gpib_notify_target notify_{};

@@ -1,16 +1,31 @@
 #include "console/TioLink.h"
 
+#include "connection/ConnectionString.h"
+#include "connection/TcpConnection.h"
+#include "text/Strtools.h"
+
 TioLink::TioLink(std::string connection, LinkEvents events, Handover& handover)
-    : connection_(std::move(connection)), events_(std::move(events)), io_(std::make_unique<TIO>(handover)) {
-    // TIO echoes what it writes; the link echoes the line without the LF it added.
+    : ConsoleLink(handover), connection_(std::move(connection)), events_(std::move(events)),
+      io_(std::make_unique<TIO>(handover)) {
+    // TIO echoes what it wrote; the link echoes the line without the LF it added.
     if (events_.TxEcho) {
         io_->SetOnTxEcho([this](const std::string& sent) {
             events_.TxEcho(!sent.empty() && sent.back() == '\n' ? sent.substr(0, sent.size() - 1) : sent);
         });
     }
-    if (events_.RxLine) io_->SetOnRxLine([this](const std::string& line, TIO*) { events_.RxLine(line); });
-    if (events_.Connected) io_->SetOnConnected(events_.Connected);
-    if (events_.Disconnected) io_->SetOnDisconnected(events_.Disconnected);
+    if (events_.RxLine) {
+        io_->SetOnRxLine([this](const std::string& line, TIO* io) { events_.RxLine(line, io->LineStamp()); });
+    }
+    io_->SetOnConnected([this] {
+        connected_ = true;
+        if (events_.Connected) events_.Connected();
+    });
+    // The end is told while the TIO is being destroyed, when io_ no longer points to it.
+    TIO* io = io_.get();
+    io_->SetOnDisconnected([this, io] {
+        if (connected_ && events_.Disconnected) events_.Disconnected(io->EndReason());
+    });
+    if (events_.Status) io_->SetOnStatus(events_.Status);
     // Instrument lines end in LF and have no start character.
     io_->EndChar = '\n';
     io_->StartCharEnabled = false;
@@ -20,8 +35,14 @@ TioLink::~TioLink() {
     io_.reset();
 }
 
-OpenResult TioLink::Open() {
-    return io_->Open(connection_) ? OpenResult::Opened : OpenResult::Failed;
+void TioLink::BeginOpen(OpenDone done) {
+    auto finish = [done](bool ok, const std::string& reason) {
+        if (done) done(ok ? OpenResult::Opened : OpenResult::Failed, reason);
+    };
+    if (!io_->BeginOpen(connection_, finish)) {
+        ConnectionParts parts = SplitConnectionString(connection_);
+        finish(false, "'" + parts.Kind + "' is not a kind of connection (com, tcp, tcpsrv, gpib)");
+    }
 }
 
 void TioLink::Close() {
@@ -38,4 +59,13 @@ bool TioLink::SendLine(const std::string& text) {
 
 bool TioLink::WriteLine(const std::string& text) {
     return SendLine(text);
+}
+
+std::string TioLink::OpenedNote() const {
+    auto* server = dynamic_cast<TTcpServerConnection*>(io_->Transport());
+    if (!server || !server->IsOpen()) return {};
+    std::string address, port;
+    SplitAtFirst(SplitConnectionString(connection_).Params, address, ":", port);
+    return "Listening on " + (address.empty() ? std::string("all interfaces") : address) + ", port " +
+           std::to_string(server->LocalPort()) + ".";
 }

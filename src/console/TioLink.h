@@ -9,11 +9,14 @@ public:
     // Ends the TIO; its Disconnected is delivered while this waits for the reader.
     ~TioLink() override;
 
-    OpenResult Open() override;
+    void BeginOpen(OpenDone done) override;
+    void SetOpenTimeout(int ms) override { io_->ConnectTimeoutMs = ms; }
     void Close() override;
     bool IsOpen() const override;
     bool SendLine(const std::string& text) override;
     bool WriteLine(const std::string& text) override;
+    std::string SendFailure() const override { return io_->SendFailure(); }
+    std::string OpenedNote() const override;
     bool ReadReply() override { return false; }
     bool IsGpib() const override { return false; }
     TIO* Tio() const override { return io_.get(); }
@@ -21,5 +24,6 @@ public:
 private:
     std::string connection_;
     LinkEvents events_;
+    bool connected_ = false; //!< A link that never opened does not tell of its end.
     std::unique_ptr<TIO> io_;
 };

@@ -58,7 +58,8 @@ TEST_F(ConsoleTest, AFailedOpenIsLoggedAndBoxedAndNotStored) {
         dialog.findChild<QLineEdit*>("EditTcpport")->setText("1");
     });
     Start();
-    const std::string expected = "Opening tcp:127.0.0.1:1 failed.";
+    // The line begins as it always did and says why.
+    const std::string expected = "Opening tcp:127.0.0.1:1 failed. Connection refused.";
     ASSERT_FALSE(boxes.boxes.empty());
     EXPECT_EQ(boxes.boxes.back().kind, "error");
     EXPECT_EQ(boxes.boxes.back().text, expected);
@@ -170,11 +171,23 @@ TEST_F(ConsoleTest, PingPongAndRepeatExcludeEachOther) {
     EXPECT_EQ(timer->interval(), 20);
 }
 
-TEST_F(ConsoleTest, ThePeerDroppingTheLinkChangesCaptionButNotTheButton) {
+TEST_F(ConsoleTest, ThePeerDroppingTheLinkChangesCaptionButNotTheButtonAndNothingSendsOn) {
     AmpsimProcess amp;
     StartWith(Tcp(amp));
+    auto* repeat = Find<QCheckBox>("CheckBoxTxRep");
+    Find<QSpinBox>("UpDownTxRep")->setValue(5000);
+    repeat->click();
     Type("DROP");
-    ASSERT_TRUE(Until([&] { return LogHas("disconnected."); }));
+    ASSERT_TRUE(Until([&] { return LogHas("disconnected. The peer closed the connection."); }));
+    // The half-sent line is kept, marked; the repeat is off, and a send says it did not go out.
+    EXPECT_TRUE(LogHas("Rx: PARTIAL (incomplete)"));
+    EXPECT_FALSE(repeat->isChecked());
+    EXPECT_FALSE(console->findChild<QTimer*>("TimerTxRep")->isActive());
+    const size_t before = LogTexts().size();
+    console->SetRawInText("STATUS?");
+    EXPECT_FALSE(console->ButtonRawSendClick(nullptr));
+    ASSERT_EQ(LogTexts().size(), before + 1);
+    EXPECT_EQ(LogTexts().back(), "Not sent: not connected.");
     EXPECT_EQ(console->windowTitle(), "disconnected");
     EXPECT_EQ(Find<QPushButton>("ButtonConnDisconn")->text(), "Disc&onnect");
     Find<QPushButton>("ButtonConnDisconn")->click();

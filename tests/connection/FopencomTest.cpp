@@ -106,13 +106,26 @@ TEST_F(OpenComDialog, TheConsoleReadsTheGpibChoiceAndTheKindAfterwards) {
     EXPECT_EQ(connection, "gpib:0,7:");
 }
 
-TEST_F(OpenComDialog, AnUnknownKindShowsThePreviousChoice) {
+TEST_F(OpenComDialog, AnUnreadableStringIsShownWithANoteAndNoGroupIsChosenForTheOperator) {
     std::string connection = "tcp:amp-4:2600";
     ASSERT_TRUE(Edit(connection, "ButtonOk"));
-    connection = "udp::8001";
+    for (const char* unreadable : {"udp::8001", ""}) {
+        connection = unreadable;
+        bool noteShown = false;
+        ASSERT_TRUE(Edit(connection, "ButtonOk", [&] {
+            auto* note = dialog.findChild<QLabel*>("LabelUnreadable");
+            noteShown = note && note->isVisible() && note->text().contains(QString("\"") + unreadable + "\"");
+            for (const char* radio :
+                 {"RadioButtonConTcp", "RadioButtonConTcpSrv", "RadioButtonConSerial", "RadioButtonConGpib"})
+                EXPECT_FALSE(Radio(radio)->isChecked()) << radio;
+        }));
+        EXPECT_TRUE(noteShown) << unreadable;
+        EXPECT_EQ(connection, unreadable) << "OK without a choice changes nothing";
+    }
+    // The operator's choice clears the note.
+    connection = "tcp:amp-4:2600";
     ASSERT_TRUE(Edit(connection, "ButtonOk"));
-    EXPECT_EQ(connection, "tcp:amp-4:2600");
-    EXPECT_EQ(dialog.ConnectionKindName(), "LAN");
+    EXPECT_FALSE(dialog.findChild<QLabel*>("LabelUnreadable")->isVisible());
 }
 
 TEST_F(OpenComDialog, CancelLeavesTheStringAlone) {

@@ -75,7 +75,7 @@ TEST(ApplyConnectionString, GpibFieldsThatAreNotNumbersTakeTheDefaults) {
     EXPECT_EQ(GpibDriverName(state), "");
 }
 
-TEST(ApplyConnectionString, AnUnknownKindKeepsEverythingButThePortList) {
+TEST(ApplyConnectionString, AnUnreadableStringChecksNoGroupAndKeepsItsText) {
     OpenComState state;
     state.checked = ConGroup::Gpib;
     state.host = "amp-3";
@@ -89,7 +89,9 @@ TEST(ApplyConnectionString, AnUnknownKindKeepsEverythingButThePortList) {
 
     for (const char* connection : {"udp:1.2.3.4:8001", "COM:ttyS0:baud=9600", "", "tcpserver::4000"}) {
         ApplyConnectionString(state, connection, kPorts);
-        EXPECT_EQ(state.checked, before.checked) << connection;
+        // No group is checked, so OK never opens a serial port the operator did not choose.
+        EXPECT_EQ(state.checked, ConGroup::None) << connection;
+        EXPECT_EQ(state.unreadable, connection);
         EXPECT_EQ(state.host, before.host);
         EXPECT_EQ(state.tcpPort, before.tcpPort);
         EXPECT_EQ(state.srvAddress, before.srvAddress);
@@ -100,6 +102,8 @@ TEST(ApplyConnectionString, AnUnknownKindKeepsEverythingButThePortList) {
         EXPECT_EQ(state.ports, kPorts);
         EXPECT_EQ(state.portName, "ttyUSB1");
     }
+    ApplyConnectionString(state, "tcp:amp:2500", kPorts);
+    EXPECT_TRUE(state.unreadable.empty());
 }
 
 TEST(BuildConnectionString, NoGroupCheckedLeavesTheString) {

@@ -14,14 +14,18 @@ namespace {
 // Records every event as one text, in order.
 struct LinkRecorder {
     std::vector<std::string> seen;
+    std::vector<std::string> stamps;
 
     LinkEvents Events() {
         LinkEvents events;
         events.TxEcho = [this](const std::string& text) { seen.push_back("tx " + text); };
         // Received lines come as framed or read: the console trims them.
-        events.RxLine = [this](const std::string& line) { seen.push_back("rx " + line); };
+        events.RxLine = [this](const std::string& line, const std::string& stamp) {
+            seen.push_back("rx " + line);
+            stamps.push_back(stamp);
+        };
         events.Connected = [this] { seen.push_back("connected"); };
-        events.Disconnected = [this] { seen.push_back("disconnected"); };
+        events.Disconnected = [this](const std::string& reason) { seen.push_back("disconnected " + reason); };
         events.Status = [this](const std::string& text) { seen.push_back("status " + text); };
         events.ServiceRequest = [this] { seen.push_back("srq"); };
         return events;
@@ -53,14 +57,17 @@ TEST_F(ConsoleLinkTest, OverTcpEchoesSendsAndDeliversReplies) {
     EXPECT_FALSE(link->ReadReply()); // lines of a TIO arrive by themselves
     link.reset();
     EXPECT_EQ(recorder.seen,
-              (std::vector<std::string>{"connected", "tx ECHO one", "rx one\r", "disconnected"}));
+              (std::vector<std::string>{"connected", "tx ECHO one", "rx one\r", "disconnected "}));
 }
 
 TEST_F(ConsoleLinkTest, AKindNoTransportKnowsFailsWithoutConnecting) {
     auto link = MakeConsoleLink("usb:1", recorder.Events(), ui);
-    EXPECT_EQ(link->Open(), OpenResult::Failed);
+    std::string reason;
+    EXPECT_EQ(link->Open(&reason), OpenResult::Failed);
+    EXPECT_EQ(reason, "'usb' is not a kind of connection (com, tcp, tcpsrv, gpib)");
     EXPECT_FALSE(link->IsOpen());
-    EXPECT_EQ(recorder.Count("connected"), 0u);
+    link.reset();
+    EXPECT_TRUE(recorder.seen.empty()) << "a link that never opened tells of nothing";
 }
 
 TEST_F(ConsoleLinkTest, OverGpibEchoesTheSameWayAndReadsOnRequest) {

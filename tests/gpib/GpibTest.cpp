@@ -41,7 +41,10 @@ TEST_F(GpibLoader, MissingFileIsReportedAndEveryCallIsSkipped) {
     EXPECT_FALSE(LoadGpibLibrary(missing));
     ASSERT_EQ(boxes.errors.size(), 1u);
     EXPECT_EQ(boxes.errors[0].first, "Error");
-    EXPECT_EQ(boxes.errors[0].second, "Loading GPIB-library failed.\r\n" + missing);
+    // The loader's own reason follows the file name.
+    EXPECT_EQ(boxes.errors[0].second.rfind("Loading GPIB-library failed.\r\n" + missing + "\r\n", 0), 0u);
+    EXPECT_NE(GpibLoadError().find("No such file"), std::string::npos) << GpibLoadError();
+    EXPECT_NE(boxes.errors[0].second.find(GpibLoadError()), std::string::npos);
     EXPECT_FALSE(IsGpibLibraryLoaded());
 
     gpib_notify_target none{};
