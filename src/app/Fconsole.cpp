@@ -138,9 +138,9 @@ void TFormConsole::FormActivate() {
 }
 
 void TFormConsole::LoadStartScript() {
-    if (startScript_.empty() || !batch_.LoadScript || !QFileInfo(PathToQt(startScript_)).isFile()) return;
-    batch_.LoadScript(startScript_);
-    ButtonSendBatchClick();
+    if (startScript_.empty() || !batch_.LoadScript) return;
+    // A start script that cannot be read (missing, a folder) is reported by the load, not ignored.
+    if (batch_.LoadScript(startScript_)) ButtonSendBatchClick();
 }
 
 void TFormConsole::SetRawInText(const std::string& text) {

@@ -71,9 +71,9 @@ public:
         std::function<bool()> IsVisible;
         std::function<void(const std::string&)> InsertLine;
         std::function<void(const std::string&)> NotifyRxLine;
-        std::function<void()> ShowFromConsole; // reset to the first line when hidden, then show
-        std::function<void(const std::string&)> LoadScript;
-        std::function<void()> ConnectionLost; // the link dropped: a run stops
+        std::function<void()> ShowFromConsole;              // reset to the first line when hidden, then show
+        std::function<bool(const std::string&)> LoadScript; // true when loaded
+        std::function<void()> ConnectionLost;               // the link dropped: a run stops
     };
     void SetBatchHooks(BatchHooks hooks);
     // The input line, as the batch runner sets it before it sends through ButtonRawSendClick.

@@ -3,7 +3,10 @@
 #include "app/Fconsole.h"
 #include "batch/Fbatchsend.h"
 
+#include "platform/QtPlatform.h"
+
 #include <QPointer>
+#include <QTimer>
 
 void WireBatchToConsole(TFormConsole& console, TFormBatchSend& batch) {
     QPointer<TFormBatchSend> window(&batch);
@@ -12,14 +15,20 @@ void WireBatchToConsole(TFormConsole& console, TFormBatchSend& batch) {
     hooks.InsertLine = [window](const std::string& text) {
         if (window) window->InsertLine(text);
     };
+    // The step a line triggers runs from the event loop, after the line's hand-over has returned:
+    // a prompt it opens must not hold up the reader, which goes on reading and logging meanwhile.
     hooks.NotifyRxLine = [window](const std::string& text) {
-        if (window) window->NotifyRxLine(text);
+        if (!window) return;
+        QTimer::singleShot(0, window, [window, text] {
+            if (window) Guarded([&] { window->NotifyRxLine(text); });
+        });
     };
     hooks.ShowFromConsole = [window] {
         if (window) window->ShowFromConsole();
     };
-    hooks.LoadScript = [window](const std::string& path) {
-        if (window) window->LoadScript(path);
+    hooks.LoadScript = [window](const std::string& path) { return window && window->LoadScript(path); };
+    hooks.ConnectionLost = [window] {
+        if (window) window->ConnectionLost();
     };
     console.SetBatchHooks(std::move(hooks));
 

@@ -118,6 +118,13 @@ bool ReadScriptFile(const std::string& path, std::vector<std::string>& lines, st
     return true;
 }
 
+bool HoldsNulBytes(const std::vector<std::string>& lines) {
+    for (const auto& line : lines) {
+        if (line.find('\0') != std::string::npos) return true;
+    }
+    return false;
+}
+
 bool WriteScriptFile(const std::string& path, const std::vector<std::string>& lines, std::string& error) {
     File file(std::fopen(path.c_str(), "wb"));
     if (!file) {

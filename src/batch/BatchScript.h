@@ -64,4 +64,6 @@ LabelCheck CheckLabels(const ScriptLines& script, LabelMap& labels);
 // Script files: CR LF, LF or CR line ends on reading, CR LF on writing. On failure the result is
 // false and error holds the reason for the operator ("Cannot open file ..." with the system's text).
 bool ReadScriptFile(const std::string& path, std::vector<std::string>& lines, std::string& error);
+// Whether any line holds a 0 byte: the mark of a file that is no script.
+bool HoldsNulBytes(const std::vector<std::string>& lines);
 bool WriteScriptFile(const std::string& path, const std::vector<std::string>& lines, std::string& error);

@@ -110,6 +110,12 @@ void TFormBatchSend::ShowFromConsole() {
     activateWindow();
 }
 
+void TFormBatchSend::ConnectionLost() {
+    if (!runner_.Running()) return;
+    runner_.StopRun();
+    Log("Batch stopped: the connection was lost.", LogColours::Error);
+}
+
 void TFormBatchSend::ButtonRewindClick() {
     if (runner_.Running()) {
         runner_.StopRun();
@@ -154,6 +160,12 @@ bool TFormBatchSend::LoadScript(const std::string& path) {
     std::string error;
     if (!ReadScriptFile(path, lines, error)) {
         Boxes().Error(BoxTitle(), error);
+        return false;
+    }
+    // A binary file would send its bytes, NUL bytes included, line by line to the instrument.
+    if (HoldsNulBytes(lines) &&
+        !Boxes().Confirm(BoxTitle(),
+                         path + " holds NUL bytes and may not be a batch script.\r\nLoad it anyway?")) {
         return false;
     }
     QStringList text;

@@ -40,9 +40,12 @@ public:
     void InsertLine(const std::string& text);
     // Shows the window; when it was hidden, a run goes on from the first line.
     void ShowFromConsole();
+    // The console's link dropped: a run stops, with a red line in the log.
+    void ConnectionLost();
 
     // Replaces the script with the file's lines; refused while a run is active ("Batch is
-    // running!"). A file error is shown and changes nothing. True when loaded.
+    // running!"). A file error is shown and changes nothing; a file with NUL bytes (not a script,
+    // most likely) loads only when the operator confirms. True when loaded.
     bool LoadScript(const std::string& path);
     // Writes the script (CR LF line ends); allowed during a run. True when written.
     bool SaveScript(const std::string& path);
