@@ -292,21 +292,23 @@ void TRecvThread::Deliver(const std::function<void()>& notify) {
     });
 }
 
+// The handlers belong to the UI thread, so whether one is set is asked there too.
 void TRecvThread::DeliverData(const std::string& peer, const char* data, int length) {
-    if (!onData_) return;
-    Deliver([&] { onData_(peer, data, length); });
+    Deliver([&] {
+        if (onData_) onData_(peer, data, length);
+    });
 }
 
 void TRecvThread::DeliverConnected(const std::string& peer) {
-    if (!onConnected_) return;
-    Deliver([&] { onConnected_(peer); });
+    Deliver([&] {
+        if (onConnected_) onConnected_(peer);
+    });
 }
 
 void TRecvThread::DeliverDisconnected(const std::string& peer) {
-    if (!onDisconnected_) return;
     Deliver([&] {
         if (disconnectOnClose_ && std::exchange(disconnectDelivered_, true)) return;
-        onDisconnected_(peer);
+        if (onDisconnected_) onDisconnected_(peer);
     });
 }
 

@@ -45,7 +45,8 @@ public:
     TRecvThread(const TRecvThread&) = delete;
     TRecvThread& operator=(const TRecvThread&) = delete;
 
-    // Set before Resume; each is optional.
+    // Owner's thread; each is optional. Called only on the UI thread, so they may also change while
+    // the loop runs.
     void SetOnData(DataHandler handler) { onData_ = std::move(handler); }
     void SetOnConnected(PeerHandler handler) { onConnected_ = std::move(handler); }
     void SetOnDisconnected(PeerHandler handler) { onDisconnected_ = std::move(handler); }

@@ -58,6 +58,9 @@ public:
     // takes SelectedAmp's Ip as its TCP host.
     void AttachToOpenCom(TFormOpenCom& openCom);
 
+    // The hello timer's handler: while shown, one hello and the removal of silent rows.
+    void TimerHelloTimer();
+
     // Datagrams received while open (tests and benchmarks wait on it).
     size_t DatagramsSeen() const { return datagramsSeen_; }
     size_t RowCount() const { return amps_.Size(); }
@@ -77,7 +80,6 @@ protected:
 
 private:
     void FormActivate();
-    void TimerHelloTimer();
     void StopListener();
     void AddRow(const AmpInfo& info);
     void ListView1ContextPopup(const QPoint& position);
