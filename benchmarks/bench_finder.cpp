@@ -203,6 +203,8 @@ void NetworkRounds(TFormAmpFinder& finder) {
         "hello round, %d replies: finder median %.2f ms (%.1f us/reply, %d lost), UI thread CPU median "
         "%.2f ms\n",
         Amps, ours, ours * 1000 / Amps, finderLost, Median(finderCpu));
+    std::printf("UI thread CPU of the costliest round (the first lists the rows): %.2f ms\n",
+                *std::max_element(finderCpu.begin(), finderCpu.end()));
     std::printf("ratio finder / bare receiver (time per round) = %.2f\n", ours / base);
 }
 
@@ -222,6 +224,21 @@ void UiCost() {
         "%.3f ms\n",
         Amps, Amps, ours, ours * 1000 / Amps, base);
     std::printf("ratio round on the UI thread / parsing alone = %.2f\n", ours / base);
+    {
+        // Every amplifier falls silent at once: the list, shown, loses all its rows in one tick.
+        TFormAmpFinder shown;
+        uint32_t tick = 1000;
+        shown.Now = [&tick] { return tick; };
+        shown.show();
+        UiRound(shown, replies);
+        QApplication::processEvents();
+        tick += MaxSilenceMs + 1;
+        auto start = Clock::now();
+        shown.RemoveStaleEntries(MaxSilenceMs);
+        std::printf("UI thread, %d silent rows removed from the shown list in %.3f ms (%zu left)\n", Amps,
+                    MsSince(start), shown.RowCount());
+        shown.hide();
+    }
     double small = PerReplyMicros(50, 50, 200);
     double large = PerReplyMicros(5000, 50, 200);
     std::printf("a reply to a listed row: %.2f us with 5000 rows, %.2f us with 50 rows; ratio = %.2f\n",

@@ -82,6 +82,7 @@ private:
     void FormActivate();
     void StopListener();
     void AddRow(const AmpInfo& info);
+    void SelectNewestRow();
     void ListView1ContextPopup(const QPoint& position);
     void MenuItemPingClick();
     void MenuItemWebClick();
@@ -101,6 +102,7 @@ private:
     AmpInfo selectedAmp_;
     std::string localAddress_;
     TRecvThread* receiver_ = nullptr; //!< Forgotten at Close: it ends and frees itself.
+    std::string newestRow_;           //!< RowKey of the row added last, to be selected (empty: done).
     bool askedThisShowing_ = false;   //!< The chooser is offered once per opening.
     bool activating_ = false;
     size_t datagramsSeen_ = 0;

@@ -46,7 +46,9 @@ protected:
             texts.push_back(list->topLevelItem(i)->text(column).toStdString());
         return texts;
     }
+    // The newest row is selected at the next turn of the event loop.
     std::string SelectedMac() {
+        QApplication::processEvents();
         auto selected = Find<QTreeWidget>(finder, "ListView1")->selectedItems();
         return selected.size() == 1 ? selected.first()->text(0).toStdString() : "";
     }

@@ -47,7 +47,9 @@ protected:
             texts.push_back(List()->topLevelItem(i)->text(column).toStdString());
         return texts;
     }
+    // The newest row is selected at the next turn of the event loop.
     std::string SelectedMac() {
+        QApplication::processEvents();
         auto selected = List()->selectedItems();
         return selected.size() == 1 ? selected.first()->text(0).toStdString() : "";
     }
@@ -60,6 +62,7 @@ protected:
         return finder.ShowFinderModal();
     }
     void Select(const std::string& mac) {
+        QApplication::processEvents();
         auto found = List()->findItems(QString::fromStdString(mac), Qt::MatchExactly, 0);
         ASSERT_EQ(found.size(), 1);
         List()->setCurrentItem(found.first());
