@@ -6,6 +6,7 @@
 #include "connection/Fopencom.h"
 #include "connection/Fselipaddr.h"
 #include "connection/Sockets.h"
+#include "finder/Fampfinder.h"
 #include "platform/QtPlatform.h"
 
 #include <QApplication>
@@ -17,8 +18,10 @@ namespace {
 std::unique_ptr<TFormConsole> CreateWindows() {
     auto console = std::make_unique<TFormConsole>();
     FormConsole = console.get();
+    FormAmpFinder = new TFormAmpFinder(console.get());
     FormSelIpAddr = new TFormSelIpAddr(console.get());
     FormOpenCom = new TFormOpenCom(console.get());
+    FormAmpFinder->AttachToOpenCom(*FormOpenCom);
     FormBatchSend = new TFormBatchSend(console.get());
     WireBatchToConsole(*console, *FormBatchSend);
     return console;
@@ -45,6 +48,7 @@ int Run(int argc, char** argv) {
     FormBatchSend = nullptr;
     FormOpenCom = nullptr;
     FormSelIpAddr = nullptr;
+    FormAmpFinder = nullptr;
     console.reset();
     SetBoxes(nullptr);
     return result;

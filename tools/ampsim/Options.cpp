@@ -35,11 +35,13 @@ unsigned* numberTarget(Options& options, std::string_view name) {
     if (name == "--delay") return &options.delayMs;
     if (name == "--busy-every") return &options.busyEvery;
     if (name == "--close-after") return &options.closeAfter;
+    if (name == "--amps") return &options.amps;
+    if (name == "--first-amp") return &options.firstAmp;
     return nullptr;
 }
 
 bool takesValue(std::string_view name) {
-    return name == "--tcp" || name == "--serial";
+    return name == "--tcp" || name == "--serial" || name == "--discovery";
 }
 
 bool applyValue(Options& options, std::string_view name, std::string_view value, std::string& error) {
@@ -50,6 +52,10 @@ bool applyValue(Options& options, std::string_view name, std::string_view value,
     }
     if (name == "--serial") {
         options.serial = std::string(value);
+        return true;
+    }
+    if (name == "--discovery") {
+        options.discovery = std::string(value);
         return true;
     }
     TcpEndpoint endpoint;
@@ -100,6 +106,14 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
         }
         if (!applyValue(options, arg, value, error)) return std::nullopt;
     }
+    if (options.amps < 1 || options.amps > 1000) {
+        error = "--amps: expected 1 to 1000, got " + std::to_string(options.amps);
+        return std::nullopt;
+    }
+    if (options.firstAmp < 1 || options.firstAmp > 1000000) {
+        error = "--first-amp: expected 1 to 1000000, got " + std::to_string(options.firstAmp);
+        return std::nullopt;
+    }
     if (options.tcp.empty() && !options.pty) options.tcp.push_back({std::string(kDefaultHost), kDefaultPort});
     return options;
 }
@@ -128,6 +142,15 @@ Behaviour:
                          line end and close that connection. The pty cannot be closed: there
                          the partial line is sent and the command count starts again.
   --serial TEXT          serial number in the *IDN? reply (default AS000001).
+  --discovery ADDRESS    also answer the amplifier finder's discovery hello ("0 1 A" on UDP
+                         port 8001) that arrives on the interface holding ADDRESS, with one
+                         reply datagram per simulated amplifier, sent back to the hello's sender:
+                           0050C2<nnnnnn> 1 <ip> 255.255.255.0 1.0.<n> AmpSim-<nnnn>
+                         where amplifier n has the IP ADDRESS + n - 1. Announced as
+                         "udp ADDRESS:8001". Try it only inside a private network namespace.
+  --amps N               how many simulated amplifiers answer (1 to 1000, default 1).
+  --first-amp N          the number of the first one (default 1), so that several ampsim
+                         processes can play different amplifiers.
   --exit-on-stdin-eof    exit when standard input reaches end of file (a parent's pipe closing).
   -h, --help             this text.
 ampsim exits cleanly on SIGTERM and SIGINT.

@@ -20,6 +20,9 @@ struct Options {
     unsigned closeAfter = 0; // a connection is cut mid-line after this many commands; 0 = never
     bool exitOnStdinEof = false;
     std::string serial = "AS000001";
+    std::string discovery; // answer discovery hellos on this local address; empty: not at all
+    unsigned amps = 1;     // simulated amplifiers answering them (1 to 1000)
+    unsigned firstAmp = 1; // the number of the first (MAC, IP and name follow from it)
     bool help = false;
 };
 

@@ -49,7 +49,16 @@ bool Server::open(std::string& error) {
     if (!openSignals(error)) return false;
     for (const TcpEndpoint& endpoint : options_.tcp)
         if (!openTcp(endpoint, error)) return false;
-    return !options_.pty || openPty(error);
+    if (options_.pty && !openPty(error)) return false;
+    return options_.discovery.empty() || openDiscovery(error);
+}
+
+bool Server::openDiscovery(std::string& error) {
+    discovery_ = std::make_unique<DiscoveryResponder>(
+        DiscoveryOptions{options_.discovery, options_.amps, options_.firstAmp});
+    if (!discovery_->open(error)) return false;
+    announcements_.push_back(discovery_->announcement());
+    return true;
 }
 
 // Termination signals arrive through a descriptor so the poll loop sees them like any other event.
@@ -145,6 +154,8 @@ void Server::turn() {
         fds.push_back({client->fd(), client->pollEvents(), 0});
     std::size_t ptyIndex = fds.size();
     if (pty_ && !ptyHungUp_) fds.push_back({pty_->fd(), pty_->pollEvents(), 0});
+    std::size_t discoveryIndex = fds.size();
+    if (discovery_) fds.push_back({discovery_->fd(), POLLIN, 0});
     std::size_t firstListener = fds.size();
     if (now >= acceptPausedUntil_)
         for (int fd : listeners_)
@@ -161,7 +172,8 @@ void Server::turn() {
     if (options_.exitOnStdinEof && fds[1].revents) handleStdin();
     for (std::size_t i = 0; i < clients_.size(); ++i)
         if (fds[firstClient + i].revents & (POLLIN | POLLHUP | POLLERR)) clients_[i]->readInput(now);
-    if (ptyIndex < firstListener) handlePty(fds[ptyIndex].revents, now);
+    if (ptyIndex < discoveryIndex) handlePty(fds[ptyIndex].revents, now);
+    if (discovery_ && fds[discoveryIndex].revents) discovery_->handle();
     checkPtyReopened(now);
     for (std::size_t i = firstListener; i < fds.size(); ++i)
         if (fds[i].revents & POLLIN) acceptClients(fds[i].fd, now);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "AmpModel.h"
+#include "Discovery.h"
 #include "Options.h"
 #include "Peer.h"
 
@@ -30,6 +31,7 @@ private:
     bool openSignals(std::string& error);
     bool openTcp(const TcpEndpoint& endpoint, std::string& error);
     bool openPty(std::string& error);
+    bool openDiscovery(std::string& error);
     void turn();
     int pollTimeoutMs(Clock::time_point now) const;
     void handleSignal();
@@ -46,6 +48,7 @@ private:
     std::vector<int> listeners_;
     std::vector<std::unique_ptr<Peer>> clients_;
     std::unique_ptr<Peer> pty_;
+    std::unique_ptr<DiscoveryResponder> discovery_;
     bool ptyHungUp_ = false;
     Clock::time_point ptyCheckAt_;
     Clock::time_point acceptPausedUntil_;
