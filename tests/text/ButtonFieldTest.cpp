@@ -5,6 +5,7 @@
 #include "text/Fbuttonfield.h"
 #include "text/ParamPromptDialog.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
@@ -103,7 +104,11 @@ protected:
             // Typed as a whole path: devices and /proc files are not listed for selecting.
             auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
             ASSERT_NE(name, nullptr);
+            // The pre-set file may already be selected in the listing, which outranks typed text.
+            for (auto* view : dialog->findChildren<QAbstractItemView*>())
+                if (view->selectionModel()) view->selectionModel()->clearSelection();
             name->setText(PathToQt(path));
+            ASSERT_EQ(dialog->selectedFiles(), QStringList{PathToQt(path)});
             static_cast<QDialog*>(dialog)->accept(); // QFileDialog::accept, which checks the name
         });
     }
