@@ -1,22 +1,15 @@
 // The command-button field, headless: files through the real dialogs, clicks through the real
 // "Enter Parameter Value" dialog, settings in a folder of the test's own.
+#include "ModalAnswers.h"
 #include "RecordingBoxes.h"
 #include "platform/QtPlatform.h"
 #include "text/Fbuttonfield.h"
-#include "text/ParamPromptDialog.h"
 
-#include <QAbstractItemView>
 #include <QApplication>
-#include <QDialogButtonBox>
-#include <QElapsedTimer>
-#include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
 #include <QSettings>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -27,12 +20,6 @@
 
 namespace {
 using Sent = std::vector<std::pair<std::string, bool>>;
-
-// What the dialog showed when it was answered.
-struct Asked {
-    std::string title, name, value, selected;
-    int maxLength = 0;
-};
 
 class ButtonFieldTest : public testing::Test {
 protected:
@@ -81,51 +68,9 @@ protected:
     }
     size_t ButtonCount() const { return field->findChildren<TBookmarkButton*>().size(); }
 
-    // Runs act on the next modal window once it shows.
-    void WhenModal(std::function<void(QWidget*)> act) {
-        auto* poll = new QTimer(field.get());
-        QObject::connect(poll, &QTimer::timeout, poll, [poll, act] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (!modal || !modal->isVisible()) return;
-            poll->stop();
-            poll->deleteLater();
-            act(modal);
-        });
-        poll->start(5);
-    }
-    // Chooses path in the file dialog that shows next ("" cancels), recording where it opened.
-    void AnswerFileDialog(const std::string& path) {
-        WhenModal([this, path](QWidget* modal) {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            ASSERT_NE(dialog, nullptr);
-            fileDialogTitle = FromQt(dialog->windowTitle());
-            fileDialogOffered = PathFromQt(dialog->selectedFiles().value(0));
-            if (path.empty()) return dialog->reject();
-            // Typed as a whole path: devices and /proc files are not listed for selecting.
-            auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
-            ASSERT_NE(name, nullptr);
-            // The pre-set file may already be selected in the listing, which outranks typed text.
-            for (auto* view : dialog->findChildren<QAbstractItemView*>())
-                if (view->selectionModel()) view->selectionModel()->clearSelection();
-            name->setText(PathToQt(path));
-            ASSERT_EQ(dialog->selectedFiles(), QStringList{PathToQt(path)});
-            static_cast<QDialog*>(dialog)->accept(); // QFileDialog::accept, which checks the name
-        });
-    }
-    // Answers the next parameter dialog: typed text and Enter, or Esc when answer is empty.
-    void AnswerPrompt(std::optional<std::string> answer) {
-        WhenModal([this, answer](QWidget* modal) {
-            auto* dialog = qobject_cast<QDialog*>(modal);
-            ASSERT_EQ(modal->objectName(), "ParamPromptDialog");
-            auto* edit = dialog->findChild<QLineEdit*>("EditValue");
-            asked.push_back({FromQt(dialog->windowTitle()),
-                             FromQt(dialog->findChild<QLabel*>("LabelName")->text()), FromQt(edit->text()),
-                             FromQt(edit->selectedText()), edit->maxLength()});
-            if (!answer) return QTest::keyClick(edit, Qt::Key_Escape);
-            QTest::keyClicks(edit, ToQt(*answer)); // replaces the selected offer
-            QTest::keyClick(edit, Qt::Key_Return);
-        });
-    }
+    void WhenModal(std::function<void(QWidget*)> act) { ::WhenModal(field.get(), std::move(act)); }
+    void AnswerFileDialog(const std::string& path) { ::AnswerFileDialog(field.get(), path, &fileDialog); }
+    void AnswerPrompt(std::optional<std::string> answer) { ::AnswerPrompt(field.get(), answer, &asked); }
     void Click(unsigned number, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         TBookmarkButton* button = Button(number);
         ASSERT_NE(button, nullptr) << number;
@@ -137,8 +82,8 @@ protected:
     RecordingBoxes boxes;
     std::unique_ptr<TFrameButtonField> field;
     Sent sent;
-    std::vector<Asked> asked;
-    std::string fileDialogTitle, fileDialogOffered;
+    std::vector<PromptSeen> asked;
+    FileDialogSeen fileDialog;
 };
 
 TEST_F(ButtonFieldTest, BuildsTabsAndButtonsFromTheFile) {
@@ -255,8 +200,8 @@ TEST_F(ButtonFieldTest, LoadingAMissingFileChangesNothingButStillAsksAboutAutoLo
     boxes.answers = {true};
     AnswerFileDialog(Path("missing.txt"));
     field->ButtonLoadBookmarksClick();
-    EXPECT_EQ(fileDialogTitle, "Open Command Button Bookmarks");
-    EXPECT_EQ(fileDialogOffered, path);
+    EXPECT_EQ(fileDialog.title, "Open Command Button Bookmarks");
+    EXPECT_EQ(fileDialog.offered, path);
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].kind, "confirm");
     EXPECT_EQ(boxes.boxes[0].text, "Automatically load this file on every program start?");
@@ -363,8 +308,8 @@ TEST_F(ButtonFieldTest, SaveWritesCrLfUnderTheChosenNameAndLeavesTheStoredPath) 
     field->LoadFile(path);
     AnswerFileDialog(Path("copy.txt"));
     field->ButtonSaveBookmarks->click();
-    EXPECT_EQ(fileDialogTitle, "Save Command Button Bookmarks");
-    EXPECT_EQ(fileDialogOffered, path);
+    EXPECT_EQ(fileDialog.title, "Save Command Button Bookmarks");
+    EXPECT_EQ(fileDialog.offered, path);
     EXPECT_EQ(Read(Path("copy.txt")), "[Main]\r\nA\r\n");
     EXPECT_EQ(field->FileName, Path("copy.txt"));
     EXPECT_EQ(field->LabelButtonFileName->text(), PathToQt(Path("copy.txt")));
@@ -405,7 +350,7 @@ TEST_F(ButtonFieldTest, StartUpPrefersTheProgramsFileThenTheStoredOneThenAsks) {
     ::unlink(stored.c_str());
     AnswerFileDialog("");
     field->LoadStartFile(own);
-    EXPECT_EQ(fileDialogOffered, own);
+    EXPECT_EQ(fileDialog.offered, own);
     EXPECT_EQ(field->FileName, own);
     EXPECT_TRUE(Tabs().empty());
 
