@@ -5,6 +5,7 @@
 #include "log/LogView.h"
 #include "platform/QtPlatform.h"
 #include "platform/Tick.h"
+#include "text/Fbuttonfield.h"
 #include "text/Strtools.h"
 #include "ui_Fconsole.h"
 
@@ -57,6 +58,7 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make
 }
 
 TFormConsole::~TFormConsole() {
+    FrameButtonField1->ClearButtons();
     // A GPIB link unloads its driver, whose thread must stop before the window goes.
     link_.reset();
     if (FormConsole == this) FormConsole = nullptr;
@@ -129,12 +131,23 @@ void TFormConsole::FormActivate() {
     activated_ = true;
     MenuItemExtra->menuAction()->setVisible(DnsDomain() == ExtraMenuDomain);
     ReadSettings();
+    SetUpButtonField();
     LoadStartScript();
     if (IsConnected()) {
         CloseConnection();
     } else {
         OpenConnection();
     }
+}
+
+// The bookmark file beside the program wins over the one the operator chose to load at start.
+void TFormConsole::SetUpButtonField() {
+    FrameButtonField1->SettingsKeyPath = SettingsKeyPath;
+    FrameButtonField1->SettingsValueName = "BookmarkFile";
+    FrameButtonField1->OnButtonCommand = [this](const std::string& text, bool toBatch) {
+        SendFromButton(text, toBatch);
+    };
+    FrameButtonField1->LoadStartFile(ExeDir() + "/Bookmarks.txt");
 }
 
 void TFormConsole::LoadStartScript() {

@@ -21,7 +21,7 @@ class QPushButton;
 class QSpinBox;
 class QSplitter;
 class QTimer;
-class QFrame;
+class TFrameButtonField;
 class TIO;
 class TLogView;
 namespace Ui {
@@ -88,6 +88,10 @@ public:
 
     // The workstation's DNS domain, asked once at first activation (tests answer it themselves).
     std::function<std::string()> DnsDomain = [] { return GetDnsDomainName(); };
+    // The program's folder, where the first activation looks for "Bookmarks.txt" (tests use their own).
+    std::function<std::string()> ExeDir = [] { return GetExeDir(); };
+    // The command-button field in the send area; the program entry gives it the editor.
+    TFrameButtonField* ButtonField() const { return FrameButtonField1; }
 
     const std::string& ConnectionString() const { return connectionString_; }
     bool UseGpib() const { return link_ && link_->IsGpib(); }
@@ -111,6 +115,7 @@ private:
     void StoreConnection();
     void StopSendingOnDrop();
     bool SendableText(std::string& text);
+    void SetUpButtonField();
     void LoadStartScript();
     void WriteSettings();
     // Logs the failed open in red with its reason, and shows it in an error box unless one was
@@ -149,7 +154,7 @@ private:
     QPushButton* ButtonR = nullptr;
     QCheckBox* CheckBoxExpectRx = nullptr;
     QCheckBox* CheckBoxStatusOnSrq = nullptr;
-    QFrame* FrameButtonField1 = nullptr;
+    TFrameButtonField* FrameButtonField1 = nullptr;
     QGroupBox* GroupBox1 = nullptr;
     QPushButton* Button1 = nullptr;
     QLabel* LabelLastRx = nullptr;

@@ -1,0 +1,189 @@
+#include "text/Bookmarks.h"
+
+#include "text/Strtools.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <sys/stat.h>
+
+namespace {
+constexpr char NewColumn[] = "##newrow"; // starts a new column at the top, despite its name
+constexpr char NewRow[] = "##newcol";    // moves one slot down, back to the first column
+constexpr char WidthDirective[] = "##buttonwidth=";
+// A button wider than this would only overflow the positions after it; no window system shows
+// more (Qt's own widget limit).
+constexpr int64_t MaxExtent = 16777215;
+
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+int Clamped(int64_t value) {
+    return static_cast<int>(std::clamp<int64_t>(value, 0, MaxExtent));
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+} // namespace
+
+bool ReadButtonWidth(const std::string& line, unsigned& width) {
+    size_t equals = line.find('=');
+    if (equals == std::string::npos || equals == 0) return false; // "%*[^=]" needs one character
+    size_t i = equals + 1;
+    while (i < line.size() && (line[i] == ' ' || (line[i] >= '\t' && line[i] <= '\r')))
+        ++i;
+    if (i < line.size() && line[i] == '+') ++i;
+    // A negative or oversized number would wrap to a width nobody meant; it counts as unreadable.
+    uint64_t value = 0;
+    size_t digits = 0;
+    for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i, ++digits) {
+        value = value * 10 + static_cast<uint64_t>(line[i] - '0');
+        if (value > UINT_MAX) return false;
+    }
+    if (digits == 0) return false;
+    width = static_cast<unsigned>(value);
+    return true;
+}
+
+BookmarkLayout LayoutBookmarks(const std::vector<std::string>& lines) {
+    BookmarkLayout layout;
+    unsigned width = BookmarkDefaultWidth;
+    int64_t row = 0;
+    int64_t column = 0;
+    bool haveTab = false;
+    auto addTab = [&](std::string caption) {
+        layout.tabs.push_back(std::move(caption));
+        haveTab = true;
+        row = column = 0;
+    };
+    for (const std::string& raw : lines) {
+        std::string line = TrimText(raw);
+        if (line.empty() || line == NewColumn) {
+            ++column;
+            row = 0;
+        } else if (line == NewRow) {
+            ++row;
+            column = 0;
+        } else if (StartsWith(line, WidthDirective)) {
+            ReadButtonWidth(line, width);
+        } else if (StartsWith(line, "##")) {
+            // a comment
+        } else if (line[0] == '[') {
+            addTab(line.size() < 2 ? std::string() : line.substr(1, line.size() - 2));
+        } else {
+            if (!haveTab) addTab(BookmarkDefaultTab);
+            BookmarkButtonLayout button;
+            button.tab = layout.tabs.size() - 1;
+            button.caption = MaskParamPrompts(line, "...");
+            button.command = std::move(line);
+            button.width = Clamped(width);
+            button.top = Clamped(row * BookmarkRowPitch + BookmarkMargin);
+            button.left =
+                Clamped(column * (static_cast<int64_t>(width) + BookmarkColumnGap) + BookmarkMargin);
+            layout.buttons.push_back(std::move(button));
+            ++row;
+        }
+    }
+    return layout;
+}
+
+std::vector<std::string> SplitTextLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' && text[i] != '\n') continue;
+        lines.push_back(text.substr(start, i - start));
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+    if (start < text.size()) lines.push_back(text.substr(start));
+    return lines;
+}
+
+std::string JoinTextLines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines)
+        text.append(line).append("\r\n");
+    return text;
+}
+
+bool ReadBookmarkFile(const std::string& path, std::vector<std::string>& lines, int& errorCode) {
+    File file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        errorCode = errno;
+        return false;
+    }
+    std::string text;
+    char buffer[64 * 1024];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
+        text.append(buffer, n);
+    if (std::ferror(file.get())) {
+        errorCode = errno;
+        return false;
+    }
+    lines = SplitTextLines(text);
+    return true;
+}
+
+bool WriteBookmarkFile(const std::string& path, const std::vector<std::string>& lines, int& errorCode) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        errorCode = errno;
+        return false;
+    }
+    std::string text = JoinTextLines(lines);
+    bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
+    int code = errno;
+    // The last buffered bytes may only fail at close (a full disk, a network share).
+    if (std::fclose(file) != 0 && written) {
+        written = false;
+        code = errno;
+    }
+    if (!written) errorCode = code;
+    return written;
+}
+
+void BookmarkNumbers::Clear() {
+    first_ += static_cast<unsigned>(commands_.size());
+    commands_.clear();
+}
+
+unsigned BookmarkNumbers::Add(const std::string& command) {
+    commands_.push_back(command);
+    return first_ + static_cast<unsigned>(commands_.size() - 1);
+}
+
+const std::string* BookmarkNumbers::Find(unsigned number) const {
+    if (number < first_ || number - first_ >= commands_.size()) return nullptr;
+    return &commands_[number - first_];
+}
+
+bool FileExists(const std::string& path) {
+    struct stat info {};
+    return !path.empty() && ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+BookmarkStartChoice ChooseBookmarkStartFile(const std::string& defaultPath, const std::string& storedPath,
+                                            const std::function<bool(const std::string&)>& fileExists) {
+    if (fileExists(defaultPath)) return {defaultPath, true};
+    if (!storedPath.empty() && fileExists(storedPath)) return {storedPath, true};
+    return {defaultPath, false};
+}
+
+int ChooseActiveTab(const std::string& previousCaption, int previousIndex,
+                    const std::vector<std::string>& tabs) {
+    if (tabs.empty()) return -1;
+    if (previousIndex < 0) return 0;
+    if (previousIndex >= 0 && static_cast<size_t>(previousIndex) < tabs.size() &&
+        tabs[static_cast<size_t>(previousIndex)] == previousCaption)
+        return previousIndex;
+    auto found = std::find(tabs.begin(), tabs.end(), previousCaption);
+    return found == tabs.end() ? 0 : static_cast<int>(found - tabs.begin());
+}

@@ -1,0 +1,88 @@
+#pragma once
+// Bookmark files and the layout of their command buttons, without windows: which tabs a file
+// makes, where each command button sits on its tab and what it shows. The button field turns
+// the result into tabs and push buttons. No state beyond what the caller holds; any thread.
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+// Geometry of the command buttons, in pixels relative to their tab.
+inline constexpr unsigned BookmarkDefaultWidth = 120;
+inline constexpr int BookmarkButtonHeight = 28;
+inline constexpr int BookmarkRowPitch = 34; // top = row * 34 + 3
+inline constexpr int BookmarkColumnGap = 6; // left = column * (width + 6) + 3
+inline constexpr int BookmarkMargin = 3;
+// The tab of command lines that come before the first "[" line.
+inline constexpr char BookmarkDefaultTab[] = "[TabsheetName]";
+
+struct BookmarkButtonLayout {
+    size_t tab = 0;      // index into BookmarkLayout::tabs
+    std::string command; // the trimmed line: sent on a click, shown as the hint
+    std::string caption; // the command with its parameter sequences masked as "..."
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = BookmarkButtonHeight;
+};
+
+struct BookmarkLayout {
+    std::vector<std::string> tabs;             // captions, in file order
+    std::vector<BookmarkButtonLayout> buttons; // in file order
+};
+
+// Lays out the lines of a bookmark file. Each line is trimmed and then read by the first rule
+// that matches: empty (next column, row 0); exactly "##newcol" (next row, column 0); exactly
+// "##newrow" (like an empty line); "##buttonwidth=<n>" (width of the following buttons, kept
+// when no number can be read); any other "##" line (comment); "[" (a tab captioned without
+// the first and last character; row and column 0); anything else (a command button, after
+// which the row goes up by 1). The width starts at 120 and carries over from tab to tab.
+BookmarkLayout LayoutBookmarks(const std::vector<std::string>& lines);
+
+// Reads "##buttonwidth=<n>" as "%*[^=]=%u" would: false when no unsigned number follows the
+// first "=" (blanks before it are allowed). Values past the unsigned range wrap as that read does.
+bool ReadButtonWidth(const std::string& line, unsigned& width);
+
+// Splits text into lines at CR LF, LF and CR; a line end at the very end opens no further line.
+std::vector<std::string> SplitTextLines(const std::string& text);
+// The lines, each followed by CR LF.
+std::string JoinTextLines(const std::vector<std::string>& lines);
+
+// Bookmark files are 8-bit text. On failure the result is false and errorCode holds errno.
+bool ReadBookmarkFile(const std::string& path, std::vector<std::string>& lines, int& errorCode);
+bool WriteBookmarkFile(const std::string& path, const std::vector<std::string>& lines, int& errorCode);
+
+// Numbers of the command buttons of a field. Each build starts where the previous one stopped, so
+// a number is never given twice during the life of the field, while only the current build's
+// commands are kept.
+class BookmarkNumbers {
+public:
+    // Forgets the current commands; the next number keeps counting.
+    void Clear();
+    // Records the command of a new button and returns its number.
+    unsigned Add(const std::string& command);
+    // The command of the button numbered number; nullptr when that button is gone.
+    const std::string* Find(unsigned number) const;
+    size_t Count() const { return commands_.size(); }
+
+private:
+    unsigned first_ = 0; // the number of commands_[0]
+    std::vector<std::string> commands_;
+};
+
+// Which file the field loads when the console first starts.
+struct BookmarkStartChoice {
+    std::string fileName; // becomes the field's file name
+    bool reload = false;  // true: load fileName; false: let the operator choose, starting there
+};
+// defaultPath (the program's folder + "/Bookmarks.txt") wins when it exists, then the stored
+// path; with neither, the operator is asked, starting from defaultPath.
+BookmarkStartChoice ChooseBookmarkStartFile(const std::string& defaultPath, const std::string& storedPath,
+                                            const std::function<bool(const std::string&)>& fileExists);
+bool FileExists(const std::string& path);
+
+// The tab to show after a build: the tab of the same caption as the one shown before (the one
+// at the same index when several share that caption, else the first), or the first tab.
+// -1 when there is no tab.
+int ChooseActiveTab(const std::string& previousCaption, int previousIndex,
+                    const std::vector<std::string>& tabs);

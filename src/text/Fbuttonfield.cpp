@@ -1,0 +1,250 @@
+#include "text/Fbuttonfield.h"
+
+#include "app/Config.h"
+#include "platform/QtPlatform.h"
+#include "text/ParamPromptDialog.h"
+#include "ui_Fbuttonfield.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QTabWidget>
+#include <stdexcept>
+
+namespace {
+constexpr char LoadQuestion[] = "Automatically load this file on every program start?";
+
+std::string BoxTitle() {
+    return FromQt(QApplication::applicationDisplayName());
+}
+
+// Captions show the command as written: "&" is no keyboard accelerator here.
+QString CaptionText(const std::string& text) {
+    return ToQt(text).replace('&', "&&");
+}
+
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+QFileDialog* MakeFileDialog(QWidget* parent, const char* name, const char* title,
+                            QFileDialog::AcceptMode mode) {
+    auto* dialog = new QFileDialog(parent, title);
+    dialog->setObjectName(name);
+    dialog->setAcceptMode(mode);
+    // A name that does not exist may be typed in both; loading one is skipped quietly.
+    dialog->setFileMode(QFileDialog::AnyFile);
+    return dialog;
+}
+} // namespace
+
+TBookmarkButton::TBookmarkButton(unsigned number, QWidget* tab) : QPushButton(tab), Number(number) {
+    setObjectName(QString("ButtonBookmark%1").arg(number));
+}
+
+Qt::KeyboardModifiers TBookmarkButton::TakeClickModifiers() {
+    Qt::KeyboardModifiers modifiers = haveModifiers_ ? modifiers_ : QApplication::keyboardModifiers();
+    haveModifiers_ = false;
+    return modifiers;
+}
+
+void TBookmarkButton::mouseReleaseEvent(QMouseEvent* e) {
+    modifiers_ = e->modifiers();
+    haveModifiers_ = true;
+    QPushButton::mouseReleaseEvent(e);
+    haveModifiers_ = false; // a release that did not click must not colour a later click()
+}
+
+void TBookmarkButton::keyReleaseEvent(QKeyEvent* e) {
+    modifiers_ = e->modifiers();
+    haveModifiers_ = true;
+    QPushButton::keyReleaseEvent(e);
+    haveModifiers_ = false;
+}
+
+TFrameButtonField::TFrameButtonField(QWidget* parent)
+    : QFrame(parent), ui_(std::make_unique<Ui::TFrameButtonField>()),
+      promptUi_(std::make_unique<QtParamPromptUi>()) {
+    ui_->setupUi(this);
+    setObjectName("FrameButtonField1");
+    PageControlBookmarks = ui_->PageControlBookmarks;
+    ButtonEditBookmarks = ui_->ButtonEditBookmarks;
+    ButtonLoadBookmarks = ui_->ButtonLoadBookmarks;
+    ButtonSaveBookmarks = ui_->ButtonSaveBookmarks;
+    LabelButtonFileName = ui_->LabelButtonFileName;
+    OpenDialog1 =
+        MakeFileDialog(this, "OpenDialog1", "Open Command Button Bookmarks", QFileDialog::AcceptOpen);
+    OpenDialog1->setNameFilter("Text-Files (*.txt);;All Files (*)");
+    SaveDialog1 =
+        MakeFileDialog(this, "SaveDialog1", "Save Command Button Bookmarks", QFileDialog::AcceptSave);
+    // As the operator knows it: choosing an existing file replaces it without a question.
+    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
+    ConnectHandlers();
+}
+
+TFrameButtonField::~TFrameButtonField() {
+    ClearButtons();
+}
+
+void TFrameButtonField::ConnectHandlers() {
+    auto guard = [](auto handler) { return [handler] { Guarded(handler); }; };
+    connect(ButtonEditBookmarks, &QPushButton::clicked, this, guard([this] { ButtonEditBookmarksClick(); }));
+    connect(ButtonLoadBookmarks, &QPushButton::clicked, this, guard([this] { ButtonLoadBookmarksClick(); }));
+    connect(ButtonSaveBookmarks, &QPushButton::clicked, this, guard([this] { ButtonSaveBookmarksClick(); }));
+}
+
+void TFrameButtonField::SetPromptUi(std::unique_ptr<ParamPromptUi> ui) {
+    promptUi_ = std::move(ui);
+}
+
+std::string TFrameButtonField::ReadStoredFileName() {
+    SettingsStore& settings = Settings();
+    settings.OpenKey(SettingsKeyPath);
+    std::string path = settings.ReadStr(SettingsValueName, "");
+    settings.CloseKey();
+    return path;
+}
+
+void TFrameButtonField::LoadFile(const std::string& path) {
+    if (!FileExists(path)) return;
+    FileName = path;
+    std::vector<std::string> lines;
+    int code = 0;
+    if (!ReadBookmarkFile(path, lines, code)) {
+        Boxes().Error(BoxTitle(), "Could not open File:\r\n" + path);
+        return;
+    }
+    Lines = std::move(lines);
+    BuildButtons(Lines);
+    ShowFileName();
+}
+
+void TFrameButtonField::ReloadFile() {
+    LoadFile(FileName);
+}
+
+void TFrameButtonField::LoadStartFile(const std::string& defaultPath) {
+    BookmarkStartChoice choice = ChooseBookmarkStartFile(defaultPath, ReadStoredFileName(), FileExists);
+    FileName = choice.fileName;
+    if (choice.reload)
+        ReloadFile();
+    else
+        ButtonLoadBookmarksClick();
+}
+
+void TFrameButtonField::BuildButtons(const std::vector<std::string>& lines) {
+    int shown = PageControlBookmarks->currentIndex();
+    std::string shownCaption = shown >= 0 ? tabCaptions_[static_cast<size_t>(shown)] : std::string();
+    ClearButtons();
+    BookmarkLayout layout = LayoutBookmarks(lines);
+    // Tabs get their buttons before they join the page control: buttons created on a shown tab
+    // would stay hidden, and one layout pass per tab is far cheaper than one per button.
+    std::vector<QWidget*> built;
+    for (const std::string& caption : layout.tabs)
+        built.push_back(BuildTab(caption));
+    for (const BookmarkButtonLayout& button : layout.buttons)
+        AddButton(built[button.tab], button);
+    PageControlBookmarks->setUpdatesEnabled(false);
+    for (size_t i = 0; i < built.size(); ++i)
+        PageControlBookmarks->addTab(built[i], CaptionText(layout.tabs[i]));
+    int active = ChooseActiveTab(shownCaption, shown, layout.tabs);
+    if (active >= 0) PageControlBookmarks->setCurrentIndex(active);
+    PageControlBookmarks->setUpdatesEnabled(true);
+}
+
+QWidget* TFrameButtonField::BuildTab(const std::string& caption) {
+    auto* tab = new QWidget;
+    tab->setObjectName(QString("TabSheet%1").arg(tabs_.size()));
+    tab->setAccessibleName(ToQt(caption));
+    tabs_.push_back(tab);
+    tabCaptions_.push_back(caption);
+    return tab;
+}
+
+void TFrameButtonField::AddButton(QWidget* tab, const BookmarkButtonLayout& layout) {
+    auto* button = new TBookmarkButton(numbers_.Add(layout.command), tab);
+    button->setGeometry(layout.left, layout.top, layout.width, layout.height);
+    button->setText(CaptionText(layout.caption));
+    button->setToolTip(ToQt(layout.command));
+    // The tab does not take the focus from the input line when a button is clicked.
+    button->setFocusPolicy(Qt::TabFocus);
+    connect(button, &QPushButton::clicked, this, [this, button] {
+        Guarded([&] { BookmarkButtonClick(button, button->TakeClickModifiers() & Qt::ControlModifier); });
+    });
+}
+
+void TFrameButtonField::ClearButtons() {
+    PageControlBookmarks->clear();
+    // Deleting a tab deletes its buttons with it.
+    for (QWidget* tab : tabs_)
+        delete tab;
+    tabs_.clear();
+    tabCaptions_.clear();
+    numbers_.Clear();
+}
+
+void TFrameButtonField::BookmarkButtonClick(TBookmarkButton* button, bool ctrlHeld) {
+    const std::string* stored = numbers_.Find(button->Number);
+    if (!stored) return;
+    // Every click starts from the stored text; the answers replace a copy.
+    std::string command = *stored;
+    if (ctrlHeld) {
+        if (OnButtonCommand) OnButtonCommand(command, true);
+        return;
+    }
+    if (!ResolveParamPrompts(command, ParamMemory, *promptUi_)) return;
+    if (OnButtonCommand) OnButtonCommand(command, false);
+}
+
+std::string TFrameButtonField::ChooseFile(QFileDialog& dialog) {
+    dialog.setDirectory(PathToQt(FolderOf(FileName)));
+    dialog.selectFile(PathToQt(FileName));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return "";
+    return PathFromQt(dialog.selectedFiles().first());
+}
+
+void TFrameButtonField::ButtonLoadBookmarksClick() {
+    std::string path = ChooseFile(*OpenDialog1);
+    if (path.empty()) return;
+    LoadFile(path);
+    if (!Boxes().Confirm(BoxTitle(), LoadQuestion)) return;
+    SettingsStore& settings = Settings();
+    settings.OpenKey(SettingsKeyPath);
+    settings.WriteStr(SettingsValueName, FileName);
+    settings.CloseKey();
+}
+
+void TFrameButtonField::ButtonEditBookmarksClick() {
+    if (!EditText) return;
+    std::string text = JoinTextLines(Lines);
+    // Cancel leaves the buttons and the file as they were, so there is nothing to ask about.
+    if (!EditText(text, FileName)) return;
+    std::vector<std::string> edited = SplitTextLines(text);
+    bool modified = edited != Lines;
+    Lines = std::move(edited);
+    BuildButtons(Lines);
+    if (modified && Boxes().Confirm(BoxTitle(), "Save changes in \r\n" + FileName + "?"))
+        WriteLines(FileName);
+}
+
+void TFrameButtonField::ButtonSaveBookmarksClick() {
+    std::string path = ChooseFile(*SaveDialog1);
+    if (path.empty()) return;
+    FileName = path;
+    WriteLines(FileName);
+    ShowFileName();
+}
+
+void TFrameButtonField::WriteLines(const std::string& path) {
+    int code = 0;
+    if (!WriteBookmarkFile(path, Lines, code))
+        throw std::runtime_error("Cannot write file \"" + path + "\". " + GetSystemErrorText(code));
+}
+
+void TFrameButtonField::ShowFileName() {
+    ButtonEditBookmarks->setToolTip(PathToQt(FileName));
+    LabelButtonFileName->setText(PathToQt(FileName));
+}

@@ -1,0 +1,255 @@
+#include "text/Bookmarks.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace {
+namespace fs = std::filesystem;
+
+// One placed button: its tab's caption, its caption and where it sits.
+struct Placed {
+    std::string tab, caption;
+    int left, top, width;
+    bool operator==(const Placed&) const = default;
+};
+
+void PrintTo(const Placed& p, std::ostream* out) {
+    *out << p.tab << "/" << p.caption << " @" << p.left << "," << p.top << " w" << p.width;
+}
+
+struct LayoutCase {
+    const char* what;
+    std::vector<std::string> lines;
+    std::vector<std::string> tabs;
+    std::vector<Placed> placed;
+};
+
+void PrintTo(const LayoutCase& c, std::ostream* out) {
+    *out << c.what;
+}
+
+std::vector<Placed> PlacedButtons(const BookmarkLayout& layout) {
+    std::vector<Placed> placed;
+    for (const auto& b : layout.buttons) {
+        EXPECT_EQ(b.height, 28);
+        placed.push_back({layout.tabs.at(b.tab), b.caption, b.left, b.top, b.width});
+    }
+    return placed;
+}
+
+class LayoutTest : public testing::TestWithParam<LayoutCase> {};
+
+TEST_P(LayoutTest, PlacesButtonsInPixels) {
+    const LayoutCase& c = GetParam();
+    BookmarkLayout layout = LayoutBookmarks(c.lines);
+    EXPECT_EQ(layout.tabs, c.tabs);
+    EXPECT_EQ(PlacedButtons(layout), c.placed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, LayoutTest,
+    testing::Values(
+        LayoutCase{"empty line starts the next column",
+                   {"[Main]", "A", "B", "", "C"},
+                   {"Main"},
+                   {{"Main", "A", 3, 3, 120}, {"Main", "B", 3, 37, 120}, {"Main", "C", 129, 3, 120}}},
+        LayoutCase{"##newrow acts like an empty line",
+                   {"[Main]", "A", "B", "##newrow", "C"},
+                   {"Main"},
+                   {{"Main", "A", 3, 3, 120}, {"Main", "B", 3, 37, 120}, {"Main", "C", 129, 3, 120}}},
+        LayoutCase{"##newcol moves one slot down to the first column",
+                   {"[Main]", "A", "##newcol", "B", "", "C", "##newcol", "D"},
+                   {"Main"},
+                   {{"Main", "A", 3, 3, 120},
+                    {"Main", "B", 3, 71, 120},
+                    {"Main", "C", 129, 3, 120},
+                    {"Main", "D", 3, 71, 120}}},
+        LayoutCase{"##buttonwidth= sets the width of what follows, across tabs",
+                   {"##buttonwidth=200", "[T1]", "A", "", "B", "[T2]", "C", "##buttonwidth= 50", "", "D"},
+                   {"T1", "T2"},
+                   {{"T1", "A", 3, 3, 200},
+                    {"T1", "B", 209, 3, 200},
+                    {"T2", "C", 3, 3, 200},
+                    {"T2", "D", 59, 3, 50}}},
+        LayoutCase{
+            "a width change mid-tab moves only later columns",
+            {"[T]", "A", "", "B", "##buttonwidth=60", "C", "", "D"},
+            {"T"},
+            {{"T", "A", 3, 3, 120}, {"T", "B", 129, 3, 120}, {"T", "C", 69, 37, 60}, {"T", "D", 135, 3, 60}}},
+        LayoutCase{"unreadable widths leave the width",
+                   {"[T]", "##buttonwidth=", "A", "##buttonwidth=x5", "B", "##buttonwidth=-5", "C",
+                    "##buttonwidth=99999999999", "D", "##buttonwidth=+80px", "E"},
+                   {"T"},
+                   {{"T", "A", 3, 3, 120},
+                    {"T", "B", 3, 37, 120},
+                    {"T", "C", 3, 71, 120},
+                    {"T", "D", 3, 105, 120},
+                    {"T", "E", 3, 139, 80}}},
+        LayoutCase{"commands before the first tab get [TabsheetName], once",
+                   {"A", "", "B", "[Next]", "C"},
+                   {"[TabsheetName]", "Next"},
+                   {{"[TabsheetName]", "A", 3, 3, 120},
+                    {"[TabsheetName]", "B", 129, 3, 120},
+                    {"Next", "C", 3, 3, 120}}},
+        LayoutCase{"a tab caption loses its first and last character, whatever they are",
+                   {"[Setup", "A", "[", "B", "[]", "[ x ]", "C"},
+                   {"Setu", "", "", " x "},
+                   {{"Setu", "A", 3, 3, 120}, {"", "B", 3, 3, 120}, {" x ", "C", 3, 3, 120}}},
+        LayoutCase{"a tab resets row and column",
+                   {"[One]", "A", "", "", "B", "[Two]", "C"},
+                   {"One", "Two"},
+                   {{"One", "A", 3, 3, 120}, {"One", "B", 255, 3, 120}, {"Two", "C", 3, 3, 120}}},
+        LayoutCase{"directives match case-sensitively and whole; # alone is a command",
+                   {"[T]", "##NewCol", "##newcol x", "## note", "##", "A", "#DELAY 5", "#"},
+                   {"T"},
+                   {{"T", "A", 3, 3, 120}, {"T", "#DELAY 5", 3, 37, 120}, {"T", "#", 3, 71, 120}}},
+        LayoutCase{"lines are trimmed of blanks and control characters",
+                   {"  [Main]\t", " \t ", "\t##newcol  ", "  SET FREQ <?f:100>  ", "\x01"},
+                   {"Main"},
+                   {{"Main", "SET FREQ ...", 3, 37, 120}}},
+        LayoutCase{"no tab without a command or a [ line", {"", "##newcol", "## only comments"}, {}, {}}));
+
+TEST(LayoutTest, CommandKeepsPromptsWhileCaptionMasksThem) {
+    BookmarkLayout layout = LayoutBookmarks({"  SET FREQ <?f:100>  ", "F <?f:1> G <?g> <?h"});
+    ASSERT_EQ(layout.buttons.size(), 2u);
+    EXPECT_EQ(layout.buttons[0].command, "SET FREQ <?f:100>");
+    EXPECT_EQ(layout.buttons[0].caption, "SET FREQ ...");
+    EXPECT_EQ(layout.buttons[1].caption, "F ... G ... <?h");
+}
+
+TEST(LayoutTest, PositionsFarOutStayInRange) {
+    std::vector<std::string> lines = {"[T]", "##buttonwidth=4294967295"};
+    lines.insert(lines.end(), 3, "");
+    lines.push_back("A");
+    BookmarkLayout layout = LayoutBookmarks(lines);
+    ASSERT_EQ(layout.buttons.size(), 1u);
+    EXPECT_EQ(layout.buttons[0].width, 16777215);
+    EXPECT_EQ(layout.buttons[0].left, 16777215);
+}
+
+struct SplitCase {
+    std::string text;
+    std::vector<std::string> lines;
+};
+
+void PrintTo(const SplitCase& c, std::ostream* out) {
+    *out << testing::PrintToString(c.text);
+}
+
+class SplitTextLinesTest : public testing::TestWithParam<SplitCase> {};
+
+TEST_P(SplitTextLinesTest, EndsLinesAtCrLfLfAndCr) {
+    EXPECT_EQ(SplitTextLines(GetParam().text), GetParam().lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, SplitTextLinesTest,
+                         testing::Values(SplitCase{"", {}}, SplitCase{"A", {"A"}}, SplitCase{"A\r\n", {"A"}},
+                                         SplitCase{"A\r\nB\nC\rD", {"A", "B", "C", "D"}},
+                                         SplitCase{"A\n\r\nB\r\r", {"A", "", "B", ""}},
+                                         SplitCase{"\n\n", {"", ""}}, SplitCase{"\r", {""}},
+                                         SplitCase{"\xe9t\xe9\r\n", {"\xe9t\xe9"}}));
+
+class BookmarkFileTest : public testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("bookmarks_test_" + std::to_string(::getpid()));
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string Path(const char* name) const { return (dir / name).string(); }
+
+    fs::path dir;
+};
+
+TEST_F(BookmarkFileTest, WritesCrLfAndReadsBackEightBitText) {
+    std::vector<std::string> lines = {"[Main]", "SET NAME \xe9\xff", "", "STATUS?"};
+    int code = 0;
+    ASSERT_TRUE(WriteBookmarkFile(Path("b.txt"), lines, code));
+    std::ifstream in(Path("b.txt"), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(bytes, "[Main]\r\nSET NAME \xe9\xff\r\n\r\nSTATUS?\r\n");
+    std::vector<std::string> read;
+    ASSERT_TRUE(ReadBookmarkFile(Path("b.txt"), read, code));
+    EXPECT_EQ(read, lines);
+}
+
+TEST_F(BookmarkFileTest, FailuresKeepTheSystemsReason) {
+    std::vector<std::string> lines = {"stays"};
+    int code = 0;
+    EXPECT_FALSE(ReadBookmarkFile(Path("missing.txt"), lines, code));
+    EXPECT_EQ(code, ENOENT);
+    EXPECT_EQ(lines, std::vector<std::string>{"stays"});
+    EXPECT_FALSE(ReadBookmarkFile(dir.string(), lines, code)); // a folder opens but cannot be read
+    EXPECT_EQ(code, EISDIR);
+    EXPECT_FALSE(WriteBookmarkFile("/dev/full", {"A"}, code));
+    EXPECT_EQ(code, ENOSPC);
+    EXPECT_FALSE(WriteBookmarkFile(Path("no/such/folder.txt"), {"A"}, code));
+    EXPECT_EQ(code, ENOENT);
+}
+
+TEST_F(BookmarkFileTest, StartChoicePrefersTheProgramsFileThenTheStoredOne) {
+    std::string own = Path("Bookmarks.txt");
+    std::string stored = Path("stored.txt");
+    auto choose = [&] { return ChooseBookmarkStartFile(own, stored, FileExists); };
+
+    BookmarkStartChoice none = choose();
+    EXPECT_EQ(none.fileName, own);
+    EXPECT_FALSE(none.reload);
+
+    std::ofstream(stored) << "A\r\n";
+    BookmarkStartChoice storedOnly = choose();
+    EXPECT_EQ(storedOnly.fileName, stored);
+    EXPECT_TRUE(storedOnly.reload);
+
+    std::ofstream(own) << "B\r\n";
+    BookmarkStartChoice both = choose();
+    EXPECT_EQ(both.fileName, own);
+    EXPECT_TRUE(both.reload);
+
+    EXPECT_FALSE(ChooseBookmarkStartFile(Path("nothing"), "", FileExists).reload);
+    EXPECT_FALSE(FileExists(dir.string()));
+}
+
+TEST(BookmarkNumbersTest, NumbersContinueAfterAClearAndOldOnesAreGone) {
+    BookmarkNumbers numbers;
+    EXPECT_EQ(numbers.Add("A"), 0u);
+    EXPECT_EQ(numbers.Add("B"), 1u);
+    ASSERT_NE(numbers.Find(1), nullptr);
+    EXPECT_EQ(*numbers.Find(1), "B");
+    numbers.Clear();
+    EXPECT_EQ(numbers.Find(0), nullptr);
+    EXPECT_EQ(numbers.Find(1), nullptr);
+    EXPECT_EQ(numbers.Add("C"), 2u);
+    EXPECT_EQ(*numbers.Find(2), "C");
+    EXPECT_EQ(numbers.Find(3), nullptr);
+    EXPECT_EQ(numbers.Count(), 1u);
+}
+
+struct ActiveTabCase {
+    std::string caption;
+    int index;
+    std::vector<std::string> tabs;
+    int chosen;
+};
+
+void PrintTo(const ActiveTabCase& c, std::ostream* out) {
+    *out << '"' << c.caption << "\" at " << c.index << " of " << c.tabs.size();
+}
+
+class ActiveTabTest : public testing::TestWithParam<ActiveTabCase> {};
+
+TEST_P(ActiveTabTest, KeepsTheTabShownBeforeWhenItStillExists) {
+    const auto& c = GetParam();
+    EXPECT_EQ(ChooseActiveTab(c.caption, c.index, c.tabs), c.chosen);
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, ActiveTabTest,
+                         testing::Values(ActiveTabCase{"B", 1, {"A", "B", "C"}, 1},
+                                         ActiveTabCase{"B", 1, {"X", "A", "B"}, 2},
+                                         ActiveTabCase{"B", 2, {"B", "A", "B"}, 2},
+                                         ActiveTabCase{"B", 1, {"A", "C"}, 0},
+                                         ActiveTabCase{"", -1, {"", "A"}, 0}, ActiveTabCase{"A", 0, {}, -1}));
+} // namespace
