@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
@@ -65,6 +66,9 @@ TEST(TraceIoStream, APipeNobodyReadsDropsTraceInsteadOfBlockingASend) {
     });
     // The instrument takes every line; only the trace's reader sleeps.
     std::string arrived = pty.ReadBytes(line.size() * Lines);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!sent && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
     bool blocked = !sent;
     std::string traced = DrainPipe(ends[0]);
     while (!sent) // a sender stuck in the trace is let go, so the test can fail rather than hang
