@@ -32,6 +32,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -59,7 +60,12 @@ double RawRoundTrips(int port, bool busyPoll) {
         std::string reply;
         while (reply.empty() || reply.back() != '\n') {
             ssize_t n = ::recv(fd, buffer, sizeof buffer, flags);
-            if (n < 0 && busyPoll && errno == EAGAIN) continue;
+            if (n < 0 && busyPoll && errno == EAGAIN) {
+                // Give the CPU up between tries, or on a machine with more threads than cores the
+                // poller starves the very simulator it waits for.
+                std::this_thread::yield();
+                continue;
+            }
             if (n <= 0) {
                 failed = true;
                 break;
