@@ -51,8 +51,8 @@ TEST(TraceIoStream, APipeNobodyReadsDropsTraceInsteadOfBlockingASend) {
 
     Handover ui;
     PtyPair pty;
+    TioRecorder recorder; // outlives io, whose end still notifies it
     TIO io(ui);
-    TioRecorder recorder;
     recorder.Attach(io);
     ASSERT_TRUE(io.Open("com:" + pty.SlavePath()));
     const std::string line = std::string(2000, 'x') + "\n";
