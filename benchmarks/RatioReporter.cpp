@@ -21,8 +21,18 @@ void RatioReporter::Finalize() {
     }
 }
 
-int RunWithRatios(int argc, char** argv, std::vector<std::pair<std::string, std::string>> pairs) {
+namespace {
+bool initialized = false;
+}
+
+void InitializeBenchmarks(int& argc, char** argv) {
+    if (initialized) return;
+    initialized = true;
     benchmark::Initialize(&argc, argv);
+}
+
+int RunWithRatios(int argc, char** argv, std::vector<std::pair<std::string, std::string>> pairs) {
+    InitializeBenchmarks(argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     RatioReporter reporter(std::move(pairs));
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -21,5 +21,11 @@ private:
     std::map<std::string, double> rates_;
 };
 
+// Reads the benchmark library's options from the command line. Call it first in main, before any
+// window, thread or process starts: "--help" prints and exits there, which with those running
+// never returns. Calling it again does nothing.
+void InitializeBenchmarks(int& argc, char** argv);
+
 // Runs the registered benchmarks with a RatioReporter; the main of a comparing benchmark program.
+// Initializes the benchmark library first unless InitializeBenchmarks did.
 int RunWithRatios(int argc, char** argv, std::vector<std::pair<std::string, std::string>> pairs);

@@ -266,6 +266,7 @@ void PrintAddedPerLine() {
 } // namespace
 
 int main(int argc, char** argv) {
+    InitializeBenchmarks(argc, argv); // before the simulator and the windows start
     QtBenchEnvironment environment(argc, argv);
     if (!Amp().ready()) {
         std::fprintf(stderr, "ampsim did not start: %s\n", Amp().error().c_str());

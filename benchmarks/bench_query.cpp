@@ -76,6 +76,7 @@ BENCHMARK(BM_TioQuery)->MinTime(2.0)->UseRealTime();
 } // namespace
 
 int main(int argc, char** argv) {
+    InitializeBenchmarks(argc, argv); // before the simulator and the windows start
     if (!Amp().ready()) {
         std::fprintf(stderr, "ampsim did not start: %s\n", Amp().error().c_str());
         return 1;

@@ -80,6 +80,7 @@ ssize_t WriteAll(GuardedFd& fd, const WakeEvent& wake, const void* data, size_t 
         ssize_t n = fd.WriteSome(p + done, size - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
+            start = GetTickCount(); // the limit is on progress: a slow port may take long in all
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             int left = RemainingMs(WriteTimeoutMs, start);
             WaitResult waited = left == 0 ? WaitResult::Timeout : WaitFor(fd.Fd(), POLLOUT, wake, left);

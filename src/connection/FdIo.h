@@ -51,14 +51,15 @@ WaitResult WaitReadable(int fd, const WakeEvent& wake, int timeoutMs);
 constexpr int SoonMicros = 150;
 ssize_t ReadSoon(GuardedFd& fd, void* buffer, size_t size);
 
-// How long a write may wait for room. Writes come from the UI thread, and the reader thread waits
-// for the UI thread with every line: a peer that stops reading (hardware handshake held, a
-// receive window that stays shut) must not hold the window, and with it the reader, for ever.
+// How long a write may wait for room without any byte taken. Writes come from the UI thread, and
+// the reader thread waits for the UI thread with every line: a peer that stops reading (hardware
+// handshake held, a receive window that stays shut) must not hold the window, and with it the
+// reader, for ever. A peer that is merely slow (4 KB at 9600 baud take over 4 s) keeps taking bytes.
 constexpr int WriteTimeoutMs = 2000;
 
-// Writes all of data, waiting for room as the descriptor needs, at most WriteTimeoutMs in all.
-// Returns size, or -1 when the descriptor is or becomes closed, a write fails (errno kept) or the
-// time runs out (errno ETIMEDOUT).
+// Writes all of data, waiting for room as the descriptor needs; the time-out of WriteTimeoutMs
+// starts again with every byte taken. Returns size, or -1 when the descriptor is or becomes
+// closed, a write fails (errno kept) or no byte was taken for WriteTimeoutMs (errno ETIMEDOUT).
 ssize_t WriteAll(GuardedFd& fd, const WakeEvent& wake, const void* data, size_t size);
 
 // Milliseconds left of a time-out of timeoutMs started at startTick (-1 stays -1; 0 when expired).

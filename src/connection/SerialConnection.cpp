@@ -153,24 +153,30 @@ bool TSerialConnection::Open(const std::string& params) {
     ClaimExclusive(fd);
     stop_.Reset();
     port_.Attach(fd);
-    Configure(mode);
-    if (!SetRawTimeouts()) {
+    // Raw first: the mode string then turns on what it asks for, flow control included.
+    if (!SetRaw()) {
         SetReason(path + ": " + GetSystemErrorText(errno));
         Close();
         return false;
     }
+    Configure(mode);
     return true;
 }
 
-// Raw mode with reads that return as soon as one byte is there. The line settings that a mode
-// string sets (speed, size, parity, stop bits, flow control) are left as they are.
-bool TSerialConnection::SetRawTimeouts() {
+// Raw mode with reads that return as soon as one byte is there: whatever the port held before
+// (a terminal's cooked defaults, another program's settings), no byte is swallowed, mapped,
+// echoed or held back for a line end, and no flow control is on; an instrument's XOFF (0x13)
+// would otherwise stall our output and its XON and XOFF bytes would vanish. Speed, size, parity
+// and stop bits are left to the mode string.
+bool TSerialConnection::SetRaw() {
     termios t{};
     int fd = port_.Fd();
     if (::tcgetattr(fd, &t) != 0) return false;
-    t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL);
+    t.c_iflag &=
+        ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | IUCLC | IMAXBEL);
     t.c_oflag &= ~OPOST;
-    t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    t.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN | TOSTOP);
+    t.c_cflag &= ~CRTSCTS;
     t.c_cflag |= CLOCAL | CREAD;
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;

@@ -1,7 +1,8 @@
 #pragma once
 // A local serial port through termios. The port name is a device under /dev ("ttyUSB0") or, when
-// it holds a "/", a path. The port is opened exclusively and in raw mode, so every byte passes as
-// it is; a mode string sets its line settings (see SerialMode.h).
+// it holds a "/", a path. The port is opened exclusively and fully raw, so every byte passes as
+// it is both ways and no flow control is on; a mode string sets its line settings and turns flow
+// control on when it asks for it (see SerialMode.h).
 #include "connection/FdIo.h"
 #include "connection/TConnection.h"
 
@@ -20,7 +21,8 @@ public:
     // when any setting is refused the previous settings are restored and the result is false.
     bool Configure(const std::string& mode) override;
     void Close() override;
-    // Blocks until all bytes are written; a failed write closes the port and returns 0.
+    // Blocks until all bytes are written; a failed write closes the port and returns 0. A write
+    // fails when the port takes no byte for WriteTimeoutMs (see FdIo.h), however long it lasts.
     int Write(const void* data, int length) override;
     // Waits without limit (timeoutMs is not used) for at least one byte and reads at most size - 1,
     // putting a 0 after them, and traces them. The device hanging up ends the connection (-1).
@@ -33,7 +35,7 @@ public:
     static std::string DevicePath(const std::string& portName);
 
 private:
-    bool SetRawTimeouts();
+    bool SetRaw();
 
     GuardedFd port_;
     WakeEvent stop_; //!< Signalled by Close to release a blocked Read or Write.

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -78,11 +79,12 @@ std::string TestClient::ReadToEnd(int timeoutMs) {
     return ReadLineFrom(fd_, pending_, timeoutMs, true);
 }
 
-PtyPair::PtyPair() {
+PtyPair::PtyPair(Start start) {
     char name[256] = {};
     termios raw{};
     cfmakeraw(&raw);
-    if (::openpty(&master_, &slave_, name, &raw, nullptr) == 0) slavePath_ = name;
+    if (::openpty(&master_, &slave_, name, start == Start::Raw ? &raw : nullptr, nullptr) == 0)
+        slavePath_ = name;
     ::fcntl(master_, F_SETFD, FD_CLOEXEC);
     ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
 }
@@ -98,6 +100,24 @@ bool PtyPair::Write(const std::string& text) {
 
 std::string PtyPair::ReadLine(int timeoutMs) {
     return ReadLineFrom(master_, pending_, timeoutMs, false);
+}
+
+std::string PtyPair::ReadBytes(size_t count, int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (pending_.size() < count) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        pollfd p{master_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+        char buffer[65536];
+        ssize_t n = ::read(master_, buffer, std::min(sizeof buffer, count - pending_.size()));
+        if (n <= 0) break;
+        pending_.append(buffer, static_cast<size_t>(n));
+    }
+    std::string got = pending_.substr(0, std::min(count, pending_.size()));
+    pending_.erase(0, got.size());
+    return got;
 }
 
 void PtyPair::CloseMaster() {

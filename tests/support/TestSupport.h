@@ -29,10 +29,13 @@ private:
     std::string pending_;
 };
 
-// A pseudo-terminal pair in raw mode; the test plays the instrument on the master side.
+// A pseudo-terminal pair; the test plays the instrument on the master side. The pair starts in
+// raw mode, or with the kernel's cooked defaults (echo, line editing, XON/XOFF, CR/LF mapping)
+// to check that a transport makes the port raw itself.
 class PtyPair {
 public:
-    PtyPair();
+    enum class Start { Raw, Cooked };
+    explicit PtyPair(Start start = Start::Raw);
     ~PtyPair();
     PtyPair(const PtyPair&) = delete;
     PtyPair& operator=(const PtyPair&) = delete;
@@ -41,6 +44,8 @@ public:
     int Master() const { return master_; }
     bool Write(const std::string& text);
     std::string ReadLine(int timeoutMs = 5000);
+    // Reads until count bytes came or timeoutMs ran out; returns what came.
+    std::string ReadBytes(size_t count, int timeoutMs = 5000);
     void CloseMaster();
     // Closes the test's own slave descriptor, so only the transport holds the slave open.
     void CloseSlave();
