@@ -130,9 +130,11 @@ void TFormConsole::FormActivate() {
     if (activated_) return;
     activated_ = true;
     MenuItemExtra->menuAction()->setVisible(DnsDomain() == ExtraMenuDomain);
-    ReadSettings();
-    SetUpButtonField();
-    LoadStartScript();
+    // Each step on its own: trouble with one (settings that cannot be written, a bookmark file)
+    // is shown and the next still runs, so the connection dialog always comes.
+    Guarded([this] { ReadSettings(); });
+    Guarded([this] { SetUpButtonField(); });
+    Guarded([this] { LoadStartScript(); });
     if (IsConnected()) {
         CloseConnection();
     } else {

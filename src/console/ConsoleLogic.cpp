@@ -51,7 +51,11 @@ bool CommandHistory::Next(std::string& text) {
 std::string WithReason(const std::string& line, const std::string& reason) {
     if (reason.empty()) return line;
     std::string said = reason;
-    if (said[0] >= 'a' && said[0] <= 'z') said[0] = static_cast<char>(said[0] - 'a' + 'A');
+    // "timed out" starts a sentence; a file or program name ("libGpibX.so: ...") keeps its case.
+    const std::string firstWord = said.substr(0, said.find(' '));
+    bool plainWord =
+        std::all_of(firstWord.begin(), firstWord.end(), [](char c) { return c >= 'a' && c <= 'z'; });
+    if (plainWord) said[0] = static_cast<char>(said[0] - 'a' + 'A');
     if (said.back() != '.') said += '.';
     return line + " " + said;
 }

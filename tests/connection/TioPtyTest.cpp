@@ -80,8 +80,8 @@ TEST_F(TioPty, CloseReleasesABlockedReadAtOnce) {
 
 TEST_F(TioPty, MissingOrNonSerialDevicesFailToOpen) {
     for (const char* connection : {"com:corvane-no-such-port", "com:/dev/null", "com:/nonexistent/tty"}) {
+        TioRecorder seen; // outlives the TIO, whose destruction still tells it of the end
         TIO other(ui);
-        TioRecorder seen;
         seen.Attach(other);
         EXPECT_FALSE(other.Open(connection)) << connection;
         EXPECT_TRUE(RunUntil(ui, [&] { return seen.disconnected == 1; }));
@@ -146,8 +146,8 @@ TEST(AmpsimPty, AnswersStatusOverItsPseudoTerminal) {
     Handover ui;
     AmpsimProcess amp({"--pty"});
     ASSERT_FALSE(amp.ptyPath().empty());
-    TIO io(ui);
     TioRecorder recorder;
+    TIO io(ui);
     recorder.Attach(io);
     ASSERT_TRUE(io.Open("com:" + amp.ptyPath() + ":baud=115200"));
     std::string reply;

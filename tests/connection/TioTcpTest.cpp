@@ -121,8 +121,8 @@ TEST_F(TioTcp, CloseReleasesABlockedReadAtOnce) {
 
 TEST_F(TioTcp, UnknownKindsFailWithoutNotificationAndDestroyGivesOneDisconnect) {
     for (const char* connection : {"gpib:0,7:Agilent", "udp:127.0.0.1:8001", "", "TCP:127.0.0.1:1"}) {
+        TioRecorder seen; // outlives the TIO, whose destruction still tells it of the end
         TIO other(ui);
-        TioRecorder seen;
         seen.Attach(other);
         EXPECT_FALSE(other.Open(connection)) << connection;
         EXPECT_FALSE(other.IsOpen());

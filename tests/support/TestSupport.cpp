@@ -129,3 +129,32 @@ void PtyPair::CloseSlave() {
     if (slave_ >= 0) ::close(slave_);
     slave_ = -1;
 }
+
+FullListener::FullListener() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(listener_, 0);
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    // A backlog of 0 still queues one connection; two fill it for certain.
+    for (int i = 0; i < 2; ++i) {
+        int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        idle_.push_back(s);
+    }
+    // Let the handshakes settle into the queue before a test connects.
+    for (int s : idle_) {
+        pollfd writable{s, POLLOUT, 0};
+        ::poll(&writable, 1, 200);
+    }
+}
+
+FullListener::~FullListener() {
+    for (int s : idle_)
+        ::close(s);
+    ::close(listener_);
+}

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 // Runs the hand-over's pending steps on the calling (UI) thread until done() or timeoutMs.
 bool RunUntil(Handover& ui, const std::function<bool()>& done, int timeoutMs = 10000);
@@ -55,4 +56,23 @@ private:
     int slave_ = -1;
     std::string slavePath_;
     std::string pending_;
+};
+
+// A loopback listener whose accept queue is full and never drained: a connect to it neither
+// succeeds nor fails (the system drops its handshake and keeps retrying), as with a host that
+// is off or a cable that is pulled. Loopback only; no outside address is ever touched.
+class FullListener {
+public:
+    FullListener();
+    ~FullListener();
+    FullListener(const FullListener&) = delete;
+    FullListener& operator=(const FullListener&) = delete;
+
+    int Port() const { return port_; }
+    std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+
+private:
+    int listener_ = -1;
+    int port_ = 0;
+    std::vector<int> idle_; //!< Connections that fill the queue.
 };
