@@ -33,10 +33,15 @@ GpibTarget ParseGpibParams(const std::string& params) {
 }
 
 void SplitSerialParams(const std::string& params, std::string& name, std::string& mode) {
-    size_t equals = params.find('=');
-    size_t colon = equals != std::string::npos           ? params.rfind(':', equals)
-                   : !params.empty() && params[0] == '/' ? std::string::npos
-                                                         : params.find(':');
+    size_t colon = std::string::npos;
+    if (size_t equals = params.find('='); equals != std::string::npos) {
+        colon = params.rfind(':', equals);
+    } else if (!params.empty() && params[0] == '/') {
+        // A path is whole, but for the ':' before an empty mode that the dialog puts after it.
+        if (params.back() == ':') colon = params.size() - 1;
+    } else {
+        colon = params.find(':');
+    }
     if (colon == std::string::npos) {
         name = params;
         mode.clear();

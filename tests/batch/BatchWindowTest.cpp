@@ -1,16 +1,20 @@
 // The batch window with the console, headless, against the simulated amplifier over loopback and
 // the simulated GPIB driver.
 #include "ConsoleFixture.h"
+#include "TestSupport.h"
 #include "app/Wiring.h"
 #include "batch/Fbatchsend.h"
 #include "platform/QtPlatform.h"
+#include "text/Strtools.h"
 
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextBlock>
+#include <QThread>
 #include <QUrl>
 
 #include <algorithm>
@@ -269,3 +273,60 @@ TEST_F(BatchWindowTest, ClosingTheConsoleEndsTheProgramWhileTheBatchWindowIsOpen
     guard.stop();
     EXPECT_EQ(result, 0);
 }
+
+namespace {
+// Answers the prompt only after a line that the instrument sends meanwhile has been logged, as an
+// operator who reads the log before pressing Yes.
+class PromptWatchingTheLog : public ModalBoxes {
+public:
+    PromptWatchingTheLog(PtyPair& pty, std::function<bool()> lateLineLogged)
+        : pty_(pty), lateLineLogged_(std::move(lateLineLogged)), previous_(SetBoxes(this)) {}
+    ~PromptWatchingTheLog() override { SetBoxes(previous_); }
+    void Error(const std::string&, const std::string&) override {}
+    void Information(const std::string&, const std::string&) override {}
+    bool InputQuery(const std::string&, const std::string&, std::string&) override { return false; }
+    bool Confirm(const std::string&, const std::string&) override {
+        ++prompts;
+        pty_.Write("late\n");
+        QElapsedTimer timer;
+        timer.start();
+        while (!lateLineLogged_() && timer.elapsed() < 5000)
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        seenWhileOpen = lateLineLogged_();
+        return true;
+    }
+    int prompts = 0;
+    bool seenWhileOpen = false;
+
+private:
+    PtyPair& pty_;
+    std::function<bool()> lateLineLogged_;
+    ModalBoxes* previous_;
+};
+
+TEST_F(BatchWindowTest, APromptNeverHoldsUpTheReaderAndLinesKeepTheirArrivalTime) {
+    PtyPair pty;
+    StartWith("com:" + pty.SlavePath());
+    ASSERT_TRUE(console->Connected()) << testing::PrintToString(LogTexts());
+    PromptWatchingTheLog prompt(pty, [this] { return LogHas("Rx: late"); });
+    Script("FIRST\n#PROMPT Go on?\nSECOND");
+    RunFromConsole();
+    EXPECT_EQ(pty.ReadLine(), "FIRST\n");
+    pty.Write("r1\n");
+    ASSERT_TRUE(Until([&] { return prompt.prompts == 1; }));
+    EXPECT_TRUE(prompt.seenWhileOpen) << "a line that came while the prompt was open is logged at once";
+
+    // A line framed while the window is busy is stamped when it came, not when it is shown.
+    pty.Write("stamped\n");
+    const std::string framedBy = GetTimeStamp();
+    QThread::msleep(300);
+    const std::string busyUntil = GetTimeStamp();
+    ASSERT_TRUE(Until([&] { return LogHas("Rx: stamped"); }));
+    const LogLines& lines = console->Log()->Lines();
+    for (size_t i = 0; i < lines.Count(); ++i) {
+        std::string text(lines.Text(i));
+        if (text.find("Rx: stamped") == std::string::npos) continue;
+        EXPECT_LT(text.substr(1, 12), busyUntil) << text << " framed by " << framedBy;
+    }
+}
+} // namespace

@@ -1,5 +1,6 @@
 // TIO against the simulated amplifier over loopback TCP.
 #include "AmpsimProcess.h"
+#include "RecordingBoxes.h"
 #include "TestSupport.h"
 #include "TioRecorder.h"
 #include "connection/TraceIo.h"
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <stdexcept>
 
 namespace {
 class TioTcp : public testing::Test {
@@ -99,6 +101,18 @@ TEST_F(TioTcp, PeerClosingMidLineGivesOneDisconnectAndClosesTheTransport) {
     ASSERT_EQ(recorder.rx.size(), 1u);
     EXPECT_NE(recorder.rx[0].find(" (incomplete)"), std::string::npos) << recorder.rx[0];
     EXPECT_EQ(io->EndReason(), "the peer closed the connection");
+    io.reset();
+    EXPECT_EQ(recorder.disconnected, 1);
+}
+
+TEST_F(TioTcp, AThrowingHandlerIsReportedAndEndsTheConnectionCleanly) {
+    RecordingBoxes boxes;
+    io->SetOnRxLine([](const std::string&, TIO*) { throw std::runtime_error("handler failed"); });
+    ASSERT_TRUE(io->Open(Address()));
+    ASSERT_TRUE(io->Send("ECHO x\n"));
+    ASSERT_TRUE(RunUntil(ui, [&] { return recorder.disconnected == 1 && !boxes.boxes.empty(); }));
+    EXPECT_EQ(boxes.boxes.front().text, "handler failed");
+    EXPECT_FALSE(io->IsOpen());
     io.reset();
     EXPECT_EQ(recorder.disconnected, 1);
 }
