@@ -156,6 +156,10 @@ void TFormGotoProj::SetShareRoot(const std::string& root) {
     SearchProjectFolders(PathFromQt(ui_->EditAmpSN->text()));
 }
 
+void TFormGotoProj::SetSearchText(const std::string& text) {
+    ui_->EditAmpSN->setText(PathToQt(text));
+}
+
 bool TFormGotoProj::SearchSettled() const {
     return shownRequest_ == askedRequest_;
 }

@@ -35,6 +35,9 @@ public:
     // The text of the selected entry (a folder path ending in "/"), or "" when none is selected.
     std::string SelectedFolder() const;
 
+    // Puts text into the search box, which runs the search.
+    void SetSearchText(const std::string& text);
+
     // The folder the share's trees are below (the setting ProjectShareRoot). Setting it runs the
     // search anew. Without one the window says so and offers a folder chooser; it never guesses.
     void SetShareRoot(const std::string& root);
