@@ -7,6 +7,7 @@
 #include "connection/Fselipaddr.h"
 #include "connection/Sockets.h"
 #include "platform/QtPlatform.h"
+#include "projects/Fgotoprojdlg.h"
 
 #include <QApplication>
 #include <exception>
@@ -17,6 +18,8 @@ namespace {
 std::unique_ptr<TFormConsole> CreateWindows() {
     auto console = std::make_unique<TFormConsole>();
     FormConsole = console.get();
+    FormGotoProj = new TFormGotoProj(console.get());
+    WireNavigatorToConsole(*console, *FormGotoProj);
     FormSelIpAddr = new TFormSelIpAddr(console.get());
     FormOpenCom = new TFormOpenCom(console.get());
     FormBatchSend = new TFormBatchSend(console.get());
@@ -45,6 +48,7 @@ int Run(int argc, char** argv) {
     FormBatchSend = nullptr;
     FormOpenCom = nullptr;
     FormSelIpAddr = nullptr;
+    FormGotoProj = nullptr;
     console.reset();
     SetBoxes(nullptr);
     return result;

@@ -2,9 +2,12 @@
 
 #include "text/Strtools.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 bool IsDigit(char c) {
@@ -53,6 +56,28 @@ std::string ProposedLogFileName(const std::string& connectionKindName, const std
 
 std::string ProposedLogFileName(const std::string& connectionKindName) {
     return ProposedLogFileName(connectionKindName, LocalNow());
+}
+
+bool WriteTextFile(const std::string& path, const std::string& text, std::string& error) {
+    auto fail = [&](int code) {
+        error = "Cannot write \"" + path + "\": " + GetSystemErrorText(code);
+        return false;
+    };
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return fail(errno);
+    for (size_t done = 0; done < text.size();) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            int code = n < 0 ? errno : EIO;
+            ::close(fd);
+            return fail(code);
+        }
+        done += static_cast<size_t>(n);
+    }
+    // A network file system may report a failed write only when the file is closed.
+    if (::close(fd) != 0 && errno != EINTR) return fail(errno);
+    return true;
 }
 
 std::string FormatNumberList(const std::string& text) {

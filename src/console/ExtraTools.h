@@ -15,6 +15,10 @@ std::string ProposedLogFileName(const std::string& connectionKindName, const std
 // The same at the current local time.
 std::string ProposedLogFileName(const std::string& connectionKindName);
 
+// Writes text to the file at path, replacing it. False with the reason in error (the path and the
+// system's error text) when the file cannot be opened or written or the data does not reach it.
+bool WriteTextFile(const std::string& path, const std::string& text, std::string& error);
+
 // Lines (CR LF, LF or CR) holding an unsigned and a signed integer, as copied from two spreadsheet
 // columns, become "{%5d, %5d }, \" + CR LF each; other lines are left out.
 std::string FormatNumberList(const std::string& text);

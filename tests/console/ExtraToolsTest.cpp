@@ -1,5 +1,10 @@
 #include "console/ExtraTools.h"
 
+#include "text/Strtools.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <regex>
 
@@ -27,6 +32,20 @@ TEST(ProposedLogFileName, CarriesTheKindAndTheLocalTime) {
     EXPECT_EQ(ProposedLogFileName("LAN", t), "RemoteControlTest_LAN_2024-03-05-14-07-09.txt");
     EXPECT_TRUE(std::regex_match(ProposedLogFileName("GPIB"),
                                  std::regex(R"(RemoteControlTest_GPIB_\d{4}(-\d\d){5}\.txt)")));
+}
+
+TEST(WriteTextFile, WritesTheTextAndReportsTheSystemsReason) {
+    std::string path = testing::TempDir() + "corvane-extra-tools.txt";
+    std::string error;
+    ASSERT_TRUE(WriteTextFile(path, "a\r\nb\r\n", error)) << error;
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "a\r\nb\r\n");
+    std::remove(path.c_str());
+
+    EXPECT_FALSE(WriteTextFile("/dev/full", "log line\r\n", error));
+    EXPECT_EQ(error, "Cannot write \"/dev/full\": " + GetSystemErrorText(ENOSPC));
+    EXPECT_FALSE(WriteTextFile("/nonexistent-folder/x.txt", "x", error));
+    EXPECT_EQ(error, "Cannot write \"/nonexistent-folder/x.txt\": " + GetSystemErrorText(ENOENT));
 }
 
 struct TextCase {
