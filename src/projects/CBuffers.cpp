@@ -1,5 +1,6 @@
 #include "projects/CBuffers.h"
 
+#include <algorithm>
 #include <cstring>
 
 std::string ReadCBuffer(const char* buffer, int size) {
@@ -17,6 +18,6 @@ void CopyToCBuffer(const std::string& text, char* buffer, int size) {
             --start;
         count = start;
     }
-    std::memcpy(buffer, text.data(), count);
-    std::memset(buffer + count, 0, static_cast<size_t>(size) - count);
+    std::copy_n(text.data(), count, buffer);
+    std::fill(buffer + count, buffer + size, '\0');
 }

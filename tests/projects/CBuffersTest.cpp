@@ -9,6 +9,10 @@ struct CopyCase {
     std::string bytes; // the buffer of 8 afterwards; it starts as 8 "X"
 };
 
+void PrintTo(const CopyCase& c, std::ostream* out) {
+    *out << '"' << c.text << "\" into " << c.size;
+}
+
 class CopyToCBufferTest : public testing::TestWithParam<CopyCase> {};
 
 TEST_P(CopyToCBufferTest, WritesWithinTheSizeAndZeroFills) {

@@ -45,6 +45,10 @@ struct MatchCase {
     bool matches;
 };
 
+void PrintTo(const MatchCase& c, std::ostream* out) {
+    *out << '"' << c.pattern << "\" on \"" << c.name << '"';
+}
+
 class WildcardMatchTest : public testing::TestWithParam<MatchCase> {};
 
 TEST_P(WildcardMatchTest, Matches) {
@@ -122,6 +126,10 @@ struct NumberCase {
     const char* text;
     const char* number;
 };
+
+void PrintTo(const NumberCase& c, std::ostream* out) {
+    *out << '"' << c.text << '"';
+}
 
 class ExtractProjectNumberTest : public testing::TestWithParam<NumberCase> {};
 
