@@ -8,6 +8,7 @@
 #include "connection/Sockets.h"
 #include "finder/Fampfinder.h"
 #include "platform/QtPlatform.h"
+#include "projects/Fgotoprojdlg.h"
 
 #include <QApplication>
 #include <exception>
@@ -18,6 +19,8 @@ namespace {
 std::unique_ptr<TFormConsole> CreateWindows() {
     auto console = std::make_unique<TFormConsole>();
     FormConsole = console.get();
+    FormGotoProj = new TFormGotoProj(console.get());
+    WireNavigatorToConsole(*console, *FormGotoProj);
     FormAmpFinder = new TFormAmpFinder(console.get());
     FormSelIpAddr = new TFormSelIpAddr(console.get());
     FormOpenCom = new TFormOpenCom(console.get());
@@ -48,6 +51,7 @@ int Run(int argc, char** argv) {
     FormBatchSend = nullptr;
     FormOpenCom = nullptr;
     FormSelIpAddr = nullptr;
+    FormGotoProj = nullptr;
     FormAmpFinder = nullptr;
     console.reset();
     SetBoxes(nullptr);

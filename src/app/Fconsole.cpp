@@ -52,6 +52,7 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make
     TimerTxRep->setObjectName("TimerTxRep");
     TimerTxRep->setInterval(100);
     ConnectHandlers();
+    SetUpExtraTools();
     Splitter1->setSizes({DesignSendHeight, DesignHeight - DesignSendHeight});
     EditRawIn->setFocus();
     UpdateConnectionUi();

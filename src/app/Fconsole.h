@@ -13,6 +13,7 @@
 
 class QAction;
 class QCheckBox;
+class QFileDialog;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -76,6 +77,28 @@ public:
         std::function<void()> ConnectionLost;               // the link dropped: a run stops
     };
     void SetBatchHooks(BatchHooks hooks);
+    // What the console asks of the project navigator; set when that window exists.
+    struct ProjectHooks {
+        // Shows the navigator modally. OK: folder := the chosen folder ("" when none), true.
+        std::function<bool(std::string& folder)> ChooseFolder;
+    };
+    void SetProjectHooks(ProjectHooks hooks);
+    // What the text tools ask of the shared editor; set when that window exists. Until then the
+    // two tools that need it stay disabled.
+    struct EditorHooks {
+        std::function<bool()> ShowModal; // true when the editor closed with OK
+        std::function<std::string()> Text;
+        std::function<void(const std::string&)> SetText;
+    };
+    void SetEditorHooks(EditorHooks hooks);
+
+    // The extra tools. Button2Click saves the log; with ctrl the navigator chooses the folder first.
+    void Button2Click(bool ctrl);
+    void ButtonAddSignClick();
+    void GotoProject1Click();
+    void FormatNumberList1Click();
+    void GenerateSeerviceChannellist1Click();
+
     // The input line, as the batch runner sets it before it sends through ButtonRawSendClick.
     void SetRawInText(const std::string& text);
     std::string RawInText() const;
@@ -137,6 +160,7 @@ private:
     void ButtonSendBatchClick();
     void miReconnectClick();
     void FormClose();
+    void SetUpExtraTools();
 
     std::unique_ptr<Ui::TFormConsole> ui_;
     // Controls, named as the operator's manual and the tests know them.
@@ -168,6 +192,10 @@ private:
     QAction* miReconnect = nullptr;
     QMenu* MenuItemExtra = nullptr;
     QAction* miShowReplyTimes = nullptr;
+    QAction* GotoProject1 = nullptr;
+    QAction* FormatNumberList1 = nullptr;
+    QAction* GenerateSeerviceChannellist1 = nullptr;
+    QFileDialog* SaveDialog1 = nullptr;
 
     // Connection state.
     std::string connectionString_ = DefaultConnection;
@@ -186,6 +214,12 @@ private:
     BatchHooks batch_;
     bool activated_ = false;
     std::string startScript_;
+
+    // Extra tools' state, kept for the run.
+    ProjectHooks projects_;
+    EditorHooks editor_;
+    std::string channelList_;          //!< The channel list last entered.
+    bool numberListExplained_ = false; //!< Format Number List has shown its explanation.
 };
 
 // The program's one console window.

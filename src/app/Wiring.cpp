@@ -1,7 +1,9 @@
 #include "app/Wiring.h"
 
+#include "app/Config.h"
 #include "app/Fconsole.h"
 #include "batch/Fbatchsend.h"
+#include "projects/Fgotoprojdlg.h"
 
 #include "platform/QtPlatform.h"
 
@@ -43,4 +45,31 @@ void WireBatchToConsole(TFormConsole& console, TFormBatchSend& batch) {
         if (owner) owner->AddLogLine(text, colour, true);
     };
     batch.AttachToConsole(std::move(back));
+}
+
+namespace {
+constexpr char ShareRootSetting[] = "ProjectShareRoot";
+}
+
+void WireNavigatorToConsole(TFormConsole& console, TFormGotoProj& navigator) {
+    QPointer<TFormGotoProj> window(&navigator);
+    TFormConsole::ProjectHooks hooks;
+    hooks.ChooseFolder = [window](std::string& folder) {
+        if (!window) return false;
+        SettingsStore& settings = Settings();
+        settings.OpenKey(SettingsKeyPath);
+        std::string root = settings.ReadStr(ShareRootSetting, "");
+        settings.CloseKey();
+        window->SetShareRoot(root);
+        if (window->ShowModal() != TFormGotoProj::mrOk) return false;
+        folder = window->SelectedFolder();
+        return true;
+    };
+    console.SetProjectHooks(std::move(hooks));
+    navigator.OnShareRootChosen = [](const std::string& root) {
+        SettingsStore& settings = Settings();
+        settings.OpenKey(SettingsKeyPath);
+        settings.WriteStr(ShareRootSetting, root);
+        settings.CloseKey();
+    };
 }

@@ -3,8 +3,13 @@
 // given; the wiring lives here, so no window includes another's header.
 class TFormConsole;
 class TFormBatchSend;
+class TFormGotoProj;
 
 // The console forwards replies to, shows and loads scripts into the batch window; the batch window
 // sends through the console's send path and logs into its log. Both live until the program ends;
 // the hooks check that the other window still exists.
 void WireBatchToConsole(TFormConsole& console, TFormBatchSend& batch);
+
+// The console's Ctrl+Save shows the navigator; the navigator searches below the share root of the
+// setting ProjectShareRoot, read each time it is shown, and stores a root the operator chooses.
+void WireNavigatorToConsole(TFormConsole& console, TFormGotoProj& navigator);

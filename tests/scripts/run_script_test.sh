@@ -10,6 +10,7 @@ trap 'rm -rf "$tree"' EXIT
 mkdir -p "$tree/scripts" "$tree/build/bin" "$tree/stubs"
 cp "$run" "$tree/run"
 printf '#!/bin/sh\nexit 0\n' >"$tree/scripts/bootstrap"
+printf '#!/bin/sh\nmkdir -p "$1"\n' >"$tree/scripts/make-project-share"
 printf '#!/bin/sh\nexit 0\n' >"$tree/stubs/cmake"
 # The simulator announces itself and ends at once.
 cat >"$tree/build/bin/ampsim" <<'SIM'
@@ -26,7 +27,7 @@ for _ in $(seq 1000); do kill -0 "$pid" 2>/dev/null || exit 3; sleep 0.01; done
 echo "the simulator never ended" >&2
 exit 9
 APP
-chmod +x "$tree/run" "$tree/scripts/bootstrap" "$tree/stubs/cmake" "$tree/build/bin/"*
+chmod +x "$tree/run" "$tree/scripts/bootstrap" "$tree/scripts/make-project-share" "$tree/stubs/cmake" "$tree/build/bin/"*
 
 status=0
 PATH="$tree/stubs:$PATH" DISPLAY=:99 "$tree/run" >"$tree/out" 2>"$tree/err" || status=$?
