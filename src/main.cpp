@@ -6,6 +6,7 @@
 #include "connection/Fselipaddr.h"
 #include "connection/Sockets.h"
 #include "platform/QtPlatform.h"
+#include "text/Fmemo.h"
 
 #include <QApplication>
 #include <exception>
@@ -16,6 +17,7 @@ namespace {
 std::unique_ptr<TFormConsole> CreateWindows() {
     auto console = std::make_unique<TFormConsole>();
     FormConsole = console.get();
+    FormMemo = new TFormMemo(console.get());
     FormSelIpAddr = new TFormSelIpAddr(console.get());
     FormOpenCom = new TFormOpenCom(console.get());
     FormBatchSend = new TFormBatchSend(console.get());
@@ -44,6 +46,7 @@ int Run(int argc, char** argv) {
     FormBatchSend = nullptr;
     FormOpenCom = nullptr;
     FormSelIpAddr = nullptr;
+    FormMemo = nullptr;
     console.reset();
     SetBoxes(nullptr);
     return result;
