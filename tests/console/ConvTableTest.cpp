@@ -249,4 +249,38 @@ TEST_F(ConvTransferTest, TheTagOfEachStoredPointDecidesHowItsYIsListed) {
     ASSERT_TRUE(io->Query("SVC CONV UP 00 01 0064 fff6 U?\n", reply, ConvReplyTimeoutMs));
     EXPECT_EQ(DownloadLines(0), Padded({"100\t-10", "100\t65526"}));
 }
+// The board keeps what it took before the silence; the operator gets no end line.
+TEST_F(ConvTransferTest, AReplyTimeOutStopsAnUploadAfterThePointsAlreadySent) {
+    Connect({"--conv-silent-point", "2"});
+    EXPECT_EQ(Upload({"100 1", "200 2", "300 3", "400 4"}, 5), ConvResult::ReplyTimeout);
+    EXPECT_EQ(Sent(), (Texts{"SVC CONV UP 05 00 0064 0001 U?\n", "SVC CONV UP 05 01 00c8 0002 U?\n",
+                             "SVC CONV UP 05 02 012c 0003 U?\n"}));
+    EXPECT_TRUE(Logged().empty());
+    EXPECT_EQ(pointsDone, 2);
+    std::string reply;
+    ASSERT_TRUE(io->Query("SVC CONV DN 05 01?\n", reply, ConvReplyTimeoutMs));
+    EXPECT_EQ(TrimText(reply), "CONV 05 01 00c8 0002 U");
+}
+
+TEST_F(ConvTransferTest, AReplyTimeOutStopsADownloadWithNothingListed) {
+    Connect({"--conv-silent-point", "5"});
+    std::string list = "stale";
+    EXPECT_EQ(Download(list, 0, "2"), ConvResult::ReplyTimeout);
+    EXPECT_EQ(list, "");
+    EXPECT_EQ(Sent().size(), 6u);
+    EXPECT_EQ(Sent().back(), "SVC QB 2 SVC CONV DN 00 05?\n");
+    EXPECT_TRUE(Logged().empty());
+}
+
+TEST_F(ConvTransferTest, AMalformedReplyIsListedAsUnreadableAndTheUploadSkipsIt) {
+    Connect({"--conv-malformed-point", "3"});
+    ASSERT_EQ(Upload({"0 -1", "1 -2", "2 -3", "3 -4", "4 -5"}), ConvResult::Done)
+        << "replies are not examined";
+    const Texts lines = DownloadLines();
+    ASSERT_EQ(lines.size(), ConvTablePoints);
+    EXPECT_EQ(lines[2], "2\t-3");
+    EXPECT_EQ(lines[3], "# point 3: unreadable reply \"CONV 00 03 GARBLED\"");
+    EXPECT_EQ(lines[4], "4\t-5");
+    EXPECT_EQ(ParseConvPointList(lines).size(), ConvTablePoints - 1);
+}
 } // namespace
