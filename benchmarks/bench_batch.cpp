@@ -10,11 +10,12 @@
 #include "BenchSupport.h"
 #include "RatioReporter.h"
 #include "app/Fconsole.h"
-#include "log/LogView.h"
+#include "app/Wiring.h"
 #include "batch/Fbatchsend.h"
 #include "connection/Fopencom.h"
 #include "connection/Fselipaddr.h"
 #include "connection/TraceIo.h"
+#include "log/LogView.h"
 #include "platform/QtPlatform.h"
 
 #include <QApplication>
@@ -214,7 +215,7 @@ bool OpenWindows(Windows& w) {
     FormOpenCom = new TFormOpenCom(w.console.get());
     FormOpenCom->ListPorts = [] { return std::vector<std::string>{}; };
     FormBatchSend = new TFormBatchSend(w.console.get());
-    FormBatchSend->AttachToConsole(*w.console);
+    WireBatchToConsole(*w.console, *FormBatchSend);
     QSettings(QSettings::NativeFormat, QSettings::UserScope, "Veltrask", "Corvane")
         .setValue("Connection", QString("tcp:127.0.0.1:%1").arg(w.relay->Port()));
     QTimer::singleShot(50, [] { FormOpenCom->findChild<QPushButton*>("ButtonOk")->click(); });

@@ -4,10 +4,10 @@
 #include "AmpsimProcess.h"
 #include "BenchSupport.h"
 #include "app/Fconsole.h"
-#include "log/LogView.h"
 #include "connection/Fopencom.h"
 #include "connection/Fselipaddr.h"
 #include "connection/TraceIo.h"
+#include "log/LogView.h"
 #include "platform/QtPlatform.h"
 
 #include <QApplication>

@@ -1,6 +1,7 @@
 // The program entry: the socket layer, the application, the windows (created once, in a fixed
 // order, kept for the whole run), the event loop.
 #include "app/Fconsole.h"
+#include "app/Wiring.h"
 #include "batch/Fbatchsend.h"
 #include "connection/Fopencom.h"
 #include "connection/Fselipaddr.h"
@@ -21,7 +22,7 @@ std::unique_ptr<TFormConsole> CreateWindows() {
     FormSelIpAddr = new TFormSelIpAddr(console.get());
     FormOpenCom = new TFormOpenCom(console.get());
     FormBatchSend = new TFormBatchSend(console.get());
-    FormBatchSend->AttachToConsole(*console);
+    WireBatchToConsole(*console, *FormBatchSend);
     return console;
 }
 

@@ -1,11 +1,12 @@
 #include "app/Fconsole.h"
 
 #include "app/Config.h"
-#include "log/LogView.h"
 #include "connection/Fopencom.h"
+#include "log/LogView.h"
 #include "platform/QtPlatform.h"
 #include "platform/Tick.h"
 #include "text/Strtools.h"
+#include "ui_Fconsole.h"
 
 #include <QAction>
 #include <QApplication>
@@ -30,139 +31,64 @@ TFormConsole* FormConsole = nullptr;
 namespace {
 constexpr int DesignLeft = 177;
 constexpr int DesignTop = 140;
-constexpr int DesignWidth = 934;
-constexpr int DesignHeight = 675;
 constexpr int DesignSendHeight = 369;
+constexpr int DesignHeight = 675;
 constexpr char DefaultConnection[] = "tcp:192.168.1.253:2500";
-
-QFont ConsoleFont(int pointSize) {
-    QFont font("Lucida Console");
-    font.setStyleHint(QFont::Monospace);
-    if (!QFontInfo(font).fixedPitch()) font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPointSize(pointSize);
-    return font;
-}
-
-template <class W> W* Named(W* widget, const char* name) {
-    widget->setObjectName(name);
-    return widget;
-}
 } // namespace
 
-TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent) {
+TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::TFormConsole>()) {
+    ui_->setupUi(this);
     setObjectName("FormConsole");
-    setWindowTitle("Console");
-    Splitter1 = Named(new QSplitter(Qt::Vertical, this), "Splitter1");
-    Splitter1->setHandleWidth(19);
-    Splitter1->setChildrenCollapsible(false);
-    setCentralWidget(Splitter1);
-    BuildSendArea();
-    BuildReceiveArea();
-    BuildMenu();
+    move(DesignLeft, DesignTop);
+    TakeControls();
+    EditRawIn->setFont(ConsoleFont(10));
+    QFont lastRxFont = ConsoleFont(10);
+    lastRxFont.setPixelSize(21);
+    LabelLastRx->setFont(lastRxFont);
+    UpDownTxRep->findChild<QLineEdit*>()->setObjectName("EditTxRep");
+    TimerTxRep = new QTimer(this);
+    TimerTxRep->setObjectName("TimerTxRep");
+    TimerTxRep->setInterval(100);
     ConnectHandlers();
     Splitter1->setSizes({DesignSendHeight, DesignHeight - DesignSendHeight});
-    move(DesignLeft, DesignTop);
-    resize(DesignWidth, DesignHeight);
     EditRawIn->setFocus();
     UpdateConnectionUi();
 }
 
 TFormConsole::~TFormConsole() {
-    io_.reset();
-    // A loaded driver's thread posts to this window; it must stop before the window goes.
-    if (useGpib_) UnloadGpibLibrary();
+    // A GPIB link unloads its driver, whose thread must stop before the window goes.
+    link_.reset();
     if (FormConsole == this) FormConsole = nullptr;
 }
 
-void TFormConsole::BuildSendArea() {
-    GroupBoxTx = Named(new QGroupBox("&Send", Splitter1), "GroupBoxTx");
-    auto* row = new QHBoxLayout;
-    ButtonConnDisconn = Named(new QPushButton("C&onnect"), "ButtonConnDisconn");
-    EditRawIn = Named(new QLineEdit, "EditRawIn");
-    EditRawIn->setFont(ConsoleFont(10));
-    ButtonSendBatch = Named(new QPushButton("Send &Batch..."), "ButtonSendBatch");
-    ButtonRawSend = Named(new QPushButton("&Send"), "ButtonRawSend");
-    CheckBoxTxRep = Named(new QCheckBox("Repeat (ms)"), "CheckBoxTxRep");
-    UpDownTxRep = Named(new QSpinBox, "UpDownTxRep");
-    UpDownTxRep->setRange(1, 5000);
-    UpDownTxRep->setValue(500);
-    UpDownTxRep->findChild<QLineEdit*>()->setObjectName("EditTxRep");
-    CheckBoxPingPong = Named(new QCheckBox("&PingPong"), "CheckBoxPingPong");
-    ButtonQ = Named(new QPushButton("&Query"), "ButtonQ");
-    ButtonW = Named(new QPushButton("&Write"), "ButtonW");
-    ButtonR = Named(new QPushButton("&Read"), "ButtonR");
-    CheckBoxExpectRx = Named(new QCheckBox("&Expect Reply"), "CheckBoxExpectRx");
-    CheckBoxStatusOnSrq = Named(new QCheckBox("SRQ ->STATUS?"), "CheckBoxStatusOnSrq");
-    CheckBoxExpectRx->setChecked(true);
-    CheckBoxStatusOnSrq->setChecked(true);
-    row->addWidget(ButtonConnDisconn);
-    row->addWidget(EditRawIn, 1);
-    for (QWidget* w : std::initializer_list<QWidget*>{ButtonSendBatch, ButtonRawSend, CheckBoxTxRep,
-                                                      UpDownTxRep, CheckBoxPingPong, ButtonQ, ButtonW,
-                                                      ButtonR, CheckBoxExpectRx, CheckBoxStatusOnSrq}) {
-        row->addWidget(w);
-    }
-    FrameButtonField1 = Named(new QFrame, "FrameButtonField1");
-    FrameButtonField1->setFrameShape(QFrame::StyledPanel);
-    auto* column = new QVBoxLayout(GroupBoxTx);
-    column->addLayout(row);
-    column->addWidget(FrameButtonField1, 1);
-    TimerTxRep = Named(new QTimer(this), "TimerTxRep");
-    TimerTxRep->setInterval(100);
-}
-
-void TFormConsole::BuildReceiveArea() {
-    GroupBox1 = Named(new QGroupBox("&Reveive", Splitter1), "GroupBox1");
-    Button1 = Named(new QPushButton("&Clear"), "Button1");
-    LabelLastRx = Named(new QLabel("..."), "LabelLastRx");
-    QFont lastRxFont = ConsoleFont(10);
-    lastRxFont.setPixelSize(21);
-    LabelLastRx->setFont(lastRxFont);
-    LabelLastRx->setStyleSheet("color: #800000;");
-    LabelLastRx->setTextFormat(Qt::PlainText);
-    LabelLastRx->setMinimumWidth(1);
-    LabelSpeed = Named(new QLabel("000/000/0000ms"), "LabelSpeed");
-    LabelSpeed->setToolTip("ResponseTime/Average/Maximum. Doubleclick to Reset");
-    LabelSpeed->hide();
-    Button2 = Named(new QPushButton("&Save..."), "Button2");
-    Button2->setToolTip("Control-Click for Project-Number-Directory Search");
-    Button2->setEnabled(false); // the log's save tool comes with the extra tools
-    log_ = Named(new TLogView, "RichEditRawOut");
-    log_->setFont(ConsoleFont(10));
-    auto* row = new QHBoxLayout;
-    row->addWidget(Button1);
-    row->addWidget(LabelLastRx, 1);
-    row->addWidget(LabelSpeed);
-    row->addWidget(Button2);
-    auto* column = new QVBoxLayout(GroupBox1);
-    column->addLayout(row);
-    column->addWidget(log_, 1);
-}
-
-void TFormConsole::BuildMenu() {
-    MenuItemConnection = Named(menuBar()->addMenu("&Connection"), "MenuItemConnection");
-    MenuItemConnect = Named(MenuItemConnection->addAction("&Connect..."), "MenuItemConnect");
-    MenuItemDisconnect = Named(MenuItemConnection->addAction("&Disconnect"), "MenuItemDisconnect");
-    Named(MenuItemConnection->addSeparator(), "N1");
-    miReconnect = Named(MenuItemConnection->addAction("&Reconnect..."), "miReconnect");
-    miReconnect->setShortcut(QKeySequence("Ctrl+R"));
-    MenuItemExtra = Named(menuBar()->addMenu("E&xtra"), "MenuItemExtra");
-    // The service tools of this menu arrive with their own windows; until then they are shown
-    // but not offered.
-    for (auto [name, caption] : {std::pair{"miUploadConvTab", "Upload Conversion Table..."},
-                                 std::pair{"miDnloadConvTab", "Download Conversion Table..."}}) {
-        Named(MenuItemExtra->addAction(caption), name)->setEnabled(false);
-    }
-    Named(MenuItemExtra->addSeparator(), "N2");
-    Named(MenuItemExtra->addAction("&GotoProject..."), "GotoProject1")->setEnabled(false);
-    QAction* format = Named(MenuItemExtra->addAction("Format Number List..."), "FormatNumberList1");
-    format->setShortcut(QKeySequence("Ctrl+F"));
-    format->setEnabled(false);
-    Named(MenuItemExtra->addAction("Generate Service Channel List..."), "GenerateSeerviceChannellist1")
-        ->setEnabled(false);
-    miShowReplyTimes = Named(MenuItemExtra->addAction("&Show Reply Times"), "miShowReplyTimes");
-    miShowReplyTimes->setShortcut(QKeySequence("Ctrl+W"));
-    miShowReplyTimes->setCheckable(true);
+void TFormConsole::TakeControls() {
+    Splitter1 = ui_->Splitter1;
+    GroupBoxTx = ui_->GroupBoxTx;
+    ButtonConnDisconn = ui_->ButtonConnDisconn;
+    EditRawIn = ui_->EditRawIn;
+    ButtonSendBatch = ui_->ButtonSendBatch;
+    ButtonRawSend = ui_->ButtonRawSend;
+    CheckBoxTxRep = ui_->CheckBoxTxRep;
+    UpDownTxRep = ui_->UpDownTxRep;
+    CheckBoxPingPong = ui_->CheckBoxPingPong;
+    ButtonQ = ui_->ButtonQ;
+    ButtonW = ui_->ButtonW;
+    ButtonR = ui_->ButtonR;
+    CheckBoxExpectRx = ui_->CheckBoxExpectRx;
+    CheckBoxStatusOnSrq = ui_->CheckBoxStatusOnSrq;
+    FrameButtonField1 = ui_->FrameButtonField1;
+    GroupBox1 = ui_->GroupBox1;
+    Button1 = ui_->Button1;
+    LabelLastRx = ui_->LabelLastRx;
+    LabelSpeed = ui_->LabelSpeed;
+    Button2 = ui_->Button2;
+    log_ = ui_->RichEditRawOut;
+    MenuItemConnection = ui_->MenuItemConnection;
+    MenuItemConnect = ui_->MenuItemConnect;
+    MenuItemDisconnect = ui_->MenuItemDisconnect;
+    miReconnect = ui_->miReconnect;
+    MenuItemExtra = ui_->MenuItemExtra;
+    miShowReplyTimes = ui_->miShowReplyTimes;
 }
 
 void TFormConsole::ConnectHandlers() {
@@ -203,7 +129,7 @@ void TFormConsole::FormActivate() {
     MenuItemExtra->menuAction()->setVisible(DnsDomain() == ExtraMenuDomain);
     ReadSettings();
     LoadStartScript();
-    if (io_ && io_->IsOpen()) {
+    if (IsConnected()) {
         CloseConnection();
     } else {
         OpenConnection();
@@ -255,8 +181,11 @@ void TFormConsole::WriteSettings() {
 bool TFormConsole::OpenConnection() {
     if (!FormOpenCom || !FormOpenCom->EditConnection(connectionString_)) return false;
     CloseConnection();
-    useGpib_ = FormOpenCom->GpibChecked();
-    if (!(useGpib_ ? OpenGpib() : OpenTio())) return false;
+    link_ = MakeConsoleLink(connectionString_, MakeLinkEvents());
+    if (OpenResult result = link_->Open(); result != OpenResult::Opened) {
+        ReportOpenFailure(result == OpenResult::Failed);
+        return false;
+    }
     connected_ = IsConnected();
     SettingsStore& settings = Settings();
     settings.OpenKey(SettingsKeyPath);
@@ -266,71 +195,44 @@ bool TFormConsole::OpenConnection() {
     return true;
 }
 
-bool TFormConsole::OpenGpib() {
-    if (!LoadGpibLibrary(GpibLibraryFileName(FormOpenCom->GpibDriver()))) return false;
-    // The driver posts its events from a thread of its own; they reach the window as events.
-    gpibTarget_.context = this;
-    gpibTarget_.post = [](void* context, unsigned message, intptr_t, intptr_t kind) {
-        if (message == GPIB_NOTIFY_MESSAGE) {
-            QCoreApplication::postEvent(static_cast<TFormConsole*>(context),
-                                        new GpibNotifyEvent(static_cast<int>(kind)));
-        }
+LinkEvents TFormConsole::MakeLinkEvents() {
+    LinkEvents events;
+    events.TxEcho = [this](const std::string& text) { OnTxEcho(text); };
+    events.RxLine = [this](const std::string& line) { Guarded([&] { OnRxLine(line); }); };
+    events.Connected = [this] { OnConnected(); };
+    events.Disconnected = [this] { Guarded([this] { OnDisconnected(); }); };
+    events.Status = [this](const std::string& text) { AddLogLine(text, LogColours::Status); };
+    events.ServiceRequest = [this] { Guarded([this] { OnServiceRequest(); }); };
+    events.DriverError = [this](const std::string& message) {
+        AddLogLine("Error: " + message, LogColours::Error);
     };
-    gpib_init(&gpibTarget_);
-    gpibHandle_ = gpib_open(FormOpenCom->GpibAdapter(), FormOpenCom->GpibAddress());
-    if (gpibHandle_ == -1) {
-        ReportOpenFailure();
-        return false;
-    }
-    OnConnected();
-    return true;
+    events.Interrupt = [this] { AddLogLine("Interrupt!", LogColours::Status); };
+    return events;
 }
 
-bool TFormConsole::OpenTio() {
-    io_ = std::make_unique<TIO>();
-    io_->SetOnTxEcho([this](const std::string& text) { OnTxEcho(text); });
-    io_->SetOnRxLine([this](const std::string& line, TIO*) { Guarded([&] { OnRxLine(line); }); });
-    io_->SetOnConnected([this] { OnConnected(); });
-    io_->SetOnDisconnected([this] { Guarded([this] { OnDisconnected(); }); });
-    io_->EndChar = '\n';
-    io_->StartCharEnabled = false;
-    if (!io_->Open(connectionString_)) {
-        ReportOpenFailure();
-        return false;
-    }
-    return true;
-}
-
-void TFormConsole::ReportOpenFailure() {
+void TFormConsole::ReportOpenFailure(bool withBox) {
     std::string text = "Opening " + connectionString_ + " failed.";
-    AddLogLine(text, ColourError);
-    Boxes().Error(FromQt(QApplication::applicationDisplayName()), text);
+    AddLogLine(text, LogColours::Error);
+    if (withBox) Boxes().Error(FromQt(QApplication::applicationDisplayName()), text);
 }
 
 void TFormConsole::CloseConnection() {
-    if (useGpib_) {
-        if (IsGpibExportBound("gpib_close")) {
-            gpib_close(gpibHandle_);
-            gpibHandle_ = -1;
-            AddLogLine("Disconnected from GPIB adapter.", ColourStatus);
-            UnloadGpibLibrary();
-        }
-    } else if (io_) {
-        io_->Close();
-        io_.reset(); // its reader delivers OnDisconnected while this waits
+    if (link_) {
+        link_->Close();
+        link_.reset(); // a TIO's reader delivers Disconnected while this waits
     }
     connected_ = false;
     UpdateConnectionUi();
 }
 
 bool TFormConsole::IsConnected() const {
-    return useGpib_ ? gpibHandle_ != -1 : io_ && io_->IsOpen();
+    return link_ && link_->IsOpen();
 }
 
 void TFormConsole::UpdateConnectionUi() {
     MenuItemConnect->setEnabled(!connected_);
     MenuItemDisconnect->setEnabled(connected_);
-    bool gpibControls = connected_ && useGpib_;
+    bool gpibControls = connected_ && UseGpib();
     for (QWidget* w :
          std::initializer_list<QWidget*>{CheckBoxExpectRx, CheckBoxStatusOnSrq, ButtonQ, ButtonW, ButtonR}) {
         w->setVisible(gpibControls);
@@ -339,13 +241,13 @@ void TFormConsole::UpdateConnectionUi() {
 }
 
 void TFormConsole::OnConnected() {
-    AddLogLine(ConnectedText(connectionString_, GetTimeStamp(), GetTickCount()), ColourStatus);
+    AddLogLine(ConnectedText(connectionString_, GetTimeStamp(), GetTickCount()), LogColours::Status);
     setWindowTitle(ToQt(connectionString_));
     UpdateConnectionUi();
 }
 
 void TFormConsole::OnDisconnected() {
-    AddLogLine("disconnected.", ColourStatus);
+    AddLogLine("disconnected.", LogColours::Status);
     setWindowTitle("disconnected");
     UpdateConnectionUi();
 }
@@ -376,6 +278,5 @@ void TFormConsole::closeEvent(QCloseEvent* e) {
 
 void TFormConsole::FormClose() {
     CloseConnection();
-    UnloadGpibLibrary();
     WriteSettings();
 }

@@ -1,13 +1,11 @@
 #pragma once
-// The console: the main window. It owns the one connection (a TIO, or a GPIB device handle),
-// sends every command through its one send path and logs every line in its colour log.
-// Everything here runs on the UI thread.
+// The console: the main window. It owns the one link to the instrument (ConsoleLink), sends every
+// command through its one send path and logs every line in its colour log. Its controls come
+// from Fconsole.ui. Everything here runs on the UI thread.
+#include "console/ConsoleLink.h"
 #include "console/ConsoleLogic.h"
-#include "connection/Connection.h"
-#include "connection/Gpib.h"
 #include "text/Strtools.h"
 
-#include <QEvent>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -24,15 +22,11 @@ class QSpinBox;
 class QSplitter;
 class QTimer;
 class QFrame;
+class TIO;
 class TLogView;
-
-// A GPIB driver event delivered to the console window (the driver's message 1024).
-class GpibNotifyEvent : public QEvent {
-public:
-    static const QEvent::Type EventType;
-    explicit GpibNotifyEvent(int kind) : QEvent(EventType), Kind(kind) {}
-    const int Kind;
-};
+namespace Ui {
+class TFormConsole;
+}
 
 // The DNS domain of the workstations on which the Extra menu (service tools) is shown.
 inline constexpr char ExtraMenuDomain[] = "lab.veltrask.com";
@@ -58,8 +52,8 @@ public:
     void SendFromButton(const std::string& text, bool toBatch);
     void OnTxEcho(const std::string& text);
     void OnRxLine(const std::string& line);
-    // A GPIB driver event: 0 error, 1 service request, 2 interrupt.
-    void OnGpibNotify(int kind);
+    // The GPIB driver's events.
+    void OnServiceRequest();
 
     // What the console asks of the batch window; set when that window exists. All calls made
     // by the console go through these, so the wiring is one assignment.
@@ -85,30 +79,27 @@ public:
     std::function<std::string()> DnsDomain = [] { return GetDnsDomainName(); };
 
     const std::string& ConnectionString() const { return connectionString_; }
-    bool UseGpib() const { return useGpib_; }
-    int32_t GpibHandle() const { return gpibHandle_; }
+    bool UseGpib() const { return link_ && link_->IsGpib(); }
     bool Connected() const { return connected_; }
-    TIO* Io() const { return io_.get(); }
+    // The TIO of a serial or TCP link; none for GPIB or when no link is open.
+    TIO* Io() const { return link_ ? link_->Tio() : nullptr; }
     TLogView* Log() const { return log_; }
     const CommandHistory& History() const { return history_; }
 
 protected:
-    bool event(QEvent* e) override;
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
-    void BuildSendArea();
-    void BuildReceiveArea();
-    void BuildMenu();
+    void TakeControls();
     void ConnectHandlers();
+    LinkEvents MakeLinkEvents();
     void ReadSettings();
     void LoadStartScript();
     void WriteSettings();
-    bool OpenGpib();
-    bool OpenTio();
-    void ReportOpenFailure();
+    // Logs the failed open in red, and shows it in an error box unless one was shown already.
+    void ReportOpenFailure(bool withBox);
     void AddToHistory(const std::string& text);
     bool EditRawInKeyDown(int key);
     bool HandleWheel(int delta);
@@ -126,6 +117,7 @@ private:
     void miReconnectClick();
     void FormClose();
 
+    std::unique_ptr<Ui::TFormConsole> ui_;
     // Controls, named as the operator's manual and the tests know them.
     QSplitter* Splitter1 = nullptr;
     QGroupBox* GroupBoxTx = nullptr;
@@ -158,11 +150,8 @@ private:
 
     // Connection state.
     std::string connectionString_;
-    bool useGpib_ = false;
-    int32_t gpibHandle_ = -1;
     bool connected_ = false;
-    std::unique_ptr<TIO> io_;
-    gpib_notify_target gpibTarget_{};
+    std::unique_ptr<ConsoleLink> link_;
 
     // Send and receive state.
     uint32_t sendTick_ = 0;

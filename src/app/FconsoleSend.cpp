@@ -18,12 +18,6 @@
 #include <QTimer>
 #include <QWheelEvent>
 
-const QEvent::Type GpibNotifyEvent::EventType = static_cast<QEvent::Type>(QEvent::registerEventType());
-
-namespace {
-constexpr int32_t GpibTimeoutMs = 500;
-}
-
 void TFormConsole::AddLogLine(const std::string& text, uint32_t colour, bool withTimestamp) {
     log_->AppendLine(withTimestamp ? StampedLine(GetTimeStamp(), text) : text, colour);
 }
@@ -34,14 +28,9 @@ void TFormConsole::ButtonRawSendClick(QObject* sender) {
     std::string text = FromQt(EditRawIn->text());
     if (text.empty()) return;
     sendTick_ = GetTickCount();
-    if (useGpib_) {
-        if (gpibHandle_ != -1) {
-            GpibSendEscaped(gpibHandle_, text + "\n", GpibTimeoutMs);
-            OnTxEcho(text);
-            if (CheckBoxExpectRx->isChecked()) ButtonRClick();
-        }
-    } else if (io_) {
-        io_->Send(text + "\n");
+    if (link_ && link_->IsOpen()) {
+        link_->SendLine(text);
+        if (link_->IsGpib() && CheckBoxExpectRx->isChecked()) ButtonRClick();
     }
     if (operatorSend) AddToHistory(text);
 }
@@ -60,21 +49,21 @@ void TFormConsole::SendFromButton(const std::string& text, bool toBatch) {
 }
 
 void TFormConsole::OnTxEcho(const std::string& text) {
-    AddLogLine("Tx: " + TrimText(text), ColourTx);
+    AddLogLine("Tx: " + TrimText(text), LogColours::Tx);
 }
 
 void TFormConsole::OnRxLine(const std::string& received) {
     const std::string line = TrimText(received);
-    AddLogLine("Rx: " + line, ColourRx);
+    AddLogLine("Rx: " + line, LogColours::Rx);
     LabelLastRx->setText(ToQt(line));
     const uint32_t dt = TickDiff(GetTickCount(), sendTick_);
     if (stats_.Add(line, dt)) LabelSpeed->setText(ToQt(stats_.Caption()));
     if (miShowReplyTimes->isChecked() && sendTick_ != 0) {
-        AddLogLine("#ReplyTime=" + std::to_string(dt) + " ms.", ColourStatus);
+        AddLogLine("#ReplyTime=" + std::to_string(dt) + " ms.", LogColours::Status);
         sendTick_ = 0;
     }
     if (CheckBoxPingPong->isChecked()) {
-        if (useGpib_) {
+        if (UseGpib()) {
             // A GPIB send reads its reply at once, and that reply would send again from inside
             // the read: the next send waits for the event loop, so the chain never nests.
             QTimer::singleShot(0, this, [this] {
@@ -152,14 +141,11 @@ void TFormConsole::CheckBoxPingPongClick() {
 }
 
 void TFormConsole::ButtonWClick() {
-    std::string text = FromQt(EditRawIn->text());
-    GpibSendRaw(gpibHandle_, text + "\n", GpibTimeoutMs);
-    OnTxEcho(text);
+    if (link_) link_->WriteLine(FromQt(EditRawIn->text()));
 }
 
 void TFormConsole::ButtonRClick() {
-    std::string reply;
-    if (GpibReceive(gpibHandle_, GpibTimeoutMs, reply)) OnRxLine(reply);
+    if (link_) link_->ReadReply();
 }
 
 void TFormConsole::ButtonQClick() {
@@ -167,34 +153,12 @@ void TFormConsole::ButtonQClick() {
     ButtonRClick();
 }
 
-void TFormConsole::OnGpibNotify(int kind) {
-    switch (kind) {
-    case GPIB_EVENT_ERROR:
-        AddLogLine("Error: " + gpib_geterrmsg(), ColourError);
-        break;
-    case GPIB_EVENT_SRQ:
-        AddLogLine("SRQ!", ColourStatus);
-        if (CheckBoxStatusOnSrq->isChecked() && gpibHandle_ != -1) {
-            GpibSendRaw(gpibHandle_, "STATUS?\n", GpibTimeoutMs);
-            OnTxEcho("STATUS?");
-            ButtonRClick();
-        }
-        break;
-    case GPIB_EVENT_INTERRUPT:
-        AddLogLine("Interrupt!", ColourStatus);
-        break;
-    default:
-        break;
+void TFormConsole::OnServiceRequest() {
+    AddLogLine("SRQ!", LogColours::Status);
+    if (CheckBoxStatusOnSrq->isChecked() && link_ && link_->IsOpen()) {
+        link_->WriteLine("STATUS?");
+        ButtonRClick();
     }
-}
-
-bool TFormConsole::event(QEvent* e) {
-    if (e->type() == GpibNotifyEvent::EventType) {
-        int kind = static_cast<GpibNotifyEvent*>(e)->Kind;
-        Guarded([this, kind] { OnGpibNotify(kind); });
-        return true;
-    }
-    return QMainWindow::event(e);
 }
 
 bool TFormConsole::eventFilter(QObject* watched, QEvent* e) {

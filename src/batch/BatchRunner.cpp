@@ -28,7 +28,7 @@ bool TBatchRunner::Start(uint32_t now) {
     host_.ShowRunning(true);
     dueTick_ = now + StepWaitMs;
     SkipBlankLines();
-    host_.Log("#Begin Batch.", BatchColourWindowText);
+    host_.Log("#Begin Batch.", LogColours::WindowText);
     return true;
 }
 
@@ -60,7 +60,7 @@ bool TBatchRunner::ExecuteControl(const ScriptLine& line, uint32_t now) {
     switch (line.kind) {
     case ScriptLineKind::Delay:
         dueTick_ = now + static_cast<uint32_t>(DelayMilliseconds(line.argument));
-        host_.Log("Delaying " + line.argument + " ms...", BatchColourNote);
+        host_.Log("Delaying " + line.argument + " ms...", LogColours::Status);
         return true;
     case ScriptLineKind::Goto:
         if (auto label = labels_.find(line.argument); label != labels_.end()) currentLine_ = label->second;
@@ -77,7 +77,7 @@ bool TBatchRunner::ExecuteControl(const ScriptLine& line, uint32_t now) {
 
 bool TBatchRunner::AskPrompt(const std::string& text) {
     prompting_ = true;
-    host_.Log(text, BatchColourNote);
+    host_.Log(text, LogColours::Status);
     bool yes = host_.Confirm(text);
     prompting_ = false;
     if (!yes) StopRun();

@@ -16,13 +16,10 @@
 // DeferredStep from the event loop, so the run advances exactly as if the line had come a moment
 // later, without recursion and without holding the event loop for a whole script.
 #include "batch/BatchScript.h"
+#include "log/LogColours.h"
 
 #include <cstdint>
 #include <string>
-
-// Log colours of the runner's own lines (0x00BBGGRR, or a system colour reference).
-inline constexpr uint32_t BatchColourNote = 0xFF0000;         // blue: delay and prompt lines
-inline constexpr uint32_t BatchColourWindowText = 0xFF000008; // the system window-text colour
 
 // What the runner needs from the batch window.
 class BatchHost : public ScriptLines {

@@ -1,6 +1,6 @@
 #include "batch/Fbatchsend.h"
 
-#include "app/Fconsole.h"
+#include "log/LogView.h"
 #include "platform/QtPlatform.h"
 #include "platform/Tick.h"
 #include "ui_Fbatchsend.h"
@@ -34,8 +34,7 @@ std::string BoxTitle() {
 }
 
 QFont ScriptFont() {
-    QFont font("Lucida Console");
-    font.setStyleHint(QFont::Monospace);
+    QFont font = ConsoleFont();
     font.setPixelSize(13);
     return font;
 }
@@ -96,25 +95,8 @@ void TFormBatchSend::ConnectHandlers() {
     connect(ui_->Help1, &QAction::triggered, this, guard([this] { Help1Click(); }));
 }
 
-void TFormBatchSend::AttachToConsole(TFormConsole& console) {
-    console_ = &console;
-    // The hooks may outlive this window at the very end of the program; a dead window is hidden.
-    QPointer<TFormBatchSend> self(this);
-    TFormConsole::BatchHooks hooks;
-    hooks.IsVisible = [self] { return self && self->isVisible(); };
-    hooks.InsertLine = [self](const std::string& text) {
-        if (self) self->InsertLine(text);
-    };
-    hooks.NotifyRxLine = [self](const std::string& text) {
-        if (self) self->NotifyRxLine(text);
-    };
-    hooks.ShowFromConsole = [self] {
-        if (self) self->ShowFromConsole();
-    };
-    hooks.LoadScript = [self](const std::string& path) {
-        if (self) self->LoadScript(path);
-    };
-    console.SetBatchHooks(std::move(hooks));
+void TFormBatchSend::AttachToConsole(ConsoleHooks hooks) {
+    console_ = std::move(hooks);
 }
 
 void TFormBatchSend::NotifyRxLine(const std::string&) {
@@ -290,13 +272,11 @@ void TFormBatchSend::HighlightLine(int32_t index) {
 }
 
 void TFormBatchSend::SendLine(const std::string& text) {
-    if (!console_) return;
-    console_->SetRawInText(text);
-    console_->ButtonRawSendClick(nullptr);
+    if (console_.SendLine) console_.SendLine(text);
 }
 
 void TFormBatchSend::Log(const std::string& text, uint32_t colour) {
-    if (console_) console_->AddLogLine(text, colour, true);
+    if (console_.Log) console_.Log(text, colour);
 }
 
 bool TFormBatchSend::Confirm(const std::string& text) {

@@ -8,6 +8,7 @@
 #include "batch/BatchRunner.h"
 
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,7 +17,6 @@ class QMimeData;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
-class TFormConsole;
 namespace Ui {
 class TFormBatchSend;
 }
@@ -27,9 +27,13 @@ public:
     explicit TFormBatchSend(QWidget* owner = nullptr);
     ~TFormBatchSend() override;
 
-    // Wires the console's batch hooks to this window and remembers the console as the send path
-    // and log. The console must outlive this window (it owns it in the program).
-    void AttachToConsole(TFormConsole& console);
+    // What this window asks of the console: a line sent through its one send path (as the input
+    // line, without a sender) and a line in its log. The program entry wires both windows.
+    struct ConsoleHooks {
+        std::function<void(const std::string& text)> SendLine;
+        std::function<void(const std::string& text, uint32_t colour)> Log;
+    };
+    void AttachToConsole(ConsoleHooks hooks);
 
     // What the console calls.
     void NotifyRxLine(const std::string& text);
@@ -87,7 +91,7 @@ private:
     QFileDialog* OpenDialog1 = nullptr;
     QFileDialog* SaveDialog1 = nullptr;
     std::string fileName_; // both dialogs' current file name; empty until a load or save
-    TFormConsole* console_ = nullptr;
+    ConsoleHooks console_;
     TBatchRunner runner_{*this};
 };
 

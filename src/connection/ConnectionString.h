@@ -11,3 +11,17 @@ struct ConnectionParts {
 };
 
 ConnectionParts SplitConnectionString(const std::string& connection);
+
+// Where a "gpib" string points: "0,7:Agilent" is adapter 0, address 7, driver "Agilent".
+struct GpibTarget {
+    int Adapter = 0;
+    int Address = 7;
+    std::string Driver;
+};
+
+inline constexpr int GpibPositionMin = 0;
+inline constexpr int GpibPositionMax = 31;
+
+// Reads a "gpib" parameter part. A number that is not an integer gives the default (adapter 0,
+// address 7); one outside 0 to 31 is clamped, as the dialog's up-down controls would.
+GpibTarget ParseGpibParams(const std::string& params);

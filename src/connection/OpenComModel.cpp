@@ -1,6 +1,6 @@
 #include "connection/OpenComModel.h"
 
-#include "platform/IntegerText.h"
+#include "connection/ConnectionString.h"
 #include "text/Strtools.h"
 
 #include <algorithm>
@@ -31,17 +31,6 @@ void RefreshPorts(OpenComState& state, const std::vector<std::string>& ports) {
 }
 
 namespace {
-// An up-down position from text: the whole text must be an integer, else the fallback; the
-// position range clamps it as the control would.
-int GpibPosition(const std::string& text, int fallback) {
-    int value = fallback;
-    try {
-        value = StrToInt(text);
-    } catch (const EConvertError&) {
-    }
-    return std::clamp(value, GpibPositionMin, GpibPositionMax);
-}
-
 void ApplySerial(OpenComState& state, const std::string& rest) {
     std::string port, mode;
     SplitAtFirst(rest, port, ":", mode);
@@ -66,17 +55,15 @@ void ApplyTcpServer(OpenComState& state, const std::string& rest) {
 }
 
 void ApplyGpib(OpenComState& state, const std::string& rest) {
-    std::string head, driver, adapter, address;
-    SplitAtFirst(rest, head, ":", driver);
-    SplitAtFirst(head, adapter, ",", address);
+    GpibTarget target = ParseGpibParams(rest);
     state.checked = ConGroup::Gpib;
     const auto& drivers = GpibDrivers();
-    auto found = std::find(drivers.begin(), drivers.end(), driver);
+    auto found = std::find(drivers.begin(), drivers.end(), target.Driver);
     state.gpibDriver = found == drivers.end()
                            ? std::nullopt
                            : std::optional<size_t>(static_cast<size_t>(found - drivers.begin()));
-    state.gpibAdapter = GpibPosition(adapter, 0);
-    state.gpibAddress = GpibPosition(address, 7);
+    state.gpibAdapter = target.Adapter;
+    state.gpibAddress = target.Address;
     state.connectionKindName = "GPIB";
 }
 } // namespace

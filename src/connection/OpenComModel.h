@@ -2,6 +2,8 @@
 // The open-connection dialog's content as plain data, and the two conversions between it and a
 // connection string. The dialog copies its controls into an OpenComState and back; every decision
 // about what a connection string shows and what the controls build is made here.
+#include "connection/ConnectionString.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,9 +11,6 @@
 // Which radio button of the dialog is checked. None only arises when the controls are set so
 // from code; the operator cannot uncheck all of them.
 enum class ConGroup { None, Tcp, TcpSrv, Serial, Gpib };
-
-inline constexpr int GpibPositionMin = 0;
-inline constexpr int GpibPositionMax = 31;
 
 struct OpenComState {
     ConGroup checked = ConGroup::Serial;

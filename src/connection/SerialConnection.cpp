@@ -27,6 +27,15 @@ constexpr BaudRate baudRates[] = {
 #endif
 };
 
+// Refuses further opens of the terminal, where the system offers that.
+#if CORVANE_HAVE_TIOCEXCL
+void ClaimExclusive(int fd) {
+    ::ioctl(fd, TIOCEXCL);
+}
+#else
+void ClaimExclusive(int) {}
+#endif
+
 bool BaudCode(uint32_t rate, speed_t& code) {
     for (const auto& b : baudRates) {
         if (b.rate == rate) {
@@ -128,9 +137,7 @@ bool TSerialConnection::Open(const std::string& params) {
         ::close(fd);
         return false;
     }
-#if CORVANE_HAVE_TIOCEXCL
-    ::ioctl(fd, TIOCEXCL);
-#endif
+    ClaimExclusive(fd);
     stop_.Reset();
     port_.Attach(fd);
     Configure(mode);

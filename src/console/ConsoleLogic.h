@@ -1,17 +1,11 @@
 #pragma once
 // The console's decisions that need no window: log line texts and colours, reply-time
 // statistics and the command history.
-#include "log/LogLines.h"
+#include "log/LogColours.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-// What each kind of log line is written in.
-inline constexpr uint32_t ColourTx = LogColours::Teal;
-inline constexpr uint32_t ColourRx = LogColours::Maroon;
-inline constexpr uint32_t ColourStatus = LogColours::Blue;
-inline constexpr uint32_t ColourError = LogColours::Red;
 
 // The reply of a busy amplifier: logged like any line, left out of the statistics.
 inline constexpr char AmpBusyReply[] = "ERROR_AMP_BUSY";

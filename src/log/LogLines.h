@@ -6,6 +6,8 @@
 // 64-bit word (chunk, offset in the chunk, colour slot). Colours are few in practice (Tx, Rx,
 // status, error, window text); each distinct value gets a slot in a small table. Not thread-safe:
 // one thread (the UI thread) owns a store.
+#include "log/LogColours.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
@@ -14,16 +16,6 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
-
-// Log colours: plain RGB as 0x00BBGGRR, or a system colour reference 0xFF0000nn.
-namespace LogColours {
-inline constexpr uint32_t Teal = 0x808000;   // transmitted lines
-inline constexpr uint32_t Maroon = 0x000080; // received lines
-inline constexpr uint32_t Blue = 0xFF0000;   // status and information
-inline constexpr uint32_t Red = 0x0000FF;    // errors and failures
-inline constexpr uint32_t SystemReference = 0xFF000000;
-inline constexpr uint32_t WindowText = SystemReference | 8;
-} // namespace LogColours
 
 class LogLines {
 public:

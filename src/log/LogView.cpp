@@ -65,18 +65,6 @@ constexpr std::array<SystemColour, 31> SystemColours{{
     {QPalette::Active, QPalette::Window},          // 30 menu bar
 }};
 
-QFont LogFont() {
-    QFont font("Lucida Console", 10);
-    QFontInfo info(font);
-    if (info.family() == font.family() && info.fixedPitch()) {
-        return font;
-    }
-    // Rows are found and clipped by column arithmetic, so the font must be fixed-pitch.
-    font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPointSize(10);
-    return font;
-}
-
 // The characters of text shown in columns [first, first + count), tabs expanded to spaces.
 QString VisibleCells(std::string_view text, qint64 first, qint64 count) {
     if (text.find('\t') == std::string_view::npos) {
@@ -107,6 +95,16 @@ int ClampToInt(qint64 value) {
 }
 } // namespace
 
+QFont ConsoleFont(int pointSize) {
+    QFont font("Lucida Console", pointSize);
+    QFontInfo info(font);
+    if (info.family() == font.family() && info.fixedPitch()) return font;
+    // The log finds and clips its rows by column arithmetic, so the font must be fixed-pitch.
+    font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSize(pointSize);
+    return font;
+}
+
 QColor LogColour(uint32_t colour, const QPalette& palette) {
     if ((colour & LogColours::SystemReference) == LogColours::SystemReference) {
         uint32_t index = colour & 0xFF;
@@ -120,7 +118,7 @@ QColor LogColour(uint32_t colour, const QPalette& palette) {
 }
 
 TLogView::TLogView(QWidget* parent) : QAbstractScrollArea(parent) {
-    setFont(LogFont());
+    setFont(ConsoleFont());
     setFocusPolicy(Qt::StrongFocus);
     // paintEvent fills every pixel it is asked for; Qt need not clear the viewport first.
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);

@@ -30,6 +30,10 @@ class QPalette;
 // 5 window, 15 button face, 13 highlight, ...). An unknown system index gives the text colour.
 QColor LogColour(uint32_t colour, const QPalette& palette);
 
+// The fixed-pitch font of the log, the console's input line and the batch script: Lucida Console
+// where it is installed, else the system's fixed font.
+QFont ConsoleFont(int pointSize = 10);
+
 class TLogView : public QAbstractScrollArea {
     Q_OBJECT
 public:

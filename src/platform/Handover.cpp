@@ -2,6 +2,12 @@
 
 Handover::Handover() : uiThread_(std::this_thread::get_id()) {}
 
+Handover::~Handover() {
+    for (Pending* pending : queue_) {
+        if (pending->owned) delete pending;
+    }
+}
+
 Handover& Handover::Main() {
     static Handover main;
     return main;
@@ -37,6 +43,20 @@ void Handover::Synchronize(const Step& step) {
     if (pending.error) std::rethrow_exception(pending.error);
 }
 
+void Handover::Post(Step step) {
+    auto* pending = new Pending;
+    pending->owned = std::make_unique<Step>(std::move(step));
+    pending->step = pending->owned.get();
+    std::function<void()> wakeup;
+    {
+        std::lock_guard guard(lock_);
+        queue_.push_back(pending);
+        wakeup = wakeup_;
+    }
+    uiCv_.notify_one();
+    if (wakeup) wakeup();
+}
+
 int Handover::RunPending() {
     int ran = 0;
     std::unique_lock guard(lock_);
@@ -51,11 +71,16 @@ int Handover::RunPending() {
             error = std::current_exception();
         }
         guard.lock();
+        ++ran;
+        if (pending->owned) {
+            delete pending;
+            if (error) std::rethrow_exception(error);
+            continue;
+        }
         // The worker owns the record and may leave as soon as done is set and the lock is free.
         pending->error = error;
         pending->done.store(true, std::memory_order_release);
         workCv_.notify_all();
-        ++ran;
     }
     return ran;
 }

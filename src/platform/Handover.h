@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -20,6 +21,8 @@ public:
 
     // The thread that constructs the object is taken as the UI thread.
     Handover();
+    // Posted steps that never ran are dropped.
+    ~Handover();
     Handover(const Handover&) = delete;
     Handover& operator=(const Handover&) = delete;
 
@@ -30,6 +33,10 @@ public:
     // UI thread itself, the step runs at once. An exception escaping the step is passed back to
     // the worker, so the UI loop never sees it.
     void Synchronize(const Step& step);
+
+    // Any thread. Queues step for the UI thread and returns at once (a driver's event, posted the
+    // way a window message is). Posted steps run with the synchronous ones, in queue order.
+    void Post(Step step);
 
     // UI thread. Runs every step queued so far; returns how many ran.
     int RunPending();
@@ -62,6 +69,7 @@ private:
 
     struct Pending {
         const Step* step;
+        std::unique_ptr<Step> owned;   //!< A posted step: nobody waits, the record deletes itself.
         std::atomic<bool> done{false}; // set under lock_; read without it while the worker spins
         std::exception_ptr error;
     };

@@ -93,6 +93,7 @@ std::string FindProgram(const std::string& name) {
 ShellResult LaunchProgram(const std::vector<std::string>& argv) {
     if (argv.empty() || argv[0].empty()) return Failure(ENOENT, "Cannot start a program without a name.");
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const auto& arg : argv)
         args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);

@@ -74,7 +74,7 @@ TEST_F(Runner, AnEmptyOrBlankScriptLogsItsBeginAndIsIdleAtOnce) {
         EXPECT_FALSE(runner.Running());
         EXPECT_EQ(runner.CurrentLine(), 0);
         EXPECT_EQ(host.logged, Texts{"#Begin Batch."});
-        EXPECT_EQ(host.colours, std::vector<uint32_t>{BatchColourWindowText});
+        EXPECT_EQ(host.colours, std::vector<uint32_t>{LogColours::WindowText});
         EXPECT_EQ(host.looks, (std::vector<bool>{true, false}));
     }
 }
@@ -113,7 +113,7 @@ TEST_F(Runner, TheTimerStepsOnlyOnceTheWaitIsStrictlyOver) {
     EXPECT_EQ(host.sent, Texts{"A"});
     runner.TimerTick(s + 2002); // the delay line itself comes after the usual second
     EXPECT_EQ(host.logged.back(), "Delaying 250 ms...");
-    EXPECT_EQ(host.colours.back(), BatchColourNote);
+    EXPECT_EQ(host.colours.back(), LogColours::Status);
     EXPECT_EQ(runner.DueTick(), s + 2252);
     runner.TimerTick(s + 2252);
     EXPECT_EQ(host.sent.size(), 1u);
@@ -184,7 +184,7 @@ TEST_F(Runner, APromptAnsweredYesGoesOnAndNoStopsWhereItIs) {
     Reply();
     EXPECT_EQ(host.prompts, Texts{"Load on?"});
     EXPECT_EQ(host.logged.back(), "Load on?");
-    EXPECT_EQ(host.colours.back(), BatchColourNote);
+    EXPECT_EQ(host.colours.back(), LogColours::Status);
     Replies(2);
     EXPECT_EQ(host.sent, Texts{"A"});
     EXPECT_EQ(host.prompts.size(), 2u);

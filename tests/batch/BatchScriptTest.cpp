@@ -1,6 +1,8 @@
 // The script language: line kinds, "#DELAY " numbers, label checks and script files.
 #include "batch/BatchScript.h"
 
+#include "TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -87,14 +89,8 @@ TEST(CheckLabels, ReportsTheFirstFaultWithItsLineNumberCountingBlankLines) {
 
 class ScriptFiles : public testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/corvane-batch-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-    std::string Path(const char* name) { return dir + "/" + name; }
-    std::string dir;
+    std::string Path(const char* name) { return (dir.Path() / name).string(); }
+    TempDir dir;
 };
 
 TEST_F(ScriptFiles, ReadAnyLineEndAndWriteCrLf) {

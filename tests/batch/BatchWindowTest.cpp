@@ -1,6 +1,7 @@
 // The batch window with the console, headless, against the simulated amplifier over loopback and
 // the simulated GPIB driver.
 #include "ConsoleFixture.h"
+#include "app/Wiring.h"
 #include "batch/Fbatchsend.h"
 #include "platform/QtPlatform.h"
 
@@ -25,7 +26,7 @@ protected:
     void SetUp() override {
         ConsoleTest::SetUp();
         FormBatchSend = new TFormBatchSend(console.get());
-        FormBatchSend->AttachToConsole(*console);
+        WireBatchToConsole(*console, *FormBatchSend);
         batch = FormBatchSend;
         memo = batch->findChild<QPlainTextEdit*>("Memo1");
         rewind = batch->findChild<QPushButton*>("ButtonRewind");
@@ -85,7 +86,7 @@ TEST_F(BatchWindowTest, ARunIsPacedByRepliesOneLineEachBusyRepliesIncluded) {
               (Texts{"#Begin Batch.", "Tx: MULTI? 3", "Rx: MULTI 1/3", "Tx: ECHO a", "Rx: MULTI 2/3",
                      "Tx: ECHO b", "Rx: MULTI 3/3", "Tx: ECHO c", "Rx: ERROR_AMP_BUSY", "Tx: ECHO d", "Rx: b",
                      "Rx: ERROR_AMP_BUSY", "Rx: d"}));
-    EXPECT_EQ(LogColours().front(), BatchColourWindowText);
+    EXPECT_EQ(LogColours().front(), LogColours::WindowText);
     EXPECT_TRUE(Idle());
     EXPECT_EQ(rewind->text(), "&Start");
     EXPECT_FALSE(next->isEnabled());
@@ -165,7 +166,7 @@ TEST_F(BatchWindowTest, APromptAnsweredNoStopsTheRun) {
     EXPECT_EQ(boxes.boxes[0].kind, "confirm");
     EXPECT_EQ(boxes.boxes[0].text, "Power up?");
     EXPECT_EQ(LogTexts(), (Texts{"#Begin Batch.", "Power up?"}));
-    EXPECT_EQ(LogColours().back(), BatchColourNote);
+    EXPECT_EQ(LogColours().back(), LogColours::Status);
     EXPECT_TRUE(Idle());
 }
 

@@ -2,6 +2,8 @@
 // send and receive wrappers' buffers, through the real loader.
 #include "GpibTestSupport.h"
 
+#include "TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
@@ -83,9 +85,8 @@ TEST_F(GpibLoader, ALoadedLibraryIsNotReplaced) {
 }
 
 TEST(GpibLibraryFileName, ProgramFolderFirstThenTheSystemSearch) {
-    char pattern[] = "/tmp/corvane-gpib-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string folder = pattern;
+    TempDir dir;
+    const std::string folder = dir.Path().string();
     std::ofstream(folder + "/libGpibAgilent.so").put('x');
 
     EXPECT_EQ(GpibLibraryFileName("Agilent", folder), folder + "/libGpibAgilent.so");
@@ -93,7 +94,6 @@ TEST(GpibLibraryFileName, ProgramFolderFirstThenTheSystemSearch) {
     EXPECT_EQ(GpibLibraryFileName("Agilent", ""), "libGpibAgilent.so");
     // Never a path relative to the working directory.
     EXPECT_EQ(GpibLibraryFileName("/../x", folder), folder + "/libGpib/../x.so");
-    std::filesystem::remove_all(folder);
 }
 
 // The probe driver records what gpib_send received.

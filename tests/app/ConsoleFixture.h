@@ -5,9 +5,9 @@
 #include "RecordingBoxes.h"
 #include "app/Config.h"
 #include "app/Fconsole.h"
-#include "log/LogView.h"
 #include "connection/Fopencom.h"
 #include "connection/Fselipaddr.h"
+#include "log/LogView.h"
 
 #include <QApplication>
 #include <QSettings>

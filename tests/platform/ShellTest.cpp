@@ -1,7 +1,8 @@
 // Starting other programs: failures carry the system's reason, arguments pass without a shell,
 // children are reaped, and the terminal emulator is chosen from what is installed.
 #include "platform/Shell.h"
-#include "DialogTestHelpers.h"
+#include "ScopedEnv.h"
+#include "TempDir.h"
 #include "text/Strtools.h"
 
 #include <cerrno>

@@ -63,7 +63,7 @@ TEST_F(ConsoleTest, AFailedOpenIsLoggedAndBoxedAndNotStored) {
     EXPECT_EQ(boxes.boxes.back().kind, "error");
     EXPECT_EQ(boxes.boxes.back().text, expected);
     ASSERT_TRUE(LogHas(expected));
-    EXPECT_EQ(LogColours().back(), ColourError);
+    EXPECT_EQ(LogColours().back(), LogColours::Error);
     EXPECT_EQ(Stored("Connection").toString(), "tcp:192.168.1.253:2500");
     EXPECT_EQ(Find<QPushButton>("ButtonConnDisconn")->text(), "C&onnect");
 }
@@ -81,8 +81,8 @@ TEST_F(ConsoleTest, ASuccessfulOpenStoresTheStringAndTheConversationIsLogged) {
     ASSERT_TRUE(Until([&] { return LogTexts().size() >= 3; }));
     EXPECT_EQ(LogTexts()[1], "Tx: ECHO  padded") << "the echo is trimmed";
     EXPECT_EQ(LogTexts()[2], "Rx: padded") << "the CR and blanks are trimmed";
-    EXPECT_EQ(LogColours()[1], ColourTx);
-    EXPECT_EQ(LogColours()[2], ColourRx);
+    EXPECT_EQ(LogColours()[1], LogColours::Tx);
+    EXPECT_EQ(LogColours()[2], LogColours::Rx);
     EXPECT_EQ(Find<QLabel>("LabelLastRx")->text(), "padded");
     EXPECT_TRUE(Find<QLineEdit>("EditRawIn")->text().isEmpty());
     // Every line carries its time stamp.

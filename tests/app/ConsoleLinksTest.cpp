@@ -2,6 +2,7 @@
 // a client, and GPIB through the simulated driver with its service request.
 #include "ConsoleFixture.h"
 #include "TestSupport.h"
+#include "connection/Gpib.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

@@ -1,6 +1,8 @@
 #pragma once
-// Small helpers of the dialog tests: controls by name, answering a modal dialog, a temporary
-// folder, a scoped environment variable and recorded error boxes.
+// Small helpers of the dialog tests: controls by name, answering a modal dialog and recorded
+// error boxes.
+#include "ScopedEnv.h"
+#include "TempDir.h"
 #include "platform/ModalBoxes.h"
 
 #include <QApplication>
@@ -41,53 +43,6 @@ public:
 private:
     std::function<void(QWidget*)> act_;
     QTimer timer_;
-};
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "corvane-dlg-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data()) ? pattern : "";
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& Path() const { return path_; }
-
-    // A file with text, made executable when asked; its folders are created as needed.
-    void Write(const std::string& relative, const std::string& text, bool executable = false) const {
-        auto file = path_ / relative;
-        std::filesystem::create_directories(file.parent_path());
-        std::ofstream(file) << text;
-        if (executable) std::filesystem::permissions(file, std::filesystem::perms::owner_all);
-    }
-
-private:
-    std::filesystem::path path_;
-};
-
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        Set(value);
-    }
-    ~ScopedEnv() { Set(old_); }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    void Set(const std::optional<std::string>& value) {
-        if (value)
-            ::setenv(name_.c_str(), value->c_str(), 1);
-        else
-            ::unsetenv(name_.c_str());
-    }
-    std::string name_;
-    std::optional<std::string> old_;
 };
 
 // Records error boxes instead of showing them; other boxes answer No / Cancel.

@@ -1,0 +1,37 @@
+#include "app/Wiring.h"
+
+#include "app/Fconsole.h"
+#include "batch/Fbatchsend.h"
+
+#include <QPointer>
+
+void WireBatchToConsole(TFormConsole& console, TFormBatchSend& batch) {
+    QPointer<TFormBatchSend> window(&batch);
+    TFormConsole::BatchHooks hooks;
+    hooks.IsVisible = [window] { return window && window->isVisible(); };
+    hooks.InsertLine = [window](const std::string& text) {
+        if (window) window->InsertLine(text);
+    };
+    hooks.NotifyRxLine = [window](const std::string& text) {
+        if (window) window->NotifyRxLine(text);
+    };
+    hooks.ShowFromConsole = [window] {
+        if (window) window->ShowFromConsole();
+    };
+    hooks.LoadScript = [window](const std::string& path) {
+        if (window) window->LoadScript(path);
+    };
+    console.SetBatchHooks(std::move(hooks));
+
+    QPointer<TFormConsole> owner(&console);
+    TFormBatchSend::ConsoleHooks back;
+    back.SendLine = [owner](const std::string& text) {
+        if (!owner) return;
+        owner->SetRawInText(text);
+        owner->ButtonRawSendClick(nullptr);
+    };
+    back.Log = [owner](const std::string& text, uint32_t colour) {
+        if (owner) owner->AddLogLine(text, colour, true);
+    };
+    batch.AttachToConsole(std::move(back));
+}

@@ -1,0 +1,99 @@
+// The console's link without windows: the same events in the same order over a TIO (the simulated
+// amplifier on loopback) and over the GPIB binding (the simulated driver through the real loader).
+#include "console/ConsoleLink.h"
+#include "AmpsimProcess.h"
+#include "RecordingBoxes.h"
+#include "TestSupport.h"
+#include "connection/Gpib.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+// Records every event as one text, in order.
+struct LinkRecorder {
+    std::vector<std::string> seen;
+
+    LinkEvents Events() {
+        LinkEvents events;
+        events.TxEcho = [this](const std::string& text) { seen.push_back("tx " + text); };
+        // Received lines come as framed or read: the console trims them.
+        events.RxLine = [this](const std::string& line) { seen.push_back("rx " + line); };
+        events.Connected = [this] { seen.push_back("connected"); };
+        events.Disconnected = [this] { seen.push_back("disconnected"); };
+        events.Status = [this](const std::string& text) { seen.push_back("status " + text); };
+        events.ServiceRequest = [this] { seen.push_back("srq"); };
+        return events;
+    }
+    size_t Count(const std::string& prefix) const {
+        size_t n = 0;
+        for (const auto& s : seen)
+            n += s.rfind(prefix, 0) == 0;
+        return n;
+    }
+};
+
+class ConsoleLinkTest : public ::testing::Test {
+protected:
+    Handover ui;
+    LinkRecorder recorder;
+    RecordingBoxes boxes;
+};
+
+TEST_F(ConsoleLinkTest, OverTcpEchoesSendsAndDeliversReplies) {
+    AmpsimProcess amp;
+    ASSERT_TRUE(amp.ready()) << amp.error();
+    auto link = MakeConsoleLink("tcp:127.0.0.1:" + std::to_string(amp.tcpPort()), recorder.Events(), ui);
+    EXPECT_FALSE(link->IsGpib());
+    ASSERT_EQ(link->Open(), OpenResult::Opened);
+    ASSERT_NE(link->Tio(), nullptr);
+    EXPECT_TRUE(link->SendLine("ECHO one"));
+    ASSERT_TRUE(RunUntil(ui, [&] { return recorder.Count("rx ") == 1; }));
+    EXPECT_FALSE(link->ReadReply()); // lines of a TIO arrive by themselves
+    link.reset();
+    EXPECT_EQ(recorder.seen,
+              (std::vector<std::string>{"connected", "tx ECHO one", "rx one\r", "disconnected"}));
+}
+
+TEST_F(ConsoleLinkTest, AKindNoTransportKnowsFailsWithoutConnecting) {
+    auto link = MakeConsoleLink("usb:1", recorder.Events(), ui);
+    EXPECT_EQ(link->Open(), OpenResult::Failed);
+    EXPECT_FALSE(link->IsOpen());
+    EXPECT_EQ(recorder.Count("connected"), 0u);
+}
+
+TEST_F(ConsoleLinkTest, OverGpibEchoesTheSameWayAndReadsOnRequest) {
+    auto link = MakeConsoleLink("gpib:0,7:Simulator", recorder.Events(), ui);
+    EXPECT_TRUE(link->IsGpib());
+    EXPECT_EQ(link->Tio(), nullptr);
+    ASSERT_EQ(link->Open(), OpenResult::Opened) << (boxes.boxes.empty() ? "" : boxes.boxes.back().text);
+    EXPECT_TRUE(link->SendLine("ECHO two"));
+    EXPECT_TRUE(link->ReadReply());
+    // The driver's service request arrives through the hand-over, posted from its own thread.
+    EXPECT_TRUE(link->WriteLine("*OPC"));
+    ASSERT_TRUE(RunUntil(ui, [&] { return recorder.Count("srq") == 1; }));
+    link->Close();
+    EXPECT_FALSE(IsGpibLibraryLoaded());
+    EXPECT_EQ(recorder.seen, (std::vector<std::string>{"connected", "tx ECHO two", "rx two\n", "tx *OPC",
+                                                       "srq", "status Disconnected from GPIB adapter."}));
+}
+
+TEST_F(ConsoleLinkTest, AMissingGpibDriverIsShownByTheLoader) {
+    auto link = MakeConsoleLink("gpib:0,7:NoSuchDriver", recorder.Events(), ui);
+    EXPECT_EQ(link->Open(), OpenResult::Shown);
+    ASSERT_FALSE(boxes.boxes.empty());
+    EXPECT_EQ(boxes.boxes.back().text.rfind("Loading GPIB-library failed.\r\n", 0), 0u);
+    EXPECT_FALSE(link->IsOpen());
+}
+
+TEST_F(ConsoleLinkTest, AnEventPostedBeforeTheLinkWentIsDropped) {
+    auto link = MakeConsoleLink("gpib:0,7:Simulator", recorder.Events(), ui);
+    ASSERT_EQ(link->Open(), OpenResult::Opened);
+    link->WriteLine("*OPC");
+    link.reset(); // the driver may have posted its request already; nothing may reach a dead link
+    RunUntil(
+        ui, [] { return false; }, 200);
+    EXPECT_EQ(recorder.Count("srq"), 0u);
+}
+} // namespace
