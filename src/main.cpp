@@ -19,6 +19,7 @@ std::unique_ptr<TFormConsole> CreateWindows() {
     auto console = std::make_unique<TFormConsole>();
     FormConsole = console.get();
     FormMemo = new TFormMemo(console.get());
+    WireMemoToConsole(*console, *FormMemo);
     FormSelIpAddr = new TFormSelIpAddr(console.get());
     FormOpenCom = new TFormOpenCom(console.get());
     FormBatchSend = new TFormBatchSend(console.get());

@@ -25,6 +25,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <cstdlib>
 
 TFormConsole* FormConsole = nullptr;
 
@@ -34,6 +35,11 @@ constexpr int DesignTop = 140;
 constexpr int DesignSendHeight = 369;
 constexpr int DesignHeight = 675;
 constexpr char DefaultConnection[] = "tcp:192.168.1.253:2500";
+
+bool ExtraMenuSwitchedOn() {
+    const char* value = std::getenv(ExtraMenuVariable);
+    return value && std::string(value) == "1";
+}
 } // namespace
 
 TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::TFormConsole>()) {
@@ -89,6 +95,8 @@ void TFormConsole::TakeControls() {
     miReconnect = ui_->miReconnect;
     MenuItemExtra = ui_->MenuItemExtra;
     miShowReplyTimes = ui_->miShowReplyTimes;
+    miUploadConvTab = ui_->miUploadConvTab;
+    miDnloadConvTab = ui_->miDnloadConvTab;
 }
 
 void TFormConsole::ConnectHandlers() {
@@ -108,6 +116,8 @@ void TFormConsole::ConnectHandlers() {
     connect(ButtonW, &QPushButton::clicked, this, guard([this] { ButtonWClick(); }));
     connect(ButtonR, &QPushButton::clicked, this, guard([this] { ButtonRClick(); }));
     connect(Button1, &QPushButton::clicked, this, guard([this] { Button1Click(); }));
+    connect(miUploadConvTab, &QAction::triggered, this, guard([this] { miUploadConvTabClick(); }));
+    connect(miDnloadConvTab, &QAction::triggered, this, guard([this] { miDnloadConvTabClick(); }));
     EditRawIn->installEventFilter(this);
     LabelSpeed->installEventFilter(this);
     qApp->installEventFilter(this);
@@ -126,7 +136,7 @@ void TFormConsole::showEvent(QShowEvent* e) {
 void TFormConsole::FormActivate() {
     if (activated_) return;
     activated_ = true;
-    MenuItemExtra->menuAction()->setVisible(DnsDomain() == ExtraMenuDomain);
+    MenuItemExtra->menuAction()->setVisible(DnsDomain() == ExtraMenuDomain || ExtraMenuSwitchedOn());
     ReadSettings();
     LoadStartScript();
     if (IsConnected()) {

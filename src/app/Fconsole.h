@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -30,6 +31,9 @@ class TFormConsole;
 
 // The DNS domain of the workstations on which the Extra menu (service tools) is shown.
 inline constexpr char ExtraMenuDomain[] = "lab.veltrask.com";
+// Set to 1 in the environment, it shows the Extra menu on any workstation (service technicians
+// working away from the in-house network, the simulator).
+inline constexpr char ExtraMenuVariable[] = "CORVANE_EXTRA_MENU";
 
 class TFormConsole : public QMainWindow {
 public:
@@ -65,6 +69,14 @@ public:
         std::function<void(const std::string&)> LoadScript;
     };
     void SetBatchHooks(BatchHooks hooks);
+    // What the console's tools ask of the shared editor; set when the editor exists.
+    struct EditorHooks {
+        // Shows the editor modally with caption and text (CR LF, LF or CR line ends); true for OK.
+        std::function<bool(const std::string& caption, const std::string& text)> Show;
+        // The editor's lines as the operator left them.
+        std::function<std::vector<std::string>()> Lines;
+    };
+    void SetEditorHooks(EditorHooks hooks) { editor_ = std::move(hooks); }
     // The input line, as the batch runner sets it before it sends through ButtonRawSendClick.
     void SetRawInText(const std::string& text);
     std::string RawInText() const;
@@ -116,6 +128,11 @@ private:
     void ButtonSendBatchClick();
     void miReconnectClick();
     void FormClose();
+    // The conversion-table tools (FconsoleConvTable.cpp).
+    void miUploadConvTabClick();
+    void miDnloadConvTabClick();
+    TIO* ConvTableIo();
+    bool AskConvTarget(std::string& address, std::string& tableText, unsigned& table);
 
     std::unique_ptr<Ui::TFormConsole> ui_;
     // Controls, named as the operator's manual and the tests know them.
@@ -147,6 +164,8 @@ private:
     QAction* miReconnect = nullptr;
     QMenu* MenuItemExtra = nullptr;
     QAction* miShowReplyTimes = nullptr;
+    QAction* miUploadConvTab = nullptr;
+    QAction* miDnloadConvTab = nullptr;
 
     // Connection state.
     std::string connectionString_;
@@ -158,6 +177,12 @@ private:
     ReplyStatistics stats_;
     CommandHistory history_;
     BatchHooks batch_;
+    EditorHooks editor_;
+    // The board address and table number each conversion-table tool offers next, for the run.
+    std::string convUpAddress_;
+    std::string convUpTable_ = "0";
+    std::string convDnAddress_;
+    std::string convDnTable_ = "0";
     bool activated_ = false;
     std::string startScript_;
 };

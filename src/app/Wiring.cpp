@@ -2,6 +2,7 @@
 
 #include "app/Fconsole.h"
 #include "batch/Fbatchsend.h"
+#include "text/Fmemo.h"
 
 #include <QPointer>
 
@@ -34,4 +35,18 @@ void WireBatchToConsole(TFormConsole& console, TFormBatchSend& batch) {
         if (owner) owner->AddLogLine(text, colour, true);
     };
     batch.AttachToConsole(std::move(back));
+}
+
+void WireMemoToConsole(TFormConsole& console, TFormMemo& memo) {
+    QPointer<TFormMemo> editor(&memo);
+    TFormConsole::EditorHooks hooks;
+    hooks.Show = [editor](const std::string& caption, const std::string& text) {
+        if (!editor) return false;
+        editor->SetCaption(caption);
+        editor->SetText(text);
+        editor->SetModified(false);
+        return editor->ShowModal();
+    };
+    hooks.Lines = [editor] { return editor ? editor->Lines() : std::vector<std::string>{}; };
+    console.SetEditorHooks(std::move(hooks));
 }

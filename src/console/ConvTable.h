@@ -22,6 +22,8 @@ inline constexpr char ConvUploadEndLog[] = "Table Upload end.";
 inline constexpr char ConvDownloadEndLog[] = "Table Download end.";
 inline constexpr char ConvListEndLog[] = "###";
 inline constexpr char ConvTimeoutBox[] = "Reply Timeout";
+// A GPIB link or no link: there is no TIO to query, so nothing is sent.
+inline constexpr char ConvNeedsTioText[] = "Conversion tables need a serial or TCP connection.";
 
 // One point: x is the raw ADC value, y the level in hundredths of dBm.
 struct ConvPoint {
