@@ -112,6 +112,7 @@ TEST_F(MemoTest, TheTextStaysBetweenUsesAndFocusGoesToTheTextOnEveryActivation) 
     memo->SetText("100\t-10\r\n200\t5\r\n");
     QWidget* focused = nullptr;
     EXPECT_TRUE(ShowAndAct([&](QWidget* modal) {
+        EXPECT_TRUE(QTest::qWaitForWindowActive(modal));
         focused = QApplication::focusWidget();
         text->moveCursor(QTextCursor::End);
         QTest::keyClicks(text, "x");
@@ -125,6 +126,7 @@ TEST_F(MemoTest, TheTextStaysBetweenUsesAndFocusGoesToTheTextOnEveryActivation) 
     text->moveCursor(QTextCursor::Start);
     Find<QPushButton>(*memo, "ButtonCancel")->setFocus();
     EXPECT_FALSE(ShowAndAct([&](QWidget* modal) {
+        EXPECT_TRUE(QTest::qWaitForWindowActive(modal));
         focused = QApplication::focusWidget();
         Find<QPushButton>(*modal, "ButtonCancel")->click();
     }));
