@@ -9,6 +9,7 @@
 #include "finder/Fampfinder.h"
 #include "platform/QtPlatform.h"
 #include "projects/Fgotoprojdlg.h"
+#include "text/Fmemo.h"
 
 #include <QApplication>
 #include <exception>
@@ -21,6 +22,9 @@ std::unique_ptr<TFormConsole> CreateWindows() {
     FormConsole = console.get();
     FormGotoProj = new TFormGotoProj(console.get());
     WireNavigatorToConsole(*console, *FormGotoProj);
+    FormMemo = new TFormMemo(console.get());
+    WireMemoToConsole(*console, *FormMemo);
+    WireNavigatorToMemo(*FormMemo, *FormGotoProj);
     FormAmpFinder = new TFormAmpFinder(console.get());
     FormSelIpAddr = new TFormSelIpAddr(console.get());
     FormOpenCom = new TFormOpenCom(console.get());
@@ -53,6 +57,7 @@ int Run(int argc, char** argv) {
     FormSelIpAddr = nullptr;
     FormGotoProj = nullptr;
     FormAmpFinder = nullptr;
+    FormMemo = nullptr;
     console.reset();
     SetBoxes(nullptr);
     return result;

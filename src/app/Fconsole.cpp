@@ -28,6 +28,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <cstdlib>
 
 TFormConsole* FormConsole = nullptr;
 
@@ -36,6 +37,10 @@ constexpr int DesignLeft = 177;
 constexpr int DesignTop = 140;
 constexpr int DesignSendHeight = 369;
 constexpr int DesignHeight = 675;
+bool ExtraMenuSwitchedOn() {
+    const char* value = std::getenv(ExtraMenuVariable);
+    return value && std::string(value) == "1";
+}
 } // namespace
 
 TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::TFormConsole>()) {
@@ -93,6 +98,8 @@ void TFormConsole::TakeControls() {
     miReconnect = ui_->miReconnect;
     MenuItemExtra = ui_->MenuItemExtra;
     miShowReplyTimes = ui_->miShowReplyTimes;
+    miUploadConvTab = ui_->miUploadConvTab;
+    miDnloadConvTab = ui_->miDnloadConvTab;
 }
 
 void TFormConsole::ConnectHandlers() {
@@ -112,6 +119,8 @@ void TFormConsole::ConnectHandlers() {
     connect(ButtonW, &QPushButton::clicked, this, guard([this] { ButtonWClick(); }));
     connect(ButtonR, &QPushButton::clicked, this, guard([this] { ButtonRClick(); }));
     connect(Button1, &QPushButton::clicked, this, guard([this] { Button1Click(); }));
+    connect(miUploadConvTab, &QAction::triggered, this, guard([this] { miUploadConvTabClick(); }));
+    connect(miDnloadConvTab, &QAction::triggered, this, guard([this] { miDnloadConvTabClick(); }));
     EditRawIn->installEventFilter(this);
     LabelSpeed->installEventFilter(this);
     qApp->installEventFilter(this);
@@ -130,7 +139,7 @@ void TFormConsole::showEvent(QShowEvent* e) {
 void TFormConsole::FormActivate() {
     if (activated_) return;
     activated_ = true;
-    MenuItemExtra->menuAction()->setVisible(DnsDomain() == ExtraMenuDomain);
+    MenuItemExtra->menuAction()->setVisible(DnsDomain() == ExtraMenuDomain || ExtraMenuSwitchedOn());
     // Each step on its own: trouble with one (settings that cannot be written, a bookmark file)
     // is shown and the next still runs, so the connection dialog always comes.
     Guarded([this] { ReadSettings(); });

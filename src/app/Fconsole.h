@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -34,6 +35,9 @@ inline constexpr char DefaultConnection[] = "tcp:192.168.1.253:2500";
 
 // The DNS domain of the workstations on which the Extra menu (service tools) is shown.
 inline constexpr char ExtraMenuDomain[] = "lab.veltrask.com";
+// Set to 1 in the environment, it shows the Extra menu on any workstation (service technicians
+// working away from the in-house network, the simulator).
+inline constexpr char ExtraMenuVariable[] = "CORVANE_EXTRA_MENU";
 
 class TFormConsole : public QMainWindow {
 public:
@@ -83,14 +87,18 @@ public:
         std::function<bool(std::string& folder)> ChooseFolder;
     };
     void SetProjectHooks(ProjectHooks hooks);
-    // What the text tools ask of the shared editor; set when that window exists. Until then the
-    // two tools that need it stay disabled.
+    // What the console's tools ask of the shared editor; set when the editor exists. Until then
+    // the tools that need it stay disabled.
     struct EditorHooks {
-        std::function<bool()> ShowModal; // true when the editor closed with OK
+        std::function<void(const std::string& caption)> SetCaption;
+        std::function<void(const std::string& text)> SetText; // CR LF, LF or CR line ends
+        std::function<bool()> ShowModal;                        // true when closed with OK
         std::function<std::string()> Text;
-        std::function<void(const std::string&)> SetText;
+        std::function<std::vector<std::string>()> Lines; // as the operator left them
     };
     void SetEditorHooks(EditorHooks hooks);
+    // Caption and text into the editor, shown modally; true for OK.
+    bool EditInEditor(const std::string& caption, const std::string& text);
 
     // The extra tools. Button2Click saves the log; with ctrl the navigator chooses the folder first.
     void Button2Click(bool ctrl);
@@ -161,6 +169,11 @@ private:
     void miReconnectClick();
     void FormClose();
     void SetUpExtraTools();
+    // The conversion-table tools (FconsoleConvTable.cpp).
+    void miUploadConvTabClick();
+    void miDnloadConvTabClick();
+    TIO* ConvTableIo();
+    bool AskConvTarget(std::string& address, std::string& tableText, unsigned& table);
 
     std::unique_ptr<Ui::TFormConsole> ui_;
     // Controls, named as the operator's manual and the tests know them.
@@ -196,6 +209,8 @@ private:
     QAction* FormatNumberList1 = nullptr;
     QAction* GenerateSeerviceChannellist1 = nullptr;
     QFileDialog* SaveDialog1 = nullptr;
+    QAction* miUploadConvTab = nullptr;
+    QAction* miDnloadConvTab = nullptr;
 
     // Connection state.
     std::string connectionString_ = DefaultConnection;
@@ -212,6 +227,11 @@ private:
     ReplyStatistics stats_;
     CommandHistory history_;
     BatchHooks batch_;
+    // The board address and table number each conversion-table tool offers next, for the run.
+    std::string convUpAddress_;
+    std::string convUpTable_ = "0";
+    std::string convDnAddress_;
+    std::string convDnTable_ = "0";
     bool activated_ = false;
     std::string startScript_;
 

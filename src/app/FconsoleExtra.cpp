@@ -50,9 +50,16 @@ void TFormConsole::SetProjectHooks(ProjectHooks hooks) {
 
 void TFormConsole::SetEditorHooks(EditorHooks hooks) {
     editor_ = std::move(hooks);
-    const bool editor = editor_.ShowModal && editor_.Text && editor_.SetText;
+    const bool editor = editor_.SetCaption && editor_.SetText && editor_.ShowModal && editor_.Text && editor_.Lines;
     FormatNumberList1->setEnabled(editor);
     GenerateSeerviceChannellist1->setEnabled(editor);
+}
+
+bool TFormConsole::EditInEditor(const std::string& caption, const std::string& text) {
+    if (!editor_.SetCaption || !editor_.SetText || !editor_.ShowModal) return false;
+    editor_.SetCaption(caption);
+    editor_.SetText(text);
+    return editor_.ShowModal();
 }
 
 void TFormConsole::Button2Click(bool ctrl) {

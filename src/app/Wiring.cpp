@@ -6,6 +6,8 @@
 #include "projects/Fgotoprojdlg.h"
 
 #include "platform/QtPlatform.h"
+#include "text/Fbuttonfield.h"
+#include "text/Fmemo.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -49,12 +51,11 @@ void WireBatchToConsole(TFormConsole& console, TFormBatchSend& batch) {
 
 namespace {
 constexpr char ShareRootSetting[] = "ProjectShareRoot";
-}
 
-void WireNavigatorToConsole(TFormConsole& console, TFormGotoProj& navigator) {
+// Shows the navigator over the share root of the settings; OK: folder := the chosen folder.
+std::function<bool(std::string&)> ChooseProjectFolder(TFormGotoProj& navigator) {
     QPointer<TFormGotoProj> window(&navigator);
-    TFormConsole::ProjectHooks hooks;
-    hooks.ChooseFolder = [window](std::string& folder) {
+    return [window](std::string& folder) {
         if (!window) return false;
         SettingsStore& settings = Settings();
         settings.OpenKey(SettingsKeyPath);
@@ -65,11 +66,48 @@ void WireNavigatorToConsole(TFormConsole& console, TFormGotoProj& navigator) {
         folder = window->SelectedFolder();
         return true;
     };
+}
+} // namespace
+
+void WireNavigatorToConsole(TFormConsole& console, TFormGotoProj& navigator) {
+    TFormConsole::ProjectHooks hooks;
+    hooks.ChooseFolder = ChooseProjectFolder(navigator);
     console.SetProjectHooks(std::move(hooks));
     navigator.OnShareRootChosen = [](const std::string& root) {
         SettingsStore& settings = Settings();
         settings.OpenKey(SettingsKeyPath);
         settings.WriteStr(ShareRootSetting, root);
         settings.CloseKey();
+    };
+}
+
+void WireNavigatorToMemo(TFormMemo& memo, TFormGotoProj& navigator) {
+    memo.ProjectFolderHook = ChooseProjectFolder(navigator);
+}
+
+void WireMemoToConsole(TFormConsole& console, TFormMemo& memo) {
+    QPointer<TFormMemo> editor(&memo);
+    TFormConsole::EditorHooks hooks;
+    hooks.SetCaption = [editor](const std::string& caption) {
+        if (editor) editor->SetCaption(caption);
+    };
+    hooks.SetText = [editor](const std::string& text) {
+        if (!editor) return;
+        editor->SetText(text);
+        editor->SetModified(false);
+    };
+    hooks.ShowModal = [editor] { return editor && editor->ShowModal(); };
+    hooks.Text = [editor] { return editor ? editor->Text() : std::string(); };
+    hooks.Lines = [editor] { return editor ? editor->Lines() : std::vector<std::string>{}; };
+    console.SetEditorHooks(std::move(hooks));
+    // The button field edits its bookmark file's lines in the same editor.
+    console.ButtonField()->EditText = [editor](std::string& text, const std::string& caption) {
+        if (!editor) return false;
+        editor->SetCaption(caption);
+        editor->SetText(text);
+        editor->SetModified(false);
+        if (!editor->ShowModal()) return false;
+        text = editor->Text();
+        return true;
     };
 }

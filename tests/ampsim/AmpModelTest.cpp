@@ -54,6 +54,21 @@ TEST(AmpModel, RoutingPrefixKeepsBoardsApart) {
     EXPECT_EQ(model.point("", 0, 0).x, 0x30);
 }
 
+// The fault options hit one point index on every board and table, up and down; the other
+// points answer as usual.
+TEST(AmpModel, ConversionFaultsHitTheChosenPointOnly) {
+    AmpModel model(AmpModel::Options{}, AmpModel::ConvFaults{2, 4});
+    EXPECT_TRUE(model.handle("SVC CONV UP 00 02 0010 0020 U?").empty()) << "lost";
+    EXPECT_TRUE(model.handle("SVC QB 3 SVC CONV DN 07 02?").empty());
+    EXPECT_EQ(model.point("", 0, 2).x, 0) << "a lost request stores nothing";
+    EXPECT_EQ(one(model, "SVC CONV UP 00 04 0010 0020 U?"), "CONV 00 04 GARBLED");
+    EXPECT_EQ(model.point("", 0, 4).x, 0x10) << "carried out, only the reply is garbled";
+    EXPECT_EQ(one(model, "SVC QB 3 SVC CONV DN 0a 04?"), "CONV 0a 04 GARBLED");
+    EXPECT_EQ(one(model, "SVC CONV UP 00 03 0010 0020 U?"), "OK");
+    EXPECT_EQ(one(model, "SVC CONV DN 00 03?"), "CONV 00 03 0010 0020 U");
+    EXPECT_EQ(one(model, "SVC CONV DN 00 02 x?"), "ERROR_BAD_ARGUMENT") << "malformed requests stay refused";
+}
+
 struct BadCommand {
     const char* command;
     std::string_view reply;

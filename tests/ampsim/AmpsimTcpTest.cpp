@@ -133,6 +133,21 @@ TEST_F(AmpsimTcp, ExitsCleanlyOnSigtermAndOnStdinEof) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
+TEST_F(AmpsimTcp, ConversionFaultOptionsReachTheModel) {
+    start({"--tcp", "127.0.0.1:0", "--conv-silent-point", "1", "--conv-malformed-point=0"});
+    LineChannel client = connect();
+    ASSERT_TRUE(client.send("SVC CONV DN 00 01?\nSVC CONV DN 00 00?\nSVC CONV DN 00 02?\n"));
+    EXPECT_EQ(client.readLine(), "CONV 00 00 GARBLED\r") << "nothing for point 1";
+    EXPECT_EQ(client.readLine(), "CONV 00 02 0000 0000 U\r");
+}
+
+TEST(Ampsim, RefusesAPointIndexOutsideATable) {
+    AmpsimProcess sim({"--tcp", "127.0.0.1:0", "--conv-silent-point", "20"});
+    EXPECT_FALSE(sim.ready());
+    int status = sim.waitExit(5000);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+}
+
 TEST(Ampsim, RefusesUnknownOptionsBeforeReady) {
     AmpsimProcess sim({"--tcp", "127.0.0.1:0", "--no-such-option"});
     EXPECT_FALSE(sim.ready());

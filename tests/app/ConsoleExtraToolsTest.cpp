@@ -155,9 +155,12 @@ protected:
         };
         editor.Text = [this] { return editorText; };
         editor.SetText = [this](const std::string& text) { editorText = text; };
+        editor.SetCaption = [this](const std::string& caption) { editorCaption = caption; };
+        editor.Lines = [] { return std::vector<std::string>{}; };
         console->SetEditorHooks(std::move(editor));
     }
     std::string editorText;
+    std::string editorCaption;
     bool editorOk = true;
     int editorShown = 0;
 };

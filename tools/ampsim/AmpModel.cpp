@@ -175,8 +175,10 @@ Reply AmpModel::convUpload(const std::string& board, std::string_view args) {
         index >= kTablePoints || !parseHexWord(w[2], x) || !parseHexWord(w[3], y) ||
         (tag != 'S' && tag != 'U'))
         return replyLine(kErrorBadArgument);
+    if (faults_.silentPoint == index) return {};
     tables_[{board, table}][index] =
         ConvPoint{static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y), tag};
+    if (std::optional<Reply> fault = convFault(table, index)) return *fault;
     return replyLine(std::string("OK"));
 }
 
@@ -188,9 +190,18 @@ Reply AmpModel::convDownload(const std::string& board, std::string_view args) co
     if (!parseHexWord(w[0], table) || table > kMaxTable || !parseHexWord(w[1], index) ||
         index >= kTablePoints)
         return replyLine(kErrorBadArgument);
+    if (std::optional<Reply> fault = convFault(table, index)) return *fault;
     ConvPoint p = point(board, table, index);
     char text[64];
     std::snprintf(text, sizeof text, "CONV %02x %02x %04x %04x %c", table, index, p.x, p.y, p.tag);
+    return replyLine(std::string(text));
+}
+
+std::optional<Reply> AmpModel::convFault(unsigned table, unsigned index) const {
+    if (faults_.silentPoint == index) return Reply{};
+    if (faults_.malformedPoint != index) return std::nullopt;
+    char text[64];
+    std::snprintf(text, sizeof text, "CONV %02x %02x GARBLED", table, index);
     return replyLine(std::string(text));
 }
 

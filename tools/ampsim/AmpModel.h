@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -59,9 +60,17 @@ public:
         std::string serial = "AS000001"; // the serial number in the *IDN? reply
         unsigned busyEvery = 0;          // every Nth command is refused with ERROR_AMP_BUSY; 0 = never
     };
+    // Faults of one point index of every conversion table, on any board, up and down: the silent
+    // point's requests are lost (not stored, not answered); the malformed point's are carried out
+    // but answered with a line that is no point ("CONV tt ii GARBLED").
+    struct ConvFaults {
+        std::optional<unsigned> silentPoint;
+        std::optional<unsigned> malformedPoint;
+    };
 
     AmpModel() = default;
-    explicit AmpModel(Options options) : options_(std::move(options)) {}
+    explicit AmpModel(Options options, ConvFaults faults = {})
+        : options_(std::move(options)), faults_(faults) {}
 
     // Runs one command line (without its LF; one trailing CR is ignored). An empty line gets an
     // empty reply and does not count as a command.
@@ -78,10 +87,13 @@ private:
     Reply conversion(const std::string& board, std::string_view command);
     Reply convUpload(const std::string& board, std::string_view args);
     Reply convDownload(const std::string& board, std::string_view args) const;
+    // The reply a fault option puts in place of the point's own; nullopt when the point has none.
+    std::optional<Reply> convFault(unsigned table, unsigned index) const;
     Reply status();
     Reply identity() const;
 
     Options options_;
+    ConvFaults faults_;
     std::uint64_t commands_ = 0;
     std::uint64_t statusQueries_ = 0;
     std::map<std::pair<std::string, unsigned>, Table> tables_; // by (board address, table number)

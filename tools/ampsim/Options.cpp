@@ -40,14 +40,30 @@ unsigned* numberTarget(Options& options, std::string_view name) {
     return nullptr;
 }
 
-bool takesValue(std::string_view name) {
-    return name == "--tcp" || name == "--serial" || name == "--discovery";
+// Options that name a conversion-table point index (0..19).
+std::optional<unsigned>* pointTarget(Options& options, std::string_view name) {
+    if (name == "--conv-silent-point") return &options.convSilentPoint;
+    if (name == "--conv-malformed-point") return &options.convMalformedPoint;
+    return nullptr;
+}
+
+bool takesValue(Options& options, std::string_view name) {
+    return name == "--tcp" || name == "--serial" || name == "--discovery" || pointTarget(options, name);
 }
 
 bool applyValue(Options& options, std::string_view name, std::string_view value, std::string& error) {
     if (unsigned* target = numberTarget(options, name)) {
         if (parseUnsigned(value, 1000000000u, *target)) return true;
         error = std::string(name) + ": not a number: '" + std::string(value) + "'";
+        return false;
+    }
+    if (std::optional<unsigned>* target = pointTarget(options, name)) {
+        unsigned index = 0;
+        if (parseUnsigned(value, 19, index)) {
+            *target = index;
+            return true;
+        }
+        error = std::string(name) + ": not a point index 0..19: '" + std::string(value) + "'";
         return false;
     }
     if (name == "--serial") {
@@ -93,7 +109,7 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
             inlineValue = true;
         }
         if (!inlineValue && applyFlag(options, arg)) continue;
-        if (!numberTarget(options, arg) && !takesValue(arg)) {
+        if (!numberTarget(options, arg) && !takesValue(options, arg)) {
             error = "unknown option '" + std::string(argv[i]) + "' (see --help)";
             return std::nullopt;
         }
@@ -151,6 +167,11 @@ Behaviour:
   --amps N               how many simulated amplifiers answer (1 to 1000, default 1).
   --first-amp N          the number of the first one (default 1), so that several ampsim
                          processes can play different amplifiers.
+  --conv-silent-point N  conversion-table requests (up and down, every board and table) for point
+                         index N (0..19) are lost: the point is not stored and no reply comes.
+  --conv-malformed-point N
+                         conversion-table requests for point index N are carried out, but
+                         answered "CONV tt ii GARBLED" instead of OK or the point.
   --exit-on-stdin-eof    exit when standard input reaches end of file (a parent's pipe closing).
   -h, --help             this text.
 ampsim exits cleanly on SIGTERM and SIGINT.

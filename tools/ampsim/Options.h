@@ -18,6 +18,8 @@ struct Options {
     unsigned delayMs = 0;    // each reply waits this long after its command arrived
     unsigned busyEvery = 0;  // every Nth command is refused with ERROR_AMP_BUSY; 0 = never
     unsigned closeAfter = 0; // a connection is cut mid-line after this many commands; 0 = never
+    std::optional<unsigned> convSilentPoint;    // conversion-table point index left unanswered
+    std::optional<unsigned> convMalformedPoint; // conversion-table point index answered malformed
     bool exitOnStdinEof = false;
     std::string serial = "AS000001";
     std::string discovery; // answer discovery hellos on this local address; empty: not at all

@@ -34,7 +34,8 @@ void setNoDelay(int fd) {
 } // namespace
 
 Server::Server(const Options& options)
-    : options_(options), model_(AmpModel::Options{options.serial, options.busyEvery}),
+    : options_(options), model_(AmpModel::Options{options.serial, options.busyEvery},
+                                AmpModel::ConvFaults{options.convSilentPoint, options.convMalformedPoint}),
       peerSettings_{std::chrono::milliseconds(options.delayMs), options.closeAfter} {}
 
 Server::~Server() {

@@ -1,0 +1,195 @@
+#include "text/Fmemo.h"
+
+#include "batch/BatchScript.h"
+#include "platform/QtPlatform.h"
+#include "ui_Fmemo.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextBlock>
+#include <stdexcept>
+
+TFormMemo* FormMemo = nullptr;
+
+namespace {
+constexpr int ClientWidth = 590;
+constexpr int ClientHeight = 440;
+// "All Files" is every file here: "*.*" would leave out names without a dot.
+constexpr char FileFilter[] = "Text Files (*.txt);;All Files (*)";
+
+QFont MemoFont() {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setStyleHint(QFont::Monospace);
+    font.setPixelSize(13);
+    return font;
+}
+
+QFileDialog* MakeFileDialog(QWidget* parent, const char* name, QFileDialog::AcceptMode mode) {
+    auto* dialog = new QFileDialog(parent);
+    dialog->setObjectName(name);
+    dialog->setNameFilter(FileFilter);
+    dialog->setAcceptMode(mode);
+    dialog->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    return dialog;
+}
+
+// Runs a file dialog; the chosen path, or empty when the operator cancelled.
+std::string ChosenPath(QFileDialog& dialog) {
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return PathFromQt(dialog.selectedFiles().first());
+}
+
+// One text with LF line ends from CR LF, LF or CR.
+QString WithLineFeeds(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r') {
+            out += text[i];
+            continue;
+        }
+        out += '\n';
+        if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    }
+    return ToQt(out);
+}
+} // namespace
+
+TFormMemo::TFormMemo(QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                         Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
+      ui_(std::make_unique<Ui::TFormMemo>()) {
+    ui_->setupUi(this);
+    setObjectName("FormMemo");
+    Memo1 = ui_->Memo1;
+    ButtonOk = ui_->ButtonOk;
+    ButtonCancel = ui_->ButtonCancel;
+    Memo1->setFont(MemoFont());
+    Memo1->setTabStopDistance(Memo1->fontMetrics().horizontalAdvance(' ') * 8);
+    // A dialog has no menu bar of its own; its layout carries one above the client area.
+    layout()->setMenuBar(ui_->MainMenu1);
+    OpenDialog1 = MakeFileDialog(this, "OpenDialog1", QFileDialog::AcceptOpen);
+    SaveDialog1 = MakeFileDialog(this, "SaveDialog1", QFileDialog::AcceptSave);
+    CtrlHeld = [] { return QApplication::keyboardModifiers().testFlag(Qt::ControlModifier); };
+    resize(ClientWidth, ClientHeight + ui_->MainMenu1->sizeHint().height());
+    ConnectHandlers();
+}
+
+TFormMemo::~TFormMemo() {
+    if (FormMemo == this) FormMemo = nullptr;
+}
+
+void TFormMemo::ConnectHandlers() {
+    auto guard = [](auto handler) { return [handler] { Guarded(handler); }; };
+    connect(ui_->Open1, &QAction::triggered, this, guard([this] { Open1Click(); }));
+    connect(ui_->Saveas1, &QAction::triggered, this, guard([this] { Saveas1Click(); }));
+    connect(ui_->Copyall1, &QAction::triggered, this, guard([this] { Copyall1Click(); }));
+    connect(ui_->Pasteover1, &QAction::triggered, this, guard([this] { Pasteover1Click(); }));
+    connect(ui_->Clear1, &QAction::triggered, this, guard([this] { Clear1Click(); }));
+}
+
+void TFormMemo::SetCaption(const std::string& caption) {
+    setWindowTitle(ToQt(caption));
+}
+
+void TFormMemo::SetText(const std::string& text) {
+    Memo1->setPlainText(WithLineFeeds(text));
+}
+
+std::string TFormMemo::Text() const {
+    return FromQt(Memo1->toPlainText());
+}
+
+void TFormMemo::SetLines(const std::vector<std::string>& lines) {
+    QStringList text;
+    text.reserve(static_cast<qsizetype>(lines.size()));
+    for (const std::string& line : lines)
+        text.append(ToQt(line));
+    Memo1->setPlainText(text.join('\n'));
+}
+
+std::vector<std::string> TFormMemo::Lines() const {
+    std::vector<std::string> lines;
+    // An empty editor holds one empty block, but no line.
+    if (Memo1->document()->isEmpty()) return lines;
+    for (QTextBlock block = Memo1->document()->begin(); block.isValid(); block = block.next())
+        lines.push_back(FromQt(block.text()));
+    return lines;
+}
+
+bool TFormMemo::Modified() const {
+    return Memo1->document()->isModified();
+}
+
+void TFormMemo::SetModified(bool modified) {
+    Memo1->document()->setModified(modified);
+}
+
+bool TFormMemo::ShowModal() {
+    return exec() == QDialog::Accepted;
+}
+
+bool TFormMemo::event(QEvent* e) {
+    if (e->type() == QEvent::WindowActivate) Guarded([this] { FormActivate(); });
+    return QDialog::event(e);
+}
+
+void TFormMemo::FormActivate() {
+    Memo1->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+// With Ctrl held, the navigator picks the folder the file dialog starts in; a navigator closed
+// without OK ends the command. The one place that asks it.
+bool TFormMemo::AskProjectFolder(QFileDialog& dialog) {
+    if (!ProjectFolderHook || !CtrlHeld()) return true;
+    std::string folder;
+    if (!ProjectFolderHook(folder)) return false;
+    dialog.setDirectory(PathToQt(folder));
+    return true;
+}
+
+// A file that cannot be read ends the command with its reason; the text stays as it was.
+void TFormMemo::Open1Click() {
+    if (!AskProjectFolder(*OpenDialog1)) return;
+    const std::string path = ChosenPath(*OpenDialog1);
+    if (path.empty()) return;
+    std::vector<std::string> lines;
+    std::string error;
+    if (!ReadScriptFile(path, lines, error)) throw std::runtime_error(error);
+    SetLines(lines);
+    SetModified(true);
+    SaveDialog1->selectFile(PathToQt(path));
+}
+
+void TFormMemo::Saveas1Click() {
+    if (!AskProjectFolder(*SaveDialog1)) return;
+    const std::string path = ChosenPath(*SaveDialog1);
+    if (path.empty()) return;
+    std::string error;
+    if (!WriteScriptFile(path, Lines(), error)) throw std::runtime_error(error);
+    OpenDialog1->selectFile(PathToQt(path));
+}
+
+void TFormMemo::Copyall1Click() {
+    QApplication::clipboard()->setText(Memo1->toPlainText());
+}
+
+void TFormMemo::Pasteover1Click() {
+    QString text = QApplication::clipboard()->text();
+    ReplaceText(text.replace("\r\n", "\n").replace('\r', '\n'));
+}
+
+void TFormMemo::Clear1Click() {
+    ReplaceText(QString());
+}
+
+// The operator replaced the whole text: the caller's text is gone, so the mark says so.
+void TFormMemo::ReplaceText(const QString& text) {
+    Memo1->setPlainText(text);
+    SetModified(true);
+}
