@@ -342,6 +342,40 @@ void TFormConsole::UpdateConnectionUi() {
         w->setVisible(gpibControls);
     }
     ButtonConnDisconn->setText(connected_ ? "Disc&onnect" : "C&onnect");
+    ArrangeGpibControls();
+}
+
+// The GPIB controls share the input line's row while it keeps its minimum width (200 px); when
+// the window is too narrow for both they take a row of their own below it.
+void TFormConsole::ArrangeGpibControls() {
+    QBoxLayout* row = ui_->LayoutTxRow;
+    QBoxLayout* gpib = ui_->LayoutGpib;
+    QBoxLayout* column = ui_->LayoutTx;
+    int needed = 0;
+    for (int i = 0; i < row->count(); ++i) {
+        QLayoutItem* item = row->itemAt(i);
+        if (item->layout() == gpib || (item->widget() && item->widget()->isHidden())) continue;
+        needed += item->minimumSize().width() + row->spacing();
+    }
+    // The window may be made as narrow as the first row alone needs; the GPIB controls then move.
+    const int margins = width() - GroupBoxTx->contentsRect().width();
+    setMinimumWidth(needed + margins);
+    const bool shown = !ButtonQ->isHidden();
+    const bool fits = !shown || needed + gpib->sizeHint().width() <= GroupBoxTx->contentsRect().width();
+    const bool inRow = row->indexOf(gpib) >= 0;
+    if (fits == inRow) return;
+    if (inRow) {
+        row->removeItem(gpib);
+        column->insertLayout(1, gpib);
+    } else {
+        column->removeItem(gpib);
+        row->addLayout(gpib);
+    }
+}
+
+void TFormConsole::resizeEvent(QResizeEvent* e) {
+    QMainWindow::resizeEvent(e);
+    ArrangeGpibControls();
 }
 
 void TFormConsole::OnConnected() {

@@ -92,7 +92,7 @@ public:
     struct EditorHooks {
         std::function<void(const std::string& caption)> SetCaption;
         std::function<void(const std::string& text)> SetText; // CR LF, LF or CR line ends
-        std::function<bool()> ShowModal;                        // true when closed with OK
+        std::function<bool()> ShowModal;                      // true when closed with OK
         std::function<std::string()> Text;
         std::function<std::vector<std::string>()> Lines; // as the operator left them
     };
@@ -135,10 +135,12 @@ public:
 protected:
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     void TakeControls();
+    void ArrangeGpibControls();
     void ConnectHandlers();
     LinkEvents MakeLinkEvents();
     void ReadSettings();

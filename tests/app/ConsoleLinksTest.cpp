@@ -103,3 +103,22 @@ TEST_F(ConsoleTest, AGpibDriverThatCannotBeLoadedIsReportedByTheLoader) {
     ASSERT_FALSE(boxes.boxes.empty());
     EXPECT_EQ(boxes.boxes.back().text.rfind("Loading GPIB-library failed.\r\n", 0), 0u);
 }
+
+TEST_F(ConsoleTest, InANarrowWindowTheGpibControlsTakeARowOfTheirOwnAndTheInputLineKeepsItsWidth) {
+    StartWith("gpib:0,7:Simulator");
+    ASSERT_TRUE(console->Connected());
+    auto* input = Find<QLineEdit>("EditRawIn");
+    auto* query = Find<QPushButton>("ButtonQ");
+    auto sameRow = [&] {
+        QApplication::processEvents();
+        return query->mapTo(console.get(), QPoint(0, query->height() / 2)).y() ==
+               input->mapTo(console.get(), QPoint(0, input->height() / 2)).y();
+    };
+    console->resize(1600, 700);
+    EXPECT_TRUE(sameRow());
+    console->resize(640, 700);
+    EXPECT_FALSE(sameRow());
+    EXPECT_GE(input->width(), 200);
+    console->resize(1600, 700);
+    EXPECT_TRUE(sameRow());
+}
