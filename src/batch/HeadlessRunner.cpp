@@ -1,5 +1,7 @@
 #include "batch/HeadlessRunner.h"
 
+#include "connection/Connection.h"
+#include "connection/TcpConnection.h"
 #include "connection/TraceIo.h"
 #include "console/ConsoleLink.h"
 #include "console/ConsoleLogic.h"
@@ -28,6 +30,7 @@ int HeadlessRunner::Run() {
         Flush();
         return exitCode_;
     }
+    WaitForClient();
     // Start logs "#Begin Batch." or reports the label check through ShowError.
     if (runner_.Start(GetTickCount())) Drive();
     link_.reset(); // logs the end of the link
@@ -80,6 +83,18 @@ bool HeadlessRunner::OpenLink() {
     link_.reset(); // never opened: it tells of no end
     Fail(ExitOpenFailed, WithReason("Opening " + options_.connection + " failed.", reason));
     return false;
+}
+
+// A listening port counts as open before anyone talks to it: the script waits for its client, as
+// every command would otherwise fail for want of one. The arrival is logged by the link.
+void HeadlessRunner::WaitForClient() {
+    auto* server = link_->Tio() ? dynamic_cast<TTcpServerConnection*>(link_->Tio()->Transport()) : nullptr;
+    if (!server) return;
+    while (!server->HasClient() && server->IsOpen()) {
+        Flush();
+        handover_.WaitUntil([] { return false; },
+                            Handover::Clock::now() + std::chrono::milliseconds(DriveIntervalMs));
+    }
 }
 
 // The event loop: hand-overs from the reader, the steps the received lines owe, the drive tick.
@@ -144,13 +159,16 @@ void HeadlessRunner::SendLine(const std::string& text) {
         Fail(ExitConnectionLost, "Batch stopped: the command could not be sent.");
         return;
     }
+    // A GPIB device answers only when read: as with the console's Expect Reply, a command ending
+    // in '?' has its reply read at once, and only such a command awaits one.
+    const bool gpib = link_->IsGpib();
+    if (gpib && !text.ends_with('?')) return;
     if (!awaitingReply_) {
         awaitingReply_ = true;
         sentTick_ = GetTickCount();
         awaitedCommand_ = text;
     }
-    // A GPIB device answers only when read.
-    if (link_->IsGpib()) link_->ReadReply();
+    if (gpib) link_->ReadReply();
 }
 
 void HeadlessRunner::OnRxLine(const std::string& line, const std::string& stamp) {

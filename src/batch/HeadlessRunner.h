@@ -47,6 +47,7 @@ private:
     bool OpenLogFile();
     bool LoadScript();
     bool OpenLink();
+    void WaitForClient();
     void Drive();
     void Turn(uint32_t now);
     void CheckReplyTime(uint32_t now);

@@ -100,6 +100,11 @@ AmpsimProcess& Amp() {
     return amp;
 }
 
+AmpsimProcess& Pty() {
+    static AmpsimProcess amp({"--pty"});
+    return amp;
+}
+
 std::string Tcp() {
     return "tcp:127.0.0.1:" + std::to_string(Amp().tcpPort());
 }
@@ -112,6 +117,10 @@ struct ExitCase {
     Texts talk;        // the Tx and Rx lines on standard output
     std::string error; // what the error stream begins with
 };
+
+void PrintTo(const ExitCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class HeadlessProcess : public testing::TestWithParam<ExitCase> {
 protected:
@@ -127,6 +136,10 @@ TEST_P(HeadlessProcess, ExitsWithItsCodeAndLogsToStandardOutput) {
     for (const std::string& arg : c.extra) {
         if (arg == "@refused") {
             connection = "tcp:127.0.0.1:" + std::to_string(RefusingPort());
+        } else if (arg == "@gpib") {
+            connection = "gpib:0,7:Simulator"; // the simulated driver beside the program
+        } else if (arg == "@pty") {
+            connection = "com:" + Pty().ptyPath() + ":baud=115200";
         } else {
             args.push_back(arg);
         }
@@ -151,6 +164,18 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  ExitScriptDone,
                  {"Tx: *IDN?", "Rx: Veltrask,AmpSim,AS000001,1.0", "Tx: ECHO two", "Rx: two"},
+                 ""},
+        ExitCase{"OverAPty",
+                 "*IDN?\nECHO serial\n",
+                 {"@pty"},
+                 ExitScriptDone,
+                 {"Tx: *IDN?", "Rx: Veltrask,AmpSim,AS000001,1.0", "Tx: ECHO serial", "Rx: serial"},
+                 ""},
+        ExitCase{"OverGpib",
+                 "*IDN?\nECHO gpib?\n",
+                 {"@gpib"},
+                 ExitScriptDone,
+                 {"Tx: *IDN?", "Rx: Veltrask,AmpSim,GS000007,1.0", "Tx: ECHO gpib?", "Rx: gpib?"},
                  ""},
         ExitCase{
             "Usage", "ECHO x\n", {"--answer", "maybe"}, ExitUsage, {}, "corvane: --answer wants yes or no"},

@@ -4,13 +4,16 @@
 #include "batch/HeadlessRunner.h"
 #include "AmpsimProcess.h"
 #include "HeadlessTestSupport.h"
+#include "TestSupport.h"
 #include "connection/TraceIo.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <sstream>
+#include <thread>
 
 namespace {
 using Texts = std::vector<std::string>;
@@ -123,6 +126,10 @@ struct PromptCase {
     const char* error;
 };
 
+void PrintTo(const PromptCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class HeadlessPrompt : public Headless, public testing::WithParamInterface<PromptCase> {};
 
 TEST_P(HeadlessPrompt, ThePromptTakesTheGivenAnswerOrFails) {
@@ -154,6 +161,10 @@ struct ScriptErrorCase {
     std::string script;
     std::string message; // the error stream's line; "@" stands for the script's path
 };
+
+void PrintTo(const ScriptErrorCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class HeadlessScriptError : public Headless, public testing::WithParamInterface<ScriptErrorCase> {};
 
@@ -204,6 +215,31 @@ TEST_F(Headless, ALinkLostDuringTheRunEndsWithCodeSix) {
     EXPECT_NE(std::find(texts.begin(), texts.end(), "Batch stopped: the connection was lost."), texts.end());
 }
 
+// On a listening port the script waits for its client; the instrument here is the test's client.
+TEST_F(Headless, AListeningPortRunsTheScriptOnceItsClientIsThere) {
+    const int port = RefusingPort();
+    HeadlessOptions options = With("ECHO x\n");
+    options.connection = "tcpsrv:127.0.0.1:" + std::to_string(port);
+    std::string received;
+    std::thread instrument([port, &received] {
+        std::unique_ptr<TestClient> client;
+        do {
+            client = std::make_unique<TestClient>(port); // until the port listens
+        } while (!client->Connected());
+        received = client->ReadLine(10000);
+        client->Send("x\n");
+        client->ReadToEnd(10000); // the runner closes when done
+    });
+    EXPECT_EQ(Run(options), ExitScriptDone) << err;
+    instrument.join();
+    EXPECT_EQ(received, "ECHO x\n");
+    Texts texts = LogTexts(out);
+    EXPECT_EQ(texts.front(), "Listening on 127.0.0.1, port " + std::to_string(port) + ".");
+    EXPECT_TRUE(texts[1].starts_with("Client 127.0.0.1:")) << texts[1];
+    EXPECT_EQ(texts[2], "#Begin Batch.");
+    EXPECT_EQ(Conversation(texts), (Texts{"Tx: ECHO x", "Rx: x"}));
+}
+
 // The log file gets the same lines with CR LF, appended after what it held.
 TEST_F(Headless, TheLogFileIsAppendedWithTheSameLines) {
     const std::string path = (dir.Path() / "run.log").string();
@@ -234,6 +270,10 @@ struct OptionCase {
     PromptAnswer answer;
     std::string error;
 };
+
+void PrintTo(const OptionCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class HeadlessOptionsTest : public testing::TestWithParam<OptionCase> {};
 
