@@ -31,6 +31,9 @@ int HeadlessRunner::Run() {
         return exitCode_;
     }
     WaitForClient();
+    // Lines that came before the run (a greeting) owe no step, as in the window, whose run ignores
+    // what arrives while it is idle.
+    rxOwed_ = 0;
     // Start logs "#Begin Batch." or reports the label check through ShowError.
     if (runner_.Start(GetTickCount())) Drive();
     link_.reset(); // logs the end of the link
