@@ -1,6 +1,8 @@
 // The batch runner against the simulated amplifier (no reply delay): a 10 000-line script run by
 // the batch window through the console, every line logged, against a plain blocking socket client
-// sending the same lines one reply at a time in the same run (the baseline).
+// sending the same lines one reply at a time in the same run (the baseline). The same script run by
+// the headless runner (the corvane program with --batch, as a child process, its log on standard
+// output into a file) is compared with the window.
 //
 // Lines per second come from both over loopback. The time from a reply's arrival to the next
 // command leaving is taken by a small relay between client and amplifier: it stamps each reply it
@@ -26,9 +28,12 @@
 #include <QTimer>
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,6 +44,7 @@
 #include <memory>
 #include <mutex>
 #include <numeric>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -88,6 +94,16 @@ public:
     Relay& operator=(const Relay&) = delete;
 
     int Port() const { return port_; }
+    // Seconds from the first command to the last reply handed over, since the last call.
+    double TakeSpan() {
+        std::lock_guard guard(lock_);
+        double span = firstCommand_ && lastReply_
+                          ? std::chrono::duration<double>(*lastReply_ - *firstCommand_).count()
+                          : 0;
+        firstCommand_.reset();
+        lastReply_.reset();
+        return span;
+    }
     // Microseconds from each reply handed over to the next command, since the last call.
     std::vector<double> TakeTurnarounds() {
         std::lock_guard guard(lock_);
@@ -117,6 +133,10 @@ private:
                 ssize_t n = ::read(client, buffer, sizeof buffer);
                 Clock::time_point arrived = Clock::now();
                 if (n <= 0 || !WriteAll(upstream, buffer, static_cast<size_t>(n))) return;
+                {
+                    std::lock_guard guard(lock_);
+                    if (!firstCommand_) firstCommand_ = arrived;
+                }
                 if (replied) {
                     std::lock_guard guard(lock_);
                     turnarounds_.push_back(
@@ -129,6 +149,8 @@ private:
                 if (n <= 0 || !WriteAll(client, buffer, static_cast<size_t>(n))) return;
                 replied = true;
                 replyTime = Clock::now();
+                std::lock_guard guard(lock_);
+                lastReply_ = replyTime;
             }
         }
     }
@@ -139,7 +161,8 @@ private:
     int wake_[2] = {-1, -1};
     std::thread thread_;
     std::mutex lock_;
-    std::vector<double> turnarounds_; // guarded by lock_
+    std::vector<double> turnarounds_;                           // guarded by lock_
+    std::optional<Clock::time_point> firstCommand_, lastReply_; // guarded by lock_
 };
 
 AmpsimProcess& Amp() {
@@ -252,9 +275,67 @@ void BM_BatchRunnerScript(benchmark::State& state) {
     ReportTurnarounds(state, *windows->relay);
 }
 
+// The headless runner: a child process per run, through a relay of its own. The time taken is the
+// relay's span from the first command to the last reply, the measure in which the window's run is
+// also taken (it begins with Next, so neither counts the first step's wait, the program's start or
+// the connect); the whole process is given as a counter.
+bool RunHeadlessScript(const std::string& script, const std::string& logPath, int port,
+                       double& processSeconds) {
+    std::string connection = "tcp:127.0.0.1:" + std::to_string(port);
+    std::string program = CORVANE_BIN_DIR "/corvane";
+    std::vector<std::string> args{program, "--batch", script, "--connect", connection};
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    Clock::time_point start = Clock::now();
+    pid_t pid = -1;
+    int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return false;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    processSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void BM_HeadlessRunnerScript(benchmark::State& state) {
+    QTemporaryDir dir;
+    const std::string script = FromQt(dir.filePath("script.txt"));
+    const std::string log = FromQt(dir.filePath("log.txt"));
+    {
+        std::FILE* file = std::fopen(script.c_str(), "wb");
+        for (int i = 0; i < ScriptLines; ++i)
+            std::fprintf(file, "%s\r\n", ScriptLine(i).c_str());
+        std::fclose(file);
+    }
+    double spans = 0;
+    double processes = 0;
+    for (auto _ : state) {
+        Relay relay(Amp().tcpPort());
+        double processSeconds = 0;
+        if (!RunHeadlessScript(script, log, relay.Port(), processSeconds)) {
+            state.SkipWithError("the headless run failed");
+            return;
+        }
+        double span = relay.TakeSpan();
+        state.SetIterationTime(span);
+        spans += span;
+        processes += processSeconds;
+    }
+    const double runs = static_cast<double>(state.iterations());
+    secondsPerLine["BM_HeadlessRunnerScript"] = spans / (runs * ScriptLines);
+    state.counters["process_s"] = processes / runs;
+    state.SetItemsProcessed(state.iterations() * ScriptLines);
+}
+
 BENCHMARK(BM_PlainSocketScript)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainSocketScriptRelayed)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BatchRunnerScript)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HeadlessRunnerScript)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void PrintAddedPerLine() {
     auto ours = secondsPerLine.find("BM_BatchRunnerScript");
@@ -262,6 +343,10 @@ void PrintAddedPerLine() {
     if (ours == secondsPerLine.end() || base == secondsPerLine.end()) return;
     std::printf("the runner adds %.1f us per line over the plain client (target: under 1000 us)\n",
                 (ours->second - base->second) * 1e6);
+    auto headless = secondsPerLine.find("BM_HeadlessRunnerScript");
+    if (headless == secondsPerLine.end()) return;
+    std::printf("per line: batch window %.1f us, headless runner %.1f us (target: headless no slower)\n",
+                ours->second * 1e6, headless->second * 1e6);
 }
 } // namespace
 
@@ -280,6 +365,7 @@ int main(int argc, char** argv) {
     }
     int result = RunWithRatios(argc, argv,
                                {{"BM_BatchRunnerScript", "BM_PlainSocketScriptRelayed"},
+                                {"BM_HeadlessRunnerScript", "BM_BatchRunnerScript"},
                                 {"BM_PlainSocketScriptRelayed", "BM_PlainSocketScript"}});
     PrintAddedPerLine();
     w.console->close();

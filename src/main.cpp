@@ -1,8 +1,10 @@
 // The program entry: the socket layer, the application, the windows (created once, in a fixed
-// order, kept for the whole run), the event loop.
+// order, kept for the whole run), the event loop. With --batch the script runs without windows:
+// no QApplication is made, so no display is needed.
 #include "app/Fconsole.h"
 #include "app/Wiring.h"
 #include "batch/Fbatchsend.h"
+#include "batch/HeadlessRunner.h"
 #include "connection/Fopencom.h"
 #include "connection/Fselipaddr.h"
 #include "connection/Sockets.h"
@@ -66,7 +68,7 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     SocketStartup();
-    int result = Run(argc, argv);
+    int result = HeadlessRequested(argc, argv) ? RunHeadlessCommand(argc, argv) : Run(argc, argv);
     SocketCleanup();
     return result;
 }

@@ -108,6 +108,10 @@ void TFormConsole::ConnectHandlers() {
     connect(MenuItemConnect, &QAction::triggered, this, guard([this] { OpenConnection(); }));
     connect(MenuItemDisconnect, &QAction::triggered, this, guard([this] { CloseConnection(); }));
     connect(miReconnect, &QAction::triggered, this, guard([this] { miReconnectClick(); }));
+    connect(ui_->miShowControlChars, &QAction::triggered, this, [this](bool on) {
+        Guarded(
+            [&] { ShowControlChars(on ? (ui_->miShowControlChars->data().toInt() == 2 ? 2 : 1) : 0, true); });
+    });
     connect(ButtonSendBatch, &QPushButton::clicked, this, guard([this] { ButtonSendBatchClick(); }));
     connect(ButtonRawSend, &QPushButton::clicked, this, guard([this] { ButtonRawSendClick(ButtonRawSend); }));
     connect(EditRawIn, &QLineEdit::textChanged, this, guard([this] { EditRawInChange(); }));
@@ -201,7 +205,9 @@ void TFormConsole::ReadSettings() {
         if (failure.empty()) failure = e.what();
     }
     connectTimeoutMs_ = readInt("ConnectTimeoutMs", connectTimeoutMs_);
+    const int controlChars = settings.ValueExists("ShowControlChars") ? readInt("ShowControlChars", 0) : 0;
     settings.CloseKey();
+    ShowControlChars(controlChars, false);
     if (!failure.empty()) {
         AddLogLine(failure, LogColours::Error);
         Boxes().Error(FromQt(QApplication::applicationDisplayName()), failure);
@@ -209,6 +215,19 @@ void TFormConsole::ReadSettings() {
     move(left, top);
     resize(width, height);
     Splitter1->setSizes({sendHeight, std::max(1, Splitter1->height() - sendHeight)});
+}
+
+// The high-byte choice lives only in the settings; the menu item keeps it while switched off.
+void TFormConsole::ShowControlChars(int setting, bool remember) {
+    ControlCharMode mode = ControlCharModeFromSetting(setting);
+    if (mode == ControlCharMode::ControlsAndHigh) ui_->miShowControlChars->setData(2);
+    ui_->miShowControlChars->setChecked(mode != ControlCharMode::Off);
+    log_->SetShowControlChars(mode != ControlCharMode::Off, mode == ControlCharMode::ControlsAndHigh);
+    if (!remember) return;
+    SettingsStore& settings = Settings();
+    settings.OpenKey(SettingsKeyPath);
+    settings.WriteInt("ShowControlChars", ControlCharModeSetting(mode));
+    settings.CloseKey();
 }
 
 void TFormConsole::WriteSettings() {

@@ -169,6 +169,9 @@ private:
     void ButtonConnDisconnClick();
     void ButtonSendBatchClick();
     void miReconnectClick();
+    // Shows control bytes in the log for setting 1, also bytes 0x80-0xff for 2 (the settings'
+    // "ShowControlChars"); remember writes it there.
+    void ShowControlChars(int setting, bool remember);
     void FormClose();
     void SetUpExtraTools();
     // The conversion-table tools (FconsoleConvTable.cpp).

@@ -69,7 +69,10 @@ void LogLines::AppendLine(std::string_view line, uint32_t slot, uint32_t colour)
         rareColours_.emplace(index_.size(), colour);
     }
     index_.push_back(uint64_t{slot} << SlotShift | uint64_t{chunk} << ChunkShift | offset);
-    longestWidth_ = std::max(longestWidth_, Width(line));
+    LineWidths widths = MeasureLine(line, TabWidth);
+    longestWidths_.plain = std::max(longestWidths_.plain, widths.plain);
+    longestWidths_.controls = std::max(longestWidths_.controls, widths.controls);
+    longestWidths_.all = std::max(longestWidths_.all, widths.all);
 }
 
 // Room for length bytes at the end of the newest chunk, or in a new one; a line longer than a
@@ -126,7 +129,7 @@ void LogLines::Clear() {
     std::vector<uint64_t>().swap(index_);
     palette_.clear();
     std::unordered_map<std::size_t, uint32_t>().swap(rareColours_);
-    longestWidth_ = 0;
+    longestWidths_ = {};
 }
 
 void LogLines::WriteText(std::ostream& out) const {

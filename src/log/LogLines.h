@@ -6,6 +6,7 @@
 // 64-bit word (chunk, offset in the chunk, colour slot). Colours are few in practice (Tx, Rx,
 // status, error, window text); each distinct value gets a slot in a small table. Not thread-safe:
 // one thread (the UI thread) owns a store.
+#include "log/ControlChars.h"
 #include "log/LogColours.h"
 
 #include <cstddef>
@@ -38,7 +39,9 @@ public:
     uint32_t Colour(std::size_t i) const;
     // Character cells of the widest line so far, tabs expanded to the next multiple of TabWidth;
     // the extent of horizontal scrolling.
-    std::size_t LongestWidth() const { return longestWidth_; }
+    std::size_t LongestWidth() const { return longestWidths_.plain; }
+    // The same with the bytes mode shows as escapes counted at their escaped width.
+    std::size_t LongestWidth(ControlCharMode mode) const { return longestWidths_.In(mode); }
 
     // Removes every line and gives the memory back.
     void Clear();
@@ -67,5 +70,5 @@ private:
     std::vector<uint64_t> index_;   //!< Per line: colour slot, chunk number, offset in the chunk.
     std::vector<uint32_t> palette_; //!< The colour of each slot below the rare slot.
     std::unordered_map<std::size_t, uint32_t> rareColours_; //!< Line -> colour, once the slots are full.
-    std::size_t longestWidth_ = 0;
+    LineWidths longestWidths_; //!< The widest line in each mode, each on its own.
 };

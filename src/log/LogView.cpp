@@ -90,6 +90,12 @@ QString VisibleCells(std::string_view text, qint64 first, qint64 count) {
     return cells;
 }
 
+// The shade of escapes: the text colour halfway to the background.
+QColor Dimmed(const QColor& text, const QColor& background) {
+    return QColor((text.red() + background.red()) / 2, (text.green() + background.green()) / 2,
+                  (text.blue() + background.blue()) / 2);
+}
+
 int ClampToInt(qint64 value) {
     return static_cast<int>(std::clamp<qint64>(value, 0, INT_MAX));
 }
@@ -214,6 +220,18 @@ void TLogView::Clear() {
     viewport()->update();
 }
 
+void TLogView::SetShowControlChars(bool controls, bool high) {
+    ControlCharMode mode = !controls ? ControlCharMode::Off
+                           : high    ? ControlCharMode::ControlsAndHigh
+                                     : ControlCharMode::Controls;
+    if (mode == controlChars_) {
+        return;
+    }
+    controlChars_ = mode;
+    SetRanges();
+    viewport()->update();
+}
+
 void TLogView::UpdateMetrics() {
     QFontMetricsF metrics(font());
     rowHeight_ = std::max(1, static_cast<int>(std::ceil(metrics.lineSpacing())));
@@ -243,7 +261,8 @@ void TLogView::SetRanges() {
     vertical->setRange(0, ClampToInt(static_cast<qint64>(lines_.Count()) - rows));
     vertical->setPageStep(rows);
     QScrollBar* horizontal = horizontalScrollBar();
-    qint64 contentWidth = qint64{2} * TextMargin + std::llround(lines_.LongestWidth() * charWidth_);
+    qint64 contentWidth =
+        qint64{2} * TextMargin + std::llround(lines_.LongestWidth(controlChars_) * charWidth_);
     horizontal->setRange(0, ClampToInt(contentWidth - viewport()->width()));
     horizontal->setPageStep(std::max(1, viewport()->width()));
 }
@@ -347,18 +366,59 @@ void TLogView::paintEvent(QPaintEvent* event) {
 
 void TLogView::PaintRow(QPainter& painter, qint64 row, int top, qint64 firstColumn, qint64 columns) {
     bool selected = HasSelection() && row >= SelectionFirst() && row <= SelectionLast();
+    QColor colour;
+    QColor background;
     if (selected) {
         painter.fillRect(0, top, viewport()->width(), rowHeight_, palette().color(QPalette::Highlight));
-        painter.setPen(palette().color(QPalette::HighlightedText));
+        colour = palette().color(QPalette::HighlightedText);
+        background = palette().color(QPalette::Highlight);
     } else {
-        painter.setPen(LogColour(lines_.Colour(static_cast<std::size_t>(row)), palette()));
+        colour = LogColour(lines_.Colour(static_cast<std::size_t>(row)), palette());
+        background = palette().color(QPalette::Base);
     }
-    QString cells = VisibleCells(lines_.Text(static_cast<std::size_t>(row)), firstColumn, columns);
+    painter.setPen(colour);
+    qreal x = TextMargin + firstColumn * charWidth_ - horizontalScrollBar()->value();
+    std::string_view text = lines_.Text(static_cast<std::size_t>(row));
+    if (controlChars_ != ControlCharMode::Off) {
+        PaintEscapedRow(painter, text, colour, Dimmed(colour, background), x, top + ascent_, firstColumn,
+                        columns);
+        return;
+    }
+    QString cells = VisibleCells(text, firstColumn, columns);
     if (cells.isEmpty()) {
         return;
     }
-    qreal x = TextMargin + firstColumn * charWidth_ - horizontalScrollBar()->value();
     painter.drawText(QPointF(x, top + ascent_), cells);
+}
+
+// The shown text holds no tab, so column n is character n; plain runs and escape runs are drawn
+// one by one in their shades, clipped to the columns in view. x is where firstColumn begins.
+void TLogView::PaintEscapedRow(QPainter& painter, std::string_view text, const QColor& colour,
+                               const QColor& dim, qreal x, int baseline, qint64 firstColumn, qint64 columns) {
+    DisplayLine shown = RenderControlChars(text, controlChars_);
+    const qint64 size = static_cast<qint64>(shown.text.size());
+    const qint64 end = std::min(size, firstColumn + columns);
+    auto drawRun = [&](qint64 from, qint64 to, const QColor& pen) {
+        from = std::max(from, firstColumn);
+        to = std::min(to, end);
+        if (from >= to) {
+            return;
+        }
+        painter.setPen(pen);
+        painter.drawText(QPointF(x + (from - firstColumn) * charWidth_, baseline),
+                         QString::fromLatin1(shown.text.data() + from, to - from));
+    };
+    qint64 plainFrom = 0;
+    for (const EscapeSpan& span : shown.escapes) {
+        const auto start = static_cast<qint64>(span.start);
+        if (start >= end) {
+            break;
+        }
+        drawRun(plainFrom, start, colour);
+        drawRun(start, start + static_cast<qint64>(span.length), dim);
+        plainFrom = start + static_cast<qint64>(span.length);
+    }
+    drawRun(plainFrom, end, colour);
 }
 
 void TLogView::resizeEvent(QResizeEvent*) {

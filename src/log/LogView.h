@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 class QMenu;
 class QPalette;
@@ -49,6 +50,13 @@ public:
     void Clear();
 
     const LogLines& Lines() const { return lines_; }
+
+    // Shows every control byte (below 0x20, and 0x7f) as "\xhh" in a dimmer shade of its line's
+    // colour, and with high also every byte 0x80-0xff; both false shows the bytes as they are.
+    // Only the rows in view are drawn again, so a switch costs the same at any number of lines;
+    // the stored lines, the selection and copying keep the bytes as received. high alone is off.
+    void SetShowControlChars(bool controls, bool high);
+    ControlCharMode ShownControlChars() const { return controlChars_; }
 
     // Selection: lines between the anchor and the current line, both included.
     bool HasSelection() const { return anchor_ >= 0; }
@@ -93,8 +101,11 @@ private:
     qint64 ClampedRowAt(int y) const;
     void ScrollToShow(qint64 row);
     void PaintRow(QPainter& painter, qint64 row, int top, qint64 firstColumn, qint64 columns);
+    void PaintEscapedRow(QPainter& painter, std::string_view text, const QColor& colour, const QColor& dim,
+                         qreal x, int baseline, qint64 firstColumn, qint64 columns);
 
     LogLines lines_;
+    ControlCharMode controlChars_ = ControlCharMode::Off;
     bool updatePosted_ = false;   //!< A posted ApplyPending is on its way.
     bool dirty_ = false;          //!< Lines came since the scroll bars were last set.
     bool followingLines_ = false; //!< The scroll bars are being moved to show new lines.

@@ -227,3 +227,37 @@ TEST_F(ConsoleTest, SendWhileClosedAsksForAConnectionFirst) {
     EXPECT_EQ(Find<QLineEdit>("EditRawIn")->text(), "STATUS?") << "the Send button keeps the line";
     EXPECT_TRUE(Find<QCheckBox>("CheckBoxExpectRx")->isChecked()) << "the line ends in '?'";
 }
+
+// Off by default and not written until the operator switches it; the menu item switches the log
+// and remembers the choice. The high-byte choice (2) comes from the settings and survives
+// switching off and on again.
+TEST_F(ConsoleTest, ShowControlCharactersIsAConnectionMenuItemRememberedInTheSettings) {
+    AnswerDialog(false);
+    Start();
+    auto* item = Find<QAction>("miShowControlChars");
+    ASSERT_NE(item, nullptr);
+    EXPECT_TRUE(Find<QMenu>("MenuItemConnection")->actions().contains(item));
+    EXPECT_FALSE(item->isChecked());
+    EXPECT_EQ(console->Log()->ShownControlChars(), ControlCharMode::Off);
+    EXPECT_FALSE(Stored("ShowControlChars").isValid());
+
+    item->trigger();
+    EXPECT_EQ(console->Log()->ShownControlChars(), ControlCharMode::Controls);
+    EXPECT_EQ(Stored("ShowControlChars").toInt(), 1);
+    item->trigger();
+    EXPECT_EQ(console->Log()->ShownControlChars(), ControlCharMode::Off);
+    EXPECT_EQ(Stored("ShowControlChars").toInt(), 0);
+}
+
+TEST_F(ConsoleTest, StoredShowControlCharactersWithHighBytesIsShownAtStartAndKept) {
+    Preset("ShowControlChars", 2);
+    AnswerDialog(false);
+    Start();
+    auto* item = Find<QAction>("miShowControlChars");
+    EXPECT_TRUE(item->isChecked());
+    EXPECT_EQ(console->Log()->ShownControlChars(), ControlCharMode::ControlsAndHigh);
+    item->trigger();
+    item->trigger();
+    EXPECT_EQ(console->Log()->ShownControlChars(), ControlCharMode::ControlsAndHigh);
+    EXPECT_EQ(Stored("ShowControlChars").toInt(), 2);
+}

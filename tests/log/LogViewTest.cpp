@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
+#include <QFontMetricsF>
 #include <QImage>
 #include <QMenu>
 #include <QMouseEvent>
@@ -286,4 +287,49 @@ TEST_F(LogViewTest, LongLinesScrollHorizontally) {
     QImage image = view.grab().toImage();
     EXPECT_TRUE(AreaHasColour(image, row1, QColor(255, 0, 0)));
     EXPECT_FALSE(AreaHasColour(image, row0, QColor(0, 0, 255), 60)); // "short" is out of view
+}
+
+// Escapes take their line's colour halfway to the background, the rest of the line its own
+// colour; the switch widens the horizontal extent at once and switching back restores it. The
+// stored bytes and copying are untouched.
+TEST_F(LogViewTest, ControlBytesShowAsDimEscapesWhenSwitchedOn) {
+    QPalette palette = view.palette();
+    palette.setColor(QPalette::Base, Qt::white);
+    view.setPalette(palette);
+    const std::string raw = std::string("\x01\x02\x03\x04\x05\x06\x07\x08") + "########" + "\xe9";
+    view.AppendLine(raw, LogColours::Red);
+    Turn();
+    const qreal cell = QFontMetricsF(view.font()).horizontalAdvance(QLatin1Char('0'));
+    const QPoint origin = view.viewport()->geometry().topLeft();
+    auto columns = [&](int first, int count) {
+        return QRect(origin.x() + 3 + static_cast<int>(first * cell), origin.y(),
+                     static_cast<int>(count * cell), view.RowHeight());
+    };
+    const QColor red(255, 0, 0);
+    const QColor dim(255, 127, 127);
+
+    view.SetShowControlChars(true, false);
+    EXPECT_EQ(view.ShownControlChars(), ControlCharMode::Controls);
+    QImage image = view.grab().toImage();
+    EXPECT_TRUE(AreaHasColour(image, columns(0, 32), dim, 8));   // eight escapes, dim
+    EXPECT_FALSE(AreaHasColour(image, columns(0, 32), red, 60)); // none in full red
+    EXPECT_TRUE(AreaHasColour(image, columns(32, 8), red, 24));  // the text after them
+
+    view.SetShowControlChars(false, true); // the high-byte option alone shows nothing
+    EXPECT_EQ(view.ShownControlChars(), ControlCharMode::Off);
+    image = view.grab().toImage();
+    EXPECT_TRUE(AreaHasColour(image, columns(8, 8), red, 24)); // the text is back in column 8
+
+    view.resize(static_cast<int>(30 * cell), 300); // wider than the plain line, narrower than escaped
+    Turn();
+    const int plainExtent = view.horizontalScrollBar()->maximum();
+    view.SetShowControlChars(true, false);
+    EXPECT_GT(view.horizontalScrollBar()->maximum(), plainExtent);
+    view.SetShowControlChars(false, false);
+    EXPECT_EQ(view.horizontalScrollBar()->maximum(), plainExtent);
+
+    view.SetShowControlChars(true, true);
+    EXPECT_EQ(view.ShownControlChars(), ControlCharMode::ControlsAndHigh);
+    view.SelectAll();
+    EXPECT_EQ(view.SelectedText(), raw);
 }

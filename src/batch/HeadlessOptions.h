@@ -1,0 +1,37 @@
+#pragma once
+// The command line of the headless batch runner: `corvane --batch SCRIPT --connect CONNECTION
+// [--log FILE] [--reply-timeout MS] [--answer yes|no]`, each option also as --name=value. Plain
+// C++; main calls it before anything of the windows exists.
+#include <string>
+#include <vector>
+
+// How the headless runner ends.
+enum HeadlessExit : int {
+    ExitScriptDone = 0,       // the run reached the end of the script, #END or a #PROMPT answered no
+    ExitUsage = 1,            // the command line is wrong, or the log file cannot be opened
+    ExitOpenFailed = 2,       // the connection cannot be opened
+    ExitScriptError = 3,      // the script cannot be read, holds NUL bytes or fails the label check
+    ExitReplyTimeout = 4,     // --reply-timeout passed without a reply to a command
+    ExitPromptUnanswered = 5, // a #PROMPT line came and --answer was not given
+    ExitConnectionLost = 6,   // the link ended during the run
+};
+
+enum class PromptAnswer { None, Yes, No };
+
+struct HeadlessOptions {
+    std::string script;
+    std::string connection;
+    std::string logFile;    // empty: standard output only
+    int replyTimeoutMs = 0; // 0: commands without a reply are not an error
+    PromptAnswer answer = PromptAnswer::None;
+};
+
+// Whether the command line asks for the headless runner (holds --batch or --batch=...).
+bool HeadlessRequested(int argc, char** argv);
+
+// Reads the arguments after the program name. False with error set for an unknown option, a
+// missing or bad value, or a missing --batch or --connect.
+bool ParseHeadlessOptions(const std::vector<std::string>& args, HeadlessOptions& options, std::string& error);
+
+// The usage text printed with a command-line error.
+extern const char HeadlessUsage[];

@@ -1,0 +1,403 @@
+// The headless runner in this process against the simulated amplifier: the step machine's pacing
+// over a real link, each way a run ends, the log on the output stream and in the log file, and the
+// command line.
+#include "batch/HeadlessRunner.h"
+#include "AmpsimProcess.h"
+#include "HeadlessTestSupport.h"
+#include "TestSupport.h"
+#include "connection/TraceIo.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+namespace {
+using Texts = std::vector<std::string>;
+
+class Headless : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        SetTraceStream(nullptr); // the test output stays readable
+        amp = new AmpsimProcess({"--tcp", "127.0.0.1:0"});
+    }
+    static void TearDownTestSuite() {
+        delete amp;
+        amp = nullptr;
+    }
+    void SetUp() override { ASSERT_TRUE(amp->ready()) << amp->error(); }
+
+    std::string Tcp() const { return "tcp:127.0.0.1:" + std::to_string(amp->tcpPort()); }
+    std::string Script(const std::string& text) {
+        dir.Write("script.txt", text);
+        return (dir.Path() / "script.txt").string();
+    }
+    // Runs the options to their end; the output and error streams are kept in out and err.
+    int Run(HeadlessOptions options) {
+        char* outText = nullptr;
+        char* errText = nullptr;
+        size_t outSize = 0;
+        size_t errSize = 0;
+        std::FILE* outStream = ::open_memstream(&outText, &outSize);
+        std::FILE* errStream = ::open_memstream(&errText, &errSize);
+        int code;
+        {
+            HeadlessRunner runner(std::move(options), outStream, errStream, handover);
+            code = runner.Run();
+        }
+        std::fclose(outStream);
+        std::fclose(errStream);
+        out.assign(outText, outSize);
+        err.assign(errText, errSize);
+        std::free(outText);
+        std::free(errText);
+        return code;
+    }
+    HeadlessOptions With(const std::string& script) {
+        HeadlessOptions options;
+        options.script = Script(script);
+        options.connection = Tcp();
+        return options;
+    }
+
+    static AmpsimProcess* amp;
+    Handover handover;
+    TempDir dir;
+    std::string out, err;
+};
+AmpsimProcess* Headless::amp = nullptr;
+} // namespace
+
+// Blank lines and comments take no step, a #GOTO skips ahead, #DELAY waits, #END ends the run:
+// what goes out and comes back is logged in order, each line stamped.
+TEST_F(Headless, RunsTheScriptToItsEndAndLogsTheConversation) {
+    int code = Run(With("STATUS?\r\n\r\n# a comment\r\n#GOTO later\r\nECHO skipped\r\n#LABEL later\r\n"
+                        "ECHO one\n#DELAY 20\n*IDN?\r#END\nECHO after the end\n"));
+    EXPECT_EQ(code, ExitScriptDone) << err;
+    Texts texts = LogTexts(out);
+    ASSERT_FALSE(texts.empty());
+    EXPECT_TRUE(texts.front().starts_with("Connected to \"" + Tcp() + "\"")) << texts.front();
+    EXPECT_EQ(texts[1], "#Begin Batch.");
+    Texts talk = Conversation(texts);
+    ASSERT_EQ(talk.size(), 6u) << out;
+    EXPECT_EQ(talk[0], "Tx: STATUS?");
+    EXPECT_TRUE(talk[1].starts_with("Rx: STATUS OK")) << talk[1];
+    EXPECT_EQ(Texts(talk.begin() + 2, talk.end()),
+              (Texts{"Tx: ECHO one", "Rx: one", "Tx: *IDN?", "Rx: Veltrask,AmpSim,AS000001,1.0"}));
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Delaying 20 ms..."), texts.end());
+    EXPECT_EQ(texts.back(), "disconnected.");
+    EXPECT_TRUE(err.empty()) << err;
+}
+
+// Without a reply the run goes on after the step's wait, as in the window; with --reply-timeout
+// the missing reply ends it.
+TEST_F(Headless, ACommandWithoutReplyWaitsOneStepUnlessAReplyTimeoutIsGiven) {
+    EXPECT_EQ(Run(With("NOREPLY\nECHO next\n")), ExitScriptDone) << err;
+    EXPECT_EQ(Conversation(LogTexts(out)), (Texts{"Tx: NOREPLY", "Tx: ECHO next", "Rx: next"}));
+
+    HeadlessOptions options = With("ECHO first\nNOREPLY\nECHO next\n");
+    options.replyTimeoutMs = 200;
+    EXPECT_EQ(Run(options), ExitReplyTimeout);
+    EXPECT_EQ(Conversation(LogTexts(out)), (Texts{"Tx: ECHO first", "Rx: first", "Tx: NOREPLY"}));
+    EXPECT_EQ(LogTexts(out).end()[-2], "No reply within 200 ms to: NOREPLY");
+    EXPECT_EQ(err, "corvane: No reply within 200 ms to: NOREPLY\n");
+}
+
+// The last command's reply is waited for: it is logged before the run ends, and its absence is
+// a time-out too.
+TEST_F(Headless, TheLastCommandsReplyIsAwaited) {
+    HeadlessOptions options = With("ECHO last\n");
+    options.replyTimeoutMs = 5000;
+    EXPECT_EQ(Run(options), ExitScriptDone);
+    EXPECT_EQ(Conversation(LogTexts(out)), (Texts{"Tx: ECHO last", "Rx: last"}));
+    options = With("ECHO first\nNOREPLY\n");
+    options.replyTimeoutMs = 200;
+    EXPECT_EQ(Run(options), ExitReplyTimeout);
+}
+
+struct PromptCase {
+    const char* name;
+    PromptAnswer answer;
+    int code;
+    Texts talk;
+    const char* error;
+};
+
+void PrintTo(const PromptCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class HeadlessPrompt : public Headless, public testing::WithParamInterface<PromptCase> {};
+
+TEST_P(HeadlessPrompt, ThePromptTakesTheGivenAnswerOrFails) {
+    const PromptCase& c = GetParam();
+    HeadlessOptions options = With("ECHO a\n#PROMPT Amplifier on the load?\nECHO b\n");
+    options.answer = c.answer;
+    EXPECT_EQ(Run(options), c.code);
+    EXPECT_EQ(Conversation(LogTexts(out)), c.talk);
+    EXPECT_EQ(err, c.error);
+    Texts texts = LogTexts(out);
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Amplifier on the load?"), texts.end());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, HeadlessPrompt,
+    testing::Values(
+        PromptCase{
+            "Yes", PromptAnswer::Yes, ExitScriptDone, {"Tx: ECHO a", "Rx: a", "Tx: ECHO b", "Rx: b"}, ""},
+        PromptCase{"No", PromptAnswer::No, ExitScriptDone, {"Tx: ECHO a", "Rx: a"}, ""},
+        PromptCase{"None",
+                   PromptAnswer::None,
+                   ExitPromptUnanswered,
+                   {"Tx: ECHO a", "Rx: a"},
+                   "corvane: #PROMPT Amplifier on the load?\n"}),
+    [](const testing::TestParamInfo<PromptCase>& param) { return std::string(param.param.name); });
+
+struct ScriptErrorCase {
+    const char* name;
+    std::string script;
+    std::string message; // the error stream's line; "@" stands for the script's path
+};
+
+void PrintTo(const ScriptErrorCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class HeadlessScriptError : public Headless, public testing::WithParamInterface<ScriptErrorCase> {};
+
+// Nothing is sent from a script that fails its checks; the message names the fault.
+TEST_P(HeadlessScriptError, EndsWithCodeThreeAndTheMessage) {
+    const ScriptErrorCase& c = GetParam();
+    HeadlessOptions options = With(c.script);
+    std::string message = c.message;
+    if (auto at = message.find('@'); at != std::string::npos) message.replace(at, 1, options.script);
+    EXPECT_EQ(Run(options), ExitScriptError);
+    EXPECT_EQ(err, "corvane: " + message + "\n");
+    EXPECT_TRUE(Conversation(LogTexts(out)).empty()) << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Scripts, HeadlessScriptError,
+                         testing::Values(ScriptErrorCase{"DuplicateLabel", "#LABEL a\nECHO x\n#LABEL a\n",
+                                                         "Duplicate label a in line 3"},
+                                         ScriptErrorCase{"MissingLabel", "ECHO x\n\n#GOTO nowhere\n",
+                                                         "Non-existing goto nowhere in line 3"},
+                                         ScriptErrorCase{"NulBytes", std::string("ECHO x\n\0\1\2\n", 11),
+                                                         "@ holds NUL bytes and may not be a batch script."}),
+                         [](const testing::TestParamInfo<ScriptErrorCase>& param) {
+                             return std::string(param.param.name);
+                         });
+
+TEST_F(Headless, AScriptThatCannotBeReadIsAScriptError) {
+    HeadlessOptions options = With("");
+    options.script = (dir.Path() / "missing.txt").string();
+    EXPECT_EQ(Run(options), ExitScriptError);
+    EXPECT_TRUE(err.starts_with("corvane: Cannot open file \"" + options.script + "\".")) << err;
+}
+
+TEST_F(Headless, AConnectionThatCannotBeOpenedEndsWithCodeTwo) {
+    HeadlessOptions options = With("ECHO x\n");
+    options.connection = "tcp:127.0.0.1:" + std::to_string(RefusingPort());
+    EXPECT_EQ(Run(options), ExitOpenFailed);
+    EXPECT_EQ(LogTexts(out), (Texts{"Opening " + options.connection + " failed. Connection refused."}));
+    options.connection = "bogus:1";
+    EXPECT_EQ(Run(options), ExitOpenFailed);
+    EXPECT_NE(err.find("'bogus' is not a kind of connection"), std::string::npos) << err;
+}
+
+// The peer closing the link mid-run stops it: the next command is not claimed as sent.
+TEST_F(Headless, ALinkLostDuringTheRunEndsWithCodeSix) {
+    EXPECT_EQ(Run(With("ECHO a\nDROP\nECHO b\n")), ExitConnectionLost);
+    Texts texts = LogTexts(out);
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "Tx: ECHO b"), 0) << out;
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Batch stopped: the connection was lost."), texts.end());
+}
+
+// On a listening port the script waits for its client; the instrument here is the test's client.
+TEST_F(Headless, AListeningPortRunsTheScriptOnceItsClientIsThere) {
+    const int port = RefusingPort();
+    HeadlessOptions options = With("ECHO x\n");
+    options.connection = "tcpsrv:127.0.0.1:" + std::to_string(port);
+    std::string received;
+    std::thread instrument([port, &received] {
+        std::unique_ptr<TestClient> client;
+        do {
+            client = std::make_unique<TestClient>(port); // until the port listens
+        } while (!client->Connected());
+        received = client->ReadLine(10000);
+        client->Send("x\n");
+        client->ReadToEnd(10000); // the runner closes when done
+    });
+    EXPECT_EQ(Run(options), ExitScriptDone) << err;
+    instrument.join();
+    EXPECT_EQ(received, "ECHO x\n");
+    Texts texts = LogTexts(out);
+    EXPECT_EQ(texts.front(), "Listening on 127.0.0.1, port " + std::to_string(port) + ".");
+    EXPECT_TRUE(texts[1].starts_with("Client 127.0.0.1:")) << texts[1];
+    EXPECT_EQ(texts[2], "#Begin Batch.");
+    EXPECT_EQ(Conversation(texts), (Texts{"Tx: ECHO x", "Rx: x"}));
+}
+
+// The log file gets the same lines with CR LF, appended after what it held.
+TEST_F(Headless, TheLogFileIsAppendedWithTheSameLines) {
+    const std::string path = (dir.Path() / "run.log").string();
+    dir.Write("run.log", "earlier run\r\n");
+    HeadlessOptions options = With("ECHO logged\n");
+    options.logFile = path;
+    ASSERT_EQ(Run(options), ExitScriptDone);
+    std::stringstream file;
+    file << std::ifstream(path, std::ios::binary).rdbuf();
+    const std::string prefix = "earlier run\r\n";
+    ASSERT_TRUE(file.str().starts_with(prefix));
+    EXPECT_EQ(SplitLines(file.str().substr(prefix.size()), "\r\n"), SplitLines(out));
+
+    options.logFile = (dir.Path() / "no-such-folder" / "run.log").string();
+    EXPECT_EQ(Run(options), ExitUsage);
+    EXPECT_TRUE(out.empty());
+    EXPECT_TRUE(err.starts_with("corvane: cannot open the log file")) << err;
+}
+
+// ---- the command line ----------------------------------------------------------------------
+
+struct OptionCase {
+    const char* name;
+    Texts args;
+    bool ok;
+    std::string script, connection, logFile;
+    int timeout;
+    PromptAnswer answer;
+    std::string error;
+};
+
+void PrintTo(const OptionCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class HeadlessOptionsTest : public testing::TestWithParam<OptionCase> {};
+
+TEST_P(HeadlessOptionsTest, ParsesOrSaysWhy) {
+    const OptionCase& c = GetParam();
+    HeadlessOptions options;
+    std::string error;
+    ASSERT_EQ(ParseHeadlessOptions(c.args, options, error), c.ok) << error;
+    if (!c.ok) {
+        EXPECT_EQ(error, c.error);
+        return;
+    }
+    EXPECT_EQ(options.script, c.script);
+    EXPECT_EQ(options.connection, c.connection);
+    EXPECT_EQ(options.logFile, c.logFile);
+    EXPECT_EQ(options.replyTimeoutMs, c.timeout);
+    EXPECT_EQ(options.answer, c.answer);
+}
+
+using A = PromptAnswer;
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, HeadlessOptionsTest,
+    testing::Values(OptionCase{"Minimal",
+                               {"--batch", "s.txt", "--connect", "tcp:h:1"},
+                               true,
+                               "s.txt",
+                               "tcp:h:1",
+                               "",
+                               0,
+                               A::None,
+                               ""},
+                    OptionCase{"Everything",
+                               {"--connect=com:/dev/ttyUSB0", "--batch=s.txt", "--log", "l.txt",
+                                "--reply-timeout", "250", "--answer", "no"},
+                               true,
+                               "s.txt",
+                               "com:/dev/ttyUSB0",
+                               "l.txt",
+                               250,
+                               A::No,
+                               ""},
+                    OptionCase{"AnswerYes",
+                               {"--batch", "s", "--connect", "gpib:0:5", "--answer=yes"},
+                               true,
+                               "s",
+                               "gpib:0:5",
+                               "",
+                               0,
+                               A::Yes,
+                               ""},
+                    OptionCase{"NoConnect",
+                               {"--batch", "s.txt"},
+                               false,
+                               "",
+                               "",
+                               "",
+                               0,
+                               A::None,
+                               "--batch and --connect are both needed"},
+                    OptionCase{"MissingValue",
+                               {"--connect", "tcp:h:1", "--batch"},
+                               false,
+                               "",
+                               "",
+                               "",
+                               0,
+                               A::None,
+                               "--batch wants a value"},
+                    OptionCase{"EmptyValue",
+                               {"--batch=", "--connect", "tcp:h:1"},
+                               false,
+                               "",
+                               "",
+                               "",
+                               0,
+                               A::None,
+                               "--batch wants a value"},
+                    OptionCase{"BadAnswer",
+                               {"--answer", "maybe"},
+                               false,
+                               "",
+                               "",
+                               "",
+                               0,
+                               A::None,
+                               "--answer wants yes or no, not 'maybe'"},
+                    OptionCase{"BadTimeout",
+                               {"--reply-timeout", "10ms"},
+                               false,
+                               "",
+                               "",
+                               "",
+                               0,
+                               A::None,
+                               "--reply-timeout wants a positive number of milliseconds, not '10ms'"},
+                    OptionCase{"ZeroTimeout",
+                               {"--reply-timeout=0"},
+                               false,
+                               "",
+                               "",
+                               "",
+                               0,
+                               A::None,
+                               "--reply-timeout wants a positive number of milliseconds, not '0'"},
+                    OptionCase{"Unknown",
+                               {"--batch", "s", "--verbose", "1"},
+                               false,
+                               "",
+                               "",
+                               "",
+                               0,
+                               A::None,
+                               "unknown option '--verbose'"},
+                    OptionCase{
+                        "Stray", {"s.txt"}, false, "", "", "", 0, A::None, "unexpected argument 's.txt'"}),
+    [](const testing::TestParamInfo<OptionCase>& param) { return std::string(param.param.name); });
+
+TEST(HeadlessRequested, OnlyWithTheBatchOption) {
+    const char* plain[] = {"corvane", "script.txt"};
+    const char* batch[] = {"corvane", "--connect", "tcp:h:1", "--batch", "s"};
+    const char* joined[] = {"corvane", "--batch=s"};
+    const char* lookalike[] = {"corvane", "--batchy"};
+    EXPECT_FALSE(HeadlessRequested(2, const_cast<char**>(plain)));
+    EXPECT_TRUE(HeadlessRequested(5, const_cast<char**>(batch)));
+    EXPECT_TRUE(HeadlessRequested(2, const_cast<char**>(joined)));
+    EXPECT_FALSE(HeadlessRequested(2, const_cast<char**>(lookalike)));
+}

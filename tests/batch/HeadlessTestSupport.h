@@ -1,0 +1,56 @@
+#pragma once
+// Shared by the headless runner's tests: scripts in a temporary folder, a loopback port nobody
+// listens on, and checks of the log lines' form.
+#include "TempDir.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+// A loopback port that refuses connections: bound once by the system's choice, then let go.
+inline int RefusingPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+inline std::vector<std::string> SplitLines(const std::string& text, const std::string& end = "\n") {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t at; (at = text.find(end, start)) != std::string::npos; start = at + end.size())
+        lines.push_back(text.substr(start, at - start));
+    if (start < text.size()) lines.push_back(text.substr(start));
+    return lines;
+}
+
+// The texts of the log lines, the time stamp checked and taken off; a line of another form is
+// kept whole, so the comparison shows it.
+inline std::vector<std::string> LogTexts(const std::string& output, const std::string& end = "\n") {
+    static const std::regex stamped(R"(^\[\d\d:\d\d:\d\d\.\d\d\d\] (.*)$)");
+    std::vector<std::string> texts;
+    for (const std::string& line : SplitLines(output, end)) {
+        std::smatch match;
+        texts.push_back(std::regex_match(line, match, stamped) ? match[1].str() : "UNSTAMPED " + line);
+    }
+    return texts;
+}
+
+// Only the lines of the conversation (Tx and Rx).
+inline std::vector<std::string> Conversation(const std::vector<std::string>& texts) {
+    std::vector<std::string> lines;
+    for (const std::string& text : texts)
+        if (text.starts_with("Tx: ") || text.starts_with("Rx: ")) lines.push_back(text);
+    return lines;
+}
