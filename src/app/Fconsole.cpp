@@ -290,9 +290,12 @@ OpenResult TFormConsole::WaitForOpen(std::string& reason) {
         progress.setAutoReset(false);
         progress.reset();
         progress.hide();
-        connect(&progress, &QProgressDialog::canceled, this, [this] {
+        // Its Cancel button, Esc and closing the little window all give the attempt up.
+        auto giveUp = [this] {
             if (link_) link_->Close();
-        });
+        };
+        connect(&progress, &QProgressDialog::canceled, this, giveUp);
+        connect(&progress, &QDialog::rejected, this, giveUp);
         QTimer::singleShot(250, &progress, [&] {
             if (!finished) progress.show();
         });
