@@ -199,7 +199,7 @@ void RunPlainScript(int fd) {
 }
 
 void PlainSocketScript(benchmark::State& state, const char* name, Relay* relay) {
-    int fd = ConnectLoopback(relay ? relay->Port() : Amp().tcpPort());
+    int fd = ConnectLoopback(relay ? relay->Port() : Amp().TcpPort());
     if (fd < 0) {
         state.SkipWithError("cannot connect");
         return;
@@ -219,7 +219,7 @@ void BM_PlainSocketScript(benchmark::State& state) {
 }
 
 void BM_PlainSocketScriptRelayed(benchmark::State& state) {
-    Relay relay(Amp().tcpPort());
+    Relay relay(Amp().TcpPort());
     PlainSocketScript(state, "BM_PlainSocketScriptRelayed", &relay);
 }
 
@@ -231,7 +231,7 @@ struct Windows {
 Windows* windows = nullptr;
 
 bool OpenWindows(Windows& w) {
-    w.relay = std::make_unique<Relay>(Amp().tcpPort());
+    w.relay = std::make_unique<Relay>(Amp().TcpPort());
     w.console = std::make_unique<TFormConsole>();
     FormConsole = w.console.get();
     FormSelIpAddr = new TFormSelIpAddr(w.console.get());
@@ -353,8 +353,8 @@ void PrintAddedPerLine() {
 int main(int argc, char** argv) {
     InitializeBenchmarks(argc, argv); // before the simulator and the windows start
     QtBenchEnvironment environment(argc, argv);
-    if (!Amp().ready()) {
-        std::fprintf(stderr, "ampsim did not start: %s\n", Amp().error().c_str());
+    if (!Amp().Ready()) {
+        std::fprintf(stderr, "ampsim did not start: %s\n", Amp().Error().c_str());
         return 1;
     }
     Windows w;

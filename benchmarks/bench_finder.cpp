@@ -265,8 +265,8 @@ int main(int argc, char** argv) {
     if (!std::getenv(InsideMark)) return RunInsideNamespace(argv);
     QtBenchEnvironment environment(argc, argv);
     AmpsimProcess ampsim({"--discovery", "10.77.0.2", "--amps", std::to_string(Amps)});
-    if (!ampsim.ready()) {
-        std::fprintf(stderr, "ampsim did not start: %s\n", ampsim.error().c_str());
+    if (!ampsim.Ready()) {
+        std::fprintf(stderr, "ampsim did not start: %s\n", ampsim.Error().c_str());
         return 1;
     }
     UiCost();

@@ -116,11 +116,11 @@ double ConsoleRoundTrips(TFormConsole& console) {
 int main(int argc, char** argv) {
     QtBenchEnvironment environment(argc, argv);
     AmpsimProcess amp({"--tcp", "127.0.0.1:0"});
-    if (!amp.ready()) {
-        std::fprintf(stderr, "ampsim did not start: %s\n", amp.error().c_str());
+    if (!amp.Ready()) {
+        std::fprintf(stderr, "ampsim did not start: %s\n", amp.Error().c_str());
         return 1;
     }
-    auto console = OpenConsole(amp.tcpPort());
+    auto console = OpenConsole(amp.TcpPort());
     if (!console->Connected()) {
         std::fprintf(stderr, "the console did not connect\n");
         return 1;
@@ -139,8 +139,8 @@ int main(int argc, char** argv) {
     // with a different one of the five, so none always follows the same neighbour.
     std::vector<double> blocking, busy, toFile, toNull, off;
     const std::vector<std::function<void()>> measures{
-        [&] { blocking.push_back(RawRoundTrips(amp.tcpPort(), false)); },
-        [&] { busy.push_back(RawRoundTrips(amp.tcpPort(), true)); },
+        [&] { blocking.push_back(RawRoundTrips(amp.TcpPort(), false)); },
+        [&] { busy.push_back(RawRoundTrips(amp.TcpPort(), true)); },
         [&] {
             std::FILE* file = std::fopen(tracePath.constData(), "w");
             toFile.push_back(consoleWithTrace(file));

@@ -23,7 +23,7 @@ AmpsimProcess& Amp() {
 
 // The baseline: write the command, read until the reply's LF, nothing else.
 void BM_PlainSocketQuery(benchmark::State& state) {
-    int fd = ConnectLoopback(Amp().tcpPort());
+    int fd = ConnectLoopback(Amp().TcpPort());
     if (fd < 0) {
         state.SkipWithError("cannot connect to ampsim");
         return;
@@ -54,7 +54,7 @@ void BM_TioQuery(benchmark::State& state) {
     io->StartCharEnabled = false;
     size_t lines = 0;
     io->SetOnRxLine([&](const std::string&, TIO*) { ++lines; });
-    if (!io->Open("tcp:127.0.0.1:" + std::to_string(Amp().tcpPort()))) {
+    if (!io->Open("tcp:127.0.0.1:" + std::to_string(Amp().TcpPort()))) {
         state.SkipWithError("cannot connect to ampsim");
         return;
     }
@@ -77,8 +77,8 @@ BENCHMARK(BM_TioQuery)->MinTime(2.0)->UseRealTime();
 
 int main(int argc, char** argv) {
     InitializeBenchmarks(argc, argv); // before the simulator and the windows start
-    if (!Amp().ready()) {
-        std::fprintf(stderr, "ampsim did not start: %s\n", Amp().error().c_str());
+    if (!Amp().Ready()) {
+        std::fprintf(stderr, "ampsim did not start: %s\n", Amp().Error().c_str());
         return 1;
     }
     return RunWithRatios(argc, argv, {{"BM_TioQuery", "BM_PlainSocketQuery"}});

@@ -11,7 +11,7 @@ namespace {
 
 // The single line a command answers with; "<n lines>" when it answers otherwise.
 std::string one(AmpModel& model, const std::string& command) {
-    Reply reply = model.handle(command);
+    Reply reply = model.Handle(command);
     if (reply.lines.size() != 1 || reply.run.count != 0 || reply.close) return "<not one line>";
     return reply.lines[0];
 }
@@ -50,19 +50,19 @@ TEST(AmpModel, RoutingPrefixKeepsBoardsApart) {
     EXPECT_EQ(one(model, "SVC QB 2 SVC CONV DN 00 00?"), "CONV 00 00 0010 0020 U");
     EXPECT_EQ(one(model, "SVC CONV DN 00 00?"), "CONV 00 00 0030 0040 U");
     EXPECT_EQ(one(model, "SVC QB 12 SVC CONV DN 00 00?"), "CONV 00 00 0000 0000 U");
-    EXPECT_EQ(model.point("2", 0, 0).x, 0x10);
-    EXPECT_EQ(model.point("", 0, 0).x, 0x30);
+    EXPECT_EQ(model.Point("2", 0, 0).x, 0x10);
+    EXPECT_EQ(model.Point("", 0, 0).x, 0x30);
 }
 
 // The fault options hit one point index on every board and table, up and down; the other
 // points answer as usual.
 TEST(AmpModel, ConversionFaultsHitTheChosenPointOnly) {
     AmpModel model(AmpModel::Options{}, AmpModel::ConvFaults{2, 4});
-    EXPECT_TRUE(model.handle("SVC CONV UP 00 02 0010 0020 U?").empty()) << "lost";
-    EXPECT_TRUE(model.handle("SVC QB 3 SVC CONV DN 07 02?").empty());
-    EXPECT_EQ(model.point("", 0, 2).x, 0) << "a lost request stores nothing";
+    EXPECT_TRUE(model.Handle("SVC CONV UP 00 02 0010 0020 U?").Empty()) << "lost";
+    EXPECT_TRUE(model.Handle("SVC QB 3 SVC CONV DN 07 02?").Empty());
+    EXPECT_EQ(model.Point("", 0, 2).x, 0) << "a lost request stores nothing";
     EXPECT_EQ(one(model, "SVC CONV UP 00 04 0010 0020 U?"), "CONV 00 04 GARBLED");
-    EXPECT_EQ(model.point("", 0, 4).x, 0x10) << "carried out, only the reply is garbled";
+    EXPECT_EQ(model.Point("", 0, 4).x, 0x10) << "carried out, only the reply is garbled";
     EXPECT_EQ(one(model, "SVC QB 3 SVC CONV DN 0a 04?"), "CONV 0a 04 GARBLED");
     EXPECT_EQ(one(model, "SVC CONV UP 00 03 0010 0020 U?"), "OK");
     EXPECT_EQ(one(model, "SVC CONV DN 00 03?"), "CONV 00 03 0010 0020 U");
@@ -107,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(AmpModel, BusyEveryRefusesEveryNthCommandWithoutRunningIt) {
     AmpModel model(AmpModel::Options{"X", 3});
     EXPECT_EQ(one(model, "ECHO a"), "a");
-    EXPECT_TRUE(model.handle("").empty()); // empty lines are no commands and do not count
+    EXPECT_TRUE(model.Handle("").Empty()); // empty lines are no commands and do not count
     EXPECT_EQ(one(model, "ECHO b"), "b");
     EXPECT_EQ(one(model, "SVC CONV UP 00 00 0001 0001 U?"), ampsim::kErrorAmpBusy);
     EXPECT_EQ(one(model, "SVC CONV DN 00 00?"), "CONV 00 00 0000 0000 U");
@@ -123,17 +123,17 @@ TEST(AmpModel, AnswersItsCommandSet) {
     EXPECT_EQ(one(model, "DIAG CHAN_12B2?").substr(0, 17), "DIAG CHAN_12B2 = ");
     EXPECT_EQ(one(model, "DIAG CHAN_1a3?"), one(model, "DIAG CHAN_1a3?"));
     EXPECT_EQ(one(model, "bogus"), ampsim::kErrorUnknownCommand);
-    EXPECT_TRUE(model.handle("NOREPLY").empty());
-    EXPECT_TRUE(model.handle("\r").empty());
+    EXPECT_TRUE(model.Handle("NOREPLY").Empty());
+    EXPECT_TRUE(model.Handle("\r").Empty());
 
-    Reply multi = model.handle("MULTI? 3");
+    Reply multi = model.Handle("MULTI? 3");
     EXPECT_EQ(multi.run.count, 3u);
-    EXPECT_EQ(multi.run.line(1), "MULTI 1/3");
-    EXPECT_EQ(multi.run.line(3), "MULTI 3/3");
-    Reply flood = model.handle("FLOOD 1000000");
+    EXPECT_EQ(multi.run.Line(1), "MULTI 1/3");
+    EXPECT_EQ(multi.run.Line(3), "MULTI 3/3");
+    Reply flood = model.Handle("FLOOD 1000000");
     EXPECT_EQ(flood.run.count, 1000000u);
-    EXPECT_EQ(flood.run.line(1000000), "FLOOD 1000000");
-    Reply drop = model.handle("DROP");
+    EXPECT_EQ(flood.run.Line(1000000), "FLOOD 1000000");
+    Reply drop = model.Handle("DROP");
     EXPECT_EQ(drop.partial, "PARTIAL");
     EXPECT_TRUE(drop.close);
     EXPECT_TRUE(drop.lines.empty());

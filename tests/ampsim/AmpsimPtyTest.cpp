@@ -10,9 +10,9 @@ class AmpsimPty : public testing::Test {
 protected:
     void SetUp() override {
         sim_ = std::make_unique<AmpsimProcess>(std::vector<std::string>{"--pty"});
-        ASSERT_TRUE(sim_->ready()) << sim_->error();
-        ASSERT_TRUE(sim_->ptyPath().starts_with("/dev/pts/")) << sim_->ptyPath();
-        EXPECT_EQ(sim_->tcpPort(), 0);
+        ASSERT_TRUE(sim_->Ready()) << sim_->Error();
+        ASSERT_TRUE(sim_->PtyPath().starts_with("/dev/pts/")) << sim_->PtyPath();
+        EXPECT_EQ(sim_->TcpPort(), 0);
     }
     std::unique_ptr<AmpsimProcess> sim_;
 };
@@ -30,7 +30,7 @@ bool isFloodLine(const std::string& line) {
 // The client leaves the terminal settings alone: the simulator's raw mode is what keeps the
 // line discipline from echoing replies back as commands or turning CR LF into something else.
 TEST_F(AmpsimPty, AnswersInRawModeWithCrLf) {
-    LineChannel client = LineChannel::pty(sim_->ptyPath());
+    LineChannel client = LineChannel::pty(sim_->PtyPath());
     ASSERT_TRUE(client.valid());
     ASSERT_TRUE(client.send("STATUS?\nECHO a\rb\nMULTI? 2\n"));
     std::optional<std::string> status = client.readLine();
@@ -44,7 +44,7 @@ TEST_F(AmpsimPty, AnswersInRawModeWithCrLf) {
 // A pty cannot be closed without losing its path: DROP sends its partial line and the simulator
 // starts a fresh conversation on the same terminal, with the commands that followed.
 TEST_F(AmpsimPty, DropLeavesThePtyServing) {
-    LineChannel client = LineChannel::pty(sim_->ptyPath());
+    LineChannel client = LineChannel::pty(sim_->PtyPath());
     ASSERT_TRUE(client.send("DROP\nECHO next\n"));
     EXPECT_EQ(client.readLine(), "PARTIALnext\r");
 }
@@ -70,18 +70,18 @@ INSTANTIATE_TEST_SUITE_P(Orders, AmpsimPtyReopen,
 
 TEST_P(AmpsimPtyReopen, KeepsServingWhenTheSlaveIsClosedAndReopened) {
     AmpsimProcess sim({"--pty", "--tcp", "127.0.0.1:0"});
-    ASSERT_TRUE(sim.ready()) << sim.error();
+    ASSERT_TRUE(sim.Ready()) << sim.Error();
     {
-        LineChannel first = LineChannel::pty(sim.ptyPath());
+        LineChannel first = LineChannel::pty(sim.PtyPath());
         ASSERT_TRUE(first.send("FLOOD 100000\n"));
         ASSERT_EQ(first.readLine(), "FLOOD 1\r");
     }
     if (GetParam() == Reopen::AfterTheCloseIsNoticed) {
-        LineChannel barrier = LineChannel::tcp(sim.tcpPort());
+        LineChannel barrier = LineChannel::tcp(sim.TcpPort());
         ASSERT_TRUE(barrier.send("ECHO noticed\n"));
         ASSERT_EQ(barrier.readLine(), "noticed\r");
     }
-    LineChannel second = LineChannel::pty(sim.ptyPath());
+    LineChannel second = LineChannel::pty(sim.PtyPath());
     ASSERT_TRUE(second.valid());
     ASSERT_TRUE(second.send("ECHO again\n"));
     std::optional<std::string> line = second.readLine();

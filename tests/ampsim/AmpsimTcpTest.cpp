@@ -14,11 +14,11 @@ class AmpsimTcp : public testing::Test {
 protected:
     void start(std::vector<std::string> args = {}) {
         sim_ = std::make_unique<AmpsimProcess>(std::move(args));
-        ASSERT_TRUE(sim_->ready()) << sim_->error();
-        ASSERT_GT(sim_->tcpPort(), 0);
+        ASSERT_TRUE(sim_->Ready()) << sim_->Error();
+        ASSERT_GT(sim_->TcpPort(), 0);
     }
     LineChannel connect() {
-        LineChannel channel = LineChannel::tcp(sim_->tcpPort());
+        LineChannel channel = LineChannel::tcp(sim_->TcpPort());
         EXPECT_TRUE(channel.valid());
         return channel;
     }
@@ -123,13 +123,13 @@ TEST_F(AmpsimTcp, DelayHoldsEachReplyWithoutBlockingOthers) {
 
 TEST_F(AmpsimTcp, ExitsCleanlyOnSigtermAndOnStdinEof) {
     start();
-    sim_->terminate();
-    int status = sim_->waitExit(5000);
+    sim_->Terminate();
+    int status = sim_->WaitExit(5000);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 
     start();
-    sim_->closeStdin();
-    status = sim_->waitExit(5000);
+    sim_->CloseStdin();
+    status = sim_->WaitExit(5000);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
@@ -143,14 +143,14 @@ TEST_F(AmpsimTcp, ConversionFaultOptionsReachTheModel) {
 
 TEST(Ampsim, RefusesAPointIndexOutsideATable) {
     AmpsimProcess sim({"--tcp", "127.0.0.1:0", "--conv-silent-point", "20"});
-    EXPECT_FALSE(sim.ready());
-    int status = sim.waitExit(5000);
+    EXPECT_FALSE(sim.Ready());
+    int status = sim.WaitExit(5000);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
 }
 
 TEST(Ampsim, RefusesUnknownOptionsBeforeReady) {
     AmpsimProcess sim({"--tcp", "127.0.0.1:0", "--no-such-option"});
-    EXPECT_FALSE(sim.ready());
-    int status = sim.waitExit(5000);
+    EXPECT_FALSE(sim.Ready());
+    int status = sim.WaitExit(5000);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
 }

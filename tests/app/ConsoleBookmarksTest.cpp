@@ -60,12 +60,12 @@ protected:
     }
     // Starts against the simulator with the program's own bookmark file.
     void StartOnAmp() {
-        ASSERT_TRUE(amp.ready()) << amp.error();
+        ASSERT_TRUE(amp.Ready()) << amp.Error();
         Write(ProgramFile(), AmpFile);
         // The raw trace shows the bytes as they went out, line end included.
         trace = std::tmpfile();
         SetTraceStream(trace);
-        StartWith("tcp:127.0.0.1:" + std::to_string(amp.tcpPort()));
+        StartWith("tcp:127.0.0.1:" + std::to_string(amp.TcpPort()));
         ASSERT_TRUE(Until([this] { return console->Connected(); }));
     }
     bool LogStartsWith(const std::string& prefix) const {
@@ -142,9 +142,9 @@ TEST_F(ConsoleBookmarksTest, ACancelledPromptSendsNothing) {
 }
 
 TEST_F(ConsoleBookmarksTest, AClickWithoutAConnectionConnectsFirst) {
-    ASSERT_TRUE(amp.ready()) << amp.error();
+    ASSERT_TRUE(amp.Ready()) << amp.Error();
     Write(ProgramFile(), AmpFile);
-    Preset("Connection", ToQt("tcp:127.0.0.1:" + std::to_string(amp.tcpPort())));
+    Preset("Connection", ToQt("tcp:127.0.0.1:" + std::to_string(amp.TcpPort())));
     AnswerDialog(false);
     Start();
     ASSERT_FALSE(console->Connected());

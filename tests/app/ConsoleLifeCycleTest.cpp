@@ -154,7 +154,7 @@ TEST_F(ConsoleTest, SettingsThatCannotBeWrittenAreReportedAndNeverLeadToASerialP
 
 TEST_F(ConsoleTest, ASettingsWriteFailureAfterAnOpenLeavesTheWindowShowingTheOpenLink) {
     AmpsimProcess amp;
-    StartWith("tcp:127.0.0.1:" + std::to_string(amp.tcpPort()));
+    StartWith("tcp:127.0.0.1:" + std::to_string(amp.TcpPort()));
     ASSERT_TRUE(console->Connected());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, "/dev/null/corvane");
     AnswerDialog(true);
@@ -167,7 +167,7 @@ TEST_F(ConsoleTest, ASettingsWriteFailureAfterAnOpenLeavesTheWindowShowingTheOpe
 
 TEST_F(ConsoleTest, TextBeyondLatin1IsRefusedByNameAndKeptInTheInputLine) {
     AmpsimProcess amp;
-    StartWith("tcp:127.0.0.1:" + std::to_string(amp.tcpPort()));
+    StartWith("tcp:127.0.0.1:" + std::to_string(amp.TcpPort()));
     auto* edit = Find<QLineEdit>("EditRawIn");
     edit->setText(QString::fromUtf8("SET NAME caf\xc3\xa9 \xe2\x82\xac"));
     QTest::keyClick(edit, Qt::Key_Return);
@@ -187,7 +187,7 @@ TEST_F(ConsoleTest, EnterWithTheDialogCancelledKeepsTheTypedCommand) {
 
 TEST_F(ConsoleTest, EveryLineOfAMultiLineReplyIsTimedFromTheSendAlsoWithReplyTimesShown) {
     AmpsimProcess amp({"--delay", "30"});
-    StartWith("tcp:127.0.0.1:" + std::to_string(amp.tcpPort()));
+    StartWith("tcp:127.0.0.1:" + std::to_string(amp.TcpPort()));
     console->findChild<QAction*>("miShowReplyTimes")->setChecked(true);
     Type("MULTI? 3");
     ASSERT_TRUE(Until([&] { return LogHas("Rx: MULTI 3/3"); }));

@@ -29,8 +29,8 @@ int FreePort() {
 
 TEST_F(ConsoleTest, OverAPseudoTerminal) {
     AmpsimProcess amp({"--pty"});
-    ASSERT_FALSE(amp.ptyPath().empty());
-    StartWith("com:" + amp.ptyPath() + ":baud=115200");
+    ASSERT_FALSE(amp.PtyPath().empty());
+    StartWith("com:" + amp.PtyPath() + ":baud=115200");
     ASSERT_TRUE(console->Connected());
     Type("*IDN?");
     ASSERT_TRUE(Until([&] { return LogTexts().size() >= 3; }));

@@ -18,7 +18,7 @@
 
 namespace {
 std::string Tcp(const AmpsimProcess& amp) {
-    return "tcp:127.0.0.1:" + std::to_string(amp.tcpPort());
+    return "tcp:127.0.0.1:" + std::to_string(amp.TcpPort());
 }
 } // namespace
 
@@ -218,7 +218,7 @@ TEST_F(ConsoleTest, SendWhileClosedAsksForAConnectionFirst) {
     AmpsimProcess amp;
     AnswerDialog(true, [&](TFormOpenCom& dialog) {
         dialog.findChild<QLineEdit*>("EditHost")->setText("127.0.0.1");
-        dialog.findChild<QLineEdit*>("EditTcpport")->setText(QString::number(amp.tcpPort()));
+        dialog.findChild<QLineEdit*>("EditTcpport")->setText(QString::number(amp.TcpPort()));
     });
     Find<QPushButton>("ButtonRawSend")->click();
     ASSERT_TRUE(Until([&] { return LogTexts().size() >= 3; }));

@@ -27,8 +27,8 @@ protected:
 
     void StartWithAmp(std::vector<std::string> args = {}) {
         amp = std::make_unique<AmpsimProcess>(std::move(args));
-        ASSERT_TRUE(amp->ready()) << amp->error();
-        StartWith("tcp:127.0.0.1:" + std::to_string(amp->tcpPort()));
+        ASSERT_TRUE(amp->Ready()) << amp->Error();
+        StartWith("tcp:127.0.0.1:" + std::to_string(amp->TcpPort()));
         ASSERT_TRUE(console->Connected());
         console->Log()->Clear();
     }

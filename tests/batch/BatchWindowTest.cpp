@@ -22,7 +22,7 @@
 
 namespace {
 std::string Tcp(const AmpsimProcess& amp) {
-    return "tcp:127.0.0.1:" + std::to_string(amp.tcpPort());
+    return "tcp:127.0.0.1:" + std::to_string(amp.TcpPort());
 }
 
 class BatchWindowTest : public ConsoleTest {

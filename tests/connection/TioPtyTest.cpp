@@ -145,11 +145,11 @@ TEST(AmpsimPty, AnswersStatusOverItsPseudoTerminal) {
     SetTraceStream(nullptr);
     Handover ui;
     AmpsimProcess amp({"--pty"});
-    ASSERT_FALSE(amp.ptyPath().empty());
+    ASSERT_FALSE(amp.PtyPath().empty());
     TioRecorder recorder;
     TIO io(ui);
     recorder.Attach(io);
-    ASSERT_TRUE(io.Open("com:" + amp.ptyPath() + ":baud=115200"));
+    ASSERT_TRUE(io.Open("com:" + amp.PtyPath() + ":baud=115200"));
     std::string reply;
     ASSERT_TRUE(io.Query("STATUS?\n", reply, 3000));
     EXPECT_EQ(reply.rfind("STATUS", 0), 0u) << reply;

@@ -17,12 +17,12 @@ class TioTcp : public testing::Test {
 protected:
     void SetUp() override {
         SetTraceStream(nullptr);
-        ASSERT_GT(amp.tcpPort(), 0);
+        ASSERT_GT(amp.TcpPort(), 0);
         recorder.Attach(*io);
     }
     void TearDown() override { SetTraceStream(stdout); }
 
-    std::string Address() const { return "tcp:127.0.0.1:" + std::to_string(amp.tcpPort()); }
+    std::string Address() const { return "tcp:127.0.0.1:" + std::to_string(amp.TcpPort()); }
     bool WaitRx(size_t count, int timeoutMs = 10000) {
         return RunUntil(
             ui, [&] { return recorder.rx.size() >= count; }, timeoutMs);

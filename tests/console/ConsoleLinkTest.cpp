@@ -47,8 +47,8 @@ protected:
 
 TEST_F(ConsoleLinkTest, OverTcpEchoesSendsAndDeliversReplies) {
     AmpsimProcess amp;
-    ASSERT_TRUE(amp.ready()) << amp.error();
-    auto link = MakeConsoleLink("tcp:127.0.0.1:" + std::to_string(amp.tcpPort()), recorder.Events(), ui);
+    ASSERT_TRUE(amp.Ready()) << amp.Error();
+    auto link = MakeConsoleLink("tcp:127.0.0.1:" + std::to_string(amp.TcpPort()), recorder.Events(), ui);
     EXPECT_FALSE(link->IsGpib());
     ASSERT_EQ(link->Open(), OpenResult::Opened);
     ASSERT_NE(link->Tio(), nullptr);

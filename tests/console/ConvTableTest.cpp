@@ -114,13 +114,13 @@ protected:
 
     void Connect(std::vector<std::string> args = {}) {
         amp = std::make_unique<AmpsimProcess>(std::move(args));
-        ASSERT_TRUE(amp->ready()) << amp->error();
+        ASSERT_TRUE(amp->Ready()) << amp->Error();
         io = std::make_unique<TIO>(ui);
         io->EndChar = '\n';
         io->StartCharEnabled = false;
         io->SetOnTxEcho([this](const std::string& text) { events.push_back("Tx: " + text); });
         io->SetOnRxLine([this](const std::string& line, TIO*) { events.push_back("Rx: " + TrimText(line)); });
-        ASSERT_TRUE(io->Open("tcp:127.0.0.1:" + std::to_string(amp->tcpPort())));
+        ASSERT_TRUE(io->Open("tcp:127.0.0.1:" + std::to_string(amp->TcpPort())));
     }
     ConvTransferHost Host() {
         ConvTransferHost host;

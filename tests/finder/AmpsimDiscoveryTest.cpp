@@ -7,7 +7,7 @@ class AmpsimDiscoveryOptions : public testing::TestWithParam<std::vector<std::st
 
 TEST_P(AmpsimDiscoveryOptions, AreRefused) {
     AmpsimProcess ampsim(GetParam(), 5000);
-    EXPECT_FALSE(ampsim.ready());
+    EXPECT_FALSE(ampsim.Ready());
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, AmpsimDiscoveryOptions,

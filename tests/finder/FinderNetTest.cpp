@@ -31,7 +31,7 @@ protected:
         auto ampsim = std::make_unique<AmpsimProcess>(
             std::vector<std::string>{"--discovery", "10.77.0.2", "--first-amp", std::to_string(number),
                                      "--amps", std::to_string(count)});
-        EXPECT_TRUE(ampsim->ready()) << ampsim->error();
+        EXPECT_TRUE(ampsim->Ready()) << ampsim->Error();
         return ampsim;
     }
     void Open() {

@@ -172,13 +172,13 @@ TEST_F(RecvThreadTest, AServerTakesThreeClientsAndTurnsAFourthAwayAtOnce) {
 
 TEST_F(RecvThreadTest, ATcpClientTalksToTheSimulatedAmplifier) {
     AmpsimProcess ampsim;
-    ASSERT_TRUE(ampsim.ready()) << ampsim.error();
+    ASSERT_TRUE(ampsim.Ready()) << ampsim.Error();
     thread = TRecvThread::Create(ui);
     recorder.Attach(*thread);
-    thread->Open("tcpclient:127.0.0.1:" + std::to_string(ampsim.tcpPort()));
+    thread->Open("tcpclient:127.0.0.1:" + std::to_string(ampsim.TcpPort()));
     thread->Resume();
     ASSERT_TRUE(Run([&] { return recorder.connected.size() == 1; }));
-    EXPECT_EQ(recorder.connected[0], "127.0.0.1:" + std::to_string(ampsim.tcpPort()));
+    EXPECT_EQ(recorder.connected[0], "127.0.0.1:" + std::to_string(ampsim.TcpPort()));
     EXPECT_EQ(thread->Send("", "*IDN?\n", 6), 6);
     std::string received;
     ASSERT_TRUE(Run([&] {

@@ -17,23 +17,23 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int remainingMs(Clock::time_point deadline) {
+int RemainingMs(Clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
-bool hasEndpointArg(const std::vector<std::string>& args) {
+bool HasEndpointArg(const std::vector<std::string>& args) {
     for (const std::string& arg : args)
         if (arg == "--pty" || arg == "--tcp" || arg.starts_with("--tcp=")) return true;
     return false;
 }
 
 // The one place this file turns an error code into text.
-std::string failure(const std::string& what, int err) {
+std::string Failure(const std::string& what, int err) {
     return what + ": " + std::strerror(err);
 }
 
-void closeFd(int& fd) {
+void CloseFd(int& fd) {
     if (fd >= 0) ::close(fd);
     fd = -1;
 }
@@ -41,33 +41,33 @@ void closeFd(int& fd) {
 } // namespace
 
 AmpsimProcess::AmpsimProcess(std::vector<std::string> args, int startTimeoutMs) {
-    if (!hasEndpointArg(args)) args.insert(args.end(), {"--tcp", "127.0.0.1:0"});
+    if (!HasEndpointArg(args)) args.insert(args.end(), {"--tcp", "127.0.0.1:0"});
     args.push_back("--exit-on-stdin-eof");
-    if (start(args)) readUntilReady(startTimeoutMs);
+    if (Start(args)) ReadUntilReady(startTimeoutMs);
 }
 
 AmpsimProcess::~AmpsimProcess() {
     if (pid_ > 0) {
-        terminate();
-        if (waitExit(5000) < 0) {
+        Terminate();
+        if (WaitExit(5000) < 0) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
     }
-    closeFd(stdinFd_);
-    closeFd(stdoutFd_);
+    CloseFd(stdinFd_);
+    CloseFd(stdoutFd_);
 }
 
 // Both pipes are close-on-exec on our side, so no other child (a second simulator) inherits
 // them and keeps this one's standard input open after we close it.
-bool AmpsimProcess::start(const std::vector<std::string>& args) {
+bool AmpsimProcess::Start(const std::vector<std::string>& args) {
     int in[2], out[2];
     if (::pipe2(in, O_CLOEXEC) != 0) {
-        error_ = failure("pipe", errno);
+        error_ = Failure("pipe", errno);
         return false;
     }
     if (::pipe2(out, O_CLOEXEC) != 0) {
-        error_ = failure("pipe", errno);
+        error_ = Failure("pipe", errno);
         ::close(in[0]);
         ::close(in[1]);
         return false;
@@ -103,17 +103,17 @@ bool AmpsimProcess::start(const std::vector<std::string>& args) {
     stdoutFd_ = out[0];
     if (rc != 0) {
         pid_ = -1;
-        error_ = failure("spawn " + path, rc);
+        error_ = Failure("spawn " + path, rc);
         return false;
     }
     return true;
 }
 
-bool AmpsimProcess::readUntilReady(int timeoutMs) {
+bool AmpsimProcess::ReadUntilReady(int timeoutMs) {
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!ready_) {
         pollfd p{stdoutFd_, POLLIN, 0};
-        int n = ::poll(&p, 1, remainingMs(deadline));
+        int n = ::poll(&p, 1, RemainingMs(deadline));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             error_ = "ampsim did not report ready within " + std::to_string(timeoutMs) + " ms";
@@ -127,14 +127,14 @@ bool AmpsimProcess::readUntilReady(int timeoutMs) {
         }
         pending_.append(buffer, static_cast<std::size_t>(got));
         for (std::size_t lf; !ready_ && (lf = pending_.find('\n')) != std::string::npos;) {
-            takeLine(pending_.substr(0, lf));
+            TakeLine(pending_.substr(0, lf));
             pending_.erase(0, lf + 1);
         }
     }
     return true;
 }
 
-void AmpsimProcess::takeLine(const std::string& line) {
+void AmpsimProcess::TakeLine(const std::string& line) {
     if (line == "ready") {
         ready_ = true;
     } else if (line.starts_with("tcp ") && tcpPort_ == 0) {
@@ -144,22 +144,22 @@ void AmpsimProcess::takeLine(const std::string& line) {
     }
 }
 
-void AmpsimProcess::closeStdin() {
-    closeFd(stdinFd_);
+void AmpsimProcess::CloseStdin() {
+    CloseFd(stdinFd_);
 }
 
-void AmpsimProcess::terminate() {
+void AmpsimProcess::Terminate() {
     if (pid_ > 0) ::kill(pid_, SIGTERM);
 }
 
 // The child's end of the stdout pipe closes when it exits, so waiting for end of file on it is
 // waiting for the exit, with a time-out and without polling waitpid.
-int AmpsimProcess::waitExit(int timeoutMs) {
+int AmpsimProcess::WaitExit(int timeoutMs) {
     if (pid_ <= 0) return -1;
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         pollfd p{stdoutFd_, POLLIN, 0};
-        int n = ::poll(&p, 1, remainingMs(deadline));
+        int n = ::poll(&p, 1, RemainingMs(deadline));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return -1;
         char buffer[512];

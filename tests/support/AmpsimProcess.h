@@ -18,28 +18,28 @@ public:
     AmpsimProcess(const AmpsimProcess&) = delete;
     AmpsimProcess& operator=(const AmpsimProcess&) = delete;
 
-    // True once the simulator printed "ready"; otherwise error() says what went wrong.
-    bool ready() const { return ready_; }
-    const std::string& error() const { return error_; }
+    // True once the simulator printed "ready"; otherwise Error() says what went wrong.
+    bool Ready() const { return ready_; }
+    const std::string& Error() const { return error_; }
 
     // The port of the first TCP endpoint it announced; 0 when none.
-    int tcpPort() const { return tcpPort_; }
+    int TcpPort() const { return tcpPort_; }
     // The slave path of its pty ("/dev/pts/<n>"); empty when none.
-    const std::string& ptyPath() const { return ptyPath_; }
-    pid_t pid() const { return pid_; }
+    const std::string& PtyPath() const { return ptyPath_; }
+    pid_t Pid() const { return pid_; }
 
     // Closes the child's standard input, which tells it to exit.
-    void closeStdin();
+    void CloseStdin();
     // Sends SIGTERM.
-    void terminate();
+    void Terminate();
     // Waits up to timeoutMs for the child to exit and reaps it. Returns its wait status, or -1 on a
     // time-out (the child keeps running) or when there is no child.
-    int waitExit(int timeoutMs);
+    int WaitExit(int timeoutMs);
 
 private:
-    bool start(const std::vector<std::string>& args);
-    bool readUntilReady(int timeoutMs);
-    void takeLine(const std::string& line);
+    bool Start(const std::vector<std::string>& args);
+    bool ReadUntilReady(int timeoutMs);
+    void TakeLine(const std::string& line);
 
     pid_t pid_ = -1;
     int stdinFd_ = -1;

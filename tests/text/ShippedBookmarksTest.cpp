@@ -35,7 +35,7 @@ TEST(ShippedBookmarksTest, EveryButtonIsACommandTheSimulatorAnswers) {
         otherWidth |= button.width != static_cast<int>(BookmarkDefaultWidth);
         std::string command = button.command;
         ASSERT_TRUE(ResolveParamPrompts(command, memory, offers)) << button.command;
-        ampsim::Reply reply = amp.handle(command);
+        ampsim::Reply reply = amp.Handle(command);
         for (const std::string& line : reply.lines)
             EXPECT_EQ(line.rfind("ERROR_", 0), std::string::npos) << command << " -> " << line;
         EXPECT_FALSE(reply.close) << command;

@@ -9,32 +9,32 @@ constexpr std::string_view kRoutePrefix = "SVC QB ";
 constexpr std::string_view kConvPrefix = "SVC CONV ";
 constexpr std::string_view kDiagPrefix = "DIAG CHAN_";
 
-Reply replyLine(std::string line) {
+Reply ReplyLine(std::string line) {
     Reply reply;
     reply.lines.push_back(std::move(line));
     return reply;
 }
 
-Reply replyLine(std::string_view line) {
-    return replyLine(std::string(line));
+Reply ReplyLine(std::string_view line) {
+    return ReplyLine(std::string(line));
 }
 
-bool isDigit(char c) {
+bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
-bool isLetter(char c) {
+bool IsLetter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
 // Strips prefix from text; false (text untouched) when text does not start with it.
-bool consume(std::string_view& text, std::string_view prefix) {
+bool Consume(std::string_view& text, std::string_view prefix) {
     if (!text.starts_with(prefix)) return false;
     text.remove_prefix(prefix.size());
     return true;
 }
 
 // Words separated by runs of blanks.
-std::vector<std::string_view> words(std::string_view text) {
+std::vector<std::string_view> Words(std::string_view text) {
     std::vector<std::string_view> out;
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -51,12 +51,12 @@ std::vector<std::string_view> words(std::string_view text) {
 }
 
 // 1..4 hex digits, either case, as one 16-bit word.
-bool parseHexWord(std::string_view text, unsigned& value) {
+bool ParseHexWord(std::string_view text, unsigned& value) {
     if (text.empty() || text.size() > 4) return false;
     value = 0;
     for (char c : text) {
         unsigned digit;
-        if (isDigit(c))
+        if (IsDigit(c))
             digit = static_cast<unsigned>(c - '0');
         else if (c >= 'a' && c <= 'f')
             digit = static_cast<unsigned>(c - 'a' + 10);
@@ -70,24 +70,24 @@ bool parseHexWord(std::string_view text, unsigned& value) {
 }
 
 // A decimal count 1..max, digits only.
-bool parseCount(std::string_view text, std::uint64_t max, std::uint64_t& value) {
+bool ParseCount(std::string_view text, std::uint64_t max, std::uint64_t& value) {
     if (text.empty() || text.size() > 12) return false;
     value = 0;
     for (char c : text) {
-        if (!isDigit(c)) return false;
+        if (!IsDigit(c)) return false;
         value = value * 10 + static_cast<std::uint64_t>(c - '0');
     }
     return value >= 1 && value <= max;
 }
 
 // Drops the '?' that ends every conversion-table request; false when it is missing.
-bool dropQuery(std::string_view& word) {
+bool DropQuery(std::string_view& word) {
     if (word.size() < 2 || word.back() != '?') return false;
     word.remove_suffix(1);
     return true;
 }
 
-Reply lineRun(std::string prefix, std::string suffix, std::uint64_t count) {
+Reply ReplyRun(std::string prefix, std::string suffix, std::uint64_t count) {
     Reply reply;
     reply.run = LineRun{std::move(prefix), std::move(suffix), count};
     return reply;
@@ -95,34 +95,34 @@ Reply lineRun(std::string prefix, std::string suffix, std::uint64_t count) {
 
 // A channel reading that looks like a 12-bit ADC value and stays the same for the same channel,
 // so tests and operators can recognise it.
-Reply diagChannel(std::string_view channel) {
+Reply DiagChannel(std::string_view channel) {
     std::size_t digits = 0;
-    while (digits < channel.size() && digits < 3 && isDigit(channel[digits]))
+    while (digits < channel.size() && digits < 3 && IsDigit(channel[digits]))
         ++digits;
-    bool valid = (digits == 1 || digits == 2) && channel.size() == digits + 3 && isLetter(channel[digits]) &&
-                 isDigit(channel[digits + 1]) && channel[digits + 2] == '?';
-    if (!valid) return replyLine(kErrorBadArgument);
+    bool valid = (digits == 1 || digits == 2) && channel.size() == digits + 3 && IsLetter(channel[digits]) &&
+                 IsDigit(channel[digits + 1]) && channel[digits + 2] == '?';
+    if (!valid) return ReplyLine(kErrorBadArgument);
     std::string name(channel.substr(0, digits + 2));
     unsigned hash = 2166136261u;
     for (char c : name)
         hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
-    return replyLine("DIAG CHAN_" + name + " = " + std::to_string(hash % 4096));
+    return ReplyLine("DIAG CHAN_" + name + " = " + std::to_string(hash % 4096));
 }
 
 } // namespace
 
-Reply AmpModel::handle(std::string_view line) {
+Reply AmpModel::Handle(std::string_view line) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty()) return {};
     ++commands_;
-    if (options_.busyEvery != 0 && commands_ % options_.busyEvery == 0) return replyLine(kErrorAmpBusy);
-    return dispatch(line);
+    if (options_.busyEvery != 0 && commands_ % options_.busyEvery == 0) return ReplyLine(kErrorAmpBusy);
+    return Dispatch(line);
 }
 
-Reply AmpModel::dispatch(std::string_view command) {
+Reply AmpModel::Dispatch(std::string_view command) {
     std::string_view rest = command;
-    if (command == "STATUS?") return status();
-    if (command == "*IDN?") return identity();
+    if (command == "STATUS?") return Status();
+    if (command == "*IDN?") return Identity();
     if (command == "NOREPLY") return {};
     if (command == "DROP") {
         Reply reply;
@@ -130,99 +130,99 @@ Reply AmpModel::dispatch(std::string_view command) {
         reply.close = true;
         return reply;
     }
-    if (command == "ECHO") return replyLine(std::string());
-    if (consume(rest, "ECHO ")) return replyLine(std::string(rest));
-    if (consume(rest, kRoutePrefix)) return routed(rest);
-    if (command.starts_with(kConvPrefix)) return conversion("", command);
-    if (consume(rest, kDiagPrefix)) return diagChannel(rest);
+    if (command == "ECHO") return ReplyLine(std::string());
+    if (Consume(rest, "ECHO ")) return ReplyLine(std::string(rest));
+    if (Consume(rest, kRoutePrefix)) return Routed(rest);
+    if (command.starts_with(kConvPrefix)) return Conversion("", command);
+    if (Consume(rest, kDiagPrefix)) return DiagChannel(rest);
     std::uint64_t count = 0;
-    if (consume(rest, "MULTI? ")) {
-        if (!parseCount(rest, kMaxRunLines, count)) return replyLine(kErrorBadArgument);
-        return lineRun("MULTI ", "/" + std::to_string(count), count);
+    if (Consume(rest, "MULTI? ")) {
+        if (!ParseCount(rest, kMaxRunLines, count)) return ReplyLine(kErrorBadArgument);
+        return ReplyRun("MULTI ", "/" + std::to_string(count), count);
     }
-    if (consume(rest, "FLOOD ")) {
-        if (!parseCount(rest, kMaxRunLines, count)) return replyLine(kErrorBadArgument);
-        return lineRun("FLOOD ", "", count);
+    if (Consume(rest, "FLOOD ")) {
+        if (!ParseCount(rest, kMaxRunLines, count)) return ReplyLine(kErrorBadArgument);
+        return ReplyRun("FLOOD ", "", count);
     }
-    return replyLine(kErrorUnknownCommand);
+    return ReplyLine(kErrorUnknownCommand);
 }
 
 // "SVC QB <address> <command>": the main board forwards the command to the board at that address.
 // Only the conversion-table service lives on every board, so nothing else is forwarded.
-Reply AmpModel::routed(std::string_view rest) {
+Reply AmpModel::Routed(std::string_view rest) {
     std::size_t blank = rest.find(' ');
-    if (blank == 0 || blank == std::string_view::npos) return replyLine(kErrorBadArgument);
+    if (blank == 0 || blank == std::string_view::npos) return ReplyLine(kErrorBadArgument);
     std::string board(rest.substr(0, blank));
     std::string_view command = rest.substr(blank + 1);
-    if (!command.starts_with(kConvPrefix)) return replyLine(kErrorUnknownCommand);
-    return conversion(board, command);
+    if (!command.starts_with(kConvPrefix)) return ReplyLine(kErrorUnknownCommand);
+    return Conversion(board, command);
 }
 
-Reply AmpModel::conversion(const std::string& board, std::string_view command) {
-    consume(command, kConvPrefix);
-    if (consume(command, "UP ")) return convUpload(board, command);
-    if (consume(command, "DN ")) return convDownload(board, command);
-    return replyLine(kErrorUnknownCommand);
+Reply AmpModel::Conversion(const std::string& board, std::string_view command) {
+    Consume(command, kConvPrefix);
+    if (Consume(command, "UP ")) return ConvUpload(board, command);
+    if (Consume(command, "DN ")) return ConvDownload(board, command);
+    return ReplyLine(kErrorUnknownCommand);
 }
 
 // "tt ii xxxx yyyy T?": table, point index, x and y as 16-bit words in hex, sign tag S or U.
-Reply AmpModel::convUpload(const std::string& board, std::string_view args) {
-    std::vector<std::string_view> w = words(args);
-    if (w.size() != 5 || !dropQuery(w[4]) || w[4].size() != 1) return replyLine(kErrorBadArgument);
+Reply AmpModel::ConvUpload(const std::string& board, std::string_view args) {
+    std::vector<std::string_view> w = Words(args);
+    if (w.size() != 5 || !DropQuery(w[4]) || w[4].size() != 1) return ReplyLine(kErrorBadArgument);
     unsigned table, index, x, y;
     char tag = w[4][0];
-    if (!parseHexWord(w[0], table) || table > kMaxTable || !parseHexWord(w[1], index) ||
-        index >= kTablePoints || !parseHexWord(w[2], x) || !parseHexWord(w[3], y) ||
+    if (!ParseHexWord(w[0], table) || table > kMaxTable || !ParseHexWord(w[1], index) ||
+        index >= kTablePoints || !ParseHexWord(w[2], x) || !ParseHexWord(w[3], y) ||
         (tag != 'S' && tag != 'U'))
-        return replyLine(kErrorBadArgument);
+        return ReplyLine(kErrorBadArgument);
     if (faults_.silentPoint == index) return {};
     tables_[{board, table}][index] =
         ConvPoint{static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y), tag};
-    if (std::optional<Reply> fault = convFault(table, index)) return *fault;
-    return replyLine(std::string("OK"));
+    if (std::optional<Reply> fault = ConvFault(table, index)) return *fault;
+    return ReplyLine(std::string("OK"));
 }
 
 // "tt ii?": answered "CONV tt ii xxxx yyyy T", the layout the console's table download parses.
-Reply AmpModel::convDownload(const std::string& board, std::string_view args) const {
-    std::vector<std::string_view> w = words(args);
-    if (w.size() != 2 || !dropQuery(w[1])) return replyLine(kErrorBadArgument);
+Reply AmpModel::ConvDownload(const std::string& board, std::string_view args) const {
+    std::vector<std::string_view> w = Words(args);
+    if (w.size() != 2 || !DropQuery(w[1])) return ReplyLine(kErrorBadArgument);
     unsigned table, index;
-    if (!parseHexWord(w[0], table) || table > kMaxTable || !parseHexWord(w[1], index) ||
+    if (!ParseHexWord(w[0], table) || table > kMaxTable || !ParseHexWord(w[1], index) ||
         index >= kTablePoints)
-        return replyLine(kErrorBadArgument);
-    if (std::optional<Reply> fault = convFault(table, index)) return *fault;
-    ConvPoint p = point(board, table, index);
+        return ReplyLine(kErrorBadArgument);
+    if (std::optional<Reply> fault = ConvFault(table, index)) return *fault;
+    ConvPoint p = Point(board, table, index);
     char text[64];
     std::snprintf(text, sizeof text, "CONV %02x %02x %04x %04x %c", table, index, p.x, p.y, p.tag);
-    return replyLine(std::string(text));
+    return ReplyLine(std::string(text));
 }
 
-std::optional<Reply> AmpModel::convFault(unsigned table, unsigned index) const {
+std::optional<Reply> AmpModel::ConvFault(unsigned table, unsigned index) const {
     if (faults_.silentPoint == index) return Reply{};
     if (faults_.malformedPoint != index) return std::nullopt;
     char text[64];
     std::snprintf(text, sizeof text, "CONV %02x %02x GARBLED", table, index);
-    return replyLine(std::string(text));
+    return ReplyLine(std::string(text));
 }
 
-ConvPoint AmpModel::point(const std::string& board, unsigned table, std::size_t index) const {
+ConvPoint AmpModel::Point(const std::string& board, unsigned table, std::size_t index) const {
     auto it = tables_.find({board, table});
     if (it == tables_.end() || index >= kTablePoints) return {};
     return it->second[index];
 }
 
 // Forward power wanders by a tenth of a dB from query to query, like a live reading would.
-Reply AmpModel::status() {
+Reply AmpModel::Status() {
     static constexpr int kForwardTenths[] = {452, 453, 452, 451};
     int forward = kForwardTenths[statusQueries_++ % std::size(kForwardTenths)];
     char text[96];
     std::snprintf(text, sizeof text, "STATUS OK FWD=%d.%ddBm REFL=12.1dBm TEMP=38C", forward / 10,
                   forward % 10);
-    return replyLine(std::string(text));
+    return ReplyLine(std::string(text));
 }
 
-Reply AmpModel::identity() const {
-    return replyLine("Veltrask,AmpSim," + options_.serial + ",1.0");
+Reply AmpModel::Identity() const {
+    return ReplyLine("Veltrask,AmpSim," + options_.serial + ",1.0");
 }
 
 } // namespace ampsim

@@ -27,7 +27,7 @@ struct LineRun {
     std::string suffix;
     std::uint64_t count = 0;
 
-    std::string line(std::uint64_t i) const { return prefix + std::to_string(i) + suffix; }
+    std::string Line(std::uint64_t i) const { return prefix + std::to_string(i) + suffix; }
 };
 
 // What one command asks of the transport, in this order: send `lines`, then the lines of `run`,
@@ -39,7 +39,7 @@ struct Reply {
     std::string partial;
     bool close = false;
 
-    bool empty() const { return lines.empty() && run.count == 0 && partial.empty() && !close; }
+    bool Empty() const { return lines.empty() && run.count == 0 && partial.empty() && !close; }
 };
 
 // One point of a conversion table as the board stores it: x and y as 16-bit words, the sign tag
@@ -74,23 +74,23 @@ public:
 
     // Runs one command line (without its LF; one trailing CR is ignored). An empty line gets an
     // empty reply and does not count as a command.
-    Reply handle(std::string_view line);
+    Reply Handle(std::string_view line);
 
     // The stored point of a board ("" = main board) and table; unset points read x=0 y=0 tag U.
-    ConvPoint point(const std::string& board, unsigned table, std::size_t index) const;
+    ConvPoint Point(const std::string& board, unsigned table, std::size_t index) const;
 
 private:
     using Table = std::array<ConvPoint, kTablePoints>;
 
-    Reply dispatch(std::string_view command);
-    Reply routed(std::string_view rest);
-    Reply conversion(const std::string& board, std::string_view command);
-    Reply convUpload(const std::string& board, std::string_view args);
-    Reply convDownload(const std::string& board, std::string_view args) const;
+    Reply Dispatch(std::string_view command);
+    Reply Routed(std::string_view rest);
+    Reply Conversion(const std::string& board, std::string_view command);
+    Reply ConvUpload(const std::string& board, std::string_view args);
+    Reply ConvDownload(const std::string& board, std::string_view args) const;
     // The reply a fault option puts in place of the point's own; nullopt when the point has none.
-    std::optional<Reply> convFault(unsigned table, unsigned index) const;
-    Reply status();
-    Reply identity() const;
+    std::optional<Reply> ConvFault(unsigned table, unsigned index) const;
+    Reply Status();
+    Reply Identity() const;
 
     Options options_;
     ConvFaults faults_;

@@ -18,7 +18,7 @@ constexpr std::uint16_t kDiscoveryPort = 8001;
 constexpr char kHello[] = "0 1 A";
 
 // Whether an interface of this host holds address.
-bool isLocal(in_addr address) {
+bool IsLocal(in_addr address) {
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) != 0) return 0;
     bool found = false;
@@ -32,7 +32,7 @@ bool isLocal(in_addr address) {
 
 } // namespace
 
-std::string discoveryReply(const std::string& address, unsigned n) {
+std::string DiscoveryReply(const std::string& address, unsigned n) {
     in_addr base{};
     ::inet_pton(AF_INET, address.c_str(), &base);
     in_addr ip{};
@@ -49,18 +49,18 @@ DiscoveryResponder::~DiscoveryResponder() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-bool DiscoveryResponder::open(std::string& error) {
+bool DiscoveryResponder::Open(std::string& error) {
     if (::inet_pton(AF_INET, options_.address.c_str(), &local_) != 1) {
         error = "--discovery: not an IPv4 address: '" + options_.address + "'";
         return false;
     }
-    if (!isLocal(local_)) {
+    if (!IsLocal(local_)) {
         error = "--discovery: no local interface has the address " + options_.address;
         return false;
     }
     fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd_ < 0) {
-        error = sysError("socket", errno);
+        error = SysError("socket", errno);
         return false;
     }
     int one = 1;
@@ -73,29 +73,29 @@ bool DiscoveryResponder::open(std::string& error) {
     any.sin_addr.s_addr = htonl(INADDR_ANY);
     any.sin_port = htons(kDiscoveryPort);
     if (::bind(fd_, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) {
-        error = sysError("udp bind port 8001", errno);
+        error = SysError("udp bind port 8001", errno);
         return false;
     }
     for (unsigned i = 0; i < options_.amps; ++i)
-        replies_.push_back(discoveryReply(options_.address, options_.firstAmp + i));
+        replies_.push_back(DiscoveryReply(options_.address, options_.firstAmp + i));
     announcement_ = "udp " + options_.address + ":" + std::to_string(kDiscoveryPort);
     return true;
 }
 
-void DiscoveryResponder::handle() {
+void DiscoveryResponder::Handle() {
     for (;;) {
         char data[64];
         sockaddr_in from{};
         socklen_t length = sizeof from;
         ssize_t n = ::recvfrom(fd_, data, sizeof data, 0, reinterpret_cast<sockaddr*>(&from), &length);
         if (n < 0) return; // EAGAIN: all read; anything else: try again at the next poll
-        if (n == static_cast<ssize_t>(sizeof kHello - 1) && std::string(data, 5) == kHello) answer(from);
+        if (n == static_cast<ssize_t>(sizeof kHello - 1) && std::string(data, 5) == kHello) Answer(from);
     }
 }
 
 // Each reply leaves from the given address (IP_PKTINFO's source), not from whatever address the
 // route to the finder would pick.
-void DiscoveryResponder::answer(const sockaddr_in& to) {
+void DiscoveryResponder::Answer(const sockaddr_in& to) {
     for (const std::string& reply : replies_) {
         char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
         iovec io{const_cast<char*>(reply.data()), reply.size()};

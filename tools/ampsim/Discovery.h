@@ -22,7 +22,7 @@ struct DiscoveryOptions {
 };
 
 // The reply line of amplifier number n (1-based), whose IP is address + (n - 1).
-std::string discoveryReply(const std::string& address, unsigned n);
+std::string DiscoveryReply(const std::string& address, unsigned n);
 
 class DiscoveryResponder {
 public:
@@ -32,14 +32,14 @@ public:
     DiscoveryResponder& operator=(const DiscoveryResponder&) = delete;
 
     // Binds port 8001; "udp ADDRESS:8001" is the announcement. False with error on failure.
-    bool open(std::string& error);
-    const std::string& announcement() const { return announcement_; }
-    int fd() const { return fd_; }
+    bool Open(std::string& error);
+    const std::string& Announcement() const { return announcement_; }
+    int Fd() const { return fd_; }
     // Reads what is waiting and answers each hello.
-    void handle();
+    void Handle();
 
 private:
-    void answer(const sockaddr_in& to);
+    void Answer(const sockaddr_in& to);
 
     DiscoveryOptions options_;
     int fd_ = -1;

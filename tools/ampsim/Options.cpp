@@ -9,14 +9,14 @@ namespace {
 constexpr std::string_view kDefaultHost = "127.0.0.1";
 constexpr std::uint16_t kDefaultPort = 2500;
 
-bool parseUnsigned(std::string_view text, unsigned max, unsigned& value) {
+bool ParseUnsigned(std::string_view text, unsigned max, unsigned& value) {
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, value);
     return ec == std::errc() && ptr == end && !text.empty() && value <= max;
 }
 
 // "HOST:PORT", ":PORT" or "HOST" (default port).
-bool parseEndpoint(std::string_view text, TcpEndpoint& endpoint) {
+bool ParseEndpoint(std::string_view text, TcpEndpoint& endpoint) {
     std::size_t colon = text.rfind(':');
     std::string_view host = colon == std::string_view::npos ? text : text.substr(0, colon);
     endpoint.host = host.empty() ? std::string(kDefaultHost) : std::string(host);
@@ -25,13 +25,13 @@ bool parseEndpoint(std::string_view text, TcpEndpoint& endpoint) {
         return true;
     }
     unsigned port = 0;
-    if (!parseUnsigned(text.substr(colon + 1), 65535, port)) return false;
+    if (!ParseUnsigned(text.substr(colon + 1), 65535, port)) return false;
     endpoint.port = static_cast<std::uint16_t>(port);
     return true;
 }
 
 // Options that take a number, and where the number goes.
-unsigned* numberTarget(Options& options, std::string_view name) {
+unsigned* NumberTarget(Options& options, std::string_view name) {
     if (name == "--delay") return &options.delayMs;
     if (name == "--busy-every") return &options.busyEvery;
     if (name == "--close-after") return &options.closeAfter;
@@ -41,25 +41,25 @@ unsigned* numberTarget(Options& options, std::string_view name) {
 }
 
 // Options that name a conversion-table point index (0..19).
-std::optional<unsigned>* pointTarget(Options& options, std::string_view name) {
+std::optional<unsigned>* PointTarget(Options& options, std::string_view name) {
     if (name == "--conv-silent-point") return &options.convSilentPoint;
     if (name == "--conv-malformed-point") return &options.convMalformedPoint;
     return nullptr;
 }
 
-bool takesValue(Options& options, std::string_view name) {
-    return name == "--tcp" || name == "--serial" || name == "--discovery" || pointTarget(options, name);
+bool TakesValue(Options& options, std::string_view name) {
+    return name == "--tcp" || name == "--serial" || name == "--discovery" || PointTarget(options, name);
 }
 
-bool applyValue(Options& options, std::string_view name, std::string_view value, std::string& error) {
-    if (unsigned* target = numberTarget(options, name)) {
-        if (parseUnsigned(value, 1000000000u, *target)) return true;
+bool ApplyValue(Options& options, std::string_view name, std::string_view value, std::string& error) {
+    if (unsigned* target = NumberTarget(options, name)) {
+        if (ParseUnsigned(value, 1000000000u, *target)) return true;
         error = std::string(name) + ": not a number: '" + std::string(value) + "'";
         return false;
     }
-    if (std::optional<unsigned>* target = pointTarget(options, name)) {
+    if (std::optional<unsigned>* target = PointTarget(options, name)) {
         unsigned index = 0;
-        if (parseUnsigned(value, 19, index)) {
+        if (ParseUnsigned(value, 19, index)) {
             *target = index;
             return true;
         }
@@ -75,7 +75,7 @@ bool applyValue(Options& options, std::string_view name, std::string_view value,
         return true;
     }
     TcpEndpoint endpoint;
-    if (parseEndpoint(value, endpoint)) {
+    if (ParseEndpoint(value, endpoint)) {
         options.tcp.push_back(endpoint);
         return true;
     }
@@ -83,7 +83,7 @@ bool applyValue(Options& options, std::string_view name, std::string_view value,
     return false;
 }
 
-bool applyFlag(Options& options, std::string_view name) {
+bool ApplyFlag(Options& options, std::string_view name) {
     if (name == "--pty")
         options.pty = true;
     else if (name == "--exit-on-stdin-eof")
@@ -97,7 +97,7 @@ bool applyFlag(Options& options, std::string_view name) {
 
 } // namespace
 
-std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
+std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
@@ -108,8 +108,8 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
             arg = arg.substr(0, eq);
             inlineValue = true;
         }
-        if (!inlineValue && applyFlag(options, arg)) continue;
-        if (!numberTarget(options, arg) && !takesValue(options, arg)) {
+        if (!inlineValue && ApplyFlag(options, arg)) continue;
+        if (!NumberTarget(options, arg) && !TakesValue(options, arg)) {
             error = "unknown option '" + std::string(argv[i]) + "' (see --help)";
             return std::nullopt;
         }
@@ -120,7 +120,7 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
             }
             value = argv[++i];
         }
-        if (!applyValue(options, arg, value, error)) return std::nullopt;
+        if (!ApplyValue(options, arg, value, error)) return std::nullopt;
     }
     if (options.amps < 1 || options.amps > 1000) {
         error = "--amps: expected 1 to 1000, got " + std::to_string(options.amps);
@@ -134,7 +134,7 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
     return options;
 }
 
-std::string helpText() {
+std::string HelpText() {
     return R"(Usage: ampsim [options]
 A simulated Veltrask power amplifier that answers the line protocol: commands end in LF
 (a CR before it is ignored), every reply line ends in CR LF.

@@ -29,8 +29,8 @@ struct Options {
 };
 
 // Parses argv. Fails with a message for unknown options, missing or malformed values.
-std::optional<Options> parseOptions(int argc, char** argv, std::string& error);
+std::optional<Options> ParseOptions(int argc, char** argv, std::string& error);
 
-std::string helpText();
+std::string HelpText();
 
 } // namespace ampsim

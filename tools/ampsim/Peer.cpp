@@ -13,12 +13,12 @@ constexpr std::string_view kLineTooLong = "ERROR_LINE_TOO_LONG";
 constexpr std::string_view kCloseAfterPartial = "PARTI";
 constexpr int kReadsPerTurn = 16; // bounds the time one busy peer holds the loop
 
-bool isBlankLine(const std::string& line) {
+bool IsBlankLine(const std::string& line) {
     return line.empty() || line == "\r";
 }
 
 // Reads away what a non-blocking descriptor holds, within the per-turn bound.
-void drainInput(int fd) {
+void DrainInput(int fd) {
     char buffer[4096];
     for (int i = 0; i < kReadsPerTurn; ++i)
         if (::read(fd, buffer, sizeof buffer) <= 0) return;
@@ -35,24 +35,24 @@ Peer::Peer(int fd, Kind kind, AmpModel& model, PeerSettings settings)
 Peer::~Peer() {
     if (kind_ == Kind::Socket && !failed_) {
         ::shutdown(fd_, SHUT_WR);
-        drainInput(fd_);
+        DrainInput(fd_);
     }
     ::close(fd_);
 }
 
-short Peer::pollEvents() const {
+short Peer::PollEvents() const {
     short events = 0;
     if (!inputEnded_ && !failed_ && !closing_ && queuedBytes_ < kMaxQueuedInput) events |= POLLIN;
-    if (outPending() > 0) events |= POLLOUT;
+    if (OutPending() > 0) events |= POLLOUT;
     return events;
 }
 
-void Peer::readInput(Clock::time_point now) {
+void Peer::ReadInput(Clock::time_point now) {
     char buffer[64 * 1024];
     for (int i = 0; i < kReadsPerTurn && queuedBytes_ < kMaxQueuedInput && !inputEnded_; ++i) {
         ssize_t n = ::read(fd_, buffer, sizeof buffer);
         if (n > 0) {
-            frame(buffer, static_cast<std::size_t>(n), now);
+            Frame(buffer, static_cast<std::size_t>(n), now);
         } else if (n == 0) {
             inputEnded_ = true;
         } else if (errno == EINTR) {
@@ -66,7 +66,7 @@ void Peer::readInput(Clock::time_point now) {
     }
 }
 
-void Peer::frame(const char* data, std::size_t size, Clock::time_point now) {
+void Peer::Frame(const char* data, std::size_t size, Clock::time_point now) {
     while (size > 0) {
         const char* lf = static_cast<const char*>(std::memchr(data, '\n', size));
         std::size_t part = lf ? static_cast<std::size_t>(lf - data) : size;
@@ -79,50 +79,50 @@ void Peer::frame(const char* data, std::size_t size, Clock::time_point now) {
             }
         }
         if (!lf) return;
-        endLine(now);
+        EndLine(now);
         data += part + 1;
         size -= part + 1;
     }
 }
 
-void Peer::endLine(Clock::time_point now) {
+void Peer::EndLine(Clock::time_point now) {
     Clock::time_point due = now + settings_.delay;
     if (discarding_) {
         queue_.push_back(Command{std::string(), due, true});
         discarding_ = false;
-    } else if (!isBlankLine(line_)) {
+    } else if (!IsBlankLine(line_)) {
         queuedBytes_ += line_.size();
         queue_.push_back(Command{std::move(line_), due, false});
     }
     line_.clear();
 }
 
-void Peer::advance(Clock::time_point now) {
-    while (flush() && !closing_ && outPending() < kOutputHighWater) {
-        if (runActive()) {
-            produceRun();
+void Peer::Advance(Clock::time_point now) {
+    while (Flush() && !closing_ && OutPending() < kOutputHighWater) {
+        if (RunActive()) {
+            ProduceRun();
         } else if (tailPending_) {
-            finishReply();
+            FinishReply();
         } else if (!queue_.empty() && queue_.front().due <= now) {
             Command command = std::move(queue_.front());
             queue_.pop_front();
             queuedBytes_ -= command.line.size();
-            execute(command);
+            Execute(command);
         } else {
             return;
         }
     }
 }
 
-void Peer::execute(const Command& command) {
+void Peer::Execute(const Command& command) {
     if (command.tooLong) {
-        appendLine(std::string(kLineTooLong));
+        AppendLine(std::string(kLineTooLong));
         return;
     }
-    Reply reply = model_.handle(command.line);
+    Reply reply = model_.Handle(command.line);
     ++handled_;
     for (const std::string& line : reply.lines)
-        appendLine(line);
+        AppendLine(line);
     run_ = std::move(reply.run);
     runNext_ = 1;
     tail_ = std::move(reply.partial);
@@ -134,12 +134,12 @@ void Peer::execute(const Command& command) {
     tailPending_ = !tail_.empty() || tailCloses_;
 }
 
-void Peer::produceRun() {
-    while (runActive() && outPending() < kOutputHighWater)
-        appendLine(run_.line(runNext_++));
+void Peer::ProduceRun() {
+    while (RunActive() && OutPending() < kOutputHighWater)
+        AppendLine(run_.Line(runNext_++));
 }
 
-void Peer::finishReply() {
+void Peer::FinishReply() {
     out_ += tail_;
     closing_ = tailCloses_;
     tail_.clear();
@@ -147,19 +147,19 @@ void Peer::finishReply() {
     tailCloses_ = false;
 }
 
-void Peer::appendLine(const std::string& line) {
+void Peer::AppendLine(const std::string& line) {
     out_ += line;
     out_ += "\r\n";
-    if (outPending() > kOutputHardCap) failed_ = true;
+    if (OutPending() > kOutputHardCap) failed_ = true;
 }
 
 // Writes what the peer takes; false when the conversation failed. Everything unsent goes in one
 // call, so each reply line leaves in a single segment unless the peer's buffer is full.
-bool Peer::flush() {
-    while (!failed_ && outPending() > 0) {
+bool Peer::Flush() {
+    while (!failed_ && OutPending() > 0) {
         const char* data = out_.data() + outSent_;
-        ssize_t n = kind_ == Kind::Socket ? ::send(fd_, data, outPending(), MSG_NOSIGNAL | MSG_DONTWAIT)
-                                          : ::write(fd_, data, outPending());
+        ssize_t n = kind_ == Kind::Socket ? ::send(fd_, data, OutPending(), MSG_NOSIGNAL | MSG_DONTWAIT)
+                                          : ::write(fd_, data, OutPending());
         if (n > 0) {
             outSent_ += static_cast<std::size_t>(n);
             midLine_ = out_[outSent_ - 1] != '\n';
@@ -181,33 +181,33 @@ bool Peer::flush() {
     return !failed_;
 }
 
-std::optional<Clock::time_point> Peer::nextDue() const {
-    if (queue_.empty() || failed_ || closing_ || runActive() || tailPending_ ||
-        outPending() >= kOutputHighWater)
+std::optional<Clock::time_point> Peer::NextDue() const {
+    if (queue_.empty() || failed_ || closing_ || RunActive() || tailPending_ ||
+        OutPending() >= kOutputHighWater)
         return std::nullopt;
     return queue_.front().due;
 }
 
-bool Peer::idle() const {
-    return queue_.empty() && !runActive() && !tailPending_ && outPending() == 0;
+bool Peer::Idle() const {
+    return queue_.empty() && !RunActive() && !tailPending_ && OutPending() == 0;
 }
 
-bool Peer::finished() const {
+bool Peer::Finished() const {
     if (failed_) return true;
-    if (closing_) return outPending() == 0;
-    return inputEnded_ && idle();
+    if (closing_) return OutPending() == 0;
+    return inputEnded_ && Idle();
 }
 
-void Peer::restart() {
+void Peer::Restart() {
     if (failed_) {
-        reset();
+        Reset();
         return;
     }
     closing_ = false;
     handled_ = 0;
 }
 
-void Peer::reset() {
+void Peer::Reset() {
     line_.clear();
     discarding_ = inputEnded_ = failed_ = closing_ = false;
     queue_.clear();
@@ -223,13 +223,13 @@ void Peer::reset() {
 
 // Reply lines enter out_ whole, so the rest of a line cut short is there, up to its LF; a partial
 // line (DROP, --close-after) has no LF and is kept to its end.
-void Peer::hangUp() {
+void Peer::HangUp() {
     std::string rest;
     if (midLine_) {
         std::size_t lf = out_.find('\n', outSent_);
         rest = out_.substr(outSent_, lf == std::string::npos ? std::string::npos : lf + 1 - outSent_);
     }
-    reset();
+    Reset();
     out_ = std::move(rest);
 }
 

@@ -36,26 +36,26 @@ public:
     Peer(const Peer&) = delete;
     Peer& operator=(const Peer&) = delete;
 
-    int fd() const { return fd_; }
+    int Fd() const { return fd_; }
     // The poll events this peer waits for now.
-    short pollEvents() const;
+    short PollEvents() const;
     // Reads what has arrived (call on POLLIN/POLLHUP/POLLERR); now stamps the commands.
-    void readInput(Clock::time_point now);
+    void ReadInput(Clock::time_point now);
     // Runs the commands that are due, produces reply output and writes what the peer takes.
-    void advance(Clock::time_point now);
-    // When advance has work that only time can release (a delayed reply); none otherwise.
-    std::optional<Clock::time_point> nextDue() const;
+    void Advance(Clock::time_point now);
+    // When Advance has work that only time can release (a delayed reply); none otherwise.
+    std::optional<Clock::time_point> NextDue() const;
     // The conversation is over: a socket is to be closed, the pty to be reset.
-    bool finished() const;
+    bool Finished() const;
     // Forgets the conversation (input, queued commands, unsent output, command count); keeps fd.
-    void reset();
-    // For the pty, when its client has gone: as reset(), except that a reply line only partly
+    void Reset();
+    // For the pty, when its client has gone: as Reset(), except that a reply line only partly
     // written keeps its rest, which goes out first when the peer is next advanced. The terminal
     // keeps what was written, so a line cut short would run into the next client's first reply.
-    void hangUp();
+    void HangUp();
     // For the pty, whose client stays after a close: a finished conversation starts afresh with
-    // the commands already received; after an I/O failure, as reset().
-    void restart();
+    // the commands already received; after an I/O failure, as Reset().
+    void Restart();
 
 private:
     struct Command {
@@ -64,16 +64,16 @@ private:
         bool tooLong = false;
     };
 
-    void frame(const char* data, std::size_t size, Clock::time_point now);
-    void endLine(Clock::time_point now);
-    void execute(const Command& command);
-    void produceRun();
-    void finishReply();
-    void appendLine(const std::string& line);
-    bool flush();
-    bool idle() const;
-    std::size_t outPending() const { return out_.size() - outSent_; }
-    bool runActive() const { return runNext_ <= run_.count; }
+    void Frame(const char* data, std::size_t size, Clock::time_point now);
+    void EndLine(Clock::time_point now);
+    void Execute(const Command& command);
+    void ProduceRun();
+    void FinishReply();
+    void AppendLine(const std::string& line);
+    bool Flush();
+    bool Idle() const;
+    std::size_t OutPending() const { return out_.size() - outSent_; }
+    bool RunActive() const { return runNext_ <= run_.count; }
 
     int fd_;
     Kind kind_;
@@ -91,7 +91,7 @@ private:
 
     std::string out_;
     std::size_t outSent_ = 0;
-    bool midLine_ = false; // the last byte written was not a line end; survives reset()
+    bool midLine_ = false; // the last byte written was not a line end; survives Reset()
     LineRun run_;
     std::uint64_t runNext_ = 1;
     std::string tail_;         // sent without a line end once the run is over

@@ -26,7 +26,7 @@ constexpr std::chrono::milliseconds kPtyRecheck{50};
 // Out of descriptors: the listener stays readable, so accepting pauses instead of spinning.
 constexpr std::chrono::milliseconds kAcceptPause{100};
 
-void setNoDelay(int fd) {
+void SetNoDelay(int fd) {
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
@@ -46,25 +46,25 @@ Server::~Server() {
     if (signalFd_ >= 0) ::close(signalFd_);
 }
 
-bool Server::open(std::string& error) {
-    if (!openSignals(error)) return false;
+bool Server::Open(std::string& error) {
+    if (!OpenSignals(error)) return false;
     for (const TcpEndpoint& endpoint : options_.tcp)
-        if (!openTcp(endpoint, error)) return false;
-    if (options_.pty && !openPty(error)) return false;
-    return options_.discovery.empty() || openDiscovery(error);
+        if (!OpenTcp(endpoint, error)) return false;
+    if (options_.pty && !OpenPty(error)) return false;
+    return options_.discovery.empty() || OpenDiscovery(error);
 }
 
-bool Server::openDiscovery(std::string& error) {
+bool Server::OpenDiscovery(std::string& error) {
     discovery_ = std::make_unique<DiscoveryResponder>(
         DiscoveryOptions{options_.discovery, options_.amps, options_.firstAmp});
-    if (!discovery_->open(error)) return false;
-    announcements_.push_back(discovery_->announcement());
+    if (!discovery_->Open(error)) return false;
+    announcements_.push_back(discovery_->Announcement());
     return true;
 }
 
 // Termination signals arrive through a descriptor so the poll loop sees them like any other event.
 // A parent may have left them ignored, which would also hide them from the descriptor.
-bool Server::openSignals(std::string& error) {
+bool Server::OpenSignals(std::string& error) {
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGTERM, SIG_DFL);
     std::signal(SIGINT, SIG_DFL);
@@ -74,13 +74,13 @@ bool Server::openSignals(std::string& error) {
     sigaddset(&set, SIGINT);
     if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0 ||
         (signalFd_ = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC)) < 0) {
-        error = sysError("signalfd", errno);
+        error = SysError("signalfd", errno);
         return false;
     }
     return true;
 }
 
-bool Server::openTcp(const TcpEndpoint& endpoint, std::string& error) {
+bool Server::OpenTcp(const TcpEndpoint& endpoint, std::string& error) {
     std::string name = endpoint.host + ":" + std::to_string(endpoint.port);
     addrinfo hints{};
     hints.ai_family = AF_INET;
@@ -96,7 +96,7 @@ bool Server::openTcp(const TcpEndpoint& endpoint, std::string& error) {
 
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        error = sysError("socket", errno);
+        error = SysError("socket", errno);
         return false;
     }
     listeners_.push_back(fd);
@@ -106,7 +106,7 @@ bool Server::openTcp(const TcpEndpoint& endpoint, std::string& error) {
     if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(fd, SOMAXCONN) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        error = sysError("tcp " + name, errno);
+        error = SysError("tcp " + name, errno);
         return false;
     }
     char host[INET_ADDRSTRLEN] = {};
@@ -115,10 +115,10 @@ bool Server::openTcp(const TcpEndpoint& endpoint, std::string& error) {
     return true;
 }
 
-bool Server::openPty(std::string& error) {
+bool Server::OpenPty(std::string& error) {
     int fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
-        error = sysError("posix_openpt", errno);
+        error = SysError("posix_openpt", errno);
         return false;
     }
     pty_ = std::make_unique<Peer>(fd, Peer::Kind::Pty, model_, peerSettings_);
@@ -127,68 +127,68 @@ bool Server::openPty(std::string& error) {
     termios raw{};
     if (::grantpt(fd) != 0 || ::unlockpt(fd) != 0 || ::ptsname_r(fd, path, sizeof path) != 0 ||
         ::tcgetattr(fd, &raw) != 0) {
-        error = sysError("pty", errno);
+        error = SysError("pty", errno);
         return false;
     }
     // Raw on the line discipline, so no byte is echoed, translated or held back for a whole line.
     ::cfmakeraw(&raw);
     if (::tcsetattr(fd, TCSANOW, &raw) != 0) {
-        error = sysError("pty raw mode", errno);
+        error = SysError("pty raw mode", errno);
         return false;
     }
     announcements_.push_back("pty " + std::string(path));
     return true;
 }
 
-void Server::run() {
+void Server::Run() {
     while (!stop_)
-        turn();
+        Turn();
 }
 
-void Server::turn() {
+void Server::Turn() {
     Clock::time_point now = Clock::now();
     std::vector<pollfd> fds;
     fds.push_back({signalFd_, POLLIN, 0});
     if (options_.exitOnStdinEof) fds.push_back({STDIN_FILENO, POLLIN, 0});
     std::size_t firstClient = fds.size();
     for (const auto& client : clients_)
-        fds.push_back({client->fd(), client->pollEvents(), 0});
+        fds.push_back({client->Fd(), client->PollEvents(), 0});
     std::size_t ptyIndex = fds.size();
-    if (pty_ && !ptyHungUp_) fds.push_back({pty_->fd(), pty_->pollEvents(), 0});
+    if (pty_ && !ptyHungUp_) fds.push_back({pty_->Fd(), pty_->PollEvents(), 0});
     std::size_t discoveryIndex = fds.size();
-    if (discovery_) fds.push_back({discovery_->fd(), POLLIN, 0});
+    if (discovery_) fds.push_back({discovery_->Fd(), POLLIN, 0});
     std::size_t firstListener = fds.size();
     if (now >= acceptPausedUntil_)
         for (int fd : listeners_)
             fds.push_back({fd, POLLIN, 0});
 
-    if (::poll(fds.data(), fds.size(), pollTimeoutMs(now)) < 0) {
+    if (::poll(fds.data(), fds.size(), PollTimeoutMs(now)) < 0) {
         if (errno == EINTR) return;
-        std::fprintf(stderr, "ampsim: %s\n", sysError("poll", errno).c_str());
+        std::fprintf(stderr, "ampsim: %s\n", SysError("poll", errno).c_str());
         stop_ = true;
         return;
     }
     now = Clock::now();
-    if (fds[0].revents) handleSignal();
-    if (options_.exitOnStdinEof && fds[1].revents) handleStdin();
+    if (fds[0].revents) HandleSignal();
+    if (options_.exitOnStdinEof && fds[1].revents) HandleStdin();
     for (std::size_t i = 0; i < clients_.size(); ++i)
-        if (fds[firstClient + i].revents & (POLLIN | POLLHUP | POLLERR)) clients_[i]->readInput(now);
-    if (ptyIndex < discoveryIndex) handlePty(fds[ptyIndex].revents, now);
-    if (discovery_ && fds[discoveryIndex].revents) discovery_->handle();
-    checkPtyReopened(now);
+        if (fds[firstClient + i].revents & (POLLIN | POLLHUP | POLLERR)) clients_[i]->ReadInput(now);
+    if (ptyIndex < discoveryIndex) HandlePty(fds[ptyIndex].revents, now);
+    if (discovery_ && fds[discoveryIndex].revents) discovery_->Handle();
+    CheckPtyReopened(now);
     for (std::size_t i = firstListener; i < fds.size(); ++i)
-        if (fds[i].revents & POLLIN) acceptClients(fds[i].fd, now);
-    advancePeers(now);
+        if (fds[i].revents & POLLIN) AcceptClients(fds[i].fd, now);
+    AdvancePeers(now);
 }
 
-int Server::pollTimeoutMs(Clock::time_point now) const {
+int Server::PollTimeoutMs(Clock::time_point now) const {
     std::optional<Clock::time_point> wake;
     auto consider = [&wake](std::optional<Clock::time_point> at) {
         if (at && (!wake || *at < *wake)) wake = at;
     };
     for (const auto& client : clients_)
-        consider(client->nextDue());
-    if (pty_ && !ptyHungUp_) consider(pty_->nextDue());
+        consider(client->NextDue());
+    if (pty_ && !ptyHungUp_) consider(pty_->NextDue());
     if (ptyHungUp_) consider(ptyCheckAt_);
     if (now < acceptPausedUntil_) consider(acceptPausedUntil_);
     if (!wake) return -1;
@@ -196,30 +196,30 @@ int Server::pollTimeoutMs(Clock::time_point now) const {
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(*wake - now).count());
 }
 
-void Server::handleSignal() {
+void Server::HandleSignal() {
     signalfd_siginfo info;
     while (::read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
         stop_ = true;
 }
 
 // Whatever arrives on standard input is ignored; its end (or an error) means the parent is gone.
-void Server::handleStdin() {
+void Server::HandleStdin() {
     char buffer[4096];
     ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
     if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) stop_ = true;
 }
 
-void Server::acceptClients(int listenFd, Clock::time_point now) {
+void Server::AcceptClients(int listenFd, Clock::time_point now) {
     for (;;) {
         int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
-            setNoDelay(fd);
+            SetNoDelay(fd);
             clients_.push_back(std::make_unique<Peer>(fd, Peer::Kind::Socket, model_, peerSettings_));
             continue;
         }
         if (errno == EINTR || errno == ECONNABORTED) continue;
         if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-            std::fprintf(stderr, "ampsim: %s\n", sysError("accept", errno).c_str());
+            std::fprintf(stderr, "ampsim: %s\n", SysError("accept", errno).c_str());
             acceptPausedUntil_ = now + kAcceptPause;
         }
         return;
@@ -230,24 +230,24 @@ void Server::acceptClients(int listenFd, Clock::time_point now) {
 // and its commands not yet run are dropped, as a serial device's would be when its cable is pulled.
 // None of those commands can be a later client's: POLLHUP means no slave was open when poll
 // looked, so all that was read before came from clients already gone, and nothing is read in this
-// turn. A reply line already partly written is finished (Peer::hangUp), or the next client's first
+// turn. A reply line already partly written is finished (Peer::HangUp), or the next client's first
 // reply would be glued to its front. What the terminal already buffers stays (like a UART's FIFO):
 // flushing it here could also eat the first command of a client that reopened the slave in the
 // meantime, or cut a line that client is reading. A close and a reopen both between two looks
 // go unnoticed: the new client gets the rest of the old conversation before its own replies.
-void Server::handlePty(short revents, Clock::time_point now) {
+void Server::HandlePty(short revents, Clock::time_point now) {
     if (revents & POLLHUP) {
-        pty_->hangUp();
+        pty_->HangUp();
         ptyHungUp_ = true;
         ptyCheckAt_ = now + kPtyRecheck;
     } else if (revents & (POLLIN | POLLERR)) {
-        pty_->readInput(now);
+        pty_->ReadInput(now);
     }
 }
 
-void Server::checkPtyReopened(Clock::time_point now) {
+void Server::CheckPtyReopened(Clock::time_point now) {
     if (!ptyHungUp_ || now < ptyCheckAt_) return;
-    pollfd probe{pty_->fd(), POLLIN, 0};
+    pollfd probe{pty_->Fd(), POLLIN, 0};
     if (::poll(&probe, 1, 0) >= 0 && (probe.revents & POLLHUP)) {
         ptyCheckAt_ = now + kPtyRecheck;
         return;
@@ -255,14 +255,14 @@ void Server::checkPtyReopened(Clock::time_point now) {
     ptyHungUp_ = false;
 }
 
-void Server::advancePeers(Clock::time_point now) {
+void Server::AdvancePeers(Clock::time_point now) {
     for (auto& client : clients_)
-        client->advance(now);
-    std::erase_if(clients_, [](const std::unique_ptr<Peer>& client) { return client->finished(); });
+        client->Advance(now);
+    std::erase_if(clients_, [](const std::unique_ptr<Peer>& client) { return client->Finished(); });
     if (!pty_ || ptyHungUp_) return;
-    pty_->advance(now);
+    pty_->Advance(now);
     // The pty cannot be closed without losing its path; a finished conversation starts afresh.
-    if (pty_->finished()) pty_->restart();
+    if (pty_->Finished()) pty_->Restart();
 }
 
 } // namespace ampsim

@@ -20,26 +20,26 @@ public:
     Server& operator=(const Server&) = delete;
 
     // Opens every endpoint and the signal descriptor. On success the lines announcing the endpoints
-    // ("tcp HOST:PORT", "pty PATH") are in announcements(); on failure error says why.
-    bool open(std::string& error);
-    const std::vector<std::string>& announcements() const { return announcements_; }
+    // ("tcp HOST:PORT", "pty PATH") are in Announcements(); on failure error says why.
+    bool Open(std::string& error);
+    const std::vector<std::string>& Announcements() const { return announcements_; }
 
     // Serves until SIGTERM or SIGINT, or end of standard input when asked to watch it.
-    void run();
+    void Run();
 
 private:
-    bool openSignals(std::string& error);
-    bool openTcp(const TcpEndpoint& endpoint, std::string& error);
-    bool openPty(std::string& error);
-    bool openDiscovery(std::string& error);
-    void turn();
-    int pollTimeoutMs(Clock::time_point now) const;
-    void handleSignal();
-    void handleStdin();
-    void acceptClients(int listenFd, Clock::time_point now);
-    void handlePty(short revents, Clock::time_point now);
-    void checkPtyReopened(Clock::time_point now);
-    void advancePeers(Clock::time_point now);
+    bool OpenSignals(std::string& error);
+    bool OpenTcp(const TcpEndpoint& endpoint, std::string& error);
+    bool OpenPty(std::string& error);
+    bool OpenDiscovery(std::string& error);
+    void Turn();
+    int PollTimeoutMs(Clock::time_point now) const;
+    void HandleSignal();
+    void HandleStdin();
+    void AcceptClients(int listenFd, Clock::time_point now);
+    void HandlePty(short revents, Clock::time_point now);
+    void CheckPtyReopened(Clock::time_point now);
+    void AdvancePeers(Clock::time_point now);
 
     Options options_;
     AmpModel model_;

@@ -4,7 +4,7 @@
 
 namespace ampsim {
 
-std::string sysError(const std::string& what, int err) {
+std::string SysError(const std::string& what, int err) {
     return what + ": " + std::strerror(err);
 }
 

@@ -5,6 +5,6 @@
 namespace ampsim {
 
 // "what: <system text for err>", e.g. "bind 127.0.0.1:2500: Address already in use".
-std::string sysError(const std::string& what, int err);
+std::string SysError(const std::string& what, int err);
 
 } // namespace ampsim

@@ -7,25 +7,25 @@
 
 int main(int argc, char** argv) {
     std::string error;
-    std::optional<ampsim::Options> options = ampsim::parseOptions(argc, argv, error);
+    std::optional<ampsim::Options> options = ampsim::ParseOptions(argc, argv, error);
     if (!options) {
         std::fprintf(stderr, "ampsim: %s\n", error.c_str());
         return 2;
     }
     if (options->help) {
-        std::fputs(ampsim::helpText().c_str(), stdout);
+        std::fputs(ampsim::HelpText().c_str(), stdout);
         return 0;
     }
     ampsim::Server server(*options);
-    if (!server.open(error)) {
+    if (!server.Open(error)) {
         std::fprintf(stderr, "ampsim: %s\n", error.c_str());
         return 1;
     }
     // Parents wait for "ready" on a pipe, so the lines must leave now, not at exit.
-    for (const std::string& line : server.announcements())
+    for (const std::string& line : server.Announcements())
         std::printf("%s\n", line.c_str());
     std::printf("ready\n");
     std::fflush(stdout);
-    server.run();
+    server.Run();
     return 0;
 }

@@ -13,7 +13,7 @@ void ReplyQueue::Push(const ampsim::Reply& reply) {
 void ReplyQueue::ExpandFrontRun() {
     Item& run = items_.front();
     if (run.run.count == 0) return;
-    std::string line = run.run.line(run.next) + "\n";
+    std::string line = run.run.Line(run.next) + "\n";
     if (++run.next > run.run.count) items_.pop_front();
     items_.push_front(Item{std::move(line), {}, 1});
 }

@@ -23,7 +23,7 @@ public:
 private:
     struct Item {
         std::string text;    // a message, or (run.count != 0) nothing yet
-        ampsim::LineRun run; // lines run.line(next) .. run.line(run.count)
+        ampsim::LineRun run; // lines run.Line(next) .. run.Line(run.count)
         std::uint64_t next = 1;
     };
     void ExpandFrontRun();

@@ -156,7 +156,7 @@ void Simulator::Command(const std::shared_ptr<Device>& device, std::string_view 
     const bool requestsService = !trigger.empty() && line == trigger;
     {
         std::lock_guard lock(device->mutex);
-        ampsim::Reply reply = device->model.handle(line);
+        ampsim::Reply reply = device->model.Handle(line);
         if (!(requestsService && IsUnknownCommandReply(reply))) device->replies.Push(reply);
     }
     device->changed.notify_all();
