@@ -315,7 +315,7 @@ void BM_HeadlessRunnerScript(benchmark::State& state) {
     double spans = 0;
     double processes = 0;
     for (auto _ : state) {
-        Relay relay(Amp().tcpPort());
+        Relay relay(Amp().TcpPort());
         double processSeconds = 0;
         if (!RunHeadlessScript(script, log, relay.Port(), processSeconds)) {
             state.SkipWithError("the headless run failed");

@@ -106,7 +106,7 @@ AmpsimProcess& Pty() {
 }
 
 std::string Tcp() {
-    return "tcp:127.0.0.1:" + std::to_string(Amp().tcpPort());
+    return "tcp:127.0.0.1:" + std::to_string(Amp().TcpPort());
 }
 
 struct ExitCase {
@@ -124,7 +124,7 @@ void PrintTo(const ExitCase& c, std::ostream* out) {
 
 class HeadlessProcess : public testing::TestWithParam<ExitCase> {
 protected:
-    void SetUp() override { ASSERT_TRUE(Amp().ready()) << Amp().error(); }
+    void SetUp() override { ASSERT_TRUE(Amp().Ready()) << Amp().Error(); }
     TempDir dir;
 };
 
@@ -139,7 +139,7 @@ TEST_P(HeadlessProcess, ExitsWithItsCodeAndLogsToStandardOutput) {
         } else if (arg == "@gpib") {
             connection = "gpib:0,7:Simulator"; // the simulated driver beside the program
         } else if (arg == "@pty") {
-            connection = "com:" + Pty().ptyPath() + ":baud=115200";
+            connection = "com:" + Pty().PtyPath() + ":baud=115200";
         } else {
             args.push_back(arg);
         }
@@ -222,7 +222,7 @@ TEST(HeadlessProcessEnvironment, TheWindowProgramNeedsADisplayThere) {
 }
 
 TEST(HeadlessProcessLog, TheLogFileHoldsWhatStandardOutputShows) {
-    ASSERT_TRUE(Amp().ready()) << Amp().error();
+    ASSERT_TRUE(Amp().Ready()) << Amp().Error();
     TempDir dir;
     dir.Write("script.txt", "ECHO to the file\n");
     const std::string log = (dir.Path() / "run.log").string();

@@ -28,9 +28,9 @@ protected:
         delete amp;
         amp = nullptr;
     }
-    void SetUp() override { ASSERT_TRUE(amp->ready()) << amp->error(); }
+    void SetUp() override { ASSERT_TRUE(amp->Ready()) << amp->Error(); }
 
-    std::string Tcp() const { return "tcp:127.0.0.1:" + std::to_string(amp->tcpPort()); }
+    std::string Tcp() const { return "tcp:127.0.0.1:" + std::to_string(amp->TcpPort()); }
     std::string Script(const std::string& text) {
         dir.Write("script.txt", text);
         return (dir.Path() / "script.txt").string();
