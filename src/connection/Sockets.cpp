@@ -111,6 +111,7 @@ Waited WaitOrCancel(int fd, short events, const ConnectAttempt& attempt, Clock::
 struct Lookup {
     std::string name;
     WakeEvent done;
+    std::mutex lock;        //!< Protects result and address (the wake-up alone orders nothing).
     int result = EAI_AGAIN; // written before done is signalled
     in_addr address{};
 };
@@ -126,9 +127,12 @@ bool LookupHostInTime(const std::string& name, in_addr& address, ConnectAttempt&
         hints.ai_socktype = SOCK_STREAM;
         addrinfo* found = nullptr;
         int rc = ::getaddrinfo(lookup->name.c_str(), nullptr, &hints, &found);
-        if (rc == 0 && found) lookup->address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+        {
+            std::lock_guard guard(lookup->lock);
+            if (rc == 0 && found) lookup->address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+            lookup->result = rc == 0 && !found ? EAI_NONAME : rc;
+        }
         if (found) ::freeaddrinfo(found);
-        lookup->result = rc == 0 && !found ? EAI_NONAME : rc;
         lookup->done.Signal();
     }).detach();
     Waited waited = WaitOrCancel(lookup->done.Fd(), POLLIN, attempt, deadline);
@@ -136,6 +140,7 @@ bool LookupHostInTime(const std::string& name, in_addr& address, ConnectAttempt&
         attempt.reason = waited == Waited::Cancelled ? "cancelled" : "timed out";
         return false;
     }
+    std::lock_guard guard(lookup->lock);
     if (lookup->result != 0) {
         attempt.reason = "host '" + name + "' not found (" + ::gai_strerror(lookup->result) + ")";
         return false;
