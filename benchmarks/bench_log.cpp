@@ -139,7 +139,8 @@ void BM_LogViewSwitchControlChars_1M(benchmark::State& state) {
         state.SkipWithError("needs the 1 000 000-line log of BM_LogViewAppend_1M");
         return;
     }
-    const std::string controlLine = "[14:03:07.045] Rx: \x02STATUS\x1b[0m OK\tFWD=45.2dBm\x7f\xb0C\x03\x00";
+    const std::string controlLine = "[14:03:07.045] Rx: \x02STATUS\x1b[0m OK\tFWD=45.2dBm\x7f\xb0"
+                                    "C\x03";
     for (int i = 0; i < 100; ++i)
         bigView->AppendLine(controlLine, 0x000080);
     bigView->FlushNow();

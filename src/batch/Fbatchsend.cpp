@@ -26,8 +26,6 @@ constexpr int DriveIntervalMs = 50;
 constexpr char HelpText[] = "Add lines with amplifier commands here.\nValid batch control commands:\n"
                             "  #PROMPT <MessageBox Text>\n  #LABEL <LabelName>\n  #GOTO <LabelName>\n"
                             "  #DELAY <MilliSecs>\n  #END\n";
-// "All Files" is every file here: "*.*" would leave out names without a dot.
-constexpr char FileFilter[] = "Text Files (*.txt);;All Files (*)";
 
 std::string BoxTitle() {
     return FromQt(QApplication::applicationDisplayName());
@@ -39,14 +37,6 @@ QFont ScriptFont() {
     return font;
 }
 
-QFileDialog* MakeFileDialog(QWidget* parent, const char* name, QFileDialog::AcceptMode mode) {
-    auto* dialog = new QFileDialog(parent);
-    dialog->setObjectName(name);
-    dialog->setNameFilter(FileFilter);
-    dialog->setAcceptMode(mode);
-    dialog->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-    return dialog;
-}
 } // namespace
 
 TFormBatchSend::TFormBatchSend(QWidget* owner)
@@ -68,8 +58,8 @@ TFormBatchSend::TFormBatchSend(QWidget* owner)
     TimerBatchDrive = new QTimer(this);
     TimerBatchDrive->setObjectName("TimerBatchDrive");
     TimerBatchDrive->setInterval(DriveIntervalMs);
-    OpenDialog1 = MakeFileDialog(this, "OpenDialog1", QFileDialog::AcceptOpen);
-    SaveDialog1 = MakeFileDialog(this, "SaveDialog1", QFileDialog::AcceptSave);
+    OpenDialog1 = MakeTextFileDialog(this, "OpenDialog1", true);
+    SaveDialog1 = MakeTextFileDialog(this, "SaveDialog1", false);
     resize(512, 417 + menuBar()->sizeHint().height());
     setAcceptDrops(true);
     // A file dropped on the editor loads the script instead of inserting its path as text.

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QObject>
@@ -67,4 +68,13 @@ bool QtModalBoxes::InputQuery(const std::string& caption, const std::string& pro
         QInputDialog::getText(Owner(), ToQt(caption), ToQt(prompt), QLineEdit::Normal, ToQt(value), &ok);
     if (ok) value = FromQt(text);
     return ok;
+}
+
+QFileDialog* MakeTextFileDialog(QWidget* parent, const char* name, bool forOpen) {
+    auto* dialog = new QFileDialog(parent);
+    dialog->setObjectName(name);
+    dialog->setNameFilter("Text Files (*.txt);;All Files (*)");
+    dialog->setAcceptMode(forOpen ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+    dialog->setFileMode(forOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    return dialog;
 }

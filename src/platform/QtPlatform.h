@@ -9,6 +9,7 @@
 #include <exception>
 #include <string>
 
+class QFileDialog;
 class QWidget;
 
 // Instrument text is 8-bit bytes; Latin-1 maps each byte to one character and back unchanged.
@@ -55,3 +56,7 @@ public:
     bool Confirm(const std::string& title, const std::string& text) override;
     bool InputQuery(const std::string& caption, const std::string& prompt, std::string& value) override;
 };
+
+// The open or save dialog of a window's text files ("Text Files (*.txt);;All Files (*)"; "All
+// Files" is every file here, since "*.*" would leave out names without a dot), named for tests.
+QFileDialog* MakeTextFileDialog(QWidget* parent, const char* name, bool forOpen);

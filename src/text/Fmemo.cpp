@@ -19,23 +19,12 @@ TFormMemo* FormMemo = nullptr;
 namespace {
 constexpr int ClientWidth = 590;
 constexpr int ClientHeight = 440;
-// "All Files" is every file here: "*.*" would leave out names without a dot.
-constexpr char FileFilter[] = "Text Files (*.txt);;All Files (*)";
 
 QFont MemoFont() {
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setStyleHint(QFont::Monospace);
     font.setPixelSize(13);
     return font;
-}
-
-QFileDialog* MakeFileDialog(QWidget* parent, const char* name, QFileDialog::AcceptMode mode) {
-    auto* dialog = new QFileDialog(parent);
-    dialog->setObjectName(name);
-    dialog->setNameFilter(FileFilter);
-    dialog->setAcceptMode(mode);
-    dialog->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-    return dialog;
 }
 
 // Runs a file dialog; the chosen path, or empty when the operator cancelled.
@@ -73,8 +62,8 @@ TFormMemo::TFormMemo(QWidget* owner)
     Memo1->setTabStopDistance(Memo1->fontMetrics().horizontalAdvance(' ') * 8);
     // A dialog has no menu bar of its own; its layout carries one above the client area.
     layout()->setMenuBar(ui_->MainMenu1);
-    OpenDialog1 = MakeFileDialog(this, "OpenDialog1", QFileDialog::AcceptOpen);
-    SaveDialog1 = MakeFileDialog(this, "SaveDialog1", QFileDialog::AcceptSave);
+    OpenDialog1 = MakeTextFileDialog(this, "OpenDialog1", true);
+    SaveDialog1 = MakeTextFileDialog(this, "SaveDialog1", false);
     CtrlHeld = [] { return QApplication::keyboardModifiers().testFlag(Qt::ControlModifier); };
     resize(ClientWidth, ClientHeight + ui_->MainMenu1->sizeHint().height());
     ConnectHandlers();

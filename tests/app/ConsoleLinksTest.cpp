@@ -12,21 +12,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
-// A loopback port that was free a moment ago.
-int FreePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-} // namespace
-
 TEST_F(ConsoleTest, OverAPseudoTerminal) {
     AmpsimProcess amp({"--pty"});
     ASSERT_FALSE(amp.PtyPath().empty());
@@ -38,7 +23,7 @@ TEST_F(ConsoleTest, OverAPseudoTerminal) {
 }
 
 TEST_F(ConsoleTest, AsAListeningServerWithOneClient) {
-    int port = FreePort();
+    int port = FreeLoopbackPort();
     StartWith("tcpsrv:127.0.0.1:" + std::to_string(port));
     TestClient client(port);
     ASSERT_TRUE(client.Connected());

@@ -1,4 +1,5 @@
 #pragma once
+#include "TestSupport.h"
 // Shared by the headless runner's tests: scripts in a temporary folder, a loopback port nobody
 // listens on, and checks of the log lines' form.
 #include "TempDir.h"
@@ -15,15 +16,7 @@
 
 // A loopback port that refuses connections: bound once by the system's choice, then let go.
 inline int RefusingPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
+    return FreeLoopbackPort();
 }
 
 inline std::vector<std::string> SplitLines(const std::string& text, const std::string& end = "\n") {

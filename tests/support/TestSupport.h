@@ -58,6 +58,10 @@ private:
     std::string pending_;
 };
 
+// A loopback port that was free a moment ago (bound by the system's choice, then let go): nothing
+// listens there, so a connect is refused.
+int FreeLoopbackPort();
+
 // A loopback listener whose accept queue is full and never drained: a connect to it neither
 // succeeds nor fails (the system drops its handshake and keeps retrying), as with a host that
 // is off or a cable that is pulled. Loopback only; no outside address is ever touched.
