@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 std::string Latin1ToUtf8(const std::string& latin1) {
@@ -37,6 +38,7 @@ bool SessionLog::Open(const std::string& path) {
         return false;
     }
     failure_.clear();
+    linesUntilCheck_ = 0;
     return true;
 }
 
@@ -47,6 +49,18 @@ void SessionLog::Close() {
 
 bool SessionLog::WriteLine(const std::string& line) {
     if (fd_ < 0) return false;
+    // A file deleted under it still takes every write, into an inode no one can read any more:
+    // that is a failure too, said like one. Asked every so many lines, as a stat per line would
+    // double the cost of logging.
+    if (linesUntilCheck_-- == 0) {
+        linesUntilCheck_ = LinesPerCheck - 1;
+        struct stat status {};
+        if (::fstat(fd_, &status) == 0 && status.st_nlink == 0) {
+            failure_ = std::strerror(ENOENT);
+            Close();
+            return false;
+        }
+    }
     const std::string bytes = Latin1ToUtf8(line) + "\r\n";
     size_t done = 0;
     while (done < bytes.size()) {

@@ -71,6 +71,21 @@ TEST(SessionLogTest, AFullDiskClosesTheFileAndIsReportedOnce) {
     EXPECT_EQ(log.Failure(), std::strerror(ENOSPC));
 }
 
+TEST(SessionLogTest, AFileDeletedMeanwhileIsAFailureNotASilentLoss) {
+    TempDir dir;
+    const auto path = dir.Path() / "session.txt";
+    SessionLog log;
+    ASSERT_TRUE(log.Open(path.string()));
+    EXPECT_TRUE(log.WriteLine("kept"));
+    std::filesystem::remove(path);
+    int written = 0;
+    while (written <= SessionLog::LinesPerCheck && log.WriteLine("lost"))
+        ++written;
+    EXPECT_LT(written, SessionLog::LinesPerCheck);
+    EXPECT_FALSE(log.IsOpen());
+    EXPECT_EQ(log.Failure(), std::strerror(ENOENT));
+}
+
 // A child logs lines without end and says when the 100 000th went out; it is then killed with
 // SIGKILL. Every line it logged before is in the file, whole and in order.
 TEST(SessionLogTest, EveryLineLoggedBeforeAKillIsInTheFile) {
