@@ -376,10 +376,10 @@ void TFormConsole::UpdateConnectionUi() {
 }
 
 void TFormConsole::OnConnected() {
+    StartSessionInLogFile(); // the separator comes before the session's first line
     std::string note = link_ ? link_->OpenedNote() : std::string();
     AddLogLine(note.empty() ? ConnectedText(connectionString_, GetTimeStamp(), GetTickCount()) : note,
                LogColours::Status);
-    StartSessionInLogFile();
     SetTitle(connectionString_);
     UpdateConnectionUi();
 }

@@ -187,7 +187,8 @@ void TFormConsole::ReconnectAttempt() {
         return;
     }
     if (!reconnect_.Active()) {
-        // The operator gave up during the attempt.
+        // The operator gave up during the attempt (Disconnect, or Cancel in the connecting window).
+        StopSendingOnDrop();
         connected_ = false;
         UpdateConnectionUi();
         return;

@@ -106,6 +106,9 @@ TEST_F(ConsoleSessionTest, AStoredLogFileIsAppendedToFromTheStartWithASeparatorP
     for (size_t at = 0; (at = text.find(connection + " =====\r\n", at)) != std::string::npos; ++at)
         ++separators;
     EXPECT_EQ(separators, 3u) << text; // the file opened, then each of the two connections
+    // Each connection's separator comes right before its first line.
+    const size_t last = text.rfind(connection + " =====\r\n");
+    EXPECT_EQ(text.find("] Connected to \"" + connection, last), text.find("\r\n", last) + 2 + 13) << text;
     EXPECT_NE(text.find("] disconnected.\r\n"), std::string::npos);
 }
 
