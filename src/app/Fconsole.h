@@ -177,7 +177,6 @@ private:
     void BeginReconnect();
     void ScheduleReconnect();
     void ReconnectAttempt();
-    void WatchDeviceFolder(const std::string& devicePath);
     void DeviceFolderChanged();
     void StopReconnect();
     void PauseSendingOnDrop();
