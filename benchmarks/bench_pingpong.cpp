@@ -3,7 +3,8 @@
 // the same simulator in the same run (the baselines): one that blocks in read, and one that
 // busy-polls its socket, which is the practical limit on this machine (it never pays a wake-up).
 // The console runs with the raw trace going to a file, to /dev/null and switched off, since the
-// trace must cost little when standard output is a file.
+// trace must cost little when standard output is a file. It also runs with the session log file
+// on (trace off), against the same console with it off: the file must cost little too.
 #include "AmpsimProcess.h"
 #include "BenchSupport.h"
 #include "app/Fconsole.h"
@@ -13,6 +14,7 @@
 #include "log/LogView.h"
 #include "platform/QtPlatform.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -136,8 +138,20 @@ int main(int argc, char** argv) {
         return rate;
     };
     // Alternating rounds, medians: on a shared machine single runs vary widely. Each round starts
-    // with a different one of the five, so none always follows the same neighbour.
-    std::vector<double> blocking, busy, toFile, toNull, off;
+    // with a different one of the six, so none always follows the same neighbour.
+    const std::string sessionPath = traceDir.filePath("session.txt").toStdString();
+    console->ChooseLogFile = [&](std::string& path) {
+        path = sessionPath;
+        return true;
+    };
+    QAction* logToFile = console->findChild<QAction*>("miLogToFile");
+    auto consoleWithLogFile = [&] {
+        logToFile->trigger();
+        double rate = ConsoleRoundTrips(*console);
+        logToFile->trigger();
+        return rate;
+    };
+    std::vector<double> blocking, busy, toFile, toNull, off, logFile;
     const std::vector<std::function<void()>> measures{
         [&] { blocking.push_back(RawRoundTrips(amp.TcpPort(), false)); },
         [&] { busy.push_back(RawRoundTrips(amp.TcpPort(), true)); },
@@ -148,6 +162,7 @@ int main(int argc, char** argv) {
         },
         [&] { toNull.push_back(consoleWithTrace(devNull)); },
         [&] { off.push_back(consoleWithTrace(nullptr)); },
+        [&] { logFile.push_back(consoleWithLogFile()); },
     };
     for (int round = 0; round < Rounds; ++round) {
         for (size_t i = 0; i < measures.size(); ++i)
@@ -165,6 +180,10 @@ int main(int argc, char** argv) {
                 nullRate);
     std::printf("console ping-pong, every line logged, trace off:        median %.0f round trips/s\n",
                 offRate);
+    const double logFileRate = Median(logFile);
+    std::printf("console ping-pong, every line logged, session log file on: median %.0f round trips/s\n",
+                logFileRate);
+    std::printf("ratio session log file on / off = %.2f (goal: 0.90 or more)\n", logFileRate / offRate);
     std::printf("ratio console (trace to a file) / raw blocking client = %.2f\n", fileRate / blockingRate);
     std::printf("ratio console (trace to a file) / raw busy-polling client = %.2f\n", fileRate / busyRate);
     std::printf("ratio trace to a file / trace off = %.2f (goal: 0.90 or more)\n", fileRate / offRate);

@@ -58,6 +58,7 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make
     TimerTxRep->setInterval(100);
     ConnectHandlers();
     SetUpExtraTools();
+    SetUpSessionTools();
     Splitter1->setSizes({DesignSendHeight, DesignHeight - DesignSendHeight});
     EditRawIn->setFocus();
     UpdateConnectionUi();
@@ -65,6 +66,7 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make
 
 TFormConsole::~TFormConsole() {
     FrameButtonField1->ClearButtons();
+    StopReconnect();
     // A GPIB link unloads its driver, whose thread must stop before the window goes.
     link_.reset();
     if (FormConsole == this) FormConsole = nullptr;
@@ -206,8 +208,18 @@ void TFormConsole::ReadSettings() {
     }
     connectTimeoutMs_ = readInt("ConnectTimeoutMs", connectTimeoutMs_);
     const int controlChars = settings.ValueExists("ShowControlChars") ? readInt("ShowControlChars", 0) : 0;
+    const bool autoReconnect = readInt("ReconnectAutomatically", 0) == 1;
+    const bool logToFile = readInt("LogToFile", 0) == 1;
+    std::string logFile;
+    try {
+        logFile = settings.ReadStr("LogFile", "");
+    } catch (const ESettingsError& e) {
+        if (failure.empty()) failure = e.what();
+    }
     settings.CloseKey();
     ShowControlChars(controlChars, false);
+    miAutoReconnect->setChecked(autoReconnect);
+    if (logToFile && !logFile.empty()) StartLogFile(logFile);
     if (!failure.empty()) {
         AddLogLine(failure, LogColours::Error);
         Boxes().Error(FromQt(QApplication::applicationDisplayName()), failure);
@@ -247,13 +259,18 @@ bool TFormConsole::OpenConnection() {
     if (opening_) return false;
     if (!FormOpenCom || !FormOpenCom->EditConnection(connectionString_)) return false;
     CloseConnection();
+    return OpenStoredConnection(false);
+}
+
+bool TFormConsole::OpenStoredConnection(bool reconnect) {
     link_ = MakeConsoleLink(connectionString_, MakeLinkEvents());
     link_->SetOpenTimeout(connectTimeoutMs_);
     std::string reason;
     OpenResult result = WaitForOpen(reason);
     if (result != OpenResult::Opened) {
         link_.reset(); // never opened: it tells of no end
-        ReportOpenFailure(reason, result == OpenResult::Failed);
+        // An automatic attempt that fails is told by its "Reconnecting" line alone.
+        if (!reconnect) ReportOpenFailure(reason, result == OpenResult::Failed);
         UpdateConnectionUi();
         if (closeRequested_) close();
         return false;
@@ -262,7 +279,7 @@ bool TFormConsole::OpenConnection() {
     // The window shows the open link before the settings are touched: a store that cannot be
     // written must not leave it showing a closed one.
     UpdateConnectionUi();
-    StoreConnection();
+    if (!reconnect) StoreConnection();
     if (closeRequested_) close();
     return true;
 }
@@ -290,8 +307,10 @@ OpenResult TFormConsole::WaitForOpen(std::string& reason) {
         progress.setAutoReset(false);
         progress.reset();
         progress.hide();
-        // Its Cancel button, Esc and closing the little window all give the attempt up.
+        // Its Cancel button, Esc and closing the little window all give the attempt up, and with
+        // it an automatic reconnect.
         auto giveUp = [this] {
+            reconnect_.End();
             if (link_) link_->Close();
         };
         connect(&progress, &QProgressDialog::canceled, this, giveUp);
@@ -341,14 +360,27 @@ void TFormConsole::ReportOpenFailure(const std::string& reason, bool withBox) {
 }
 
 void TFormConsole::CloseConnection() {
-    if (link_) {
-        closing_ = true;
-        link_->Close();
-        link_.reset(); // a TIO's reader delivers Disconnected while this waits
-        closing_ = false;
+    if (reconnect_.Active()) {
+        // The operator's Disconnect ends the attempts; what waited for the link ends as on a drop.
+        StopReconnect();
+        StopSendingOnDrop();
     }
+    if (opening_) {
+        // An automatic attempt is under way in its own loop: cancel it, it ends there.
+        if (link_) link_->Close();
+        return;
+    }
+    DropLink();
     connected_ = false;
     UpdateConnectionUi();
+}
+
+void TFormConsole::DropLink() {
+    if (!link_) return;
+    closing_ = true;
+    link_->Close();
+    link_.reset(); // a TIO's reader delivers Disconnected while this waits
+    closing_ = false;
 }
 
 bool TFormConsole::IsConnected() const {
@@ -401,17 +433,24 @@ void TFormConsole::resizeEvent(QResizeEvent* e) {
 }
 
 void TFormConsole::OnConnected() {
+    StartSessionInLogFile(); // the separator comes before the session's first line
     std::string note = link_ ? link_->OpenedNote() : std::string();
     AddLogLine(note.empty() ? ConnectedText(connectionString_, GetTimeStamp(), GetTickCount()) : note,
                LogColours::Status);
-    setWindowTitle(ToQt(connectionString_));
+    SetTitle(connectionString_);
     UpdateConnectionUi();
 }
 
 void TFormConsole::OnDisconnected(const std::string& reason) {
     AddLogLine(WithReason("disconnected.", reason), LogColours::Status);
-    setWindowTitle("disconnected");
-    if (!closing_) StopSendingOnDrop();
+    SetTitle("disconnected");
+    if (!closing_ && ShouldReconnect(reason)) {
+        // Whatever was sending waits for the link to come back.
+        PauseSendingOnDrop();
+        BeginReconnect();
+    } else if (!closing_) {
+        StopSendingOnDrop();
+    }
     UpdateConnectionUi();
 }
 

@@ -4,6 +4,8 @@
 // from Fconsole.ui. Everything here runs on the UI thread.
 #include "console/ConsoleLink.h"
 #include "console/ConsoleLogic.h"
+#include "console/Reconnect.h"
+#include "log/SessionLog.h"
 #include "text/Strtools.h"
 
 #include <QMainWindow>
@@ -21,6 +23,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QSpinBox;
+class QSocketNotifier;
 class QSplitter;
 class QTimer;
 class TFrameButtonField;
@@ -79,6 +82,8 @@ public:
         std::function<void()> ShowFromConsole;              // reset to the first line when hidden, then show
         std::function<bool(const std::string&)> LoadScript; // true when loaded
         std::function<void()> ConnectionLost;               // the link dropped: a run stops
+        std::function<void()> ConnectionPaused; // the link dropped and is being reconnected: a run waits
+        std::function<void()> ConnectionBack;   // it is back: a waiting run goes on
     };
     void SetBatchHooks(BatchHooks hooks);
     // What the console asks of the project navigator; set when that window exists.
@@ -119,6 +124,13 @@ public:
 
     // The workstation's DNS domain, asked once at first activation (tests answer it themselves).
     std::function<std::string()> DnsDomain = [] { return GetDnsDomainName(); };
+    // Asks where the session log file goes: path := the chosen file, true. The file dialog unless
+    // replaced (tests answer it themselves).
+    std::function<bool(std::string& path)> ChooseLogFile;
+    // The session log file: every log line is appended to it while it is open.
+    const SessionLog& SessionLogFile() const { return sessionLog_; }
+    bool Reconnecting() const { return reconnect_.Active(); }
+
     // The program's folder, where the first activation looks for "Bookmarks.txt" (tests use their own).
     std::function<std::string()> ExeDir = [] { return GetExeDir(); };
     // The command-button field in the send area; the program entry gives it the editor.
@@ -147,6 +159,30 @@ private:
     OpenResult WaitForOpen(std::string& reason);
     void StoreConnection();
     void StopSendingOnDrop();
+    // The link itself, closed and gone; the reconnect state is left alone.
+    void DropLink();
+    // Opens connectionString_ as it is (no dialog); reconnect: an automatic attempt, whose failure
+    // is neither logged in red nor shown in a box. True when open.
+    bool OpenStoredConnection(bool reconnect);
+    // Session log file and automatic reconnect (FconsoleSession.cpp).
+    void SetUpSessionTools();
+    void WriteSessionSetting(const char* name, const std::string& value);
+    void WriteSessionSetting(const char* name, int value);
+    void miLogToFileClick();
+    bool StartLogFile(const std::string& path);
+    void StopLogFile();
+    void WriteToLogFile(const std::string& line);
+    void StartSessionInLogFile();
+    void SetTitle(const std::string& title);
+    void miAutoReconnectClick();
+    bool ShouldReconnect(const std::string& reason) const;
+    void BeginReconnect();
+    void ScheduleReconnect();
+    void ReconnectAttempt();
+    void DeviceFolderChanged();
+    void StopReconnect();
+    void PauseSendingOnDrop();
+    void ResumeSending();
     bool SendableText(std::string& text);
     void SetUpButtonField();
     void LoadStartScript();
@@ -208,6 +244,10 @@ private:
     QAction* MenuItemConnect = nullptr;
     QAction* MenuItemDisconnect = nullptr;
     QAction* miReconnect = nullptr;
+    QAction* miAutoReconnect = nullptr;
+    QAction* miLogToFile = nullptr;
+    QFileDialog* LogFileDialog = nullptr;
+    QTimer* TimerReconnect = nullptr;
     QMenu* MenuItemExtra = nullptr;
     QAction* miShowReplyTimes = nullptr;
     QAction* GotoProject1 = nullptr;
@@ -225,6 +265,16 @@ private:
     bool closeRequested_ = false; //!< The window was asked to close while an open was under way.
     int connectTimeoutMs_ = 5000; //!< ConnectTimeoutMs
     std::unique_ptr<ConsoleLink> link_;
+    ReconnectPlan reconnect_;
+    FolderWatch deviceFolder_;               //!< the folder of a dropped serial device
+    QSocketNotifier* deviceWatch_ = nullptr; //!< its readiness
+    std::string title_;                      //!< the title without the log-file note
+    // What was sending when the link dropped, to go on with once it is back.
+    bool repeatPaused_ = false;
+    bool pingPongPaused_ = false;
+
+    // The session log file.
+    SessionLog sessionLog_;
 
     // Send and receive state.
     uint32_t sendTick_ = 0;

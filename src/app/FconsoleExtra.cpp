@@ -50,7 +50,8 @@ void TFormConsole::SetProjectHooks(ProjectHooks hooks) {
 
 void TFormConsole::SetEditorHooks(EditorHooks hooks) {
     editor_ = std::move(hooks);
-    const bool editor = editor_.SetCaption && editor_.SetText && editor_.ShowModal && editor_.Text && editor_.Lines;
+    const bool editor =
+        editor_.SetCaption && editor_.SetText && editor_.ShowModal && editor_.Text && editor_.Lines;
     FormatNumberList1->setEnabled(editor);
     GenerateSeerviceChannellist1->setEnabled(editor);
 }

@@ -19,11 +19,15 @@
 #include <QWheelEvent>
 
 void TFormConsole::AddLogLine(const std::string& text, uint32_t colour, bool withTimestamp) {
-    log_->AppendLine(withTimestamp ? StampedLine(GetTimeStamp(), text) : text, colour);
+    const std::string line = withTimestamp ? StampedLine(GetTimeStamp(), text) : text;
+    log_->AppendLine(line, colour);
+    WriteToLogFile(line);
 }
 
 void TFormConsole::AddLogLineAt(const std::string& stamp, const std::string& text, uint32_t colour) {
-    log_->AppendLine(StampedLine(stamp.empty() ? GetTimeStamp() : stamp, text), colour);
+    const std::string line = StampedLine(stamp.empty() ? GetTimeStamp() : stamp, text);
+    log_->AppendLine(line, colour);
+    WriteToLogFile(line);
 }
 
 bool TFormConsole::ButtonRawSendClick(QObject* sender) {

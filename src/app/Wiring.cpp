@@ -36,6 +36,12 @@ void WireBatchToConsole(TFormConsole& console, TFormBatchSend& batch) {
     hooks.ConnectionLost = [window] {
         if (window) window->ConnectionLost();
     };
+    hooks.ConnectionPaused = [window] {
+        if (window) window->ConnectionPaused();
+    };
+    hooks.ConnectionBack = [window] {
+        if (window) window->ConnectionBack();
+    };
     console.SetBatchHooks(std::move(hooks));
 
     QPointer<TFormConsole> owner(&console);

@@ -100,7 +100,23 @@ void TFormBatchSend::ShowFromConsole() {
     activateWindow();
 }
 
+void TFormBatchSend::ConnectionPaused() {
+    if (!runner_.Running() || pausedForConnection_) return;
+    pausedForConnection_ = true;
+    TimerBatchDrive->stop();
+    Log("Batch paused: the connection was lost.", LogColours::Status);
+}
+
+void TFormBatchSend::ConnectionBack() {
+    if (!pausedForConnection_) return;
+    pausedForConnection_ = false;
+    if (!runner_.Running()) return;
+    Log("Batch goes on.", LogColours::Status);
+    TimerBatchDrive->start();
+}
+
 void TFormBatchSend::ConnectionLost() {
+    pausedForConnection_ = false;
     if (!runner_.Running()) return;
     runner_.StopRun();
     Log("Batch stopped: the connection was lost.", LogColours::Error);

@@ -42,6 +42,10 @@ public:
     void ShowFromConsole();
     // The console's link dropped: a run stops, with a red line in the log.
     void ConnectionLost();
+    // The link dropped and is being reconnected: a run waits (its timer stops) until ConnectionBack.
+    void ConnectionPaused();
+    void ConnectionBack();
+    bool PausedForConnection() const { return pausedForConnection_; }
 
     // Replaces the script with the file's lines; refused while a run is active ("Batch is
     // running!"). A file error is shown and changes nothing; a file with NUL bytes (not a script,
@@ -91,6 +95,7 @@ private:
     QPushButton* ButtonRewind = nullptr;
     QPushButton* ButtonNext = nullptr;
     QTimer* TimerBatchDrive = nullptr;
+    bool pausedForConnection_ = false;
     QFileDialog* OpenDialog1 = nullptr;
     QFileDialog* SaveDialog1 = nullptr;
     std::string fileName_; // both dialogs' current file name; empty until a load or save

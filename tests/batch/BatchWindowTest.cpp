@@ -330,3 +330,30 @@ TEST_F(BatchWindowTest, APromptNeverHoldsUpTheReaderAndLinesKeepTheirArrivalTime
     }
 }
 } // namespace
+
+TEST_F(BatchWindowTest, WithReconnectARunWaitsForTheLinkAndGoesOnWhenItIsBack) {
+    auto amp = std::make_unique<AmpsimProcess>();
+    const int port = amp->TcpPort();
+    Preset("ReconnectAutomatically", 1);
+    StartWith(Tcp(*amp));
+    Script("ECHO a\n#DELAY 600000\nECHO b");
+    RunFromConsole();
+    ASSERT_TRUE(Until([&] { return LogHas("Delaying 600000 ms..."); }));
+    auto* drive = batch->findChild<QTimer*>("TimerBatchDrive");
+
+    amp.reset();
+    ASSERT_TRUE(Until([&] { return LogHas("Batch paused: the connection was lost."); }));
+    EXPECT_FALSE(Idle());
+    EXPECT_FALSE(drive->isActive());
+
+    amp = std::make_unique<AmpsimProcess>(
+        std::vector<std::string>{"--tcp", "127.0.0.1:" + std::to_string(port)});
+    ASSERT_TRUE(amp->Ready()) << amp->Error();
+    ASSERT_TRUE(Until([&] { return console->Connected() && !console->Reconnecting(); }, 30000));
+    EXPECT_TRUE(LogHas("Batch goes on."));
+    EXPECT_FALSE(Idle());
+    EXPECT_TRUE(drive->isActive());
+    EXPECT_FALSE(LogHas("Batch stopped: the connection was lost."));
+    next->click(); // the delay given up by hand: the run goes on over the new link
+    ASSERT_TRUE(Until([&] { return LogHas("Rx: b"); }));
+}

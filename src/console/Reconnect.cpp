@@ -1,0 +1,70 @@
+#include "console/Reconnect.h"
+
+#include "connection/ConnectionString.h"
+#include "connection/SerialConnection.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+ReconnectWay ReconnectWayFor(const std::string& connection) {
+    const std::string kind = SplitConnectionString(connection).Kind;
+    if (kind == "tcp") return ReconnectWay::AfterPause;
+    if (kind == "com") return ReconnectWay::WhenDevice;
+    return ReconnectWay::None;
+}
+
+std::string SerialDevicePath(const std::string& connection) {
+    std::string name, mode;
+    SplitSerialParams(SplitConnectionString(connection).Params, name, mode);
+    return TSerialConnection::DevicePath(name);
+}
+
+uint32_t ReconnectPauseMs(int attempt) {
+    uint32_t pause = ReconnectFirstPauseMs;
+    for (int i = 1; i < attempt && pause < ReconnectMaxPauseMs; ++i)
+        pause *= 2;
+    return pause < ReconnectMaxPauseMs ? pause : ReconnectMaxPauseMs;
+}
+
+void ReconnectPlan::Begin(uint32_t nowMs) {
+    active_ = true;
+    attempts_ = 0;
+    dueMs_ = nowMs + ReconnectPauseMs(1);
+}
+
+uint32_t ReconnectPlan::MsUntilDue(uint32_t nowMs) const {
+    // Tick arithmetic: a due time in the past (also across the 32-bit wrap) is due now.
+    const auto left = static_cast<int32_t>(dueMs_ - nowMs);
+    return left > 0 ? static_cast<uint32_t>(left) : 0;
+}
+
+int ReconnectPlan::Attempt(uint32_t nowMs) {
+    ++attempts_;
+    dueMs_ = nowMs + ReconnectPauseMs(attempts_ + 1);
+    return attempts_;
+}
+
+bool FolderWatch::Start(const std::string& folder) {
+    Stop();
+    fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    // A device node is created, renamed into place (udev's symlinks) or gets its permissions.
+    if (fd_ < 0 || ::inotify_add_watch(fd_, folder.c_str(), IN_CREATE | IN_MOVED_TO | IN_ATTRIB) < 0) {
+        failure_ = std::strerror(errno);
+        Stop();
+        return false;
+    }
+    return true;
+}
+
+void FolderWatch::Stop() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+void FolderWatch::Drain() {
+    alignas(inotify_event) char buffer[4096];
+    while (fd_ >= 0 && ::read(fd_, buffer, sizeof buffer) > 0) {
+    }
+}

@@ -1,0 +1,67 @@
+#pragma once
+// When the console tries a dropped link again. A TCP link is tried after growing pauses
+// (0.5 s, 1 s, 2 s, ... at most 10 s); a serial link as soon as its device node is back, which the
+// window learns from the system, so it needs no pause. The plan counts the attempts and is told
+// the time, so it runs the same under a test's clock as under the real one.
+//
+// Threads: one thread at a time (the console's UI thread).
+#include <cstdint>
+#include <string>
+
+// How a dropped link is tried again.
+enum class ReconnectWay {
+    None,       //!< not at all (GPIB, a listening port: they do not drop that way)
+    AfterPause, //!< after a pause that grows with each attempt (TCP)
+    WhenDevice, //!< when the device node is there again (serial)
+};
+
+ReconnectWay ReconnectWayFor(const std::string& connection);
+// The device node of a "com" connection string ("com:ttyUSB0:baud=9600" is /dev/ttyUSB0).
+std::string SerialDevicePath(const std::string& connection);
+
+// The pause before attempt n (1, 2, ...): 500 ms doubled each time, at most 10 000 ms.
+uint32_t ReconnectPauseMs(int attempt);
+inline constexpr uint32_t ReconnectFirstPauseMs = 500;
+inline constexpr uint32_t ReconnectMaxPauseMs = 10000;
+
+class ReconnectPlan {
+public:
+    // The link dropped at now: attempts start from 1, the first one due after the first pause.
+    void Begin(uint32_t nowMs);
+    // Gives up (the operator's Disconnect, or the link is back).
+    void End() { active_ = false; }
+    bool Active() const { return active_; }
+
+    // How long until the next attempt is due (0 when it is due).
+    uint32_t MsUntilDue(uint32_t nowMs) const;
+    // Counts an attempt made at now and returns its number; the next is due one (longer) pause later.
+    int Attempt(uint32_t nowMs);
+    int Attempts() const { return attempts_; }
+
+private:
+    bool active_ = false;
+    int attempts_ = 0;
+    uint32_t dueMs_ = 0;
+};
+
+// Tells when entries appear in or change in a folder (inotify), for a device node that comes back.
+// The owner waits for Fd() to be readable (no polling loop), then calls Drain().
+class FolderWatch {
+public:
+    FolderWatch() = default;
+    ~FolderWatch() { Stop(); }
+    FolderWatch(const FolderWatch&) = delete;
+    FolderWatch& operator=(const FolderWatch&) = delete;
+
+    // False when the folder cannot be watched: Failure() gives the system's reason.
+    bool Start(const std::string& folder);
+    void Stop();
+    int Fd() const { return fd_; }
+    // Reads the pending events (their content does not matter: the owner looks at the path).
+    void Drain();
+    const std::string& Failure() const { return failure_; }
+
+private:
+    int fd_ = -1;
+    std::string failure_;
+};

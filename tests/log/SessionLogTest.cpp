@@ -1,0 +1,123 @@
+#include "log/SessionLog.h"
+
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+std::string FileText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> FileLines(const std::filesystem::path& path) {
+    std::vector<std::string> lines;
+    std::istringstream in(FileText(path));
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::string NumberedLine(long i) {
+    return "[12:00:00.000] Rx: line " + std::to_string(i);
+}
+} // namespace
+
+TEST(SessionLogTest, LinesAreAppendedAsUtf8WithCrLfAndReopeningNeverTruncates) {
+    TempDir dir;
+    const auto path = dir.Path() / "session.txt";
+    {
+        SessionLog log;
+        ASSERT_TRUE(log.Open(path.string())) << log.Failure();
+        EXPECT_TRUE(log.WriteLine("[10:00:00.000] Rx: 12.5 \xB5V"));
+    }
+    SessionLog log;
+    ASSERT_TRUE(log.Open(path.string()));
+    EXPECT_TRUE(log.WriteLine(SessionSeparator("2026-12-07 10:01:00", "tcp:127.0.0.1:5025")));
+    EXPECT_EQ(FileText(path), "[10:00:00.000] Rx: 12.5 \xC2\xB5V\r\n"
+                              "===== 2026-12-07 10:01:00 tcp:127.0.0.1:5025 =====\r\n");
+}
+
+TEST(SessionLogTest, Latin1BecomesUtf8ByteForByte) {
+    EXPECT_EQ(Latin1ToUtf8(std::string("a\x7f\x80\xff", 4)), std::string("a\x7f\xC2\x80\xC3\xBF"));
+    EXPECT_EQ(Latin1ToUtf8(""), "");
+}
+
+TEST(SessionLogTest, AFolderThatIsNotThereIsRefusedWithTheSystemsReason) {
+    TempDir dir;
+    SessionLog log;
+    EXPECT_FALSE(log.Open((dir.Path() / "missing" / "session.txt").string()));
+    EXPECT_FALSE(log.IsOpen());
+    EXPECT_EQ(log.Failure(), std::strerror(ENOENT));
+}
+
+TEST(SessionLogTest, AFullDiskClosesTheFileAndIsReportedOnce) {
+    SessionLog log;
+    ASSERT_TRUE(log.Open("/dev/full")) << log.Failure();
+    EXPECT_FALSE(log.WriteLine("first"));
+    EXPECT_FALSE(log.IsOpen());
+    EXPECT_EQ(log.Failure(), std::strerror(ENOSPC));
+    // Closed: later lines neither write nor fail anew.
+    EXPECT_FALSE(log.WriteLine("second"));
+    EXPECT_EQ(log.Failure(), std::strerror(ENOSPC));
+}
+
+TEST(SessionLogTest, AFileDeletedMeanwhileIsAFailureNotASilentLoss) {
+    TempDir dir;
+    const auto path = dir.Path() / "session.txt";
+    SessionLog log;
+    ASSERT_TRUE(log.Open(path.string()));
+    EXPECT_TRUE(log.WriteLine("kept"));
+    std::filesystem::remove(path);
+    int written = 0;
+    while (written <= SessionLog::LinesPerCheck && log.WriteLine("lost"))
+        ++written;
+    EXPECT_LT(written, SessionLog::LinesPerCheck);
+    EXPECT_FALSE(log.IsOpen());
+    EXPECT_EQ(log.Failure(), std::strerror(ENOENT));
+}
+
+// A child logs lines without end and says when the 100 000th went out; it is then killed with
+// SIGKILL. Every line it logged before is in the file, whole and in order.
+TEST(SessionLogTest, EveryLineLoggedBeforeAKillIsInTheFile) {
+    constexpr long Promised = 100000;
+    TempDir dir;
+    const auto path = dir.Path() / "session.txt";
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        SessionLog log;
+        if (!log.Open(path.string())) ::_exit(2);
+        for (long i = 0;; ++i) {
+            if (!log.WriteLine(NumberedLine(i))) ::_exit(3);
+            if (i + 1 == Promised && ::write(pipeFds[1], "!", 1) != 1) ::_exit(4);
+        }
+    }
+    ::close(pipeFds[1]);
+    char signal = 0;
+    const ssize_t got = ::read(pipeFds[0], &signal, 1);
+    ::close(pipeFds[0]);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_EQ(got, 1) << "the child ended before logging every line";
+    ASSERT_TRUE(WIFSIGNALED(status));
+
+    const auto lines = FileLines(path);
+    ASSERT_GE(lines.size(), static_cast<size_t>(Promised));
+    for (size_t i = 0; i + 1 < lines.size(); ++i) {
+        ASSERT_EQ(lines[i], NumberedLine(static_cast<long>(i)) + "\r") << "line " << i;
+    }
+}
