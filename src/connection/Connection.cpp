@@ -26,8 +26,9 @@ TIO::TIO(Handover& handover) : handover_(handover) {}
 
 TIO::~TIO() {
     if (!started_) StartReader();
-    if (transport_) transport_->CloseAll();
+    // stop_ first: a reader that finishes an open after the close below sees it and reads nothing.
     stop_ = true;
+    if (transport_) transport_->CloseAll();
     handover_.WaitUntil([this] { return ended_; });
     reader_.join();
     transport_.reset();

@@ -134,6 +134,7 @@ bool TSerialConnection::Open(const std::string& params) {
     std::string name, mode;
     SplitSerialParams(params, name, mode);
     const std::string path = DevicePath(name);
+    stop_.Reset(); // a Close from before this open (of an earlier connection) is over
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         SetReason(path + ": " + GetSystemErrorText(errno));
@@ -151,8 +152,13 @@ bool TSerialConnection::Open(const std::string& params) {
         return false;
     }
     ClaimExclusive(fd);
-    stop_.Reset();
     port_.Attach(fd);
+    // A Close that came while this was opening found nothing to close: the open is given up.
+    if (stop_.IsSignalled()) {
+        SetReason("cancelled");
+        Close();
+        return false;
+    }
     // Raw first: the mode string then turns on what it asks for, flow control included.
     if (!SetRaw()) {
         SetReason(path + ": " + GetSystemErrorText(errno));
@@ -202,7 +208,9 @@ bool TSerialConnection::Configure(const std::string& mode) {
 }
 
 void TSerialConnection::Close() {
-    if (port_.Close()) stop_.Signal();
+    // Signalled also when nothing is open yet, so an open under way in the reader gives up.
+    port_.Close();
+    stop_.Signal();
 }
 
 int TSerialConnection::Write(const void* data, int length) {

@@ -49,8 +49,7 @@ bool TTcpClientConnection::Open(const std::string& params) {
     }
     socket_.Attach(s);
     // A Close that came while the connect was finishing found no socket to close.
-    pollfd cancelled{wake_.Fd(), POLLIN, 0};
-    if (::poll(&cancelled, 1, 0) > 0) socket_.Close();
+    if (wake_.IsSignalled()) socket_.Close();
     return socket_.IsOpen();
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -21,4 +22,9 @@ void WakeEvent::Signal() {
 void WakeEvent::Reset() {
     uint64_t value;
     [[maybe_unused]] auto n = ::read(fd_, &value, sizeof value);
+}
+
+bool WakeEvent::IsSignalled() const {
+    pollfd ready{fd_, POLLIN, 0};
+    return ::poll(&ready, 1, 0) > 0;
 }

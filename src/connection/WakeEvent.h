@@ -11,6 +11,7 @@ public:
 
     void Signal(); // stays signalled until Reset
     void Reset();
+    bool IsSignalled() const; // without consuming the signal
     int Fd() const { return fd_; }
 
 private:
