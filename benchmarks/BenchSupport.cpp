@@ -1,4 +1,6 @@
 #include "BenchSupport.h"
+#include <fstream>
+#include <malloc.h>
 
 #include "connection/TraceIo.h"
 #include "platform/QtPlatform.h"
@@ -42,4 +44,16 @@ QtBenchEnvironment::QtBenchEnvironment(int& argc, char** argv) {
 QtBenchEnvironment::~QtBenchEnvironment() {
     SetTraceStream(nullptr);
     if (traceSink_) std::fclose(traceSink_);
+}
+
+double ResidentBytes() {
+    ::malloc_trim(0);
+    long total = 0;
+    long resident = 0;
+    std::ifstream("/proc/self/statm") >> total >> resident;
+    return static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE));
+}
+
+double Seconds(std::chrono::steady_clock::duration elapsed) {
+    return std::chrono::duration<double>(elapsed).count();
 }

@@ -3,8 +3,14 @@
 // windows, the Qt environment they run in.
 #include <QApplication>
 #include <QTemporaryDir>
+#include <chrono>
 #include <cstdio>
 #include <memory>
+
+// Resident memory of the process, after returning freed memory to the system so that what an
+// earlier benchmark freed does not hide what this one takes.
+double ResidentBytes();
+double Seconds(std::chrono::steady_clock::duration elapsed);
 
 // A blocking TCP client on 127.0.0.1:port with TCP_NODELAY; -1 when the connect fails.
 int ConnectLoopback(int port);

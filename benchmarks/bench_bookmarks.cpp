@@ -45,18 +45,6 @@ std::vector<std::string> ProductionFile() {
     return lines;
 }
 
-double ResidentBytes() {
-    ::malloc_trim(0);
-    long total = 0;
-    long resident = 0;
-    std::ifstream("/proc/self/statm") >> total >> resident;
-    return static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE));
-}
-
-double Seconds(std::chrono::steady_clock::duration elapsed) {
-    return std::chrono::duration<double>(elapsed).count();
-}
-
 std::unique_ptr<TFrameButtonField> ShownField() {
     auto field = std::make_unique<TFrameButtonField>();
     field->resize(1000, 400);

@@ -3,6 +3,7 @@
 // after every turn, the resident memory each line costs, and the time to scroll and repaint at
 // 1 000 000 lines. The baseline in the same run is a QPlainTextEdit scrolled to its end after
 // every line (at 20 000 lines only; it is slow).
+#include "BenchSupport.h"
 #include "RatioReporter.h"
 #include "log/LogView.h"
 #include "platform/QtPlatform.h"
@@ -25,20 +26,6 @@ namespace {
 const std::string LogLine = "[14:03:07.045] Rx: STATUS OK FWD=45.2dBm REFL=12.1dBm TEMP=38C";
 constexpr int LinesPerTurn = 100;
 constexpr QSize WindowSize(800, 600);
-
-// Resident memory of the process, after returning freed memory to the system so that what an
-// earlier benchmark freed does not hide what this one takes.
-double ResidentBytes() {
-    ::malloc_trim(0);
-    long total = 0;
-    long resident = 0;
-    std::ifstream("/proc/self/statm") >> total >> resident;
-    return static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE));
-}
-
-double Seconds(std::chrono::steady_clock::duration elapsed) {
-    return std::chrono::duration<double>(elapsed).count();
-}
 
 struct Figures {
     double linesPerSecond = 0;
