@@ -33,14 +33,14 @@ GpibTarget ParseGpibParams(const std::string& params) {
 }
 
 void SplitSerialParams(const std::string& params, std::string& name, std::string& mode) {
-    size_t colon = std::string::npos;
-    if (size_t equals = params.find('='); equals != std::string::npos) {
-        colon = params.rfind(':', equals);
-    } else if (!params.empty() && params[0] == '/') {
-        // A path is whole, but for the ':' before an empty mode that the dialog puts after it.
-        if (params.back() == ':') colon = params.size() - 1;
-    } else {
-        colon = params.find(':');
+    size_t colon = params.find(':');
+    if (!params.empty() && params[0] == '/') {
+        // A path may hold colons itself: its mode starts after the last ':' before the first
+        // setting ('='); without a setting the path is whole, less the ':' of an empty mode.
+        size_t equals = params.find('=');
+        colon = equals != std::string::npos ? params.rfind(':', equals)
+                : params.back() == ':'      ? params.size() - 1
+                                            : std::string::npos;
     }
     if (colon == std::string::npos) {
         name = params;

@@ -26,10 +26,8 @@ inline constexpr int GpibPositionMax = 31;
 // address 7); one outside 0 to 31 is clamped, as the dialog's up-down controls would.
 GpibTarget ParseGpibParams(const std::string& params);
 
-// Splits a "com" parameter part into the port name and the mode. With a mode setting ('=') the
-// mode starts after the last ':' before it; without one, a path (leading '/') is the name whole
-// (less a last ':' that ends it, before an empty mode), and any other text splits at its first ':'. So stable
-// device names with colons
-// ("/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0") work with or without a mode, and
-// every string the dialog builds ("ttyUSB0:baud=9600 parity=N") reads as before.
+// Splits a "com" parameter part into the port name and the mode at its first ':', as always
+// ("ttyUSB0:baud=9600 parity=N"). A path (leading '/') may hold colons itself, as the stable names
+// under /dev/serial/by-path do: its mode starts after the last ':' before the first setting ('='),
+// and without a setting the path is whole, less the ':' of an empty mode.
 void SplitSerialParams(const std::string& params, std::string& name, std::string& mode);

@@ -1,7 +1,8 @@
 // Connection strings through the open-connection dialog's model. Any text: applying it and
 // building the string again gives a string that applies and builds to itself. Any dialog state
-// the format can hold (only the last field may contain ":"; GPIB numbers within the up-down
-// controls' 0 to 31): the string built from it applies back to the same fields.
+// the format can hold (only the last field may contain ":", except that a serial path may and its
+// mode then says where it starts; GPIB numbers within the up-down controls' 0 to 31): the string
+// built from it applies back to the same fields.
 #include "connection/OpenComModel.h"
 
 #include <cstdint>
@@ -63,6 +64,14 @@ void RoundTripAState(FuzzedDataProvider& input) {
         state.checked = ConGroup::Serial;
         state.portName = Field(input, false);
         state.portMode = Field(input, true);
+        // A path may hold colons, so its mode must say where it starts: a path holds no '=', and
+        // its mode is empty or begins with a setting and holds no ':' before it.
+        if (!state.portName.empty() && state.portName[0] == '/') {
+            std::erase(state.portName, '=');
+            std::erase(state.portMode, ':');
+            if (!state.portMode.empty() && state.portMode.find('=') == std::string::npos)
+                state.portMode += "=";
+        }
         break;
     case 1:
         state.checked = ConGroup::Tcp;
