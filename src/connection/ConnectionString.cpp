@@ -38,9 +38,8 @@ void SplitSerialParams(const std::string& params, std::string& name, std::string
         // A path may hold colons itself: its mode starts after the last ':' before the first
         // setting ('='); without a setting the path is whole, less the ':' of an empty mode.
         size_t equals = params.find('=');
-        colon = equals != std::string::npos ? params.rfind(':', equals)
-                : params.back() == ':'      ? params.size() - 1
-                                            : std::string::npos;
+        colon = equals != std::string::npos ? params.rfind(':', equals) : std::string::npos;
+        if (colon == std::string::npos && params.back() == ':') colon = params.size() - 1;
     }
     if (colon == std::string::npos) {
         name = params;
