@@ -1,5 +1,7 @@
 #include "batch/BatchScript.h"
 
+#include "text/TextFile.h"
+
 #include "text/Strtools.h"
 
 #include <cerrno>
@@ -18,32 +20,10 @@ bool IsDelayBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
 std::string FileError(const char* what, const std::string& path, int code) {
     return std::string(what) + " \"" + path + "\". " + GetSystemErrorText(code);
 }
 
-// Splits at CR LF, LF and CR; a line end at the very end opens no further line.
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::string line;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c != '\r' && c != '\n') {
-            line += c;
-            continue;
-        }
-        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        lines.push_back(std::move(line));
-        line.clear();
-    }
-    if (!line.empty()) lines.push_back(std::move(line));
-    return lines;
-}
 } // namespace
 
 std::string TrimScriptLine(std::string_view line) {
@@ -100,22 +80,11 @@ LabelCheck CheckLabels(const ScriptLines& script, LabelMap& labels) {
 }
 
 bool ReadScriptFile(const std::string& path, std::vector<std::string>& lines, std::string& error) {
-    File file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        error = FileError("Cannot open file", path, errno);
-        return false;
-    }
-    std::string text;
-    char buffer[64 * 1024];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
-        text.append(buffer, n);
-    if (std::ferror(file.get())) {
-        error = FileError("Cannot read file", path, errno);
-        return false;
-    }
-    lines = SplitLines(text);
-    return true;
+    int code = 0;
+    bool opened = false;
+    if (ReadTextLines(path, lines, code, &opened)) return true;
+    error = FileError(opened ? "Cannot read file" : "Cannot open file", path, code);
+    return false;
 }
 
 bool HoldsNulBytes(const std::vector<std::string>& lines) {
@@ -126,17 +95,9 @@ bool HoldsNulBytes(const std::vector<std::string>& lines) {
 }
 
 bool WriteScriptFile(const std::string& path, const std::vector<std::string>& lines, std::string& error) {
-    File file(std::fopen(path.c_str(), "wb"));
-    if (!file) {
-        error = FileError("Cannot create file", path, errno);
-        return false;
-    }
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\r\n";
-    if (std::fwrite(text.data(), 1, text.size(), file.get()) != text.size() || std::fflush(file.get()) != 0) {
-        error = FileError("Cannot write file", path, errno);
-        return false;
-    }
-    return true;
+    int code = 0;
+    bool created = false;
+    if (WriteTextLines(path, lines, code, &created)) return true;
+    error = FileError(created ? "Cannot write file" : "Cannot create file", path, code);
+    return false;
 }

@@ -2,6 +2,7 @@
 // Bookmark files and the layout of their command buttons, without windows: which tabs a file
 // makes, where each command button sits on its tab and what it shows. The button field turns
 // the result into tabs and push buttons. No state beyond what the caller holds; any thread.
+#include "text/TextFile.h"
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -42,11 +43,6 @@ BookmarkLayout LayoutBookmarks(const std::vector<std::string>& lines);
 // Reads "##buttonwidth=<n>" as "%*[^=]=%u" would: false when no unsigned number follows the
 // first "=" (blanks before it are allowed). Values past the unsigned range wrap as that read does.
 bool ReadButtonWidth(const std::string& line, unsigned& width);
-
-// Splits text into lines at CR LF, LF and CR; a line end at the very end opens no further line.
-std::vector<std::string> SplitTextLines(const std::string& text);
-// The lines, each followed by CR LF.
-std::string JoinTextLines(const std::vector<std::string>& lines);
 
 // Bookmark files are 8-bit text. On failure the result is false and errorCode holds errno.
 bool ReadBookmarkFile(const std::string& path, std::vector<std::string>& lines, int& errorCode);
