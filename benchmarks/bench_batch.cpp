@@ -244,7 +244,7 @@ bool OpenWindows(Windows& w) {
     QTimer::singleShot(50, [] { FormOpenCom->findChild<QPushButton*>("ButtonOk")->click(); });
     w.console->show();
     w.console->FormActivate();
-    if (!w.console->Connected()) return false;
+    if (!w.console->Session().Connected()) return false;
     QStringList script;
     for (int i = 0; i < ScriptLines; ++i)
         script.append(ToQt(ScriptLine(i)));

@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     auto console = OpenConsole(amp.TcpPort());
-    if (!console->Connected()) {
+    if (!console->Session().Connected()) {
         std::fprintf(stderr, "the console did not connect\n");
         return 1;
     }

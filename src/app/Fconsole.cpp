@@ -1,6 +1,8 @@
 #include "app/Fconsole.h"
 
 #include "app/Config.h"
+#include "app/ConsoleFace.h"
+#include "app/ConsoleTools.h"
 #include "connection/Fopencom.h"
 #include "log/LogView.h"
 #include "platform/QtPlatform.h"
@@ -14,6 +16,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QGroupBox>
@@ -47,94 +50,103 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make
     ui_->setupUi(this);
     setObjectName("FormConsole");
     move(DesignLeft, DesignTop);
-    TakeControls();
-    EditRawIn->setFont(ConsoleFont(10));
+    ui_->EditRawIn->setFont(ConsoleFont(10));
     QFont lastRxFont = ConsoleFont(10);
     lastRxFont.setPixelSize(21);
-    LabelLastRx->setFont(lastRxFont);
-    UpDownTxRep->findChild<QLineEdit*>()->setObjectName("EditTxRep");
+    ui_->LabelLastRx->setFont(lastRxFont);
+    ui_->UpDownTxRep->findChild<QLineEdit*>()->setObjectName("EditTxRep");
     TimerTxRep = new QTimer(this);
     TimerTxRep->setObjectName("TimerTxRep");
     TimerTxRep->setInterval(100);
+    face_ = std::make_unique<TConsoleFace>(*this);
+    session_ = std::make_unique<ConsoleSession>(*face_);
+    session_->SetConnection(DefaultConnection);
+    session_->SetOpenTimeout(5000);
+    session_->SetBaseTitle(FromQt(windowTitle()));
+    tools_ = new TConsoleTools(this, *session_, *ui_->RichEditRawOut,
+                               {ui_->Button2, ui_->GotoProject1, ui_->FormatNumberList1,
+                                ui_->GenerateSeerviceChannellist1, ui_->miShowReplyTimes,
+                                ui_->miUploadConvTab, ui_->miDnloadConvTab});
     ConnectHandlers();
-    SetUpExtraTools();
-    SetUpSessionTools();
-    Splitter1->setSizes({DesignSendHeight, DesignHeight - DesignSendHeight});
-    EditRawIn->setFocus();
+    ui_->Splitter1->setSizes({DesignSendHeight, DesignHeight - DesignSendHeight});
+    ui_->EditRawIn->setFocus();
     UpdateConnectionUi();
 }
 
 TFormConsole::~TFormConsole() {
-    FrameButtonField1->ClearButtons();
-    StopReconnect();
+    ui_->FrameButtonField1->ClearButtons();
     // A GPIB link unloads its driver, whose thread must stop before the window goes.
-    link_.reset();
+    session_.reset();
     if (FormConsole == this) FormConsole = nullptr;
 }
 
-void TFormConsole::TakeControls() {
-    Splitter1 = ui_->Splitter1;
-    GroupBoxTx = ui_->GroupBoxTx;
-    ButtonConnDisconn = ui_->ButtonConnDisconn;
-    EditRawIn = ui_->EditRawIn;
-    ButtonSendBatch = ui_->ButtonSendBatch;
-    ButtonRawSend = ui_->ButtonRawSend;
-    CheckBoxTxRep = ui_->CheckBoxTxRep;
-    UpDownTxRep = ui_->UpDownTxRep;
-    CheckBoxPingPong = ui_->CheckBoxPingPong;
-    ButtonQ = ui_->ButtonQ;
-    ButtonW = ui_->ButtonW;
-    ButtonR = ui_->ButtonR;
-    CheckBoxExpectRx = ui_->CheckBoxExpectRx;
-    CheckBoxStatusOnSrq = ui_->CheckBoxStatusOnSrq;
-    FrameButtonField1 = ui_->FrameButtonField1;
-    GroupBox1 = ui_->GroupBox1;
-    Button1 = ui_->Button1;
-    LabelLastRx = ui_->LabelLastRx;
-    LabelSpeed = ui_->LabelSpeed;
-    Button2 = ui_->Button2;
-    log_ = ui_->RichEditRawOut;
-    MenuItemConnection = ui_->MenuItemConnection;
-    MenuItemConnect = ui_->MenuItemConnect;
-    MenuItemDisconnect = ui_->MenuItemDisconnect;
-    miReconnect = ui_->miReconnect;
-    MenuItemExtra = ui_->MenuItemExtra;
-    miShowReplyTimes = ui_->miShowReplyTimes;
-    miUploadConvTab = ui_->miUploadConvTab;
-    miDnloadConvTab = ui_->miDnloadConvTab;
+TFrameButtonField* TFormConsole::ButtonField() const {
+    return ui_->FrameButtonField1;
+}
+
+TLogView* TFormConsole::Log() const {
+    return ui_->RichEditRawOut;
 }
 
 void TFormConsole::ConnectHandlers() {
     auto guard = [](auto handler) { return [handler] { Guarded(handler); }; };
-    connect(ButtonConnDisconn, &QPushButton::clicked, this, guard([this] { ButtonConnDisconnClick(); }));
-    connect(MenuItemConnect, &QAction::triggered, this, guard([this] { OpenConnection(); }));
-    connect(MenuItemDisconnect, &QAction::triggered, this, guard([this] { CloseConnection(); }));
-    connect(miReconnect, &QAction::triggered, this, guard([this] { miReconnectClick(); }));
-    connect(ui_->miShowControlChars, &QAction::triggered, this, [this](bool on) {
+    Ui::TFormConsole& ui = *ui_;
+    connect(ui.ButtonConnDisconn, &QPushButton::clicked, this, guard([this] {
+                if (session_->Connected()) {
+                    CloseConnection();
+                } else {
+                    OpenConnection();
+                }
+            }));
+    connect(ui.MenuItemConnect, &QAction::triggered, this, guard([this] { OpenConnection(); }));
+    connect(ui.MenuItemDisconnect, &QAction::triggered, this, guard([this] { CloseConnection(); }));
+    connect(ui.miReconnect, &QAction::triggered, this, guard([this] { miReconnectClick(); }));
+    connect(ui.miShowControlChars, &QAction::triggered, this, [this](bool on) {
         Guarded(
             [&] { ShowControlChars(on ? (ui_->miShowControlChars->data().toInt() == 2 ? 2 : 1) : 0, true); });
     });
-    connect(ButtonSendBatch, &QPushButton::clicked, this, guard([this] { ButtonSendBatchClick(); }));
-    connect(ButtonRawSend, &QPushButton::clicked, this, guard([this] { ButtonRawSendClick(ButtonRawSend); }));
-    connect(EditRawIn, &QLineEdit::textChanged, this, guard([this] { EditRawInChange(); }));
-    connect(CheckBoxTxRep, &QCheckBox::clicked, this, guard([this] { CheckBoxTxRepClick(); }));
-    connect(UpDownTxRep, &QSpinBox::valueChanged, this, guard([this] { CheckBoxTxRepClick(); }));
-    connect(TimerTxRep, &QTimer::timeout, this, guard([this] { TimerTxRepTimer(); }));
-    connect(CheckBoxPingPong, &QCheckBox::clicked, this, guard([this] { CheckBoxPingPongClick(); }));
-    connect(ButtonQ, &QPushButton::clicked, this, guard([this] { ButtonQClick(); }));
-    connect(ButtonW, &QPushButton::clicked, this, guard([this] { ButtonWClick(); }));
-    connect(ButtonR, &QPushButton::clicked, this, guard([this] { ButtonRClick(); }));
-    connect(Button1, &QPushButton::clicked, this, guard([this] { Button1Click(); }));
-    connect(miUploadConvTab, &QAction::triggered, this, guard([this] { miUploadConvTabClick(); }));
-    connect(miDnloadConvTab, &QAction::triggered, this, guard([this] { miDnloadConvTabClick(); }));
-    EditRawIn->installEventFilter(this);
-    LabelSpeed->installEventFilter(this);
+    connect(ui.ButtonSendBatch, &QPushButton::clicked, this, guard([this] {
+                if (batch_.ShowFromConsole) batch_.ShowFromConsole();
+            }));
+    connect(ui.ButtonRawSend, &QPushButton::clicked, this,
+            guard([this] { ButtonRawSendClick(ui_->ButtonRawSend); }));
+    connect(ui.EditRawIn, &QLineEdit::textChanged, this,
+            guard([this] { ui_->CheckBoxExpectRx->setChecked(ui_->EditRawIn->text().endsWith('?')); }));
+    connect(ui.CheckBoxTxRep, &QCheckBox::clicked, this, guard([this] { CheckBoxTxRepClick(); }));
+    connect(ui.UpDownTxRep, &QSpinBox::valueChanged, this, guard([this] { CheckBoxTxRepClick(); }));
+    connect(TimerTxRep, &QTimer::timeout, this, guard([this] { ButtonRawSendClick(nullptr); }));
+    connect(ui.CheckBoxPingPong, &QCheckBox::clicked, this, guard([this] { CheckBoxPingPongClick(); }));
+    connect(ui.ButtonQ, &QPushButton::clicked, this, guard([this] {
+                ButtonWClick();
+                ButtonRClick();
+            }));
+    connect(ui.ButtonW, &QPushButton::clicked, this, guard([this] { ButtonWClick(); }));
+    connect(ui.ButtonR, &QPushButton::clicked, this, guard([this] { ButtonRClick(); }));
+    connect(ui.Button1, &QPushButton::clicked, this, guard([this] { Log()->Clear(); }));
+    connect(ui.miAutoReconnect, &QAction::triggered, this, guard([this] { miAutoReconnectClick(); }));
+    connect(ui.miLogToFile, &QAction::triggered, this, guard([this] { miLogToFileClick(); }));
+    LogFileDialog = new QFileDialog(this);
+    LogFileDialog->setObjectName("LogFileDialog");
+    LogFileDialog->setAcceptMode(QFileDialog::AcceptSave);
+    LogFileDialog->setFileMode(QFileDialog::AnyFile);
+    // Appending is the point: the dialog must not ask whether to replace the file.
+    LogFileDialog->setOption(QFileDialog::DontConfirmOverwrite);
+    LogFileDialog->setNameFilter("Text files (*.txt);;All files (*)");
+    ChooseLogFile = [this](std::string& path) {
+        if (!path.empty()) LogFileDialog->selectFile(PathToQt(path));
+        if (LogFileDialog->exec() != QDialog::Accepted || LogFileDialog->selectedFiles().isEmpty())
+            return false;
+        path = PathFromQt(LogFileDialog->selectedFiles().first());
+        return true;
+    };
+    ui.EditRawIn->installEventFilter(this);
+    ui.LabelSpeed->installEventFilter(this);
     qApp->installEventFilter(this);
 }
 
 void TFormConsole::SetBatchHooks(BatchHooks hooks) {
     batch_ = std::move(hooks);
-    ButtonSendBatch->setEnabled(static_cast<bool>(batch_.ShowFromConsole));
+    ui_->ButtonSendBatch->setEnabled(static_cast<bool>(batch_.ShowFromConsole));
 }
 
 void TFormConsole::showEvent(QShowEvent* e) {
@@ -145,13 +157,13 @@ void TFormConsole::showEvent(QShowEvent* e) {
 void TFormConsole::FormActivate() {
     if (activated_) return;
     activated_ = true;
-    MenuItemExtra->menuAction()->setVisible(DnsDomain() == ExtraMenuDomain || ExtraMenuSwitchedOn());
+    ui_->MenuItemExtra->menuAction()->setVisible(DnsDomain() == ExtraMenuDomain || ExtraMenuSwitchedOn());
     // Each step on its own: trouble with one (settings that cannot be written, a bookmark file)
     // is shown and the next still runs, so the connection dialog always comes.
     Guarded([this] { ReadSettings(); });
     Guarded([this] { SetUpButtonField(); });
     Guarded([this] { LoadStartScript(); });
-    if (IsConnected()) {
+    if (session_->IsOpen()) {
         CloseConnection();
     } else {
         OpenConnection();
@@ -160,26 +172,25 @@ void TFormConsole::FormActivate() {
 
 // The bookmark file beside the program wins over the one the operator chose to load at start.
 void TFormConsole::SetUpButtonField() {
-    FrameButtonField1->SettingsKeyPath = SettingsKeyPath;
-    FrameButtonField1->SettingsValueName = "BookmarkFile";
-    FrameButtonField1->OnButtonCommand = [this](const std::string& text, bool toBatch) {
-        SendFromButton(text, toBatch);
-    };
-    FrameButtonField1->LoadStartFile(ExeDir() + "/Bookmarks.txt");
+    TFrameButtonField* field = ui_->FrameButtonField1;
+    field->SettingsKeyPath = SettingsKeyPath;
+    field->SettingsValueName = "BookmarkFile";
+    field->OnButtonCommand = [this](const std::string& text, bool toBatch) { SendFromButton(text, toBatch); };
+    field->LoadStartFile(ExeDir() + "/Bookmarks.txt");
 }
 
 void TFormConsole::LoadStartScript() {
     if (startScript_.empty() || !batch_.LoadScript) return;
     // A start script that cannot be read (missing, a folder) is reported by the load, not ignored.
-    if (batch_.LoadScript(startScript_)) ButtonSendBatchClick();
+    if (batch_.LoadScript(startScript_) && batch_.ShowFromConsole) batch_.ShowFromConsole();
 }
 
 void TFormConsole::SetRawInText(const std::string& text) {
-    EditRawIn->setText(ToQt(text));
+    ui_->EditRawIn->setText(ToQt(text));
 }
 
 std::string TFormConsole::RawInText() const {
-    return FromQt(EditRawIn->text());
+    return FromQt(ui_->EditRawIn->text());
 }
 
 void TFormConsole::ReadSettings() {
@@ -202,11 +213,11 @@ void TFormConsole::ReadSettings() {
     int width = readInt("WindowWidth", this->width());
     int sendHeight = readInt("ButtonTableHeight", DesignSendHeight);
     try {
-        connectionString_ = settings.ReadStr("Connection", DefaultConnection);
+        session_->SetConnection(settings.ReadStr("Connection", DefaultConnection));
     } catch (const ESettingsError& e) {
         if (failure.empty()) failure = e.what();
     }
-    connectTimeoutMs_ = readInt("ConnectTimeoutMs", connectTimeoutMs_);
+    session_->SetOpenTimeout(readInt("ConnectTimeoutMs", 5000));
     const int controlChars = settings.ValueExists("ShowControlChars") ? readInt("ShowControlChars", 0) : 0;
     const bool autoReconnect = readInt("ReconnectAutomatically", 0) == 1;
     const bool logToFile = readInt("LogToFile", 0) == 1;
@@ -218,15 +229,16 @@ void TFormConsole::ReadSettings() {
     }
     settings.CloseKey();
     ShowControlChars(controlChars, false);
-    miAutoReconnect->setChecked(autoReconnect);
-    if (logToFile && !logFile.empty()) StartLogFile(logFile);
+    ui_->miAutoReconnect->setChecked(autoReconnect);
+    session_->SetAutoReconnect(autoReconnect);
+    if (logToFile && !logFile.empty()) session_->StartLogFile(logFile);
     if (!failure.empty()) {
         AddLogLine(failure, LogColours::Error);
         Boxes().Error(FromQt(QApplication::applicationDisplayName()), failure);
     }
     move(left, top);
     resize(width, height);
-    Splitter1->setSizes({sendHeight, std::max(1, Splitter1->height() - sendHeight)});
+    ui_->Splitter1->setSizes({sendHeight, std::max(1, ui_->Splitter1->height() - sendHeight)});
 }
 
 // The high-byte choice lives only in the settings; the menu item keeps it while switched off.
@@ -234,7 +246,7 @@ void TFormConsole::ShowControlChars(int setting, bool remember) {
     ControlCharMode mode = ControlCharModeFromSetting(setting);
     if (mode == ControlCharMode::ControlsAndHigh) ui_->miShowControlChars->setData(2);
     ui_->miShowControlChars->setChecked(mode != ControlCharMode::Off);
-    log_->SetShowControlChars(mode != ControlCharMode::Off, mode == ControlCharMode::ControlsAndHigh);
+    Log()->SetShowControlChars(mode != ControlCharMode::Off, mode == ControlCharMode::ControlsAndHigh);
     if (!remember) return;
     SettingsStore& settings = Settings();
     settings.OpenKey(SettingsKeyPath);
@@ -251,84 +263,33 @@ void TFormConsole::WriteSettings() {
         settings.WriteInt("WindowHeight", height());
         settings.WriteInt("WindowWidth", width());
     }
-    settings.WriteInt("ButtonTableHeight", GroupBoxTx->height());
+    settings.WriteInt("ButtonTableHeight", ui_->GroupBoxTx->height());
     settings.CloseKey();
 }
 
 bool TFormConsole::OpenConnection() {
-    if (opening_) return false;
-    if (!FormOpenCom || !FormOpenCom->EditConnection(connectionString_)) return false;
+    if (session_->IsOpening()) return false;
+    std::string connection = session_->Connection();
+    if (!FormOpenCom || !FormOpenCom->EditConnection(connection)) return false;
     CloseConnection();
-    return OpenStoredConnection(false);
-}
-
-bool TFormConsole::OpenStoredConnection(bool reconnect) {
-    link_ = MakeConsoleLink(connectionString_, MakeLinkEvents());
-    link_->SetOpenTimeout(connectTimeoutMs_);
+    session_->SetConnection(connection);
     std::string reason;
-    OpenResult result = WaitForOpen(reason);
-    if (result != OpenResult::Opened) {
-        link_.reset(); // never opened: it tells of no end
-        // An automatic attempt that fails is told by its "Reconnecting" line alone.
-        if (!reconnect) ReportOpenFailure(reason, result == OpenResult::Failed);
-        UpdateConnectionUi();
-        if (closeRequested_) close();
-        return false;
-    }
-    connected_ = IsConnected();
+    const OpenResult result = session_->Open(&reason);
+    if (result == OpenResult::Failed)
+        Boxes().Error(FromQt(QApplication::applicationDisplayName()),
+                      WithReason("Opening " + connection + " failed.", reason));
     // The window shows the open link before the settings are touched: a store that cannot be
     // written must not leave it showing a closed one.
-    UpdateConnectionUi();
-    if (!reconnect) StoreConnection();
+    if (result == OpenResult::Opened) StoreConnection();
     if (closeRequested_) close();
-    return true;
-}
-
-OpenResult TFormConsole::WaitForOpen(std::string& reason) {
-    bool finished = false;
-    OpenResult result = OpenResult::Failed;
-    QEventLoop loop;
-    opening_ = true;
-    link_->BeginOpen([&](OpenResult r, const std::string& why) {
-        finished = true;
-        result = r;
-        reason = why;
-        loop.quit();
-    });
-    if (!finished) {
-        // A connect that takes a moment gets a window that says so and offers to give up; a quick
-        // one never shows it.
-        QProgressDialog progress(ToQt("Connecting to " + connectionString_ + " ..."), "&Cancel", 0, 0, this);
-        progress.setObjectName("ProgressConnecting");
-        progress.setWindowTitle(QApplication::applicationDisplayName());
-        progress.setWindowModality(Qt::WindowModal);
-        progress.setMinimumDuration(0);
-        progress.setAutoClose(false);
-        progress.setAutoReset(false);
-        progress.reset();
-        progress.hide();
-        // Its Cancel button, Esc and closing the little window all give the attempt up, and with
-        // it an automatic reconnect.
-        auto giveUp = [this] {
-            reconnect_.End();
-            if (link_) link_->Close();
-        };
-        connect(&progress, &QProgressDialog::canceled, this, giveUp);
-        connect(&progress, &QDialog::rejected, this, giveUp);
-        QTimer::singleShot(250, &progress, [&] {
-            if (!finished) progress.show();
-        });
-        loop.exec();
-    }
-    opening_ = false;
-    return result;
+    return result == OpenResult::Opened;
 }
 
 void TFormConsole::StoreConnection() {
     try {
         SettingsStore& settings = Settings();
         settings.OpenKey(SettingsKeyPath);
-        settings.WriteStr("Connection", connectionString_);
+        settings.WriteStr("Connection", session_->Connection());
         settings.CloseKey();
     } catch (const ESettingsError& e) {
         AddLogLine(e.what(), LogColours::Error);
@@ -336,66 +297,20 @@ void TFormConsole::StoreConnection() {
     }
 }
 
-LinkEvents TFormConsole::MakeLinkEvents() {
-    LinkEvents events;
-    events.TxEcho = [this](const std::string& text) { OnTxEcho(text); };
-    events.RxLine = [this](const std::string& line, const std::string& stamp) {
-        Guarded([&] { OnRxLine(line, stamp); });
-    };
-    events.Connected = [this] { OnConnected(); };
-    events.Disconnected = [this](const std::string& reason) { Guarded([&] { OnDisconnected(reason); }); };
-    events.Status = [this](const std::string& text) { AddLogLine(text, LogColours::Status); };
-    events.ServiceRequest = [this] { Guarded([this] { OnServiceRequest(); }); };
-    events.DriverError = [this](const std::string& message) {
-        AddLogLine("Error: " + message, LogColours::Error);
-    };
-    events.Interrupt = [this] { AddLogLine("Interrupt!", LogColours::Status); };
-    return events;
-}
-
-void TFormConsole::ReportOpenFailure(const std::string& reason, bool withBox) {
-    std::string text = WithReason("Opening " + connectionString_ + " failed.", reason);
-    AddLogLine(text, LogColours::Error);
-    if (withBox) Boxes().Error(FromQt(QApplication::applicationDisplayName()), text);
-}
-
 void TFormConsole::CloseConnection() {
-    if (reconnect_.Active()) {
-        // The operator's Disconnect ends the attempts; what waited for the link ends as on a drop.
-        StopReconnect();
-        StopSendingOnDrop();
-    }
-    if (opening_) {
-        // An automatic attempt is under way in its own loop: cancel it, it ends there.
-        if (link_) link_->Close();
-        return;
-    }
-    DropLink();
-    connected_ = false;
-    UpdateConnectionUi();
-}
-
-void TFormConsole::DropLink() {
-    if (!link_) return;
-    closing_ = true;
-    link_->Close();
-    link_.reset(); // a TIO's reader delivers Disconnected while this waits
-    closing_ = false;
-}
-
-bool TFormConsole::IsConnected() const {
-    return link_ && link_->IsOpen();
+    session_->Close();
 }
 
 void TFormConsole::UpdateConnectionUi() {
-    MenuItemConnect->setEnabled(!connected_);
-    MenuItemDisconnect->setEnabled(connected_);
-    bool gpibControls = connected_ && UseGpib();
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{CheckBoxExpectRx, CheckBoxStatusOnSrq, ButtonQ, ButtonW, ButtonR}) {
+    const bool connected = session_ && session_->Connected();
+    ui_->MenuItemConnect->setEnabled(!connected);
+    ui_->MenuItemDisconnect->setEnabled(connected);
+    const bool gpibControls = connected && session_->IsGpib();
+    for (QWidget* w : std::initializer_list<QWidget*>{ui_->CheckBoxExpectRx, ui_->CheckBoxStatusOnSrq,
+                                                      ui_->ButtonQ, ui_->ButtonW, ui_->ButtonR}) {
         w->setVisible(gpibControls);
     }
-    ButtonConnDisconn->setText(connected_ ? "Disc&onnect" : "C&onnect");
+    ui_->ButtonConnDisconn->setText(connected ? "Disc&onnect" : "C&onnect");
     ArrangeGpibControls();
 }
 
@@ -412,10 +327,10 @@ void TFormConsole::ArrangeGpibControls() {
         needed += item->minimumSize().width() + row->spacing();
     }
     // The window may be made as narrow as the first row alone needs; the GPIB controls then move.
-    const int margins = width() - GroupBoxTx->contentsRect().width();
+    const int margins = width() - ui_->GroupBoxTx->contentsRect().width();
     setMinimumWidth(needed + margins);
-    const bool shown = !ButtonQ->isHidden();
-    const bool fits = !shown || needed + gpib->sizeHint().width() <= GroupBoxTx->contentsRect().width();
+    const bool shown = !ui_->ButtonQ->isHidden();
+    const bool fits = !shown || needed + gpib->sizeHint().width() <= ui_->GroupBoxTx->contentsRect().width();
     const bool inRow = row->indexOf(gpib) >= 0;
     if (fits == inRow) return;
     if (inRow) {
@@ -432,60 +347,11 @@ void TFormConsole::resizeEvent(QResizeEvent* e) {
     ArrangeGpibControls();
 }
 
-void TFormConsole::OnConnected() {
-    StartSessionInLogFile(); // the separator comes before the session's first line
-    std::string note = link_ ? link_->OpenedNote() : std::string();
-    AddLogLine(note.empty() ? ConnectedText(connectionString_, GetTimeStamp(), GetTickCount()) : note,
-               LogColours::Status);
-    SetTitle(connectionString_);
-    UpdateConnectionUi();
-}
-
-void TFormConsole::OnDisconnected(const std::string& reason) {
-    AddLogLine(WithReason("disconnected.", reason), LogColours::Status);
-    SetTitle("disconnected");
-    if (!closing_ && ShouldReconnect(reason)) {
-        // Whatever was sending waits for the link to come back.
-        PauseSendingOnDrop();
-        BeginReconnect();
-    } else if (!closing_) {
-        StopSendingOnDrop();
-    }
-    UpdateConnectionUi();
-}
-
-void TFormConsole::StopSendingOnDrop() {
-    // Nothing keeps sending into a link that is gone: repeat and ping-pong end, a run stops.
-    CheckBoxTxRep->setChecked(false);
-    TimerTxRep->stop();
-    CheckBoxPingPong->setChecked(false);
-    if (batch_.ConnectionLost) batch_.ConnectionLost();
-}
-
-void TFormConsole::ButtonConnDisconnClick() {
-    if (connected_) {
-        CloseConnection();
-    } else {
-        OpenConnection();
-    }
-}
-
-void TFormConsole::miReconnectClick() {
-    CloseConnection();
-    // A short pause lets an instrument notice the old link is gone before the new one comes.
-    QThread::msleep(500);
-    OpenConnection();
-}
-
-void TFormConsole::ButtonSendBatchClick() {
-    if (batch_.ShowFromConsole) batch_.ShowFromConsole();
-}
-
 void TFormConsole::closeEvent(QCloseEvent* e) {
-    if (opening_) {
+    if (session_->IsOpening()) {
         // The open's own loop runs below this handler: give the attempt up, close when it returns.
         closeRequested_ = true;
-        if (link_) link_->Close();
+        session_->CancelOpen();
         e->ignore();
         return;
     }

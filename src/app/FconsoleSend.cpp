@@ -6,6 +6,7 @@
 #include "platform/QtPlatform.h"
 #include "platform/Tick.h"
 #include "text/Strtools.h"
+#include "ui_Fconsole.h"
 
 #include <QAction>
 #include <QApplication>
@@ -15,45 +16,28 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QThread>
 #include <QTimer>
 #include <QWheelEvent>
 
-void TFormConsole::AddLogLine(const std::string& text, uint32_t colour, bool withTimestamp) {
-    const std::string line = withTimestamp ? StampedLine(GetTimeStamp(), text) : text;
-    log_->AppendLine(line, colour);
-    WriteToLogFile(line);
-}
-
-void TFormConsole::AddLogLineAt(const std::string& stamp, const std::string& text, uint32_t colour) {
-    const std::string line = StampedLine(stamp.empty() ? GetTimeStamp() : stamp, text);
-    log_->AppendLine(line, colour);
-    WriteToLogFile(line);
+void TFormConsole::AddLogLine(const std::string& text, uint32_t colour) {
+    session_->Log(text, colour);
 }
 
 bool TFormConsole::ButtonRawSendClick(QObject* sender) {
-    const bool operatorSend = sender == ButtonRawSend;
-    if (operatorSend && !IsConnected() && !OpenConnection()) return false;
+    const bool operatorSend = sender == ui_->ButtonRawSend;
+    if (operatorSend && !session_->IsOpen() && !OpenConnection()) return false;
     std::string text;
     if (!SendableText(text) || text.empty()) return false;
-    if (!IsConnected()) {
-        // The timer, ping-pong or a run after the link dropped: say so, never claim a send.
-        AddLogLine("Not sent: not connected.", LogColours::Error);
-        return false;
-    }
-    sendTick_ = GetTickCount();
-    replyTimeShown_ = false;
-    if (!link_->SendLine(text)) {
-        AddLogLine(WithReason("Not sent:", link_->SendFailure()), LogColours::Error);
-        return false;
-    }
-    if (link_->IsGpib() && CheckBoxExpectRx->isChecked()) ButtonRClick();
-    if (operatorSend) AddToHistory(text);
+    if (!session_->Send(text)) return false;
+    if (session_->IsGpib() && ui_->CheckBoxExpectRx->isChecked()) ButtonRClick();
+    if (operatorSend) history_.Add(text);
     return true;
 }
 
 bool TFormConsole::SendableText(std::string& text) {
     // Instrument text is 8-bit: a character beyond Latin-1 would go out as '?' without a word.
-    const QString typed = EditRawIn->text();
+    const QString typed = ui_->EditRawIn->text();
     for (QChar c : typed) {
         if (c.unicode() > 0xFF) {
             AddLogLine(NotLatin1Text(c.unicode()), LogColours::Error);
@@ -64,57 +48,13 @@ bool TFormConsole::SendableText(std::string& text) {
     return true;
 }
 
-void TFormConsole::AddToHistory(const std::string& text) {
-    history_.Add(text);
-}
-
 void TFormConsole::SendFromButton(const std::string& text, bool toBatch) {
-    EditRawIn->setText(ToQt(text));
+    ui_->EditRawIn->setText(ToQt(text));
     if (toBatch) {
         if (batch_.IsVisible && batch_.IsVisible() && batch_.InsertLine) batch_.InsertLine(text);
         return;
     }
-    ButtonRawSendClick(ButtonRawSend);
-}
-
-void TFormConsole::OnTxEcho(const std::string& text) {
-    AddLogLine("Tx: " + TrimText(text), LogColours::Tx);
-}
-
-void TFormConsole::OnRxLine(const std::string& received, const std::string& stamp) {
-    const std::string line = TrimText(received);
-    AddLogLineAt(stamp, "Rx: " + line, LogColours::Rx);
-    LabelLastRx->setText(ToQt(line));
-    // Every line is timed from the last send, whether or not the reply time is shown.
-    const uint32_t dt = TickDiff(GetTickCount(), sendTick_);
-    if (stats_.Add(line, dt)) LabelSpeed->setText(ToQt(stats_.Caption()));
-    if (miShowReplyTimes->isChecked() && !replyTimeShown_) {
-        AddLogLine("#ReplyTime=" + std::to_string(dt) + " ms.", LogColours::Status);
-        replyTimeShown_ = true;
-    }
-    if (CheckBoxPingPong->isChecked()) {
-        if (UseGpib()) {
-            // A GPIB send reads its reply at once, and that reply would send again from inside
-            // the read: the next send waits for the event loop, so the chain never nests.
-            QTimer::singleShot(0, this, [this] {
-                Guarded([this] {
-                    if (CheckBoxPingPong->isChecked()) ButtonRawSendClick(nullptr);
-                });
-            });
-        } else {
-            ButtonRawSendClick(nullptr);
-        }
-    }
-    if (batch_.IsVisible && batch_.IsVisible() && batch_.NotifyRxLine) batch_.NotifyRxLine(line);
-}
-
-void TFormConsole::LabelSpeedDblClick() {
-    stats_.Reset();
-    LabelSpeed->setText(ToQt(stats_.Caption()));
-}
-
-void TFormConsole::Button1Click() {
-    log_->Clear();
+    ButtonRawSendClick(ui_->ButtonRawSend);
 }
 
 bool TFormConsole::EditRawInKeyDown(int key) {
@@ -123,15 +63,15 @@ bool TFormConsole::EditRawInKeyDown(int key) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
         // The typed command stays when nothing went out (the dialog cancelled, a refused line).
-        if (ButtonRawSendClick(ButtonRawSend)) EditRawIn->clear();
+        if (ButtonRawSendClick(ui_->ButtonRawSend)) ui_->EditRawIn->clear();
         return true;
     case Qt::Key_Up:
-        if (history_.Previous(recalled)) EditRawIn->setText(ToQt(recalled));
-        EditRawIn->end(false);
+        if (history_.Previous(recalled)) ui_->EditRawIn->setText(ToQt(recalled));
+        ui_->EditRawIn->end(false);
         return true;
     case Qt::Key_Down:
-        if (history_.Next(recalled)) EditRawIn->setText(ToQt(recalled));
-        EditRawIn->end(false);
+        if (history_.Next(recalled)) ui_->EditRawIn->setText(ToQt(recalled));
+        ui_->EditRawIn->end(false);
         return true;
     default:
         return false;
@@ -139,68 +79,55 @@ bool TFormConsole::EditRawInKeyDown(int key) {
 }
 
 bool TFormConsole::HandleWheel(int delta) {
-    if (!EditRawIn->hasFocus() || delta == 0) return false;
+    if (!ui_->EditRawIn->hasFocus() || delta == 0) return false;
     std::string recalled;
-    if (delta > 0 ? history_.Previous(recalled) : history_.Next(recalled)) EditRawIn->setText(ToQt(recalled));
+    if (delta > 0 ? history_.Previous(recalled) : history_.Next(recalled))
+        ui_->EditRawIn->setText(ToQt(recalled));
     return true;
 }
 
-void TFormConsole::EditRawInChange() {
-    CheckBoxExpectRx->setChecked(EditRawIn->text().endsWith('?'));
-}
-
 void TFormConsole::CheckBoxTxRepClick() {
-    TimerTxRep->setInterval(UpDownTxRep->value());
-    if (CheckBoxTxRep->isChecked()) {
+    TimerTxRep->setInterval(ui_->UpDownTxRep->value());
+    if (ui_->CheckBoxTxRep->isChecked()) {
         TimerTxRep->start();
     } else {
         TimerTxRep->stop();
     }
-    CheckBoxPingPong->setChecked(false);
-}
-
-void TFormConsole::TimerTxRepTimer() {
-    ButtonRawSendClick(nullptr);
+    ui_->CheckBoxPingPong->setChecked(false);
 }
 
 void TFormConsole::CheckBoxPingPongClick() {
-    if (!CheckBoxPingPong->isChecked()) return;
-    CheckBoxTxRep->setChecked(false);
+    if (!ui_->CheckBoxPingPong->isChecked()) return;
+    ui_->CheckBoxTxRep->setChecked(false);
     TimerTxRep->stop();
-    ButtonRawSendClick(ButtonRawSend);
+    ButtonRawSendClick(ui_->ButtonRawSend);
 }
 
 void TFormConsole::ButtonWClick() {
     std::string text;
-    if (!link_ || !SendableText(text)) return;
-    if (!link_->WriteLine(text)) AddLogLine(WithReason("Not sent:", link_->SendFailure()), LogColours::Error);
+    if (SendableText(text)) session_->Write(text);
 }
 
 void TFormConsole::ButtonRClick() {
-    if (link_) link_->ReadReply();
+    session_->ReadReply();
 }
 
-void TFormConsole::ButtonQClick() {
-    ButtonWClick();
-    ButtonRClick();
-}
-
-void TFormConsole::OnServiceRequest() {
-    AddLogLine("SRQ!", LogColours::Status);
-    if (!CheckBoxStatusOnSrq->isChecked() || !link_ || !link_->IsOpen()) return;
-    if (!link_->WriteLine("STATUS?")) {
-        AddLogLine(WithReason("Not sent:", link_->SendFailure()), LogColours::Error);
-        return;
-    }
-    ButtonRClick();
+void TFormConsole::miReconnectClick() {
+    CloseConnection();
+    // A short pause lets an instrument notice the old link is gone before the new one comes.
+    QThread::msleep(500);
+    OpenConnection();
 }
 
 bool TFormConsole::eventFilter(QObject* watched, QEvent* e) {
     bool handled = false;
-    if (watched == EditRawIn && e->type() == QEvent::KeyPress) {
+    if (watched == ui_->EditRawIn && e->type() == QEvent::KeyPress) {
         Guarded([&] { handled = EditRawInKeyDown(static_cast<QKeyEvent*>(e)->key()); });
-    } else if (watched == LabelSpeed && e->type() == QEvent::MouseButtonDblClick) {
-        Guarded([this] { LabelSpeedDblClick(); });
+    } else if (watched == ui_->LabelSpeed && e->type() == QEvent::MouseButtonDblClick) {
+        Guarded([this] {
+            session_->ResetStatistics();
+            ui_->LabelSpeed->setText(ToQt(session_->Statistics().Caption()));
+        });
         handled = true;
     } else if (e->type() == QEvent::Wheel && watched->isWidgetType() &&
                static_cast<QWidget*>(watched)->window() == this) {

@@ -1,222 +1,186 @@
-// The console's session tools: the session log file (every log line appended to a file as it is
-// logged) and the automatic reconnect of a link the far end dropped.
-#include "app/Fconsole.h"
-
+// The console as its session's face, and the session's menu items: the session log file (every
+// log line appended to a file as it is logged) and the automatic reconnect of a dropped link.
 #include "app/Config.h"
-#include "log/LogColours.h"
+#include "app/ConsoleFace.h"
+#include "app/Fconsole.h"
 #include "log/LogView.h"
 #include "platform/QtPlatform.h"
-#include "platform/Tick.h"
-#include "text/Strtools.h"
 #include "ui_Fconsole.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QEventLoop>
 #include <QFileDialog>
+#include <QLabel>
+#include <QProgressDialog>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <filesystem>
 
-void TFormConsole::SetUpSessionTools() {
-    auto guard = [](auto handler) { return [handler] { Guarded(handler); }; };
-    miAutoReconnect = ui_->miAutoReconnect;
-    miLogToFile = ui_->miLogToFile;
-    LogFileDialog = new QFileDialog(this);
-    LogFileDialog->setObjectName("LogFileDialog");
-    LogFileDialog->setAcceptMode(QFileDialog::AcceptSave);
-    LogFileDialog->setFileMode(QFileDialog::AnyFile);
-    // Appending is the point: the dialog must not ask whether to replace the file.
-    LogFileDialog->setOption(QFileDialog::DontConfirmOverwrite);
-    LogFileDialog->setNameFilter("Text files (*.txt);;All files (*)");
-    ChooseLogFile = [this](std::string& path) {
-        if (!path.empty()) LogFileDialog->selectFile(PathToQt(path));
-        if (LogFileDialog->exec() != QDialog::Accepted || LogFileDialog->selectedFiles().isEmpty())
-            return false;
-        path = PathFromQt(LogFileDialog->selectedFiles().first());
-        return true;
-    };
-    TimerReconnect = new QTimer(this);
-    TimerReconnect->setObjectName("TimerReconnect");
-    TimerReconnect->setSingleShot(true);
-    connect(TimerReconnect, &QTimer::timeout, this, guard([this] { ReconnectAttempt(); }));
-    connect(miAutoReconnect, &QAction::triggered, this, guard([this] { miAutoReconnectClick(); }));
-    connect(miLogToFile, &QAction::triggered, this, guard([this] { miLogToFileClick(); }));
-    title_ = FromQt(windowTitle());
-}
-
-void TFormConsole::WriteSessionSetting(const char* name, const std::string& value) {
+namespace {
+// Writes one setting; a store that cannot be written is said in the log.
+template <typename Value> void WriteSetting(ConsoleSession& session, const char* name, const Value& value) {
     try {
         SettingsStore& settings = Settings();
         settings.OpenKey(SettingsKeyPath);
-        settings.WriteStr(name, value);
+        if constexpr (std::is_same_v<Value, int>) {
+            settings.WriteInt(name, value);
+        } else {
+            settings.WriteStr(name, value);
+        }
         settings.CloseKey();
     } catch (const ESettingsError& e) {
-        AddLogLine(e.what(), LogColours::Error);
+        session.Log(e.what(), LogColours::Error);
     }
 }
+} // namespace
 
-void TFormConsole::WriteSessionSetting(const char* name, int value) {
-    try {
-        SettingsStore& settings = Settings();
-        settings.OpenKey(SettingsKeyPath);
-        settings.WriteInt(name, value);
-        settings.CloseKey();
-    } catch (const ESettingsError& e) {
-        AddLogLine(e.what(), LogColours::Error);
-    }
+TConsoleFace::TConsoleFace(TFormConsole& console) : console_(console), timer_(new QTimer(&console)) {
+    timer_->setObjectName("TimerReconnect");
+    timer_->setSingleShot(true);
+    QObject::connect(timer_, &QTimer::timeout, &console_,
+                     [this] { Guarded([this] { console_.Session().TimerDue(); }); });
 }
 
-// --- The session log file ---
+TConsoleFace::~TConsoleFace() = default;
+
+void TConsoleFace::ShowLine(const std::string& line, uint32_t colour) {
+    console_.Log()->AppendLine(line, colour);
+}
+
+OpenResult TConsoleFace::AwaitOpen(ConsoleLink& link, std::string& reason) {
+    bool finished = false;
+    OpenResult result = OpenResult::Failed;
+    QEventLoop loop;
+    link.BeginOpen([&](OpenResult r, const std::string& why) {
+        finished = true;
+        result = r;
+        reason = why;
+        loop.quit();
+    });
+    if (finished) return result;
+    // A connect that takes a moment gets a window that says so and offers to give up; a quick
+    // one never shows it.
+    QProgressDialog progress(ToQt("Connecting to " + console_.Session().Connection() + " ..."), "&Cancel", 0,
+                             0, &console_);
+    progress.setObjectName("ProgressConnecting");
+    progress.setWindowTitle(QApplication::applicationDisplayName());
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(0);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    progress.reset();
+    progress.hide();
+    // Its Cancel button, Esc and closing the little window all give the attempt up, and with it
+    // an automatic reconnect.
+    auto giveUp = [this] { console_.Session().CancelOpen(); };
+    QObject::connect(&progress, &QProgressDialog::canceled, &console_, giveUp);
+    QObject::connect(&progress, &QDialog::rejected, &console_, giveUp);
+    QTimer::singleShot(250, &progress, [&] {
+        if (!finished) progress.show();
+    });
+    loop.exec();
+    return result;
+}
+
+void TConsoleFace::LineReceived(const std::string& line) {
+    Ui::TFormConsole& ui = *console_.ui_;
+    ui.LabelLastRx->setText(ToQt(line));
+    ui.LabelSpeed->setText(ToQt(console_.Session().Statistics().Caption()));
+    if (ui.CheckBoxPingPong->isChecked()) {
+        if (console_.Session().IsGpib()) {
+            SendAgainFromLoop();
+        } else {
+            console_.ButtonRawSendClick(nullptr);
+        }
+    }
+    const TFormConsole::BatchHooks& batch = console_.batch_;
+    if (batch.IsVisible && batch.IsVisible() && batch.NotifyRxLine) batch.NotifyRxLine(line);
+}
+
+// A GPIB send reads its reply at once, and that reply would send again from inside the read: the
+// next send waits for the event loop, so the chain never nests.
+void TConsoleFace::SendAgainFromLoop() {
+    QTimer::singleShot(0, &console_, [this] {
+        Guarded([this] {
+            if (console_.ui_->CheckBoxPingPong->isChecked()) console_.ButtonRawSendClick(nullptr);
+        });
+    });
+}
+
+void TConsoleFace::StateChanged() {
+    console_.setWindowTitle(ToQt(console_.Session().Title()));
+    console_.ui_->miLogToFile->setChecked(console_.Session().LogFile().IsOpen());
+    console_.UpdateConnectionUi();
+}
+
+void TConsoleFace::SendingEnded() {
+    // Nothing keeps sending into a link that is gone: repeat and ping-pong end, a run stops.
+    console_.ui_->CheckBoxTxRep->setChecked(false);
+    console_.TimerTxRep->stop();
+    console_.ui_->CheckBoxPingPong->setChecked(false);
+    console_.repeatPaused_ = console_.pingPongPaused_ = false;
+    if (console_.batch_.ConnectionLost) console_.batch_.ConnectionLost();
+}
+
+void TConsoleFace::SendingPaused() {
+    console_.repeatPaused_ = console_.ui_->CheckBoxTxRep->isChecked();
+    console_.TimerTxRep->stop();
+    console_.pingPongPaused_ = console_.ui_->CheckBoxPingPong->isChecked();
+    if (console_.batch_.ConnectionPaused) console_.batch_.ConnectionPaused();
+}
+
+void TConsoleFace::SendingResumed() {
+    const bool repeat = console_.repeatPaused_ && console_.ui_->CheckBoxTxRep->isChecked();
+    const bool pingPong = console_.pingPongPaused_ && console_.ui_->CheckBoxPingPong->isChecked();
+    console_.repeatPaused_ = console_.pingPongPaused_ = false;
+    if (repeat) console_.TimerTxRep->start();
+    if (console_.batch_.ConnectionBack) console_.batch_.ConnectionBack();
+    // Ping-pong goes on by sending again: the reply to the last send was lost with the link.
+    if (pingPong) console_.ButtonRawSendClick(nullptr);
+}
+
+void TConsoleFace::ServiceRequest() {
+    ConsoleSession& session = console_.Session();
+    if (!console_.ui_->CheckBoxStatusOnSrq->isChecked() || !session.IsOpen()) return;
+    if (session.Write("STATUS?")) session.ReadReply();
+}
+
+void TConsoleFace::ArmTimer(uint32_t ms) {
+    timer_->start(static_cast<int>(ms));
+}
+
+void TConsoleFace::CancelTimer() {
+    timer_->stop();
+}
+
+void TConsoleFace::WatchFd(int fd) {
+    delete watch_;
+    watch_ = nullptr;
+    if (fd < 0) return;
+    watch_ = new QSocketNotifier(fd, QSocketNotifier::Read, &console_);
+    QObject::connect(watch_, &QSocketNotifier::activated, &console_,
+                     [this] { Guarded([this] { console_.Session().FdReady(); }); });
+}
+
+// --- The menu items ---
 
 void TFormConsole::miLogToFileClick() {
-    if (!miLogToFile->isChecked()) {
-        StopLogFile();
-        WriteSessionSetting("LogToFile", 0);
+    if (!ui_->miLogToFile->isChecked()) {
+        session_->StopLogFile();
+        WriteSetting(*session_, "LogToFile", 0);
         return;
     }
-    std::string path = sessionLog_.Path();
-    if (!ChooseLogFile || !ChooseLogFile(path) || !StartLogFile(path)) {
-        miLogToFile->setChecked(false);
+    std::string path = session_->LogFile().Path();
+    if (!ChooseLogFile || !ChooseLogFile(path) || !session_->StartLogFile(path)) {
+        ui_->miLogToFile->setChecked(false);
         return;
     }
-    WriteSessionSetting("LogFile", path);
-    WriteSessionSetting("LogToFile", 1);
+    WriteSetting(*session_, "LogFile", path);
+    WriteSetting(*session_, "LogToFile", 1);
 }
-
-bool TFormConsole::StartLogFile(const std::string& path) {
-    if (!sessionLog_.Open(path)) {
-        AddLogLine(WithReason("Logging to " + path + " failed:", sessionLog_.Failure()), LogColours::Error);
-        miLogToFile->setChecked(false);
-        SetTitle(title_);
-        return false;
-    }
-    miLogToFile->setChecked(true);
-    StartSessionInLogFile();
-    SetTitle(title_);
-    AddLogLine("Logging to " + path, LogColours::Status);
-    return true;
-}
-
-void TFormConsole::StopLogFile() {
-    if (!sessionLog_.IsOpen()) return;
-    AddLogLine("Logging to " + sessionLog_.Path() + " ended.", LogColours::Status);
-    sessionLog_.Close();
-    miLogToFile->setChecked(false);
-    SetTitle(title_);
-}
-
-void TFormConsole::StartSessionInLogFile() {
-    WriteToLogFile(SessionSeparator(GetDateTimeStamp(), connectionString_));
-}
-
-void TFormConsole::WriteToLogFile(const std::string& line) {
-    if (!sessionLog_.IsOpen() || sessionLog_.WriteLine(line)) return;
-    // The file is closed now, so this line goes to the screen only: said once, the console goes on.
-    miLogToFile->setChecked(false);
-    SetTitle(title_);
-    AddLogLine(WithReason("Logging to " + sessionLog_.Path() + " stopped:", sessionLog_.Failure()),
-               LogColours::Error);
-}
-
-void TFormConsole::SetTitle(const std::string& title) {
-    title_ = title;
-    setWindowTitle(ToQt(sessionLog_.IsOpen() ? title + " - logging to " + sessionLog_.Path() : title));
-}
-
-// --- Automatic reconnect ---
 
 void TFormConsole::miAutoReconnectClick() {
-    WriteSessionSetting("ReconnectAutomatically", miAutoReconnect->isChecked() ? 1 : 0);
-    if (!miAutoReconnect->isChecked() && reconnect_.Active()) {
-        // No more attempts: what was paused ends as on any drop.
-        StopReconnect();
-        StopSendingOnDrop();
-        connected_ = false;
-        UpdateConnectionUi();
-    }
-}
-
-bool TFormConsole::ShouldReconnect(const std::string& reason) const {
-    return !reason.empty() && miAutoReconnect->isChecked() &&
-           ReconnectWayFor(connectionString_) != ReconnectWay::None;
-}
-
-void TFormConsole::BeginReconnect() {
-    reconnect_.Begin(GetTickCount());
-    if (ReconnectWayFor(connectionString_) != ReconnectWay::WhenDevice) {
-        ScheduleReconnect();
-        return;
-    }
-    const std::string device = SerialDevicePath(connectionString_);
-    const std::string folder = std::filesystem::path(device).parent_path().string();
-    if (!deviceFolder_.Start(folder)) {
-        AddLogLine(WithReason("Cannot wait for " + device + ":", deviceFolder_.Failure()), LogColours::Error);
-        StopReconnect();
-        StopSendingOnDrop();
-        return;
-    }
-    deviceWatch_ = new QSocketNotifier(deviceFolder_.Fd(), QSocketNotifier::Read, this);
-    connect(deviceWatch_, &QSocketNotifier::activated, this,
-            [this] { Guarded([this] { DeviceFolderChanged(); }); });
-    // The node may be back already (or never have gone): look once now, from the event loop, as
-    // the drop is being reported by the link that dropped.
-    QTimer::singleShot(0, this, [this] { Guarded([this] { DeviceFolderChanged(); }); });
-}
-
-void TFormConsole::ScheduleReconnect() {
-    TimerReconnect->start(static_cast<int>(reconnect_.MsUntilDue(GetTickCount())));
-}
-
-void TFormConsole::DeviceFolderChanged() {
-    deviceFolder_.Drain();
-    if (!reconnect_.Active() || opening_) return;
-    std::error_code ignored;
-    if (std::filesystem::exists(SerialDevicePath(connectionString_), ignored)) ReconnectAttempt();
-}
-
-void TFormConsole::ReconnectAttempt() {
-    if (!reconnect_.Active() || opening_) return;
-    const int attempt = reconnect_.Attempt(GetTickCount());
-    AddLogLine("Reconnecting to " + connectionString_ + " (attempt " + std::to_string(attempt) + ")",
-               LogColours::Status);
-    DropLink();
-    if (OpenStoredConnection(true)) {
-        StopReconnect();
-        ResumeSending();
-        return;
-    }
-    if (!reconnect_.Active()) {
-        // The operator gave up during the attempt (Disconnect, or Cancel in the connecting window).
-        StopSendingOnDrop();
-        connected_ = false;
-        UpdateConnectionUi();
-        return;
-    }
-    if (ReconnectWayFor(connectionString_) == ReconnectWay::AfterPause) ScheduleReconnect();
-}
-
-void TFormConsole::StopReconnect() {
-    reconnect_.End();
-    TimerReconnect->stop();
-    delete deviceWatch_;
-    deviceWatch_ = nullptr;
-    deviceFolder_.Stop();
-}
-
-void TFormConsole::PauseSendingOnDrop() {
-    repeatPaused_ = CheckBoxTxRep->isChecked();
-    TimerTxRep->stop();
-    pingPongPaused_ = CheckBoxPingPong->isChecked();
-    if (batch_.ConnectionPaused) batch_.ConnectionPaused();
-}
-
-void TFormConsole::ResumeSending() {
-    const bool repeat = repeatPaused_ && CheckBoxTxRep->isChecked();
-    const bool pingPong = pingPongPaused_ && CheckBoxPingPong->isChecked();
-    repeatPaused_ = pingPongPaused_ = false;
-    if (repeat) TimerTxRep->start();
-    if (batch_.ConnectionBack) batch_.ConnectionBack();
-    // Ping-pong goes on by sending again: the reply to the last send was lost with the link.
-    if (pingPong) ButtonRawSendClick(nullptr);
+    WriteSetting(*session_, "ReconnectAutomatically", ui_->miAutoReconnect->isChecked() ? 1 : 0);
+    session_->SetAutoReconnect(ui_->miAutoReconnect->isChecked());
 }

@@ -1,6 +1,7 @@
 #include "app/Wiring.h"
 
 #include "app/Config.h"
+#include "app/ConsoleTools.h"
 #include "app/Fconsole.h"
 #include "batch/Fbatchsend.h"
 #include "projects/Fgotoprojdlg.h"
@@ -52,7 +53,7 @@ void WireBatchToConsole(TFormConsole& console, TFormBatchSend& batch) {
         owner->ButtonRawSendClick(nullptr);
     };
     back.Log = [owner](const std::string& text, uint32_t colour) {
-        if (owner) owner->AddLogLine(text, colour, true);
+        if (owner) owner->AddLogLine(text, colour);
     };
     batch.AttachToConsole(std::move(back));
 }
@@ -78,9 +79,9 @@ std::function<bool(std::string&)> ChooseProjectFolder(TFormGotoProj& navigator) 
 } // namespace
 
 void WireNavigatorToConsole(TFormConsole& console, TFormGotoProj& navigator) {
-    TFormConsole::ProjectHooks hooks;
+    TConsoleTools::ProjectHooks hooks;
     hooks.ChooseFolder = ChooseProjectFolder(navigator);
-    console.SetProjectHooks(std::move(hooks));
+    console.Tools().SetProjectHooks(std::move(hooks));
     navigator.OnShareRootChosen = [](const std::string& root) {
         SettingsStore& settings = Settings();
         settings.OpenKey(SettingsKeyPath);
@@ -95,7 +96,7 @@ void WireNavigatorToMemo(TFormMemo& memo, TFormGotoProj& navigator) {
 
 void WireMemoToConsole(TFormConsole& console, TFormMemo& memo) {
     QPointer<TFormMemo> editor(&memo);
-    TFormConsole::EditorHooks hooks;
+    TConsoleTools::EditorHooks hooks;
     hooks.SetCaption = [editor](const std::string& caption) {
         if (editor) editor->SetCaption(caption);
     };
@@ -107,7 +108,7 @@ void WireMemoToConsole(TFormConsole& console, TFormMemo& memo) {
     hooks.ShowModal = [editor] { return editor && editor->ShowModal(); };
     hooks.Text = [editor] { return editor ? editor->Text() : std::string(); };
     hooks.Lines = [editor] { return editor ? editor->Lines() : std::vector<std::string>{}; };
-    console.SetEditorHooks(std::move(hooks));
+    console.Tools().SetEditorHooks(std::move(hooks));
     // The button field edits its bookmark file's lines in the same editor.
     console.ButtonField()->EditText = [editor](std::string& text, const std::string& caption) {
         if (!editor) return false;

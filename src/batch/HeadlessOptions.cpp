@@ -7,7 +7,8 @@ const char HeadlessUsage[] =
     "usage: corvane --batch SCRIPT --connect CONNECTION [--log FILE] [--reply-timeout MS] [--answer yes|no]\n"
     "  CONNECTION: com:..., tcp:HOST:PORT, tcpsrv:[ADDRESS]:PORT or gpib:...\n"
     "  exit codes: 0 done, 1 usage, 2 cannot open the connection, 3 script error,\n"
-    "              4 no reply within --reply-timeout, 5 #PROMPT without --answer, 6 connection lost\n";
+    "              4 no reply within --reply-timeout, 5 #PROMPT without --answer, 6 connection lost,\n"
+    "              7 the log could not be written, 128+N ended by signal N (INT, TERM, HUP)\n";
 
 namespace {
 constexpr std::string_view BatchOption = "--batch";

@@ -14,6 +14,9 @@ enum HeadlessExit : int {
     ExitReplyTimeout = 4,     // --reply-timeout passed without a reply to a command
     ExitPromptUnanswered = 5, // a #PROMPT line came and --answer was not given
     ExitConnectionLost = 6,   // the link ended during the run
+    ExitOutputFailed = 7,     // standard output or the --log file could not be written
+    // A signal N that ends the run gives 128 + N, as a shell reports it.
+    ExitSignalBase = 128,
 };
 
 enum class PromptAnswer { None, Yes, No };

@@ -3,29 +3,33 @@
 #include "connection/Connection.h"
 #include "connection/TcpConnection.h"
 #include "connection/TraceIo.h"
-#include "console/ConsoleLink.h"
 #include "console/ConsoleLogic.h"
 #include "platform/Tick.h"
 #include "text/Strtools.h"
 
 #include <cerrno>
+#include <csignal>
+#include <pthread.h>
+#include <thread>
 
 namespace {
-// The time after the last step that its command's reply is still awaited, as the window would
-// wait before the next step.
-constexpr uint32_t LastReplyWaitMs = TBatchRunner::StepWaitMs;
+// How long the run listens after its last command when no --reply-timeout is given: as long as
+// the window would wait before a next step.
+constexpr uint32_t QuietWaitMs = TBatchRunner::StepWaitMs;
 } // namespace
 
-HeadlessRunner::HeadlessRunner(HeadlessOptions options, std::FILE* out, std::FILE* err, Handover& handover)
-    : options_(std::move(options)), out_(out), err_(err), handover_(handover) {}
-
-HeadlessRunner::~HeadlessRunner() {
-    link_.reset(); // the reader's last hand-overs run while this waits for it
-    if (logFile_) std::fclose(logFile_);
+HeadlessRunner::HeadlessRunner(HeadlessOptions options, std::FILE* out, std::FILE* err, Handover& handover,
+                               const std::atomic<int>* interrupt)
+    : options_(std::move(options)), out_(out), err_(err), handover_(handover), interrupt_(interrupt),
+      session_(*this, handover) {
+    session_.SetConnection(options_.connection);
 }
 
+HeadlessRunner::~HeadlessRunner() = default;
+
 int HeadlessRunner::Run() {
-    if (!OpenLogFile()) return exitCode_;
+    // A log file that takes no line, not even the separator, has ended the run already.
+    if (!OpenLogFile() || finished_) return exitCode_;
     if (!LoadScript() || !OpenLink()) {
         Flush();
         return exitCode_;
@@ -35,19 +39,17 @@ int HeadlessRunner::Run() {
     // what arrives while it is idle.
     rxOwed_ = 0;
     // Start logs "#Begin Batch." or reports the label check through ShowError.
-    if (runner_.Start(GetTickCount())) Drive();
-    link_.reset(); // logs the end of the link
+    if (!finished_ && runner_.Start(GetTickCount())) Drive();
+    session_.Close(); // logs the end of the link
     Flush();
     return exitCode_;
 }
 
+// The log file is the console's session log: UTF-8, CR LF, one write per line, a separator per
+// connection. Appended to, never truncated: an earlier run's log stays.
 bool HeadlessRunner::OpenLogFile() {
-    if (options_.logFile.empty()) return true;
-    // Appended to, never truncated: an earlier run's log stays.
-    logFile_ = std::fopen(options_.logFile.c_str(), "ab");
-    if (logFile_) return true;
-    std::fprintf(err_, "corvane: cannot open the log file \"%s\". %s\n", options_.logFile.c_str(),
-                 GetSystemErrorText(errno).c_str());
+    if (options_.logFile.empty() || session_.StartLogFile(options_.logFile, false)) return true;
+    SayError("cannot open the log file \"" + options_.logFile + "\". " + session_.LogFile().Failure());
     exitCode_ = ExitUsage;
     return false;
 }
@@ -67,35 +69,43 @@ bool HeadlessRunner::LoadScript() {
 }
 
 bool HeadlessRunner::OpenLink() {
-    LinkEvents events;
-    events.TxEcho = [this](const std::string& text) { Log("Tx: " + TrimText(text), LogColours::Tx); };
-    events.RxLine = [this](const std::string& line, const std::string& stamp) { OnRxLine(line, stamp); };
-    events.Connected = [this] {
-        std::string note = link_ ? link_->OpenedNote() : std::string();
-        Log(note.empty() ? ConnectedText(options_.connection, GetTimeStamp(), GetTickCount()) : note,
-            LogColours::Status);
-    };
-    events.Disconnected = [this](const std::string& reason) { OnDisconnected(reason); };
-    events.Status = [this](const std::string& text) { Log(text, LogColours::Status); };
-    events.DriverError = [this](const std::string& message) { Log("Error: " + message, LogColours::Error); };
-    events.ServiceRequest = [this] { Log("SRQ!", LogColours::Status); };
-    events.Interrupt = [this] { Log("Interrupt!", LogColours::Status); };
-    link_ = MakeConsoleLink(options_.connection, std::move(events), handover_);
     std::string reason;
-    if (link_->Open(&reason) == OpenResult::Opened) return true;
-    link_.reset(); // never opened: it tells of no end
-    Fail(ExitOpenFailed, WithReason("Opening " + options_.connection + " failed.", reason));
+    if (session_.Open(&reason) == OpenResult::Opened) return true;
+    if (CheckInterrupt()) return false;
+    // The session has logged it.
+    SayError(WithReason("Opening " + options_.connection + " failed.", reason));
+    exitCode_ = ExitOpenFailed;
     return false;
+}
+
+OpenResult HeadlessRunner::AwaitOpen(ConsoleLink& link, std::string& reason) {
+    bool finished = false;
+    OpenResult result = OpenResult::Failed;
+    link.BeginOpen([&](OpenResult r, const std::string& why) {
+        finished = true;
+        result = r;
+        reason = why;
+    });
+    bool cancelled = false;
+    while (!finished) {
+        handover_.WaitUntil([&] { return finished || (interrupt_ && *interrupt_ != 0 && !cancelled); });
+        if (!finished && interrupt_ && *interrupt_ != 0 && !cancelled) {
+            cancelled = true;
+            link.Close();
+        }
+    }
+    return result;
 }
 
 // A listening port counts as open before anyone talks to it: the script waits for its client, as
 // every command would otherwise fail for want of one. The arrival is logged by the link.
 void HeadlessRunner::WaitForClient() {
-    auto* server = link_->Tio() ? dynamic_cast<TTcpServerConnection*>(link_->Tio()->Transport()) : nullptr;
+    TIO* io = session_.Link() ? session_.Link()->Tio() : nullptr;
+    auto* server = io ? dynamic_cast<TTcpServerConnection*>(io->Transport()) : nullptr;
     if (!server) return;
-    while (!server->HasClient() && server->IsOpen()) {
+    while (!server->HasClient() && server->IsOpen() && !finished_ && !CheckInterrupt()) {
         Flush();
-        handover_.WaitUntil([] { return false; },
+        handover_.WaitUntil([this] { return interrupt_ && *interrupt_ != 0; },
                             Handover::Clock::now() + std::chrono::milliseconds(DriveIntervalMs));
     }
 }
@@ -107,8 +117,10 @@ void HeadlessRunner::Drive() {
         Flush();
         const uint32_t now = GetTickCount();
         const uint32_t wait = TBatchRunner::IsPast(now, nextTick) ? 0 : TickDiff(nextTick, now);
-        handover_.WaitUntil([this] { return rxOwed_ > 0 || deferredOwed_ || finished_; },
-                            Handover::Clock::now() + std::chrono::milliseconds(wait));
+        handover_.WaitUntil(
+            [this] { return rxOwed_ > 0 || deferredOwed_ || finished_ || (interrupt_ && *interrupt_ != 0); },
+            Handover::Clock::now() + std::chrono::milliseconds(wait));
+        if (CheckInterrupt()) break;
         const uint32_t after = GetTickCount();
         if (!TBatchRunner::IsPast(nextTick, after)) {
             nextTick = after + DriveIntervalMs;
@@ -138,67 +150,83 @@ void HeadlessRunner::CheckReplyTime(uint32_t now) {
          "No reply within " + std::to_string(options_.replyTimeoutMs) + " ms to: " + awaitedCommand_);
 }
 
-// After the last step the run waits for its command's reply: as long as a reply may take with
-// --reply-timeout, else as long as the window would before a next step.
+// After the last step the run goes on listening until no line has come for the reply wait
+// (--reply-timeout, else a step's wait), so every line of a multi-line reply is logged. A command
+// still without any reply by then is a time-out only with --reply-timeout (CheckReplyTime).
 void HeadlessRunner::CheckEnd(uint32_t now) {
     if (finished_ || runner_.Running()) return;
     if (!runEnded_) {
         runEnded_ = true;
         endTick_ = now;
     }
-    if (!awaitingReply_ || (options_.replyTimeoutMs <= 0 && TickDiff(now, endTick_) >= LastReplyWaitMs))
+    if (!sentAny_) {
         finished_ = true;
+        return;
+    }
+    const uint32_t wait =
+        options_.replyTimeoutMs > 0 ? static_cast<uint32_t>(options_.replyTimeoutMs) : QuietWaitMs;
+    const bool lineSinceEnd = TickDiff(lastRxTick_, endTick_) < 0x80000000u;
+    const uint32_t quietSince = lineSinceEnd ? lastRxTick_ : endTick_;
+    if (TickDiff(now, quietSince) >= wait) finished_ = true;
+}
+
+// A signal ends the run where it is, with its own line, and the link is closed by Run.
+bool HeadlessRunner::CheckInterrupt() {
+    const int signal = interrupt_ ? interrupt_->load() : 0;
+    if (signal == 0 || exitCode_ == ExitSignalBase + signal) return signal != 0;
+    const std::string text = "Batch interrupted by signal " + std::to_string(signal) + ".";
+    Log(text, LogColours::Error);
+    SayError(text);
+    exitCode_ = ExitSignalBase + signal;
+    finished_ = true;
+    runner_.StopRun();
+    return true;
 }
 
 void HeadlessRunner::SendLine(const std::string& text) {
     // A command that cannot go out ends the run: the rest of the script assumes it went.
-    if (!link_ || !link_->IsOpen()) {
-        Log("Not sent: not connected.", LogColours::Error);
-        Fail(ExitConnectionLost, "Batch stopped: the connection was lost.");
+    if (!session_.Send(text)) {
+        Fail(ExitConnectionLost, session_.IsOpen() ? "Batch stopped: the command could not be sent."
+                                                   : "Batch stopped: the connection was lost.");
         return;
     }
-    if (!link_->SendLine(text)) {
-        Log(WithReason("Not sent:", link_->SendFailure()), LogColours::Error);
-        Fail(ExitConnectionLost, "Batch stopped: the command could not be sent.");
-        return;
-    }
+    sentAny_ = true;
     // A GPIB device answers only when read: as with the console's Expect Reply, a command ending
     // in '?' has its reply read at once, and only such a command awaits one.
-    const bool gpib = link_->IsGpib();
+    const bool gpib = session_.IsGpib();
     if (gpib && !text.ends_with('?')) return;
     if (!awaitingReply_) {
         awaitingReply_ = true;
         sentTick_ = GetTickCount();
         awaitedCommand_ = text;
     }
-    if (gpib) link_->ReadReply();
+    if (gpib) session_.ReadReply();
 }
 
-void HeadlessRunner::OnRxLine(const std::string& line, const std::string& stamp) {
-    LogAt(stamp, "Rx: " + TrimText(line));
+void HeadlessRunner::LineReceived(const std::string&) {
     awaitingReply_ = false;
+    lastRxTick_ = GetTickCount();
     ++rxOwed_;
 }
 
-void HeadlessRunner::OnDisconnected(const std::string& reason) {
-    Log(WithReason("disconnected.", reason), LogColours::Status);
+void HeadlessRunner::SendingEnded() {
     // Also while the last command's reply is awaited.
     if (finished_ || (!runner_.Running() && !awaitingReply_)) return;
     Fail(ExitConnectionLost, "Batch stopped: the connection was lost.");
 }
 
-void HeadlessRunner::Log(const std::string& text, uint32_t) {
-    LogAt({}, text);
+void HeadlessRunner::Log(const std::string& text, uint32_t colour) {
+    session_.Log(text, colour);
 }
 
-void HeadlessRunner::LogAt(const std::string& stamp, const std::string& text) {
-    const std::string line = StampedLine(stamp.empty() ? GetTimeStamp() : stamp, text);
-    std::fwrite(line.data(), 1, line.size(), out_);
-    std::fputc('\n', out_);
-    if (logFile_) {
-        std::fwrite(line.data(), 1, line.size(), logFile_);
-        std::fputs("\r\n", logFile_);
-    }
+void HeadlessRunner::ShowLine(const std::string& line, uint32_t) {
+    if (outputBroken_) return;
+    if (std::fwrite(line.data(), 1, line.size(), out_) != line.size() || std::fputc('\n', out_) == EOF)
+        OutputFailed("standard output", GetSystemErrorText(errno));
+}
+
+void HeadlessRunner::LogFileFailed(const std::string& path, const std::string& reason) {
+    OutputFailed("the log file \"" + path + "\"", reason);
 }
 
 bool HeadlessRunner::Confirm(const std::string& text) {
@@ -218,17 +246,65 @@ void HeadlessRunner::ShowError(const std::string& text) {
 void HeadlessRunner::Fail(int code, const std::string& text) {
     if (finished_) return;
     Log(text, LogColours::Error);
-    std::fprintf(err_, "corvane: %s\n", text.c_str());
+    SayError(text);
     exitCode_ = code;
     finished_ = true;
     runner_.StopRun();
 }
 
+void HeadlessRunner::OutputFailed(const std::string& what, const std::string& reason) {
+    if (what == "standard output") outputBroken_ = true;
+    SayError("cannot write " + what + ". " + reason);
+    if (exitCode_ == ExitScriptDone || !finished_) exitCode_ = ExitOutputFailed;
+    finished_ = true;
+    runner_.StopRun();
+}
+
+void HeadlessRunner::SayError(const std::string& text) {
+    std::fprintf(err_, "corvane: %s\n", text.c_str());
+    std::fflush(err_);
+}
+
 // Once per turn of the loop rather than per line: a reply and its command cost one write each.
 void HeadlessRunner::Flush() {
-    std::fflush(out_);
-    if (logFile_) std::fflush(logFile_);
+    if (!outputBroken_ && std::fflush(out_) == EOF)
+        OutputFailed("standard output", GetSystemErrorText(errno));
 }
+
+namespace {
+// Waits for SIGINT, SIGTERM and SIGHUP in a thread of its own (they are blocked everywhere else)
+// and hands the number to the run, which ends at its next turn. SIGUSR1 ends the watch.
+class SignalWatch {
+public:
+    explicit SignalWatch(Handover& handover) : handover_(handover) {
+        sigemptyset(&set_);
+        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1})
+            sigaddset(&set_, s);
+        pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+        thread_ = std::thread([this] { Watch(); });
+    }
+    ~SignalWatch() {
+        pthread_kill(thread_.native_handle(), SIGUSR1);
+        thread_.join();
+    }
+    SignalWatch(const SignalWatch&) = delete;
+    SignalWatch& operator=(const SignalWatch&) = delete;
+    const std::atomic<int>& Caught() const { return caught_; }
+
+private:
+    void Watch() {
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&set_, &signal) != 0 || signal == SIGUSR1) return;
+            handover_.Notify([this, signal] { caught_ = signal; });
+        }
+    }
+    Handover& handover_;
+    sigset_t set_{};
+    std::atomic<int> caught_{0};
+    std::thread thread_;
+};
+} // namespace
 
 int RunHeadlessCommand(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -239,8 +315,10 @@ int RunHeadlessCommand(int argc, char** argv) {
         return ExitUsage;
     }
     // Standard output carries the log lines; the raw byte trace the window program writes there
-    // would break them up.
+    // would break them up. A reader that goes away is a failed write, said and ended, not a kill.
     SetTraceStream(nullptr);
-    HeadlessRunner runner(std::move(options), stdout, stderr, Handover::Main());
+    std::signal(SIGPIPE, SIG_IGN);
+    SignalWatch signals(Handover::Main());
+    HeadlessRunner runner(std::move(options), stdout, stderr, Handover::Main(), &signals.Caught());
     return runner.Run();
 }

@@ -1,34 +1,37 @@
 #pragma once
-// The batch runner without windows: reads a script, opens the connection through the console's
-// link, and runs the script with the batch window's step machine (TBatchRunner) and pacing: a step
-// on every received line, else on the 50 ms drive tick once the step's wait is over. Log lines go
-// to standard output as the console shows them ("[hh:nn:ss.zzz] text"), and to a log file when one
-// is given; a fatal error also goes to the error stream.
+// The batch runner without windows: reads a script, opens the connection through a ConsoleSession
+// (the same conversation the console window drives: its log lines, its log file), and runs the
+// script with the batch window's step machine (TBatchRunner) and pacing: a step on every received
+// line, else on the 50 ms drive tick once the step's wait is over. Log lines go to standard output
+// as the console shows them ("[hh:nn:ss.zzz] text"), and to the session log file when one is
+// given; a fatal error also goes to the error stream.
 //
 // Threads: everything runs on the thread that calls Run, which must be the UI thread of the given
-// Handover; received lines come to it by hand-over from the link's reader thread.
+// Handover; received lines come to it by hand-over from the link's reader thread. Only the
+// interrupt flag is set from elsewhere.
 #include "batch/BatchRunner.h"
 #include "batch/HeadlessOptions.h"
+#include "console/ConsoleSession.h"
 #include "platform/Handover.h"
 
+#include <atomic>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
-class ConsoleLink;
-
-class HeadlessRunner : public BatchHost {
+class HeadlessRunner : public BatchHost, private SessionFace {
 public:
     static constexpr uint32_t DriveIntervalMs = 50;
 
-    // out and err stay the caller's; the log file is opened by Run.
-    HeadlessRunner(HeadlessOptions options, std::FILE* out, std::FILE* err, Handover& handover);
+    // out and err stay the caller's. interrupt, when given, is a signal number that another thread
+    // sets (and wakes the hand-over with Notify) to end the run.
+    HeadlessRunner(HeadlessOptions options, std::FILE* out, std::FILE* err, Handover& handover,
+                   const std::atomic<int>* interrupt = nullptr);
     ~HeadlessRunner() override;
     HeadlessRunner(const HeadlessRunner&) = delete;
     HeadlessRunner& operator=(const HeadlessRunner&) = delete;
 
-    // The whole run; returns the exit code (HeadlessExit).
+    // The whole run; returns the exit code (HeadlessExit, or 128 + a signal's number).
     int Run();
 
     // ScriptLines
@@ -44,6 +47,13 @@ public:
     void PostDeferredStep() override { deferredOwed_ = true; }
 
 private:
+    // SessionFace
+    void ShowLine(const std::string& line, uint32_t colour) override;
+    OpenResult AwaitOpen(ConsoleLink& link, std::string& reason) override;
+    void LineReceived(const std::string& line) override;
+    void SendingEnded() override;
+    void LogFileFailed(const std::string& path, const std::string& reason) override;
+
     bool OpenLogFile();
     bool LoadScript();
     bool OpenLink();
@@ -52,33 +62,41 @@ private:
     void Turn(uint32_t now);
     void CheckReplyTime(uint32_t now);
     void CheckEnd(uint32_t now);
-    void OnRxLine(const std::string& line, const std::string& stamp);
-    void OnDisconnected(const std::string& reason);
-    void LogAt(const std::string& stamp, const std::string& text);
+    bool CheckInterrupt();
     // Logs text, writes it to the error stream and ends the run with code.
     void Fail(int code, const std::string& text);
+    // Ends the run with ExitOutputFailed, saying on the error stream what could not be written.
+    void OutputFailed(const std::string& what, const std::string& reason);
+    void SayError(const std::string& text);
     void Flush();
 
     HeadlessOptions options_;
     std::FILE* out_;
     std::FILE* err_;
-    std::FILE* logFile_ = nullptr;
     Handover& handover_;
+    const std::atomic<int>* interrupt_;
     std::vector<std::string> lines_;
-    std::unique_ptr<ConsoleLink> link_;
     TBatchRunner runner_{*this};
 
     int exitCode_ = ExitScriptDone;
     bool finished_ = false;
+    bool outputBroken_ = false; //!< Standard output failed: nothing more goes there.
     int rxOwed_ = 0;            //!< Received lines whose step is still to run.
     bool deferredOwed_ = false; //!< The runner asked for a DeferredStep.
     bool awaitingReply_ = false;
+    bool sentAny_ = false;
     uint32_t sentTick_ = 0;      //!< When the oldest command still without a reply went out.
     std::string awaitedCommand_; //!< That command.
+    uint32_t lastRxTick_ = 0;
     bool runEnded_ = false;
     uint32_t endTick_ = 0; //!< When the step machine stopped.
+
+    // Last, so it goes first: its link's final events still find the runner whole.
+    ConsoleSession session_;
 };
 
 // main's headless branch: parses the arguments after the program name, runs, and returns the
-// exit code. The caller has started the socket layer.
+// exit code. SIGINT, SIGTERM and SIGHUP end the run with its last line logged. Call it before
+// any other thread exists (it blocks those signals for every thread it starts). The caller has
+// started the socket layer.
 int RunHeadlessCommand(int argc, char** argv);

@@ -74,6 +74,8 @@ bool TIO::Open(const std::string& connection) {
 }
 
 void TIO::Close() {
+    // Set before the close, so the reader knows the end as this side's own (its half line too).
+    stop_ = true;
     if (transport_) transport_->Close();
 }
 
@@ -229,7 +231,10 @@ void TIO::ReadUntilEnd() {
 
 void TIO::FlushPartialLine() {
     std::string partial;
-    if (framer_.TakePartial(partial)) OnFramedLine(partial + " (incomplete)");
+    if (!framer_.TakePartial(partial)) return;
+    // The peer's cut and this side's own close are different stories: only the first is the
+    // peer's incomplete line.
+    OnFramedLine(partial + (stop_ ? std::string(ClosedMidLineNote) : std::string(" (incomplete)")));
 }
 
 void TIO::OnPeerEvent(PeerEvent event, const std::string& peer) {

@@ -32,6 +32,8 @@ public:
 
     // Text the delivery step leaves in LastReceived when it finds no line queued.
     static constexpr char EmptyFifoText[] = "Error: ReplyFifo empty!";
+    // Follows the part of a line that had come when this side closed the link.
+    static constexpr char ClosedMidLineNote[] = " (cut off: the link was closed here)";
     // The reply of a query that timed out.
     static constexpr char TimeoutReply[] = "???";
 

@@ -2,6 +2,7 @@
 
 #include "connection/ConnectionString.h"
 #include "connection/SerialConnection.h"
+#include "platform/Tick.h"
 
 #include <cerrno>
 #include <cstring>
@@ -29,9 +30,16 @@ uint32_t ReconnectPauseMs(int attempt) {
 }
 
 void ReconnectPlan::Begin(uint32_t nowMs) {
+    if (!succeeded_ || TickDiff(nowMs, succeededMs_) >= ProbationMs) attempts_ = 0;
+    succeeded_ = false;
     active_ = true;
-    attempts_ = 0;
-    dueMs_ = nowMs + ReconnectPauseMs(1);
+    dueMs_ = nowMs + ReconnectPauseMs(attempts_ + 1);
+}
+
+void ReconnectPlan::Succeeded(uint32_t nowMs) {
+    active_ = false;
+    succeeded_ = true;
+    succeededMs_ = nowMs;
 }
 
 uint32_t ReconnectPlan::MsUntilDue(uint32_t nowMs) const {

@@ -27,9 +27,17 @@ inline constexpr uint32_t ReconnectMaxPauseMs = 10000;
 class ReconnectPlan {
 public:
     // The link dropped at now: attempts start from 1, the first one due after the first pause.
+    // A link that drops within ProbationMs of a successful attempt did not hold: the count goes
+    // on from that attempt, the next one due one (longer) pause later.
     void Begin(uint32_t nowMs);
-    // Gives up (the operator's Disconnect, or the link is back).
-    void End() { active_ = false; }
+    // The attempt made the link open again: the plan rests, remembering its count for a while.
+    void Succeeded(uint32_t nowMs);
+    // Gives up (the operator's Disconnect): the count is forgotten.
+    void End() {
+        active_ = false;
+        succeeded_ = false;
+    }
+    static constexpr uint32_t ProbationMs = 2000;
     bool Active() const { return active_; }
 
     // How long until the next attempt is due (0 when it is due).
@@ -40,6 +48,8 @@ public:
 
 private:
     bool active_ = false;
+    bool succeeded_ = false; //!< The last attempt opened, at succeededMs_.
+    uint32_t succeededMs_ = 0;
     int attempts_ = 0;
     uint32_t dueMs_ = 0;
 };

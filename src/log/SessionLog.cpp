@@ -47,6 +47,15 @@ void SessionLog::Close() {
     fd_ = -1;
 }
 
+// The part of a line that did get in goes again, so the file always ends at a line end and the
+// next session's separator starts a line of its own. Appends went to the end: the part is there.
+void SessionLog::TakeBack(size_t written) {
+    struct stat status {};
+    if (written == 0 || ::fstat(fd_, &status) != 0 || status.st_size < static_cast<off_t>(written)) return;
+    while (::ftruncate(fd_, status.st_size - static_cast<off_t>(written)) < 0 && errno == EINTR) {
+    }
+}
+
 bool SessionLog::WriteLine(const std::string& line) {
     if (fd_ < 0) return false;
     // A file deleted under it still takes every write, into an inode no one can read any more:
@@ -69,6 +78,7 @@ bool SessionLog::WriteLine(const std::string& line) {
         if (n <= 0) {
             // A write that makes no progress without an error would loop for ever: call it full.
             failure_ = std::strerror(n < 0 ? errno : ENOSPC);
+            TakeBack(done);
             Close();
             return false;
         }

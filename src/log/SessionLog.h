@@ -28,14 +28,16 @@ public:
     const std::string& Path() const { return path_; }
 
     // Appends one line (Latin-1, without its line end). False when it could not be written whole:
-    // the file is then closed and Failure() gives the system's reason. A file deleted meanwhile
-    // fails too ("No such file or directory"), within LinesPerCheck lines. Nothing is written while
-    // closed (false, Failure() unchanged).
+    // what of it got in is taken back, the file is closed and Failure() gives the system's reason. A file
+    // deleted meanwhile fails too ("No such file or directory"), within LinesPerCheck lines. Nothing is
+    // written while closed (false, Failure() unchanged).
     bool WriteLine(const std::string& line);
     const std::string& Failure() const { return failure_; }
     static constexpr int LinesPerCheck = 256;
 
 private:
+    void TakeBack(size_t written);
+
     int fd_ = -1;
     std::string path_;
     std::string failure_;

@@ -66,7 +66,7 @@ protected:
         trace = std::tmpfile();
         SetTraceStream(trace);
         StartWith("tcp:127.0.0.1:" + std::to_string(amp.TcpPort()));
-        ASSERT_TRUE(Until([this] { return console->Connected(); }));
+        ASSERT_TRUE(Until([this] { return console->Session().Connected(); }));
     }
     bool LogStartsWith(const std::string& prefix) const {
         for (const auto& line : LogTexts())
@@ -147,7 +147,7 @@ TEST_F(ConsoleBookmarksTest, AClickWithoutAConnectionConnectsFirst) {
     Preset("Connection", ToQt("tcp:127.0.0.1:" + std::to_string(amp.TcpPort())));
     AnswerDialog(false);
     Start();
-    ASSERT_FALSE(console->Connected());
+    ASSERT_FALSE(console->Session().Connected());
     AnswerDialog(true);
     Click("STATUS?");
     EXPECT_TRUE(Until([this] { return LogStartsWith("Rx: STATUS OK"); }));

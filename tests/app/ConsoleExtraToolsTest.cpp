@@ -2,6 +2,7 @@
 // project-folder tool, and the two text tools with an editor of the test's own.
 #include "ConsoleFixture.h"
 #include "DialogTestHelpers.h"
+#include "app/ConsoleTools.h"
 #include "app/Wiring.h"
 #include "console/ExtraTools.h"
 #include "projects/Fgotoprojdlg.h"
@@ -148,7 +149,7 @@ class ConsoleTextTools : public ConsoleExtraTools {
 protected:
     void SetUp() override {
         ConsoleExtraTools::SetUp();
-        TFormConsole::EditorHooks editor;
+        TConsoleTools::EditorHooks editor;
         editor.ShowModal = [this] {
             ++editorShown;
             return editorOk;
@@ -157,7 +158,7 @@ protected:
         editor.SetText = [this](const std::string& text) { editorText = text; };
         editor.SetCaption = [this](const std::string& caption) { editorCaption = caption; };
         editor.Lines = [] { return std::vector<std::string>{}; };
-        console->SetEditorHooks(std::move(editor));
+        console->Tools().SetEditorHooks(std::move(editor));
     }
     std::string editorText;
     std::string editorCaption;

@@ -51,7 +51,7 @@ TEST_F(ConsoleTest, AHangingOpenShowsWhereItConnectsAndEscGivesUpAtOnce) {
     EXPECT_TRUE(operatorAct.cancelled);
     EXPECT_GT(operatorAct.turns, 5) << "the window kept running while it waited";
     EXPECT_TRUE(LogHas("Opening tcp:" + silent.Address() + " failed. Cancelled."));
-    EXPECT_FALSE(console->Connected());
+    EXPECT_FALSE(console->Session().Connected());
     EXPECT_EQ(Find<QPushButton>("ButtonConnDisconn")->text(), "C&onnect");
     EXPECT_FALSE(LogHas("disconnected.")) << "a link that never opened has no end to tell";
 }
@@ -69,12 +69,12 @@ TEST_F(ConsoleTest, AHangingOpenFailsByItselfAfterTheTimeOut) {
 TEST_F(ConsoleTest, PortsOutOfRangeOrNoNumberAreRefusedNamingTheField) {
     StartWith("tcp:127.0.0.1:99999");
     EXPECT_TRUE(LogHas("Opening tcp:127.0.0.1:99999 failed. Port '99999' is not a number from 1 to 65535."));
-    EXPECT_FALSE(console->Connected());
+    EXPECT_FALSE(console->Session().Connected());
 }
 
 TEST_F(ConsoleTest, AListeningPortIsConnectedTellsOfEachClientAndServesTheNext) {
     StartWith("tcpsrv:127.0.0.1:0");
-    ASSERT_TRUE(console->Connected());
+    ASSERT_TRUE(console->Session().Connected());
     EXPECT_EQ(Find<QPushButton>("ButtonConnDisconn")->text(), "Disc&onnect");
     std::smatch found;
     std::string listening = LogTexts().back();
@@ -97,7 +97,7 @@ TEST_F(ConsoleTest, AListeningPortIsConnectedTellsOfEachClientAndServesTheNext) 
     ASSERT_TRUE(Until([&] { return LogTexts().back().find(" connected.") != std::string::npos; }));
     Type("HELLO");
     EXPECT_EQ(next.ReadLine(), "HELLO\n");
-    EXPECT_TRUE(console->Connected());
+    EXPECT_TRUE(console->Session().Connected());
     Find<QPushButton>("ButtonConnDisconn")->click();
     EXPECT_FALSE(TestClient(port).Connected()) << "Disconnect stops listening";
 }
@@ -132,7 +132,7 @@ TEST_F(ConsoleTest, AHandWrittenListValueReadsBackAsTheTextItWasMeantToBe) {
     });
     Start();
     EXPECT_TRUE(gpibChecked);
-    EXPECT_EQ(console->ConnectionString(), "gpib:0,7:Simulator");
+    EXPECT_EQ(console->Session().Connection(), "gpib:0,7:Simulator");
 }
 
 TEST_F(ConsoleTest, SettingsThatCannotBeWrittenAreReportedAndNeverLeadToASerialPort) {
@@ -155,11 +155,11 @@ TEST_F(ConsoleTest, SettingsThatCannotBeWrittenAreReportedAndNeverLeadToASerialP
 TEST_F(ConsoleTest, ASettingsWriteFailureAfterAnOpenLeavesTheWindowShowingTheOpenLink) {
     AmpsimProcess amp;
     StartWith("tcp:127.0.0.1:" + std::to_string(amp.TcpPort()));
-    ASSERT_TRUE(console->Connected());
+    ASSERT_TRUE(console->Session().Connected());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, "/dev/null/corvane");
     AnswerDialog(true);
     console->OpenConnection();
-    EXPECT_TRUE(console->Connected());
+    EXPECT_TRUE(console->Session().Connected());
     EXPECT_EQ(Find<QPushButton>("ButtonConnDisconn")->text(), "Disc&onnect");
     ASSERT_FALSE(boxes.boxes.empty());
     EXPECT_EQ(boxes.boxes.back().text.rfind("Failed to set data for 'Connection' in ", 0), 0u);

@@ -16,7 +16,7 @@ TEST_F(ConsoleTest, OverAPseudoTerminal) {
     AmpsimProcess amp({"--pty"});
     ASSERT_FALSE(amp.PtyPath().empty());
     StartWith("com:" + amp.PtyPath() + ":baud=115200");
-    ASSERT_TRUE(console->Connected());
+    ASSERT_TRUE(console->Session().Connected());
     Type("*IDN?");
     ASSERT_TRUE(Until([&] { return LogTexts().size() >= 3; }));
     EXPECT_EQ(LogTexts()[2].rfind("Rx: Veltrask,AmpSim,", 0), 0u) << LogTexts()[2];
@@ -39,8 +39,8 @@ TEST_F(ConsoleTest, OverGpibWithTheSimulatedDriverAndItsServiceRequest) {
     ::setenv("CORVANE_GPIBSIM_DEVICES", "0:7", 1);
     ::setenv("CORVANE_GPIBSIM_SRQ_ON", "*OPC", 1);
     StartWith("gpib:0,7:Simulator");
-    ASSERT_TRUE(console->Connected()) << (boxes.boxes.empty() ? "" : boxes.boxes.back().text);
-    EXPECT_TRUE(console->UseGpib());
+    ASSERT_TRUE(console->Session().Connected()) << (boxes.boxes.empty() ? "" : boxes.boxes.back().text);
+    EXPECT_TRUE(console->Session().IsGpib());
     EXPECT_TRUE(Find<QPushButton>("ButtonQ")->isVisible());
     Type("*IDN?"); // ends in '?': Expect Reply reads the answer at once
     ASSERT_TRUE(LogHas("Tx: *IDN?"));
@@ -66,7 +66,7 @@ TEST_F(ConsoleTest, OverGpibWithTheSimulatedDriverAndItsServiceRequest) {
 TEST_F(ConsoleTest, GpibPingPongRunsWithoutNesting) {
     ::setenv("CORVANE_GPIBSIM_DEVICES", "0:7", 1);
     StartWith("gpib:0,7:Simulator");
-    ASSERT_TRUE(console->Connected());
+    ASSERT_TRUE(console->Session().Connected());
     Find<QLineEdit>("EditRawIn")->setText("ECHO ping?");
     Find<QCheckBox>("CheckBoxPingPong")->click();
     ASSERT_TRUE(Until([&] {
@@ -84,14 +84,14 @@ TEST_F(ConsoleTest, GpibPingPongRunsWithoutNesting) {
 
 TEST_F(ConsoleTest, AGpibDriverThatCannotBeLoadedIsReportedByTheLoader) {
     StartWith("gpib:0,7:NoSuchDriver");
-    EXPECT_FALSE(console->Connected());
+    EXPECT_FALSE(console->Session().Connected());
     ASSERT_FALSE(boxes.boxes.empty());
     EXPECT_EQ(boxes.boxes.back().text.rfind("Loading GPIB-library failed.\r\n", 0), 0u);
 }
 
 TEST_F(ConsoleTest, InANarrowWindowTheGpibControlsTakeARowOfTheirOwnAndTheInputLineKeepsItsWidth) {
     StartWith("gpib:0,7:Simulator");
-    ASSERT_TRUE(console->Connected());
+    ASSERT_TRUE(console->Session().Connected());
     auto* input = Find<QLineEdit>("EditRawIn");
     auto* query = Find<QPushButton>("ButtonQ");
     auto sameRow = [&] {

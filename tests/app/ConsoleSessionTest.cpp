@@ -51,7 +51,7 @@ TEST_F(ConsoleSessionTest, BothAreOffByDefault) {
     StartWith("tcp:127.0.0.1:" + std::to_string(amp.TcpPort()));
     EXPECT_FALSE(LogToFile()->isChecked());
     EXPECT_FALSE(AutoReconnect()->isChecked());
-    EXPECT_FALSE(console->SessionLogFile().IsOpen());
+    EXPECT_FALSE(console->Session().LogFile().IsOpen());
 }
 
 TEST_F(ConsoleSessionTest, LogToFileAppendsEveryLineAsShownAndIsRemembered) {
@@ -65,7 +65,7 @@ TEST_F(ConsoleSessionTest, LogToFileAppendsEveryLineAsShownAndIsRemembered) {
     };
     const size_t before = console->Log()->Lines().Count();
     LogToFile()->trigger();
-    ASSERT_TRUE(console->SessionLogFile().IsOpen());
+    ASSERT_TRUE(console->Session().LogFile().IsOpen());
     EXPECT_NE(FromQt(console->windowTitle()).find(LogPath()), std::string::npos);
     Type("ECHO 12.5 \xB5V");
     ASSERT_TRUE(Until([&] { return LogHas("Rx: 12.5 \xB5V"); }));
@@ -84,7 +84,7 @@ TEST_F(ConsoleSessionTest, LogToFileAppendsEveryLineAsShownAndIsRemembered) {
     EXPECT_EQ(FromQt(Stored("LogFile").toString()), LogPath());
 
     LogToFile()->trigger();
-    EXPECT_FALSE(console->SessionLogFile().IsOpen());
+    EXPECT_FALSE(console->Session().LogFile().IsOpen());
     EXPECT_EQ(FromQt(console->windowTitle()), connection);
     EXPECT_EQ(Stored("LogToFile").toInt(), 0);
 }
@@ -95,12 +95,12 @@ TEST_F(ConsoleSessionTest, AStoredLogFileIsAppendedToFromTheStartWithASeparatorP
     Preset("LogToFile", 1);
     Preset("LogFile", ToQt(LogPath()));
     StartWith(connection);
-    ASSERT_TRUE(console->Connected());
+    ASSERT_TRUE(console->Session().Connected());
     EXPECT_TRUE(LogToFile()->isChecked());
     Find<QPushButton>("ButtonConnDisconn")->click();
     AnswerDialog(true);
     Find<QPushButton>("ButtonConnDisconn")->click();
-    ASSERT_TRUE(console->Connected());
+    ASSERT_TRUE(console->Session().Connected());
     const std::string text = FileText(LogPath());
     size_t separators = 0;
     for (size_t at = 0; (at = text.find(connection + " =====\r\n", at)) != std::string::npos; ++at)
@@ -117,7 +117,7 @@ TEST_F(ConsoleSessionTest, AFullDiskIsReportedOnceInRedAndTheConsoleGoesOn) {
     Preset("LogToFile", 1);
     Preset("LogFile", "/dev/full");
     StartWith("tcp:127.0.0.1:" + std::to_string(amp.TcpPort()));
-    ASSERT_TRUE(console->Connected());
+    ASSERT_TRUE(console->Session().Connected());
     Type("ECHO still here");
     ASSERT_TRUE(Until([&] { return LogHas("Rx: still here"); }));
     const std::string failure = "Logging to /dev/full stopped: " + std::string(std::strerror(ENOSPC)) + ".";
@@ -150,7 +150,7 @@ TEST_F(ConsoleSessionTest, ADroppedTcpLinkIsReconnectedAndPingPongGoesOn) {
     const int port = amp->TcpPort();
     const std::string connection = "tcp:127.0.0.1:" + std::to_string(port);
     StartWith(connection);
-    ASSERT_TRUE(console->Connected());
+    ASSERT_TRUE(console->Session().Connected());
     AutoReconnect()->trigger();
     EXPECT_EQ(Stored("ReconnectAutomatically").toInt(), 1);
     Find<QLineEdit>("EditRawIn")->setText("ECHO ping");
@@ -160,7 +160,7 @@ TEST_F(ConsoleSessionTest, ADroppedTcpLinkIsReconnectedAndPingPongGoesOn) {
     amp.reset(); // the peer goes away
     ASSERT_TRUE(
         Until([&] { return Count(LogTexts(), "Reconnecting to " + connection + " (attempt 2)") == 1; }));
-    EXPECT_TRUE(console->Reconnecting());
+    EXPECT_TRUE(console->Session().Reconnecting());
     EXPECT_TRUE(Find<QCheckBox>("CheckBoxPingPong")->isChecked()) << "ping-pong waits, it does not end";
     EXPECT_EQ(Count(LogTexts(), "Reconnecting to"), 2u);
     EXPECT_EQ(Count(LogTexts(), "Opening "), 0u) << "a failed attempt is told by its own line alone";
@@ -168,7 +168,7 @@ TEST_F(ConsoleSessionTest, ADroppedTcpLinkIsReconnectedAndPingPongGoesOn) {
     amp = std::make_unique<AmpsimProcess>(
         std::vector<std::string>{"--tcp", "127.0.0.1:" + std::to_string(port)});
     ASSERT_TRUE(amp->Ready()) << amp->Error();
-    ASSERT_TRUE(Until([&] { return !console->Reconnecting(); }, 30000));
+    ASSERT_TRUE(Until([&] { return !console->Session().Reconnecting(); }, 30000));
     EXPECT_EQ(Count(LogTexts(), "Connected to \"" + connection + "\""), 2u);
     const size_t pings = Count(LogTexts(), "Rx: ping");
     ASSERT_TRUE(Until([&] { return Count(LogTexts(), "Rx: ping") >= pings + 3; }));
@@ -189,10 +189,10 @@ TEST_F(ConsoleSessionTest, TheOperatorsDisconnectEndsTheAttemptsAndWhatWaited) {
     EXPECT_TRUE(Find<QCheckBox>("CheckBoxTxRep")->isChecked());
     EXPECT_FALSE(Find<QTimer>("TimerTxRep")->isActive());
     Find<QPushButton>("ButtonConnDisconn")->click();
-    EXPECT_FALSE(console->Reconnecting());
+    EXPECT_FALSE(console->Session().Reconnecting());
     EXPECT_FALSE(Find<QTimer>("TimerReconnect")->isActive());
     EXPECT_FALSE(Find<QCheckBox>("CheckBoxTxRep")->isChecked());
-    EXPECT_FALSE(console->Connected());
+    EXPECT_FALSE(console->Session().Connected());
 }
 
 TEST_F(ConsoleSessionTest, WithoutReconnectADropEndsRepeatAsBefore) {
@@ -203,7 +203,7 @@ TEST_F(ConsoleSessionTest, WithoutReconnectADropEndsRepeatAsBefore) {
     amp.reset();
     ASSERT_TRUE(Until([&] { return LogHas("disconnected.") || Count(LogTexts(), "disconnected") > 0; }));
     ASSERT_TRUE(Until([&] { return !Find<QCheckBox>("CheckBoxTxRep")->isChecked(); }));
-    EXPECT_FALSE(console->Reconnecting());
+    EXPECT_FALSE(console->Session().Reconnecting());
     EXPECT_EQ(Count(LogTexts(), "Reconnecting"), 0u);
 }
 
@@ -214,19 +214,19 @@ TEST_F(ConsoleSessionTest, ASerialDeviceIsReopenedWhenItsNodeComesBack) {
     const std::string connection = "com:" + link + ":baud=115200";
     Preset("ReconnectAutomatically", 1);
     StartWith(connection);
-    ASSERT_TRUE(console->Connected());
+    ASSERT_TRUE(console->Session().Connected());
     pty->CloseSlave();
 
     // Unplugged: the device goes, and with it its node.
     pty.reset();
     std::filesystem::remove(link);
-    ASSERT_TRUE(Until([&] { return console->Reconnecting(); }));
+    ASSERT_TRUE(Until([&] { return console->Session().Reconnecting(); }));
     const size_t attempts = Count(LogTexts(), "Reconnecting to");
 
     // Plugged in again: a new device under the same name.
     auto again = std::make_unique<PtyPair>();
     std::filesystem::create_symlink(again->SlavePath(), link);
-    ASSERT_TRUE(Until([&] { return !console->Reconnecting(); }));
+    ASSERT_TRUE(Until([&] { return !console->Session().Reconnecting(); }));
     EXPECT_EQ(Count(LogTexts(), "Reconnecting to"), attempts + 1);
     EXPECT_EQ(Count(LogTexts(), "Connected to \"" + connection + "\""), 2u);
     again->CloseSlave();

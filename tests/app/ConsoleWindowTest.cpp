@@ -72,7 +72,7 @@ TEST_F(ConsoleTest, AFailedOpenIsLoggedAndBoxedAndNotStored) {
 TEST_F(ConsoleTest, ASuccessfulOpenStoresTheStringAndTheConversationIsLogged) {
     AmpsimProcess amp;
     StartWith(Tcp(amp));
-    ASSERT_TRUE(console->Connected());
+    ASSERT_TRUE(console->Session().Connected());
     EXPECT_EQ(Stored("Connection").toString().toStdString(), Tcp(amp));
     EXPECT_EQ(console->windowTitle().toStdString(), Tcp(amp));
     EXPECT_EQ(Find<QPushButton>("ButtonConnDisconn")->text(), "Disc&onnect");
@@ -192,7 +192,7 @@ TEST_F(ConsoleTest, ThePeerDroppingTheLinkChangesCaptionButNotTheButtonAndNothin
     EXPECT_EQ(Find<QPushButton>("ButtonConnDisconn")->text(), "Disc&onnect");
     Find<QPushButton>("ButtonConnDisconn")->click();
     EXPECT_EQ(Find<QPushButton>("ButtonConnDisconn")->text(), "C&onnect");
-    EXPECT_EQ(console->Io(), nullptr);
+    EXPECT_EQ(console->Session().Link(), nullptr);
 }
 
 TEST_F(ConsoleTest, CloseStoresGeometryOnlyInTheNormalState) {

@@ -29,7 +29,7 @@ protected:
         amp = std::make_unique<AmpsimProcess>(std::move(args));
         ASSERT_TRUE(amp->Ready()) << amp->Error();
         StartWith("tcp:127.0.0.1:" + std::to_string(amp->TcpPort()));
-        ASSERT_TRUE(console->Connected());
+        ASSERT_TRUE(console->Session().Connected());
         console->Log()->Clear();
     }
     // Runs a tool; the editor, when it comes, gets text typed (or keeps its own) and OK or Cancel.
@@ -130,7 +130,7 @@ TEST_F(ConvTableWindowTest, WithoutATioTheOperatorIsToldAndNothingIsAsked) {
 TEST_F(ConvTableWindowTest, AGpibConnectionHasNoTioEither) {
     ScopedEnv devices("CORVANE_GPIBSIM_DEVICES", "0:7");
     StartWith("gpib:0,7:Simulator");
-    ASSERT_TRUE(console->Connected());
+    ASSERT_TRUE(console->Session().Connected());
     console->Log()->Clear();
     Run("miDnloadConvTab");
     EXPECT_EQ(Errors(), Texts{ConvNeedsTioText});

@@ -73,7 +73,7 @@ using Texts = std::vector<std::string>;
 TEST_F(BatchWindowTest, ARunIsPacedByRepliesOneLineEachBusyRepliesIncluded) {
     AmpsimProcess amp({"--busy-every", "2"});
     StartWith(Tcp(amp));
-    ASSERT_TRUE(console->Connected());
+    ASSERT_TRUE(console->Session().Connected());
     console->Log()->Clear();
     Script("MULTI? 3\nECHO a\n\nECHO b\nECHO c\nECHO d");
     Find<QPushButton>("ButtonSendBatch")->click();
@@ -144,7 +144,7 @@ TEST_F(BatchWindowTest, AHiddenWindowGetsNoLinesAndShowingItAgainRewinds) {
 TEST_F(BatchWindowTest, RepliesReadInsideTheGpibSendAdvanceOnceEachWithoutNesting) {
     ::setenv("CORVANE_GPIBSIM_DEVICES", "0:7", 1);
     StartWith("gpib:0,7:Simulator");
-    ASSERT_TRUE(console->Connected());
+    ASSERT_TRUE(console->Session().Connected());
     Script("ECHO one?\nECHO two?\nECHO three?");
     RunFromConsole();
     StopDriveTimer();
@@ -307,7 +307,7 @@ private:
 TEST_F(BatchWindowTest, APromptNeverHoldsUpTheReaderAndLinesKeepTheirArrivalTime) {
     PtyPair pty;
     StartWith("com:" + pty.SlavePath());
-    ASSERT_TRUE(console->Connected()) << testing::PrintToString(LogTexts());
+    ASSERT_TRUE(console->Session().Connected()) << testing::PrintToString(LogTexts());
     PromptWatchingTheLog prompt(pty, [this] { return LogHas("Rx: late"); });
     Script("FIRST\n#PROMPT Go on?\nSECOND");
     RunFromConsole();
@@ -349,7 +349,8 @@ TEST_F(BatchWindowTest, WithReconnectARunWaitsForTheLinkAndGoesOnWhenItIsBack) {
     amp = std::make_unique<AmpsimProcess>(
         std::vector<std::string>{"--tcp", "127.0.0.1:" + std::to_string(port)});
     ASSERT_TRUE(amp->Ready()) << amp->Error();
-    ASSERT_TRUE(Until([&] { return console->Connected() && !console->Reconnecting(); }, 30000));
+    ASSERT_TRUE(
+        Until([&] { return console->Session().Connected() && !console->Session().Reconnecting(); }, 30000));
     EXPECT_TRUE(LogHas("Batch goes on."));
     EXPECT_FALSE(Idle());
     EXPECT_TRUE(drive->isActive());

@@ -5,7 +5,9 @@
 #include "HeadlessTestSupport.h"
 #include "batch/HeadlessOptions.h"
 
+#include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
@@ -38,8 +40,9 @@ std::vector<std::string> HeadlessEnvironment() {
     return env;
 }
 
-// Runs corvane with args and collects both streams until it exits.
-ChildResult RunCorvane(const Texts& args) {
+// Runs corvane with args and collects both streams until it exits; watch sees the child and its
+// output so far after each read.
+ChildResult RunCorvane(const Texts& args, const std::function<void(pid_t, const std::string&)>& watch = {}) {
     std::vector<std::string> argvText{CORVANE_BIN_DIR "/corvane"};
     argvText.insert(argvText.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -82,6 +85,7 @@ ChildResult RunCorvane(const Texts& args) {
             ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
             if (n > 0) {
                 sinks[i]->append(buffer, static_cast<size_t>(n));
+                if (watch) watch(pid, result.out);
             } else {
                 ::close(fds[i].fd);
                 fds[i].fd = -1;
@@ -221,16 +225,22 @@ TEST(HeadlessProcessEnvironment, TheWindowProgramNeedsADisplayThere) {
     EXPECT_NE(run.code, 0);
 }
 
-TEST(HeadlessProcessLog, TheLogFileHoldsWhatStandardOutputShows) {
+// A signal ends the run where it is: its line closes the log, the link is closed, and the exit
+// code is 128 + the signal's number, as a shell would report a killed run.
+TEST(HeadlessProcessSignal, ATerminatedRunSaysSoAndExitsWith128PlusTheSignal) {
     ASSERT_TRUE(Amp().Ready()) << Amp().Error();
     TempDir dir;
-    dir.Write("script.txt", "ECHO to the file\n");
-    const std::string log = (dir.Path() / "run.log").string();
-    ChildResult run =
-        RunCorvane({"--batch", (dir.Path() / "script.txt").string(), "--connect", Tcp(), "--log", log});
-    ASSERT_EQ(run.code, ExitScriptDone) << run.err;
-    std::stringstream file;
-    file << std::ifstream(log, std::ios::binary).rdbuf();
-    EXPECT_EQ(SplitLines(file.str(), "\r\n"), SplitLines(run.out));
-    EXPECT_EQ(Conversation(LogTexts(run.out)), (Texts{"Tx: ECHO to the file", "Rx: to the file"}));
+    dir.Write("script.txt", "ECHO one\n#DELAY 30000\nECHO two\n");
+    bool sent = false;
+    ChildResult run = RunCorvane({"--batch", (dir.Path() / "script.txt").string(), "--connect", Tcp()},
+                                 [&](pid_t pid, const std::string& out) {
+                                     if (sent || out.find("Delaying") == std::string::npos) return;
+                                     sent = ::kill(pid, SIGTERM) == 0;
+                                 });
+    EXPECT_EQ(run.code, 128 + SIGTERM) << run.err;
+    Texts texts = LogTexts(run.out);
+    ASSERT_GE(texts.size(), 2u) << run.out;
+    EXPECT_EQ(texts.end()[-2], "Batch interrupted by signal 15.");
+    EXPECT_EQ(texts.back(), "disconnected.");
+    EXPECT_EQ(run.err, "corvane: Batch interrupted by signal 15.\n");
 }

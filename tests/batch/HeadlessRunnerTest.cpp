@@ -6,6 +6,7 @@
 #include "HeadlessTestSupport.h"
 #include "TestSupport.h"
 #include "connection/TraceIo.h"
+#include "text/Strtools.h"
 
 #include <gtest/gtest.h>
 
@@ -240,23 +241,70 @@ TEST_F(Headless, AListeningPortRunsTheScriptOnceItsClientIsThere) {
     EXPECT_EQ(Conversation(texts), (Texts{"Tx: ECHO x", "Rx: x"}));
 }
 
-// The log file gets the same lines with CR LF, appended after what it held.
-TEST_F(Headless, TheLogFileIsAppendedWithTheSameLines) {
+// The log file is the console's session log: after what it held, a separator for the connection,
+// then the same lines as standard output, as UTF-8 with CR LF.
+TEST_F(Headless, TheLogFileIsTheSessionLogWithTheSameLines) {
     const std::string path = (dir.Path() / "run.log").string();
     dir.Write("run.log", "earlier run\r\n");
-    HeadlessOptions options = With("ECHO logged\n");
+    HeadlessOptions options = With("ECHO 5 \xB5s\n");
     options.logFile = path;
     ASSERT_EQ(Run(options), ExitScriptDone);
     std::stringstream file;
     file << std::ifstream(path, std::ios::binary).rdbuf();
-    const std::string prefix = "earlier run\r\n";
-    ASSERT_TRUE(file.str().starts_with(prefix));
-    EXPECT_EQ(SplitLines(file.str().substr(prefix.size()), "\r\n"), SplitLines(out));
+    Texts lines = SplitLines(file.str(), "\r\n");
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "earlier run");
+    // One separator as the file opens, one as the connection does.
+    for (size_t i : {1, 2})
+        EXPECT_TRUE(lines[i].starts_with("===== ") && lines[i].ends_with(" " + Tcp() + " =====")) << lines[i];
+    std::string screen = out;
+    for (size_t at = 0; (at = screen.find('\xB5', at)) != std::string::npos; at += 2)
+        screen.replace(at, 1, "\xC2\xB5");
+    EXPECT_EQ(Texts(lines.begin() + 3, lines.end()), SplitLines(screen));
 
     options.logFile = (dir.Path() / "no-such-folder" / "run.log").string();
     EXPECT_EQ(Run(options), ExitUsage);
     EXPECT_TRUE(out.empty());
     EXPECT_TRUE(err.starts_with("corvane: cannot open the log file")) << err;
+}
+
+// After the last command the run listens until the line stream goes quiet: every line of a slow
+// multi-line reply is logged, and so is the reply to the command sent while it was still coming.
+TEST_F(Headless, EveryLineOfTheLastRepliesIsLogged) {
+    AmpsimProcess slow({"--tcp", "127.0.0.1:0", "--delay", "200"});
+    ASSERT_TRUE(slow.Ready()) << slow.Error();
+    HeadlessOptions options = With("MULTI? 3\nSTATUS?\n");
+    options.connection = "tcp:127.0.0.1:" + std::to_string(slow.TcpPort());
+    EXPECT_EQ(Run(options), ExitScriptDone) << err;
+    Texts talk = Conversation(LogTexts(out));
+    EXPECT_EQ(std::count_if(talk.begin(), talk.end(), [](auto& t) { return t.starts_with("Rx: MULTI "); }),
+              3);
+    EXPECT_TRUE(talk.back().starts_with("Rx: STATUS OK")) << out;
+}
+
+// Output that cannot be written ends the run with its own code and says which and why.
+TEST_F(Headless, OutputThatCannotBeWrittenEndsTheRun) {
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    char* errText = nullptr;
+    size_t errSize = 0;
+    std::FILE* errStream = ::open_memstream(&errText, &errSize);
+    int code;
+    {
+        HeadlessRunner runner(With("ECHO a\n#DELAY 20000\nECHO b\n"), full, errStream, handover);
+        code = runner.Run();
+    }
+    std::fclose(full);
+    std::fclose(errStream);
+    const std::string errors(errText, errSize);
+    std::free(errText);
+    EXPECT_EQ(code, ExitOutputFailed);
+    EXPECT_EQ(errors, "corvane: cannot write standard output. " + GetSystemErrorText(ENOSPC) + "\n");
+
+    HeadlessOptions options = With("ECHO a\n");
+    options.logFile = "/dev/full";
+    EXPECT_EQ(Run(options), ExitOutputFailed);
+    EXPECT_EQ(err, "corvane: cannot write the log file \"/dev/full\". " + GetSystemErrorText(ENOSPC) + "\n");
 }
 
 // ---- the command line ----------------------------------------------------------------------

@@ -41,6 +41,23 @@ TEST(ReconnectTest, EachAttemptIsCountedAndTheNextIsDueOneLongerPauseLater) {
     EXPECT_FALSE(plan.Active());
 }
 
+// A peer that accepts and drops at once: the attempt that opened counts as failed, and the next
+// one waits the next, longer pause, neither given up nor hammered.
+TEST(ReconnectTest, ADropRightAfterASuccessfulAttemptGoesOnCounting) {
+    ReconnectPlan plan;
+    uint32_t now = 1000;
+    plan.Begin(now);
+    EXPECT_EQ(plan.Attempt(now += 500), 1);
+    plan.Succeeded(now);
+    EXPECT_FALSE(plan.Active());
+    plan.Begin(now += 100);
+    EXPECT_EQ(plan.MsUntilDue(now), 1000u);
+    EXPECT_EQ(plan.Attempt(now += 1000), 2);
+    plan.Succeeded(now);
+    plan.Begin(now + ReconnectPlan::ProbationMs); // it held long enough: a new drop
+    EXPECT_EQ(plan.MsUntilDue(now + ReconnectPlan::ProbationMs), 500u);
+}
+
 struct WayCase {
     const char* connection;
     ReconnectWay way;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,6 +70,30 @@ TEST(SessionLogTest, AFullDiskClosesTheFileAndIsReportedOnce) {
     // Closed: later lines neither write nor fail anew.
     EXPECT_FALSE(log.WriteLine("second"));
     EXPECT_EQ(log.Failure(), std::strerror(ENOSPC));
+}
+
+// A file that fills up in the middle of a line (here: the file size limit) keeps no part of it.
+TEST(SessionLogTest, ALineThatDoesNotFitLeavesNoPartOfItBehind) {
+    TempDir dir;
+    const std::string path = (dir.Path() / "session.txt").string();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{100, 100};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        SessionLog log;
+        long i = 0;
+        if (log.Open(path))
+            while (log.WriteLine(NumberedLine(i)))
+                ++i;
+        ::_exit(i > 0 && log.Failure() == std::strerror(EFBIG) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    const std::string text = FileText(path);
+    EXPECT_TRUE(text.ends_with("\r\n")) << text;
+    EXPECT_EQ(text.size() % (NumberedLine(0).size() + 2), 0u) << text;
 }
 
 TEST(SessionLogTest, AFileDeletedMeanwhileIsAFailureNotASilentLoss) {

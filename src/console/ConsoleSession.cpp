@@ -1,0 +1,301 @@
+#include "console/ConsoleSession.h"
+
+#include "platform/Tick.h"
+#include "text/Strtools.h"
+
+#include <filesystem>
+
+ConsoleSession::ConsoleSession(SessionFace& face, Handover& handover) : face_(face), handover_(handover) {}
+
+ConsoleSession::~ConsoleSession() {
+    StopReconnect();
+    // A GPIB link unloads its driver, whose thread must stop first; a TIO's reader delivers its
+    // end while this waits, and it is no drop.
+    closing_ = true;
+    link_.reset();
+}
+
+// --- The connection ---
+
+OpenResult ConsoleSession::Open(std::string* reason) {
+    link_ = MakeConsoleLink(connection_, MakeLinkEvents(), handover_);
+    link_->SetOpenTimeout(openTimeoutMs_);
+    std::string why;
+    opening_ = true;
+    endReason_.clear();
+    OpenResult result = face_.AwaitOpen(*link_, why);
+    opening_ = false;
+    if (result == OpenResult::Opened && !link_->IsOpen()) {
+        // It dropped while the open was being finished: that open did not hold.
+        result = OpenResult::Failed;
+        why = endReason_;
+    }
+    if (reason) *reason = why;
+    if (result != OpenResult::Opened) {
+        DropLink(); // an automatic attempt's end was logged; an open that never was tells of none
+        // An automatic attempt that fails is told by its "Reconnecting" line alone.
+        if (!automaticOpen_) Log(WithReason("Opening " + connection_ + " failed.", why), LogColours::Error);
+        face_.StateChanged();
+        return result;
+    }
+    connected_ = true;
+    face_.StateChanged();
+    return result;
+}
+
+void ConsoleSession::Close() {
+    // The operator's Disconnect ends the attempts; what waited for the link ends as on a drop.
+    const bool waiting = plan_.Active();
+    StopReconnect();
+    plan_.End();
+    if (waiting) face_.SendingEnded();
+    if (opening_) {
+        // The open's own wait runs below this call: cancel it, it ends there.
+        if (link_) link_->Close();
+        return;
+    }
+    DropLink();
+    connected_ = false;
+    face_.StateChanged();
+}
+
+void ConsoleSession::CancelOpen() {
+    plan_.End();
+    if (link_) link_->Close();
+}
+
+void ConsoleSession::DropLink() {
+    if (!link_) return;
+    closing_ = true;
+    link_->Close();
+    link_.reset(); // a TIO's reader delivers Disconnected while this waits
+    closing_ = false;
+}
+
+LinkEvents ConsoleSession::MakeLinkEvents() {
+    LinkEvents events;
+    events.TxEcho = [this](const std::string& text) { Log("Tx: " + TrimText(text), LogColours::Tx); };
+    events.RxLine = [this](const std::string& line, const std::string& stamp) { OnRxLine(line, stamp); };
+    events.Connected = [this] { OnConnected(); };
+    events.Disconnected = [this](const std::string& reason) { OnDisconnected(reason); };
+    events.Status = [this](const std::string& text) { Log(text, LogColours::Status); };
+    events.ServiceRequest = [this] {
+        Log("SRQ!", LogColours::Status);
+        face_.ServiceRequest();
+    };
+    events.DriverError = [this](const std::string& message) { Log("Error: " + message, LogColours::Error); };
+    events.Interrupt = [this] { Log("Interrupt!", LogColours::Status); };
+    return events;
+}
+
+void ConsoleSession::OnConnected() {
+    // The separator comes before the session's first line.
+    WriteToLogFile(SessionSeparator(GetDateTimeStamp(), connection_));
+    const std::string note = link_ ? link_->OpenedNote() : std::string();
+    Log(note.empty() ? ConnectedText(connection_, GetTimeStamp(), GetTickCount()) : note, LogColours::Status);
+    title_ = connection_;
+    face_.StateChanged();
+}
+
+void ConsoleSession::OnDisconnected(const std::string& reason) {
+    endReason_ = reason;
+    Log(WithReason("disconnected.", reason), LogColours::Status);
+    title_ = "disconnected";
+    if (closing_ || (opening_ && automaticOpen_)) {
+        // This side's close, or an attempt that did not hold: the attempt goes on where it waits.
+    } else if (ShouldReconnect(reason)) {
+        face_.SendingPaused();
+        BeginReconnect();
+    } else {
+        face_.SendingEnded();
+    }
+    face_.StateChanged();
+}
+
+// --- Sending and receiving ---
+
+bool ConsoleSession::Send(const std::string& text) {
+    if (!IsOpen()) {
+        // The timer, ping-pong or a run after the link dropped: say so, never claim a send.
+        Log("Not sent: not connected.", LogColours::Error);
+        return false;
+    }
+    sendTick_ = GetTickCount();
+    replyTimeShown_ = false;
+    if (link_->SendLine(text)) return true;
+    Log(WithReason("Not sent:", link_->SendFailure()), LogColours::Error);
+    return false;
+}
+
+bool ConsoleSession::Write(const std::string& text) {
+    if (!link_) return false;
+    if (link_->WriteLine(text)) return true;
+    Log(WithReason("Not sent:", link_->SendFailure()), LogColours::Error);
+    return false;
+}
+
+void ConsoleSession::ReadReply() {
+    if (link_) link_->ReadReply();
+}
+
+void ConsoleSession::OnRxLine(const std::string& received, const std::string& stamp) {
+    const std::string line = TrimText(received);
+    LogAt(stamp, "Rx: " + line, LogColours::Rx);
+    // Every line is timed from the last send, whether or not the reply time is shown.
+    const uint32_t dt = TickDiff(GetTickCount(), sendTick_);
+    stats_.Add(line, dt);
+    if (showReplyTimes_ && !replyTimeShown_) {
+        Log("#ReplyTime=" + std::to_string(dt) + " ms.", LogColours::Status);
+        replyTimeShown_ = true;
+    }
+    face_.LineReceived(line);
+}
+
+// --- The log ---
+
+void ConsoleSession::Log(const std::string& text, uint32_t colour) {
+    LogLine(StampedLine(GetTimeStamp(), text), colour);
+}
+
+void ConsoleSession::LogAt(const std::string& stamp, const std::string& text, uint32_t colour) {
+    LogLine(StampedLine(stamp.empty() ? GetTimeStamp() : stamp, text), colour);
+}
+
+void ConsoleSession::LogLine(const std::string& line, uint32_t colour) {
+    face_.ShowLine(line, colour);
+    WriteToLogFile(line);
+}
+
+// --- The session log file ---
+
+bool ConsoleSession::StartLogFile(const std::string& path, bool announce) {
+    if (!logFile_.Open(path)) {
+        if (announce)
+            Log(WithReason("Logging to " + path + " failed:", logFile_.Failure()), LogColours::Error);
+        face_.StateChanged();
+        return false;
+    }
+    WriteToLogFile(SessionSeparator(GetDateTimeStamp(), connection_));
+    face_.StateChanged();
+    if (announce) Log("Logging to " + path, LogColours::Status);
+    return true;
+}
+
+void ConsoleSession::StopLogFile() {
+    if (!logFile_.IsOpen()) return;
+    Log("Logging to " + logFile_.Path() + " ended.", LogColours::Status);
+    logFile_.Close();
+    face_.StateChanged();
+}
+
+void ConsoleSession::WriteToLogFile(const std::string& line) {
+    if (!logFile_.IsOpen() || logFile_.WriteLine(line)) return;
+    // The file is closed now, so this line goes to the screen only: said once, the session goes on.
+    face_.StateChanged();
+    Log(WithReason("Logging to " + logFile_.Path() + " stopped:", logFile_.Failure()), LogColours::Error);
+    face_.LogFileFailed(logFile_.Path(), logFile_.Failure());
+}
+
+std::string ConsoleSession::Title() const {
+    return logFile_.IsOpen() ? title_ + " - logging to " + logFile_.Path() : title_;
+}
+
+// --- Automatic reconnect ---
+
+void ConsoleSession::SetAutoReconnect(bool on) {
+    autoReconnect_ = on;
+    if (on || !plan_.Active()) return;
+    // No more attempts: what waited ends as on any drop.
+    StopReconnect();
+    face_.SendingEnded();
+    connected_ = false;
+    face_.StateChanged();
+}
+
+bool ConsoleSession::ShouldReconnect(const std::string& reason) const {
+    return !reason.empty() && autoReconnect_ && ReconnectWayFor(connection_) != ReconnectWay::None;
+}
+
+void ConsoleSession::BeginReconnect() {
+    plan_.Begin(GetTickCount());
+    if (ReconnectWayFor(connection_) != ReconnectWay::WhenDevice) {
+        ScheduleReconnect();
+        return;
+    }
+    const std::string device = SerialDevicePath(connection_);
+    const std::string folder = std::filesystem::path(device).parent_path().string();
+    if (!deviceFolder_.Start(folder)) {
+        Log(WithReason("Cannot wait for " + device + ":", deviceFolder_.Failure()), LogColours::Error);
+        StopReconnect();
+        face_.SendingEnded();
+        return;
+    }
+    face_.WatchFd(deviceFolder_.Fd());
+    // The node may be back already (or never have gone): look once the drop has been told, from
+    // the face's loop, as the link that dropped is still reporting it.
+    face_.ArmTimer(0);
+}
+
+void ConsoleSession::ScheduleReconnect() {
+    face_.ArmTimer(plan_.MsUntilDue(GetTickCount()));
+}
+
+bool ConsoleSession::DeviceIsThere() const {
+    std::error_code ignored;
+    return std::filesystem::exists(SerialDevicePath(connection_), ignored);
+}
+
+void ConsoleSession::FdReady() {
+    deviceFolder_.Drain();
+    TimerDue();
+}
+
+void ConsoleSession::TimerDue() {
+    if (!plan_.Active() || opening_) return;
+    if (ReconnectWayFor(connection_) != ReconnectWay::WhenDevice) {
+        ReconnectAttempt();
+        return;
+    }
+    if (!DeviceIsThere()) return; // the folder watch tells when it comes
+    // A device that came back but dropped again at once is tried after the plan's pause.
+    const uint32_t wait = plan_.Attempts() == 0 ? 0 : plan_.MsUntilDue(GetTickCount());
+    if (wait == 0) {
+        ReconnectAttempt();
+    } else {
+        face_.ArmTimer(wait);
+    }
+}
+
+void ConsoleSession::ReconnectAttempt() {
+    const int attempt = plan_.Attempt(GetTickCount());
+    Log("Reconnecting to " + connection_ + " (attempt " + std::to_string(attempt) + ")", LogColours::Status);
+    DropLink();
+    automaticOpen_ = true;
+    const OpenResult result = Open();
+    automaticOpen_ = false;
+    if (result == OpenResult::Opened) {
+        plan_.Succeeded(GetTickCount());
+        StopReconnect();
+        face_.SendingResumed();
+        return;
+    }
+    if (!plan_.Active()) {
+        // The operator gave up during the attempt (Disconnect, or Cancel while it connected).
+        StopReconnect();
+        face_.SendingEnded();
+        connected_ = false;
+        face_.StateChanged();
+        return;
+    }
+    if (ReconnectWayFor(connection_) == ReconnectWay::AfterPause) ScheduleReconnect();
+    // A serial device that failed to open is tried again when its folder changes, or at the
+    // next pause if it is still there.
+    if (ReconnectWayFor(connection_) == ReconnectWay::WhenDevice && DeviceIsThere()) ScheduleReconnect();
+}
+
+void ConsoleSession::StopReconnect() {
+    if (plan_.Active()) plan_.End();
+    face_.CancelTimer();
+    if (deviceFolder_.Fd() >= 0) face_.WatchFd(-1);
+    deviceFolder_.Stop();
+}

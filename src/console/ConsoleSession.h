@@ -1,0 +1,158 @@
+#pragma once
+// The conversation with one instrument, without a window: the link (a TIO or GPIB), opening and
+// closing it, drops with their reasons, every log line it makes (text, colour, arrival stamp),
+// reply statistics, the session log file and the automatic reconnect. A face drives it and shows
+// what it says: the console window (Qt timers and notifiers) and the headless runner (a poll
+// loop). What the session needs of its face goes through SessionFace.
+//
+// Threads: everything runs on the UI thread of the Handover the session is made with; the link's
+// events come to it by hand-over.
+#include "console/ConsoleLink.h"
+#include "console/ConsoleLogic.h"
+#include "console/Reconnect.h"
+#include "log/SessionLog.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// What a session asks of the face that shows it. Each runs on the UI thread.
+class SessionFace {
+public:
+    virtual ~SessionFace() = default;
+    // A log line to show, stamped ("[hh:nn:ss.zzz] text"), in its colour.
+    virtual void ShowLine(const std::string& line, uint32_t colour) = 0;
+    // Starts link.BeginOpen and waits for its end while the face keeps running (hand-overs
+    // included); reason: why it failed. The session cancels it through the link's Close.
+    virtual OpenResult AwaitOpen(ConsoleLink& link, std::string& reason) = 0;
+    // A received line (trimmed) after it was logged and timed.
+    virtual void LineReceived(const std::string& /*line*/) {}
+    // The link, the title or the log file changed: whatever shows them is brought up to date.
+    virtual void StateChanged() {}
+    // The link dropped for good: what was sending (repeat, ping-pong, a batch run) ends.
+    virtual void SendingEnded() {}
+    // The link dropped and is tried again: what was sending waits ...
+    virtual void SendingPaused() {}
+    // ... and goes on once it is back.
+    virtual void SendingResumed() {}
+    // The GPIB device asked for service (after "SRQ!" was logged).
+    virtual void ServiceRequest() {}
+    // The session log file failed and logging stopped (after the red line was logged).
+    virtual void LogFileFailed(const std::string& /*path*/, const std::string& /*reason*/) {}
+    // The one timer of the session, single shot: after ms the face calls TimerDue(). Arming it
+    // again replaces the earlier time. Only needed by a face that reconnects.
+    virtual void ArmTimer(uint32_t /*ms*/) {}
+    virtual void CancelTimer() {}
+    // Watches fd for readability and calls FdReady() each time it is; -1 stops watching.
+    virtual void WatchFd(int /*fd*/) {}
+};
+
+class ConsoleSession {
+public:
+    // A link that drops within this time of an automatic reopen counts as a failed attempt.
+    static constexpr uint32_t ReopenProbationMs = 2000;
+
+    explicit ConsoleSession(SessionFace& face, Handover& handover = Handover::Main());
+    // Closes the link; its end is not logged as a drop.
+    ~ConsoleSession();
+    ConsoleSession(const ConsoleSession&) = delete;
+    ConsoleSession& operator=(const ConsoleSession&) = delete;
+
+    // --- The connection ---
+    void SetConnection(const std::string& connection) { connection_ = connection; }
+    const std::string& Connection() const { return connection_; }
+    void SetOpenTimeout(int ms) { openTimeoutMs_ = ms; }
+    // Opens the connection string as it is, through the face's wait. A failure is logged in red
+    // with its reason ("Opening ... failed. Connection refused."); reason gets the reason.
+    OpenResult Open(std::string* reason = nullptr);
+    // The operator's close: the attempts to reconnect end (and what waited for them), the link
+    // closes and its end is logged without a reason. During an open it cancels the open.
+    void Close();
+    // Gives an open under way up, and with it the automatic reconnect.
+    void CancelOpen();
+    bool IsOpen() const { return link_ && link_->IsOpen(); }
+    bool IsOpening() const { return opening_; }
+    // The operator's view: a link was opened and has not been closed (a drop being reconnected
+    // still counts).
+    bool Connected() const { return connected_; }
+    bool IsGpib() const { return link_ && link_->IsGpib(); }
+    ConsoleLink* Link() const { return link_.get(); }
+
+    // --- Sending ---
+    // Sends text plus the line end and starts timing the reply. "Not sent: ..." is logged in red
+    // when it did not go out (no link, or the link's reason); false then.
+    bool Send(const std::string& text);
+    // Sends text as it is, escapes and all (GPIB's Write), without timing.
+    bool Write(const std::string& text);
+    // Reads a reply (GPIB); a TIO's lines come by themselves.
+    void ReadReply();
+
+    // --- The log ---
+    void Log(const std::string& text, uint32_t colour);
+    // A line with a given stamp ("hh:nn:ss.zzz"; empty: now).
+    void LogAt(const std::string& stamp, const std::string& text, uint32_t colour);
+    // A line shown and written as it is, without a stamp.
+    void LogLine(const std::string& line, uint32_t colour);
+
+    // --- Reply statistics ---
+    const ReplyStatistics& Statistics() const { return stats_; }
+    void ResetStatistics() { stats_.Reset(); }
+    // Logs "#ReplyTime=n ms." after the first reply to each send.
+    void SetShowReplyTimes(bool on) { showReplyTimes_ = on; }
+
+    // --- The session log file ---
+    // Opens path for appending and writes a separator. announce: say so in the log (also when
+    // it fails, in red). False when it cannot be opened: LogFile().Failure() says why.
+    bool StartLogFile(const std::string& path, bool announce = true);
+    void StopLogFile();
+    const SessionLog& LogFile() const { return logFile_; }
+    // The window's title: the base title (the connection, "disconnected") and the log file.
+    std::string Title() const;
+    void SetBaseTitle(const std::string& title) { title_ = title; }
+
+    // --- Automatic reconnect ---
+    void SetAutoReconnect(bool on);
+    bool AutoReconnect() const { return autoReconnect_; }
+    bool Reconnecting() const { return plan_.Active(); }
+    // The face's timer and watched descriptor.
+    void TimerDue();
+    void FdReady();
+
+private:
+    LinkEvents MakeLinkEvents();
+    void OnConnected();
+    void OnDisconnected(const std::string& reason);
+    void OnRxLine(const std::string& received, const std::string& stamp);
+    void WriteToLogFile(const std::string& line);
+    // The link itself, closed and gone, its end not taken as a drop.
+    void DropLink();
+    bool ShouldReconnect(const std::string& reason) const;
+    void BeginReconnect();
+    void ScheduleReconnect();
+    void ReconnectAttempt();
+    void StopReconnect();
+    bool DeviceIsThere() const;
+
+    SessionFace& face_;
+    Handover& handover_;
+    std::string connection_;
+    int openTimeoutMs_ = -1;
+    std::unique_ptr<ConsoleLink> link_;
+    bool connected_ = false;
+    bool opening_ = false;
+    bool automaticOpen_ = false; //!< The open under way is a reconnect attempt.
+    bool closing_ = false;       //!< This side closes the link: its end is no drop.
+    std::string endReason_;      //!< Why the last link ended.
+
+    uint32_t sendTick_ = 0;
+    bool replyTimeShown_ = true; //!< The reply time of the last send has been logged.
+    bool showReplyTimes_ = false;
+    ReplyStatistics stats_;
+
+    SessionLog logFile_;
+    std::string title_;
+
+    bool autoReconnect_ = false;
+    ReconnectPlan plan_;
+    FolderWatch deviceFolder_; //!< The folder of a dropped serial device.
+};
