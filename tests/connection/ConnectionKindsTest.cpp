@@ -50,7 +50,6 @@ INSTANTIATE_TEST_SUITE_P(
         KindRow{"tcpsrv::2500", "tcpsrv", ":2500", true, G::TcpSrv, "LAN", true, W::None, R::None},
         KindRow{"gpib:0,7:Simulator", "gpib", "0,7:Simulator", true, G::Gpib, "GPIB", false, W::None,
                 R::None},
-        KindRow{"gpib", "gpib", "", true, G::Gpib, "GPIB", false, W::None, R::None},
         KindRow{"server::4000", "server", ":4000", true, G::None, "", false, W::None, R::TcpServer},
         KindRow{"udpclient:127.0.0.1:8001", "udpclient", "127.0.0.1:8001", true, G::None, "", false, W::None,
                 R::Udp},
