@@ -1,8 +1,5 @@
 #include "connection/Connection.h"
 
-#include "connection/ConnectionString.h"
-#include "connection/SerialConnection.h"
-#include "connection/TcpConnection.h"
 #include "connection/TraceIo.h"
 #include "platform/ModalBoxes.h"
 #include "text/Strtools.h"
@@ -13,13 +10,6 @@
 namespace {
 // Reads of at most this many bytes keep the reader's chunk small and its latency low.
 constexpr int ChunkSize = 255;
-
-std::unique_ptr<TConnection> MakeTransport(const std::string& kind) {
-    if (kind == "com") return std::make_unique<TSerialConnection>();
-    if (kind == "tcp") return std::make_unique<TTcpClientConnection>();
-    if (kind == "tcpsrv") return std::make_unique<TTcpServerConnection>();
-    return nullptr;
-}
 } // namespace
 
 TIO::TIO(Handover& handover) : handover_(handover) {}
@@ -45,10 +35,12 @@ void TIO::SetOnDisconnected(EventHandler handler) {
 }
 
 bool TIO::BeginOpen(const std::string& connection, OpenDone done) {
-    if (started_ || transport_) return false;
-    ConnectionParts parts = SplitConnectionString(connection);
-    transport_ = MakeTransport(parts.Kind);
-    if (!transport_) return false;
+    return BeginOpen(ParseConnection(connection), std::move(done));
+}
+
+bool TIO::BeginOpen(const ConnectionTarget& target, OpenDone done) {
+    if (started_ || transport_ || !target.Kind || !target.Kind->MakeTransport) return false;
+    transport_ = target.Kind->MakeTransport();
     framer_.StartCharEnabled = StartCharEnabled;
     framer_.EndCharEnabled = EndCharEnabled;
     framer_.StartChar = StartChar;
@@ -56,14 +48,18 @@ bool TIO::BeginOpen(const std::string& connection, OpenDone done) {
     transport_->OpenTimeoutMs = ConnectTimeoutMs;
     transport_->OnPeerEvent = [this](PeerEvent event, const std::string& peer) { OnPeerEvent(event, peer); };
     openDone_ = std::move(done);
-    StartReader(parts.Params);
+    StartReader(target.Params);
     return true;
 }
 
 bool TIO::Open(const std::string& connection) {
+    return Open(ParseConnection(connection));
+}
+
+bool TIO::Open(const ConnectionTarget& target) {
     bool finished = false;
     bool opened = false;
-    if (!BeginOpen(connection, [&](bool ok, const std::string&) {
+    if (!BeginOpen(target, [&](bool ok, const std::string&) {
             opened = ok;
             handover_.Notify([&] { finished = true; });
         })) {

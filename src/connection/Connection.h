@@ -8,6 +8,7 @@
 // the open's end, OnConnected, OnStatus, OnRxLine and OnDisconnected by hand-over from the reader
 // thread, which waits until they have run; OnRxLine also directly from Query. The reader thread
 // opens the transport itself, so a connect that takes long never holds the UI thread.
+#include "connection/ConnectionKinds.h"
 #include "connection/LineFramer.h"
 #include "connection/LockedFifo.h"
 #include "connection/TConnection.h"
@@ -64,13 +65,16 @@ public:
     // Clients of a listening port: "Client a.b.c.d:p connected." and "Client a.b.c.d:p left.".
     void SetOnStatus(StatusHandler handler) { onStatus_ = std::move(handler); }
 
-    // Starts opening "com:...", "tcp:..." or "tcpsrv:..." in the reader thread and returns at once.
-    // When the attempt has ended, done runs (by hand-over), then OnConnected if it succeeded; a
-    // transport that failed ends the reader at once with OnDisconnected. Close before the end
-    // cancels the attempt. Any other kind: false, nothing started, no notification. Once per TIO.
+    // Starts opening a kind with a transport ("com", "tcp", "tcpsrv") in the reader thread and
+    // returns at once. When the attempt has ended, done runs (by hand-over), then OnConnected if it
+    // succeeded; a transport that failed ends the reader at once with OnDisconnected. Close before
+    // the end cancels the attempt. Any other kind: false, nothing started, no notification. Once
+    // per TIO.
+    bool BeginOpen(const ConnectionTarget& target, OpenDone done = {});
     bool BeginOpen(const std::string& connection, OpenDone done = {});
     // BeginOpen, then waits for the attempt's end (running hand-overs meanwhile). True when open;
     // OnConnected has run by then.
+    bool Open(const ConnectionTarget& target);
     bool Open(const std::string& connection);
     // Closes the transport (cancelling an open under way); the reader thread then ends by itself
     // with OnDisconnected.

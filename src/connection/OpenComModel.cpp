@@ -34,29 +34,14 @@ namespace {
 void ApplySerial(OpenComState& state, const std::string& rest) {
     std::string port, mode;
     SplitSerialParams(rest, port, mode);
-    state.checked = ConGroup::Serial;
     // A port that is not in the list (an adapter not plugged in, a path) stays what it was: taking
     // the list's last port instead would connect OK-without-changes to a different device.
     state.portName = port;
     state.portMode = mode;
-    state.connectionKindName = "Serial";
-}
-
-void ApplyTcp(OpenComState& state, const std::string& rest) {
-    state.checked = ConGroup::Tcp;
-    SplitAtFirst(rest, state.host, ":", state.tcpPort);
-    state.connectionKindName = "LAN";
-}
-
-void ApplyTcpServer(OpenComState& state, const std::string& rest) {
-    state.checked = ConGroup::TcpSrv;
-    SplitAtFirst(rest, state.srvAddress, ":", state.srvPort);
-    state.connectionKindName = "LAN";
 }
 
 void ApplyGpib(OpenComState& state, const std::string& rest) {
     GpibTarget target = ParseGpibParams(rest);
-    state.checked = ConGroup::Gpib;
     const auto& drivers = GpibDrivers();
     auto found = std::find(drivers.begin(), drivers.end(), target.Driver);
     state.gpibDriver = found == drivers.end()
@@ -64,49 +49,63 @@ void ApplyGpib(OpenComState& state, const std::string& rest) {
                            : std::optional<size_t>(static_cast<size_t>(found - drivers.begin()));
     state.gpibAdapter = target.Adapter;
     state.gpibAddress = target.Address;
-    state.connectionKindName = "GPIB";
+}
+
+void ApplyGroupFields(OpenComState& state, ConGroup group, const std::string& rest) {
+    switch (group) {
+    case ConGroup::Serial:
+        ApplySerial(state, rest);
+        break;
+    case ConGroup::Tcp:
+        SplitAtFirst(rest, state.host, ":", state.tcpPort);
+        break;
+    case ConGroup::TcpSrv:
+        SplitAtFirst(rest, state.srvAddress, ":", state.srvPort);
+        break;
+    case ConGroup::Gpib:
+        ApplyGpib(state, rest);
+        break;
+    case ConGroup::None:
+        break;
+    }
+}
+
+std::string GroupParams(const OpenComState& state) {
+    switch (state.checked) {
+    case ConGroup::Serial:
+        return state.portName + ":" + state.portMode;
+    case ConGroup::Tcp:
+        return state.host + ":" + state.tcpPort;
+    case ConGroup::TcpSrv:
+        return state.srvAddress + ":" + state.srvPort;
+    case ConGroup::Gpib:
+        return std::to_string(state.gpibAdapter) + "," + std::to_string(state.gpibAddress) + ":" +
+               GpibDriverName(state);
+    case ConGroup::None:
+        break;
+    }
+    return {};
 }
 } // namespace
 
 void ApplyConnectionString(OpenComState& state, const std::string& connection,
                            const std::vector<std::string>& portList) {
-    std::string kind, rest;
-    SplitAtFirst(connection, kind, ":", rest);
+    const ConnectionTarget target = ParseConnection(connection);
     RefreshPorts(state, portList);
-    if (kind == "com") {
-        ApplySerial(state, rest);
-    } else if (kind == "tcp") {
-        ApplyTcp(state, rest);
-    } else if (kind == "tcpsrv") {
-        ApplyTcpServer(state, rest);
-    } else if (kind == "gpib") {
-        ApplyGpib(state, rest);
-    } else {
+    if (!target.IsConsoleKind()) {
         state.checked = ConGroup::None;
         state.unreadable = connection;
         return;
     }
+    state.checked = target.Kind->Group;
+    ApplyGroupFields(state, target.Kind->Group, target.Params);
+    state.connectionKindName = target.Kind->DisplayName;
     state.unreadable.clear();
 }
 
 void BuildConnectionString(const OpenComState& state, std::string& connection) {
-    switch (state.checked) {
-    case ConGroup::Serial:
-        connection = "com:" + state.portName + ":" + state.portMode;
-        break;
-    case ConGroup::Tcp:
-        connection = "tcp:" + state.host + ":" + state.tcpPort;
-        break;
-    case ConGroup::TcpSrv:
-        connection = "tcpsrv:" + state.srvAddress + ":" + state.srvPort;
-        break;
-    case ConGroup::Gpib:
-        connection = "gpib:" + std::to_string(state.gpibAdapter) + "," + std::to_string(state.gpibAddress) +
-                     ":" + GpibDriverName(state);
-        break;
-    case ConGroup::None:
-        break;
-    }
+    const ConnectionKind* kind = ConnectionKindOf(state.checked);
+    if (kind) connection = std::string(kind->Name) + ":" + GroupParams(state);
 }
 
 std::string GpibDriverTool(const std::string& driverName) {

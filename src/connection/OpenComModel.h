@@ -2,15 +2,12 @@
 // The open-connection dialog's content as plain data, and the two conversions between it and a
 // connection string. The dialog copies its controls into an OpenComState and back; every decision
 // about what a connection string shows and what the controls build is made here.
+#include "connection/ConnectionKinds.h"
 #include "connection/ConnectionString.h"
 
 #include <optional>
 #include <string>
 #include <vector>
-
-// Which radio button of the dialog is checked. None only arises when the controls are set so
-// from code; the operator cannot uncheck all of them.
-enum class ConGroup { None, Tcp, TcpSrv, Serial, Gpib };
 
 struct OpenComState {
     ConGroup checked = ConGroup::Serial;

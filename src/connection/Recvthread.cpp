@@ -1,5 +1,6 @@
 #include "connection/Recvthread.h"
 
+#include "connection/ConnectionKinds.h"
 #include "connection/FdIo.h"
 #include "connection/SerialConnection.h"
 #include "connection/Sockets.h"
@@ -131,20 +132,27 @@ void TRecvThread::Release() {
 
 void TRecvThread::Open(const std::string& connection) {
     if (opened_) return;
-    std::string kind, rest, address, portText;
-    SplitAtFirst(connection, kind, ":", rest);
-    SplitAtFirst(rest, address, ":", portText);
-    if (kind == "tcp" || kind == "tcpclient") {
+    const ConnectionTarget target = ParseConnection(connection);
+    std::string address, portText;
+    SplitAtFirst(target.Params, address, ":", portText);
+    switch (target.Kind ? target.Kind->Recv : RecvKind::None) {
+    case RecvKind::TcpClient:
         tcpPort_ = StrToInt(portText);
         host_ = address;
         mode_ = Mode::TcpClient;
         disconnectOnClose_ = true;
-    } else if (kind == "server" || kind == "tcpserver") {
+        break;
+    case RecvKind::TcpServer:
         OpenServer(address, portText);
-    } else if (kind == "udp" || kind == "udpclient") {
+        break;
+    case RecvKind::Udp:
         OpenUdp(address, portText);
-    } else if (kind == "com" || kind == "serial") {
-        OpenSerial(rest, address);
+        break;
+    case RecvKind::Serial:
+        OpenSerial(target.Params, address);
+        break;
+    case RecvKind::None:
+        break;
     }
     opened_ = true;
 }

@@ -1,14 +1,18 @@
 #include "console/ConsoleLink.h"
 
-#include "connection/ConnectionString.h"
 #include "console/GpibLink.h"
 #include "console/TioLink.h"
 
+std::unique_ptr<ConsoleLink> MakeConsoleLink(const ConnectionTarget& target, LinkEvents events,
+                                             Handover& handover) {
+    if (target.Kind && target.Kind->Group == ConGroup::Gpib)
+        return std::make_unique<GpibLink>(target.Params, std::move(events), handover);
+    return std::make_unique<TioLink>(target, std::move(events), handover);
+}
+
 std::unique_ptr<ConsoleLink> MakeConsoleLink(const std::string& connection, LinkEvents events,
                                              Handover& handover) {
-    ConnectionParts parts = SplitConnectionString(connection);
-    if (parts.Kind == "gpib") return std::make_unique<GpibLink>(parts.Params, std::move(events), handover);
-    return std::make_unique<TioLink>(connection, std::move(events), handover);
+    return MakeConsoleLink(ParseConnection(connection), std::move(events), handover);
 }
 
 OpenResult ConsoleLink::Open(std::string* reason) {

@@ -7,6 +7,7 @@
 // Threads: every operation and every event runs on the UI thread (the thread of the Handover the
 // link is made with). Received lines and the end of a TIO link arrive by hand-over from its reader
 // thread; GPIB driver events are posted to the hand-over by the driver's thread.
+#include "connection/ConnectionKinds.h"
 #include "platform/Handover.h"
 
 #include <functional>
@@ -76,7 +77,9 @@ protected:
     Handover& handover_;
 };
 
-// A link for connection (not opened yet). "gpib" strings give a GPIB link, every other kind a TIO
-// link (whose Open fails for a kind TIO does not know).
+// A link for target (not opened yet). "gpib" gives a GPIB link, every other kind a TIO link
+// (whose Open fails for a kind TIO does not know).
+std::unique_ptr<ConsoleLink> MakeConsoleLink(const ConnectionTarget& target, LinkEvents events,
+                                             Handover& handover = Handover::Main());
 std::unique_ptr<ConsoleLink> MakeConsoleLink(const std::string& connection, LinkEvents events,
                                              Handover& handover = Handover::Main());

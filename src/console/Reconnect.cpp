@@ -9,17 +9,22 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+ReconnectWay ReconnectWayFor(const ConnectionTarget& target) {
+    return target.Kind ? target.Kind->Reconnect : ReconnectWay::None;
+}
+
 ReconnectWay ReconnectWayFor(const std::string& connection) {
-    const std::string kind = SplitConnectionString(connection).Kind;
-    if (kind == "tcp") return ReconnectWay::AfterPause;
-    if (kind == "com") return ReconnectWay::WhenDevice;
-    return ReconnectWay::None;
+    return ReconnectWayFor(ParseConnection(connection));
+}
+
+std::string SerialDevicePath(const ConnectionTarget& target) {
+    std::string name, mode;
+    SplitSerialParams(target.Params, name, mode);
+    return TSerialConnection::DevicePath(name);
 }
 
 std::string SerialDevicePath(const std::string& connection) {
-    std::string name, mode;
-    SplitSerialParams(SplitConnectionString(connection).Params, name, mode);
-    return TSerialConnection::DevicePath(name);
+    return SerialDevicePath(ParseConnection(connection));
 }
 
 uint32_t ReconnectPauseMs(int attempt) {

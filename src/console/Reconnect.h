@@ -5,18 +5,16 @@
 // the time, so it runs the same under a test's clock as under the real one.
 //
 // Threads: one thread at a time (the console's UI thread).
+#include "connection/ConnectionKinds.h"
+
 #include <cstdint>
 #include <string>
 
-// How a dropped link is tried again.
-enum class ReconnectWay {
-    None,       //!< not at all (GPIB, a listening port: they do not drop that way)
-    AfterPause, //!< after a pause that grows with each attempt (TCP)
-    WhenDevice, //!< when the device node is there again (serial)
-};
-
+// The kind's way; None for a kind the console does not open.
+ReconnectWay ReconnectWayFor(const ConnectionTarget& target);
 ReconnectWay ReconnectWayFor(const std::string& connection);
-// The device node of a "com" connection string ("com:ttyUSB0:baud=9600" is /dev/ttyUSB0).
+// The device node of a "com" connection ("com:ttyUSB0:baud=9600" is /dev/ttyUSB0).
+std::string SerialDevicePath(const ConnectionTarget& target);
 std::string SerialDevicePath(const std::string& connection);
 
 // The pause before attempt n (1, 2, ...): 500 ms doubled each time, at most 10 000 ms.

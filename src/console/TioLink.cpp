@@ -1,11 +1,10 @@
 #include "console/TioLink.h"
 
-#include "connection/ConnectionString.h"
 #include "connection/TcpConnection.h"
 #include "text/Strtools.h"
 
-TioLink::TioLink(std::string connection, LinkEvents events, Handover& handover)
-    : ConsoleLink(handover), connection_(std::move(connection)), events_(std::move(events)),
+TioLink::TioLink(ConnectionTarget target, LinkEvents events, Handover& handover)
+    : ConsoleLink(handover), target_(std::move(target)), events_(std::move(events)),
       io_(std::make_unique<TIO>(handover)) {
     // TIO echoes what it wrote; the link echoes the line without the LF it added.
     if (events_.TxEcho) {
@@ -39,10 +38,7 @@ void TioLink::BeginOpen(OpenDone done) {
     auto finish = [done](bool ok, const std::string& reason) {
         if (done) done(ok ? OpenResult::Opened : OpenResult::Failed, reason);
     };
-    if (!io_->BeginOpen(connection_, finish)) {
-        ConnectionParts parts = SplitConnectionString(connection_);
-        finish(false, "'" + parts.Kind + "' is not a kind of connection (com, tcp, tcpsrv, gpib)");
-    }
+    if (!io_->BeginOpen(target_, finish)) finish(false, NotAConnectionKindText(target_));
 }
 
 void TioLink::Close() {
@@ -65,7 +61,7 @@ std::string TioLink::OpenedNote() const {
     auto* server = dynamic_cast<TTcpServerConnection*>(io_->Transport());
     if (!server || !server->IsOpen()) return {};
     std::string address, port;
-    SplitAtFirst(SplitConnectionString(connection_).Params, address, ":", port);
+    SplitAtFirst(target_.Params, address, ":", port);
     return "Listening on " + (address.empty() ? std::string("all interfaces") : address) + ", port " +
            std::to_string(server->LocalPort()) + ".";
 }

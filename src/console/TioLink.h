@@ -5,7 +5,7 @@
 
 class TioLink : public ConsoleLink {
 public:
-    TioLink(std::string connection, LinkEvents events, Handover& handover);
+    TioLink(ConnectionTarget target, LinkEvents events, Handover& handover);
     // Ends the TIO; its Disconnected is delivered while this waits for the reader.
     ~TioLink() override;
 
@@ -22,7 +22,7 @@ public:
     TIO* Tio() const override { return io_.get(); }
 
 private:
-    std::string connection_;
+    ConnectionTarget target_;
     LinkEvents events_;
     bool connected_ = false; //!< A link that never opened does not tell of its end.
     std::unique_ptr<TIO> io_;

@@ -1,4 +1,4 @@
-// When a dropped link is tried again: the pauses, the attempt count, the kind of each link.
+// When a dropped link is tried again: the pauses, the attempt count, the device node to wait for.
 #include "console/Reconnect.h"
 
 #include "TempDir.h"
@@ -57,20 +57,6 @@ TEST(ReconnectTest, ADropRightAfterASuccessfulAttemptGoesOnCounting) {
     plan.Begin(now + ReconnectPlan::ProbationMs); // it held long enough: a new drop
     EXPECT_EQ(plan.MsUntilDue(now + ReconnectPlan::ProbationMs), 500u);
 }
-
-struct WayCase {
-    const char* connection;
-    ReconnectWay way;
-};
-class ReconnectWayTest : public testing::TestWithParam<WayCase> {};
-TEST_P(ReconnectWayTest, TcpAfterAPauseSerialWhenTheNodeIsBackOthersNot) {
-    EXPECT_EQ(ReconnectWayFor(GetParam().connection), GetParam().way);
-}
-INSTANTIATE_TEST_SUITE_P(Kinds, ReconnectWayTest,
-                         testing::Values(WayCase{"tcp:127.0.0.1:5025", ReconnectWay::AfterPause},
-                                         WayCase{"com:ttyUSB0:baud=9600", ReconnectWay::WhenDevice},
-                                         WayCase{"tcpsrv::2500", ReconnectWay::None},
-                                         WayCase{"gpib:0,7:Simulator", ReconnectWay::None}));
 
 TEST(ReconnectTest, TheDeviceNodeOfASerialStringIsUnderDevUnlessAPath) {
     EXPECT_EQ(SerialDevicePath("com:ttyUSB0:baud=9600 parity=N"), "/dev/ttyUSB0");
