@@ -150,8 +150,18 @@ TFormGotoProj::TFormGotoProj(QWidget* owner) : QDialog(owner), ui_(std::make_uni
     connect(okWait_, &QTimer::timeout, this, guard([this] { FinishPendingOk(); }));
     connect(this, &TFormGotoProj::SearchFinished, this, guard([this] { FinishPendingOk(); }));
 
-    MakeWorker(SearchProjectFolders);
+    MakeWorker(::SearchProjectFolders);
     ShowShareRootState();
+    if (ModalBoxes* given = SetBoxes(nullptr))
+        SetBoxes(given);
+    else
+        UseBoxes(nullptr);
+}
+
+ModalBoxes* TFormGotoProj::UseBoxes(ModalBoxes* boxes) {
+    static QtModalBoxes qtBoxes;
+    ModalBoxes* previous = SetBoxes(boxes ? boxes : &qtBoxes);
+    return previous == &qtBoxes ? nullptr : previous;
 }
 
 void TFormGotoProj::MakeWorker(FolderSearchWorker::Search search) {

@@ -2,6 +2,7 @@
 // The project folder navigator: finds project folders on the share by a serial (project) number
 // and returns the chosen one. The searches run on a worker (FolderSearchWorker); the list always
 // shows the result of the newest search text. UI thread only.
+#include "platform/ModalBoxes.h"
 #include "platform/Shell.h"
 #include "projects/FolderSearchWorker.h"
 #include "projects/ProjectsApi.h"
@@ -56,6 +57,11 @@ public:
     std::vector<std::string> Entries() const;
     // The extensions whose icons were fetched (one entry per extension for the window's life).
     std::vector<std::string> IconCacheKeys() const;
+
+    // The boxes the navigator's messages go through. The library carries its own hidden copy of
+    // the platform layer, so the program's SetBoxes does not reach it; until boxes are given here,
+    // Qt's are used. Returns the boxes given before (nullptr: Qt's). UI thread.
+    static ModalBoxes* UseBoxes(ModalBoxes* boxes);
 
     // Replaces the folder search (tests slow it down); a search under way is dropped.
     void SetFolderSearch(FolderSearchWorker::Search search);

@@ -203,7 +203,9 @@ TEST_F(Navigator, KeepsTheBytesOfAFolderNameThatIsNotUtf8) {
     EXPECT_EQ(arguments[3], path);
 
     RecordingBoxes boxes;
+    ModalBoxes* previous = TFormGotoProj::UseBoxes(&boxes);
     Item("MenuItemCopyText")->trigger();
+    TFormGotoProj::UseBoxes(previous);
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].kind, "information");
     EXPECT_NE(boxes.boxes[0].text.find("not UTF-8"), std::string::npos);
@@ -218,8 +220,10 @@ TEST_F(Navigator, LaunchFailuresAreShownWithTheirReason) {
     form.SetShareRoot(share.Root());
     ASSERT_FALSE(Search("1395").empty());
     RecordingBoxes boxes;
+    ModalBoxes* previous = TFormGotoProj::UseBoxes(&boxes);
     for (const char* item : {"MenuItemOpenExplorer", "MenuItemOpenCmdLine", "MenuItemShowFileProps"})
         Item(item)->trigger();
+    TFormGotoProj::UseBoxes(previous);
     ASSERT_EQ(boxes.boxes.size(), 3u);
     for (const auto& box : boxes.boxes) {
         EXPECT_EQ(box.kind, "error");
