@@ -9,6 +9,10 @@
 #include <unistd.h>
 
 namespace {
+// Hundreds of amplifiers answer each hello at once: room for that burst while the window works
+// through the answers before it.
+constexpr int ReceiveRoom = 1 << 20;
+
 // The index of the interface that holds address (network byte order); 0 when none does.
 int InterfaceOf(uint32_t address) {
     ifaddrs* list = nullptr;
@@ -32,6 +36,7 @@ int BoundSocket(uint32_t address, int port) {
     ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     ::setsockopt(s, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
     ::setsockopt(s, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &ReceiveRoom, sizeof ReceiveRoom);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = address;
