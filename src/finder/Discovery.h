@@ -16,7 +16,6 @@
 constexpr int DiscoveryPort = 8001;
 constexpr char DiscoveryHello[] = "0 1 A"; // 5 bytes, no line end
 constexpr size_t DiscoveryHelloLength = sizeof DiscoveryHello - 1;
-constexpr char DiscoveryDestination[] = ":8001"; // the limited broadcast address, port 8001
 constexpr uint32_t HelloPeriodMs = 500;
 constexpr uint32_t MaxSilenceMs = 2000;
 

@@ -13,6 +13,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QSocketNotifier>
 #include <QStyle>
 #include <QTimer>
 #include <QUrl>
@@ -22,7 +23,9 @@ TFormAmpFinder* FormAmpFinder = nullptr;
 
 namespace {
 constexpr int ColumnWidth = 120;
-constexpr auto ReceiverEndBudget = std::chrono::milliseconds(2000);
+// Datagrams read per readiness of a socket: a flood of answers still lets the window repaint, the
+// rest is read at the next turn of the event loop.
+constexpr size_t DatagramsPerTurn = 64;
 } // namespace
 
 TFormAmpFinder::TFormAmpFinder(QWidget* parent)
@@ -72,7 +75,6 @@ TFormAmpFinder::TFormAmpFinder(QWidget* parent)
 
 TFormAmpFinder::~TFormAmpFinder() {
     StopListener();
-    TRecvThread::WaitForAllEnded(Handover::Main(), ReceiverEndBudget);
 }
 
 void TFormAmpFinder::AttachToOpenCom(TFormOpenCom& openCom) {
@@ -134,22 +136,30 @@ void TFormAmpFinder::FormActivate() {
 void TFormAmpFinder::StartListener(const std::string& address) {
     StopListener();
     localAddress_ = address;
-    receiver_ = TRecvThread::Create();
-    receiver_->SetOnData([this](const std::string&, const char* bytes, int length) {
-        Guarded([&] { OnDiscoveryDatagram(std::string(bytes, static_cast<size_t>(length))); });
-    });
-    receiver_->Open("udp:" + address + ":" + std::to_string(DiscoveryPort));
-    receiver_->Resume();
+    listening_ = true;
+    if (!socket_.Open(address, DiscoveryPort)) return;
+    for (int fd : socket_.Descriptors()) {
+        auto* notifier = new QSocketNotifier(static_cast<qintptr>(fd), QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this,
+                [this, fd] { Guarded([&] { ReadDatagrams(fd); }); });
+        notifiers_.push_back(notifier);
+    }
 }
 
 void TFormAmpFinder::StopListener() {
-    if (!receiver_) return;
-    std::exchange(receiver_, nullptr)->Close();
+    listening_ = false;
+    for (QSocketNotifier* notifier : std::exchange(notifiers_, {}))
+        delete notifier;
+    socket_.Close();
+}
+
+void TFormAmpFinder::ReadDatagrams(int fd) {
+    socket_.ReadWaiting(fd, DatagramsPerTurn, [this](const std::string& text) { OnDiscoveryDatagram(text); });
 }
 
 void TFormAmpFinder::TimerHelloTimer() {
-    if (!isVisible() || !receiver_) return;
-    receiver_->Send(DiscoveryDestination, DiscoveryHello, static_cast<int>(DiscoveryHelloLength));
+    if (!isVisible() || !listening_) return;
+    socket_.Broadcast(DiscoveryHello, DiscoveryHelloLength);
     RemoveStaleEntries(MaxSilenceMs);
 }
 

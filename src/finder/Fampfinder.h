@@ -3,12 +3,12 @@
 // on a chosen local address, lists every amplifier that answers (one row per MAC), refreshes rows
 // that answer again and drops rows silent for more than 2 s. The operator picks one to connect to,
 // or pings it, opens its web page or a telnet session from the context menu. The protocol and the
-// list are the core's (Discovery.h, FinderLaunch.h); the socket work is a TRecvThread's.
+// list are the core's (Discovery.h, FinderLaunch.h), and so are the sockets (DiscoverySocket.h),
+// which this window reads when they are readable.
 //
-// UI thread only. Datagrams reach OnDiscoveryDatagram by the receiver's hand-over, so the rows,
-// SelectedAmp and the local address need no lock.
-#include "connection/Recvthread.h"
+// UI thread only: the rows, SelectedAmp and the local address need no lock.
 #include "finder/Discovery.h"
+#include "finder/DiscoverySocket.h"
 #include "platform/Shell.h"
 
 #include <QDialog>
@@ -22,6 +22,7 @@
 
 class QAction;
 class QMenu;
+class QSocketNotifier;
 class QTimer;
 class QTreeWidgetItem;
 class TFormOpenCom;
@@ -33,8 +34,6 @@ class TFormAmpFinder : public QDialog {
     Q_OBJECT
 public:
     explicit TFormAmpFinder(QWidget* parent = nullptr);
-    // Stops the receiver and waits (briefly, running hand-overs) for receive loops to end, so none
-    // outlives the program's end.
     ~TFormAmpFinder() override;
 
     // Shows the finder modally; whatever the result, CopySelection runs when it closes. Returns 1 for
@@ -45,7 +44,8 @@ public:
     // No selected row: false, SelectedAmp unchanged. Otherwise SelectedAmp := the row's record, true.
     bool CopySelection();
 
-    // Replaces the receiver by a new one on address, port 8001.
+    // Replaces the sockets by new ones on address, port 8001. A failure is not told: the list then
+    // stays empty.
     void StartListener(const std::string& address);
     // One datagram's text: adds or refreshes a row; a text that is no reply is ignored.
     void OnDiscoveryDatagram(const std::string& text);
@@ -81,6 +81,7 @@ protected:
 private:
     void FormActivate();
     void StopListener();
+    void ReadDatagrams(int fd);
     void AddRow(const AmpInfo& info);
     void SelectNewestRow();
     void ListView1ContextPopup(const QPoint& position);
@@ -101,9 +102,11 @@ private:
     std::unordered_map<std::string, QTreeWidgetItem*> items_; //!< The row of each RowKey.
     AmpInfo selectedAmp_;
     std::string localAddress_;
-    TRecvThread* receiver_ = nullptr; //!< Forgotten at Close: it ends and frees itself.
-    std::string newestRow_;           //!< RowKey of the row added last, to be selected (empty: done).
-    bool askedThisShowing_ = false;   //!< The chooser is offered once per opening.
+    DiscoverySocket socket_;
+    std::vector<QSocketNotifier*> notifiers_; //!< One per descriptor of socket_, while listening.
+    bool listening_ = false;                  //!< StartListener ran since the dialog was last hidden.
+    std::string newestRow_;                   //!< RowKey of the row added last, to be selected (empty: done).
+    bool askedThisShowing_ = false;           //!< The chooser is offered once per opening.
     bool activating_ = false;
     size_t datagramsSeen_ = 0;
 };

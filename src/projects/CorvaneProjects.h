@@ -10,7 +10,10 @@
  *
  * Both functions show a modal window and return when it closes. Call them on the thread that runs
  * the caller's Qt application; a program without a Qt application gets one made for the call (on
- * Linux it needs a desktop session, or QT_QPA_PLATFORM=offscreen for none). The project share
+ * Linux it needs a desktop session, or QT_QPA_PLATFORM=offscreen for none), always on the thread
+ * of its first call, since Qt keeps that thread as its GUI thread. One call runs at a time: a call
+ * made while another is open, or from another thread than that of the application, returns at
+ * once as Cancel (2, or 0 for ShowInputQuery) and writes nothing. The project share
  * folder is read from Corvane's own setting ProjectShareRoot (~/.config/Veltrask/Corvane.conf).
  */
 

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QFileDialog>
 #include <QMenu>
@@ -19,7 +20,8 @@
 #include <QPainter>
 #include <QStyle>
 #include <QStyledItemDelegate>
-#include <QUrl>
+#include <QTimer>
+#include <cerrno>
 #include <cstdlib>
 #include <pwd.h>
 #include <unistd.h>
@@ -28,6 +30,11 @@ TFormGotoProj* FormGotoProj = nullptr;
 
 namespace {
 constexpr int ItemHeight = 20;
+// An entry's path as the file system's bytes: its text cannot carry a name that is not UTF-8.
+constexpr int PathRole = Qt::UserRole;
+// How long OK waits for a search still running on a slow share before it closes with what is shown.
+constexpr int OkWaitLimitMs = 10000;
+constexpr char FileManagerService[] = "org.freedesktop.FileManager1";
 
 // The key of an entry's icon: the lower-case extension after the last "/" ("" for a folder path,
 // which ends in "/").
@@ -70,7 +77,7 @@ public:
         const QString text = index.data(Qt::DisplayRole).toString();
         QRect textRect = rect.adjusted(22, 2, 0, 0);
         painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
-        QIcon icon = form_->CachedIcon(ExtensionKey(PathFromQt(text)));
+        QIcon icon = form_->CachedIcon(ExtensionKey(index.data(PathRole).toByteArray().toStdString()));
         if (!icon.isNull()) icon.paint(painter, QRect(rect.left() + 2, rect.top() + 2, 16, 16));
         painter->restore();
     }
@@ -84,6 +91,28 @@ QIcon FetchIcon(const std::string& key, const QStyle* style) {
     if (key.empty()) return QIcon::fromTheme("folder", style->standardIcon(QStyle::SP_DirIcon));
     QMimeType type = QMimeDatabase().mimeTypeForFile("file" + PathToQt(key), QMimeDatabase::MatchExtension);
     return QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName()));
+}
+
+// The desktop's file manager shows a folder's properties sheet (freedesktop FileManager1
+// interface). The call is sent without waiting for its answer; whether a file manager is there to
+// take it is asked first, so a missing one is reported rather than ignored.
+ShellResult ShowPropertiesInFileManager(const std::string& folder) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const QDBusConnectionInterface* daemon = bus.isConnected() ? bus.interface() : nullptr;
+    const bool present = daemon && (daemon->isServiceRegistered(FileManagerService).value() ||
+                                    daemon->activatableServiceNames().value().contains(FileManagerService));
+    if (!present)
+        return {ENOENT, "Cannot show the folder's properties: no file manager of this desktop offers them (" +
+                            std::string(FileManagerService) + ")."};
+    // A URL carries the name's bytes percent-encoded, whatever they are.
+    const QString url =
+        "file://" + QString::fromLatin1(QByteArray::fromStdString(folder).toPercentEncoding("/"));
+    QDBusMessage call = QDBusMessage::createMethodCall(FileManagerService, "/org/freedesktop/FileManager1",
+                                                       FileManagerService, "ShowItemProperties");
+    call << QStringList{url} << QString();
+    if (!bus.send(call))
+        return {EIO, "Cannot show the folder's properties: " + FromQt(bus.lastError().message())};
+    return {};
 }
 } // namespace
 
@@ -106,7 +135,7 @@ TFormGotoProj::TFormGotoProj(QWidget* owner) : QDialog(owner), ui_(std::make_uni
     connect(ui_->ButtonClear, &QPushButton::clicked, this, guard([this] { ButtonClearClick(); }));
     connect(ui_->ButtonChooseShareRoot, &QPushButton::clicked, this,
             guard([this] { ButtonChooseShareRootClick(); }));
-    connect(ui_->ButtonOk, &QPushButton::clicked, this, [this] { done(mrOk); });
+    connect(ui_->ButtonOk, &QPushButton::clicked, this, guard([this] { CloseWithOk(); }));
     connect(ui_->Button2, &QPushButton::clicked, this, [this] { done(mrCancel); });
     connect(ui_->ListBox1, &QWidget::customContextMenuRequested, this, [this](const QPoint& position) {
         Guarded([&] {
@@ -115,18 +144,46 @@ TFormGotoProj::TFormGotoProj(QWidget* owner) : QDialog(owner), ui_(std::make_uni
         });
     });
 
+    okWait_ = new QTimer(this);
+    okWait_->setSingleShot(true);
+    okWait_->setInterval(OkWaitLimitMs);
+    connect(okWait_, &QTimer::timeout, this, guard([this] { FinishPendingOk(); }));
+    connect(this, &TFormGotoProj::SearchFinished, this, guard([this] { FinishPendingOk(); }));
+
+    MakeWorker(::SearchProjectFolders);
+    ShowShareRootState();
+    if (ModalBoxes* given = SetBoxes(nullptr))
+        SetBoxes(given);
+    else
+        UseBoxes(nullptr);
+}
+
+ModalBoxes* TFormGotoProj::UseBoxes(ModalBoxes* boxes) {
+    static QtModalBoxes qtBoxes;
+    ModalBoxes* previous = SetBoxes(boxes ? boxes : &qtBoxes);
+    return previous == &qtBoxes ? nullptr : previous;
+}
+
+void TFormGotoProj::MakeWorker(FolderSearchWorker::Search search) {
+    worker_.reset();
     // The worker hands each result to this window's thread; a result that arrives after the window
     // is gone is dropped with the window's pending events.
-    worker_ =
-        std::make_unique<FolderSearchWorker>([this](uint64_t request, std::vector<std::string> folders) {
+    worker_ = std::make_unique<FolderSearchWorker>(
+        [this](uint64_t request, std::vector<std::string> folders) {
             QMetaObject::invokeMethod(
                 this,
                 [this, request, folders = std::move(folders)] {
                     Guarded([&] { ShowFolders(request, folders); });
                 },
                 Qt::QueuedConnection);
-        });
-    ShowShareRootState();
+        },
+        std::move(search));
+}
+
+void TFormGotoProj::SetFolderSearch(FolderSearchWorker::Search search) {
+    MakeWorker(std::move(search));
+    askedRequest_ = shownRequest_ = 0;
+    SearchProjectFolders(PathFromQt(ui_->EditAmpSN->text()));
 }
 
 TFormGotoProj::~TFormGotoProj() {
@@ -145,9 +202,36 @@ void TFormGotoProj::reject() {
     done(mrCancel);
 }
 
+void TFormGotoProj::done(int result) {
+    okPending_ = false;
+    okWait_->stop();
+    ui_->ButtonOk->setEnabled(true);
+    unsetCursor();
+    QDialog::done(result);
+}
+
+// OK, Enter (the default button) and a double-click. While a search runs and nothing is selected,
+// the operator expects its first folder, as when the search finished before the window took
+// input again: OK then waits for it, bounded for a share that hangs, showing that it searches.
+void TFormGotoProj::CloseWithOk() {
+    if (SearchSettled() || !SelectedFolder().empty()) return done(mrOk);
+    okPending_ = true;
+    ui_->ButtonOk->setEnabled(false);
+    setCursor(Qt::BusyCursor);
+    okWait_->start();
+}
+
+void TFormGotoProj::FinishPendingOk() {
+    if (okPending_) done(mrOk);
+}
+
+std::string TFormGotoProj::EntryPath(const QListWidgetItem* item) {
+    return item->data(PathRole).toByteArray().toStdString();
+}
+
 std::string TFormGotoProj::SelectedFolder() const {
     const auto selected = ui_->ListBox1->selectedItems();
-    return selected.isEmpty() ? std::string() : PathFromQt(selected.front()->text());
+    return selected.isEmpty() ? std::string() : EntryPath(selected.front());
 }
 
 void TFormGotoProj::SetShareRoot(const std::string& root) {
@@ -221,13 +305,15 @@ std::vector<std::string> TFormGotoProj::Entries() const {
     std::vector<std::string> entries;
     entries.reserve(static_cast<size_t>(ui_->ListBox1->count()));
     for (int i = 0; i < ui_->ListBox1->count(); ++i)
-        entries.push_back(PathFromQt(ui_->ListBox1->item(i)->text()));
+        entries.push_back(EntryPath(ui_->ListBox1->item(i)));
     return entries;
 }
 
 void TFormGotoProj::AddFolderEntry(const std::string& path) {
     CachedIcon(ExtensionKey(path));
-    ui_->ListBox1->addItem(PathToQt(path));
+    auto* item = new QListWidgetItem(PathToQt(path));
+    item->setData(PathRole, QByteArray::fromStdString(path));
+    ui_->ListBox1->addItem(item);
 }
 
 void TFormGotoProj::ButtonExtractAmpSnFromClipbrdClick() {
@@ -251,7 +337,7 @@ bool TFormGotoProj::eventFilter(QObject* watched, QEvent* e) {
         if (e->type() == QEvent::MouseButtonPress) {
             Guarded([&] { ListBox1MouseDown(static_cast<QMouseEvent*>(e)->position().toPoint()); });
         } else if (e->type() == QEvent::MouseButtonDblClick) {
-            done(mrOk);
+            Guarded([this] { CloseWithOk(); });
             return true;
         }
     }
@@ -303,23 +389,36 @@ void TFormGotoProj::PopupMenu1Popup() {
                                ")");
 }
 
-// Launch failures are left alone, as everywhere in this menu: the desktop reports its own.
+void TFormGotoProj::ReportLaunch(const ShellResult& result) {
+    if (!result.Ok()) Boxes().Error(FromQt(QApplication::applicationDisplayName()), result.message);
+}
+
 void TFormGotoProj::MenuItemOpenExplorerClick() {
-    ShellOpen(SelectedFolder());
+    ReportLaunch(ShellOpen(SelectedFolder()));
 }
 
 void TFormGotoProj::MenuItemOpenCmdLineClick() {
     // env changes into the folder and starts the operator's shell there: no command text is built,
     // so no folder name can inject one.
-    RunInTerminal({"env", "-C", SelectedFolder(), UserShell()});
+    ReportLaunch(RunInTerminal({"env", "-C", SelectedFolder(), UserShell()}));
+}
+
+// The clipboard carries text, which cannot hold a name's bytes that are not UTF-8: they arrive as
+// replacement characters, and the operator is told that the copied path names no folder.
+void TFormGotoProj::CopyPath(const std::string& text, const std::string& path) {
+    QGuiApplication::clipboard()->setText(PathToQt(text));
+    if (PathFromQt(PathToQt(path)) != path)
+        Boxes().Information(FromQt(QApplication::applicationDisplayName()),
+                            "The folder's name holds bytes that are not UTF-8 text. The copied path shows "
+                            "them as replacement characters, so it does not name the folder exactly.");
 }
 
 void TFormGotoProj::MenuItemCopyTextClick() {
-    QGuiApplication::clipboard()->setText(PathToQt(SelectedFolder()));
+    CopyPath(SelectedFolder(), SelectedFolder());
 }
 
 void TFormGotoProj::MenuItemCopyTextQClick() {
-    QGuiApplication::clipboard()->setText("\"" + PathToQt(SelectedFolder()) + "\"");
+    CopyPath("\"" + SelectedFolder() + "\"", SelectedFolder());
 }
 
 void TFormGotoProj::MenuItemCopyAmpSNClick() {
@@ -327,11 +426,5 @@ void TFormGotoProj::MenuItemCopyAmpSNClick() {
 }
 
 void TFormGotoProj::MenuItemShowFilePropsClick() {
-    // The desktop's file manager shows its properties sheet (freedesktop FileManager1 interface).
-    // The call is sent without waiting for an answer, so a missing file manager costs nothing.
-    QDBusMessage call =
-        QDBusMessage::createMethodCall("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
-                                       "org.freedesktop.FileManager1", "ShowItemProperties");
-    call << QStringList{QUrl::fromLocalFile(PathToQt(TrimText(SelectedFolder()))).toString()} << QString();
-    QDBusConnection::sessionBus().send(call);
+    ReportLaunch(ShowPropertiesInFileManager(TrimText(SelectedFolder())));
 }

@@ -2,6 +2,9 @@
 // The project folder navigator: finds project folders on the share by a serial (project) number
 // and returns the chosen one. The searches run on a worker (FolderSearchWorker); the list always
 // shows the result of the newest search text. UI thread only.
+#include "platform/ModalBoxes.h"
+#include "platform/Shell.h"
+#include "projects/FolderSearchWorker.h"
 #include "projects/ProjectsApi.h"
 
 #include <QDialog>
@@ -13,9 +16,10 @@
 #include <string>
 #include <vector>
 
-class FolderSearchWorker;
 class QAction;
+class QListWidgetItem;
 class QMenu;
+class QTimer;
 
 namespace Ui {
 class TFormGotoProj;
@@ -32,7 +36,8 @@ public:
 
     // Shows the navigator modally, centred on its owner; returns mrOk or mrCancel.
     int ShowModal();
-    // The text of the selected entry (a folder path ending in "/"), or "" when none is selected.
+    // The selected entry (a folder path ending in "/") as the file system's bytes, which need not
+    // be valid UTF-8, or "" when none is selected.
     std::string SelectedFolder() const;
 
     // Puts text into the search box, which runs the search.
@@ -52,6 +57,14 @@ public:
     std::vector<std::string> Entries() const;
     // The extensions whose icons were fetched (one entry per extension for the window's life).
     std::vector<std::string> IconCacheKeys() const;
+
+    // The boxes the navigator's messages go through. The library carries its own hidden copy of
+    // the platform layer, so the program's SetBoxes does not reach it; until boxes are given here,
+    // Qt's are used. Returns the boxes given before (nullptr: Qt's). UI thread.
+    static ModalBoxes* UseBoxes(ModalBoxes* boxes);
+
+    // Replaces the folder search (tests slow it down); a search under way is dropped.
+    void SetFolderSearch(FolderSearchWorker::Search search);
 
     // Handlers.
     void SearchProjectFolders(const std::string& text);
@@ -76,9 +89,16 @@ protected:
     bool event(QEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
     void reject() override;
+    void done(int result) override;
 
 private:
     void AddFolderEntry(const std::string& path);
+    static std::string EntryPath(const QListWidgetItem* item);
+    void MakeWorker(FolderSearchWorker::Search search);
+    void CloseWithOk();
+    void FinishPendingOk();
+    void CopyPath(const std::string& text, const std::string& path);
+    void ReportLaunch(const ShellResult& result);
     void ShowFolders(uint64_t request, const std::vector<std::string>& folders);
     void ShowShareRootState();
     void ButtonChooseShareRootClick();
@@ -94,6 +114,8 @@ private:
     uint64_t shownRequest_ = 0;         //!< The search whose result the list shows.
     uint64_t askedRequest_ = 0;         //!< The newest search asked for (0: none, e.g. no share root).
     std::string askedText_, askedRoot_; //!< What the newest search was asked for.
+    QTimer* okWait_ = nullptr;          //!< Bounds the wait of an OK for the running search.
+    bool okPending_ = false;            //!< OK was given while the search ran; it closes when done.
     std::unique_ptr<FolderSearchWorker> worker_; //!< Stopped first when the window goes.
 };
 

@@ -1,9 +1,7 @@
 #include "projects/FolderSearchWorker.h"
 
-#include "projects/ProjectSearch.h"
-
-FolderSearchWorker::FolderSearchWorker(Delivery deliver)
-    : deliver_(std::move(deliver)), thread_([this] { Run(); }) {}
+FolderSearchWorker::FolderSearchWorker(Delivery deliver, Search search)
+    : deliver_(std::move(deliver)), search_(std::move(search)), thread_([this] { Run(); }) {}
 
 FolderSearchWorker::~FolderSearchWorker() {
     {
@@ -49,7 +47,7 @@ void FolderSearchWorker::Run() {
             text = text_;
         }
         auto cancelled = [this, request] { return Superseded(request); };
-        std::vector<std::string> folders = SearchProjectFolders(root, text, cancelled);
+        std::vector<std::string> folders = search_(root, text, cancelled);
         if (!cancelled()) deliver_(request, std::move(folders));
     }
 }

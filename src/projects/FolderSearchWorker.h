@@ -2,6 +2,8 @@
 // Runs folder searches on a thread of its own, so that a slow share never stalls typing. The
 // newest request wins: a request made while a search runs cancels that search, requests that queue
 // up meanwhile are skipped, and only the result of the newest request is delivered.
+#include "projects/ProjectSearch.h"
+
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -16,7 +18,12 @@ public:
     // on (to the UI thread) without waiting for that thread.
     using Delivery = std::function<void(uint64_t request, std::vector<std::string> folders)>;
 
-    explicit FolderSearchWorker(Delivery deliver);
+    // The search itself, called on the worker thread: SearchProjectFolders, or a stand-in (tests
+    // slow it down).
+    using Search = std::function<std::vector<std::string>(
+        const std::string& shareRoot, const std::string& text, const SearchCancelled& cancelled)>;
+
+    explicit FolderSearchWorker(Delivery deliver, Search search = SearchProjectFolders);
     // Stops the search in progress and joins the thread; nothing is delivered afterwards.
     ~FolderSearchWorker();
     FolderSearchWorker(const FolderSearchWorker&) = delete;
@@ -32,6 +39,7 @@ private:
     bool Superseded(uint64_t request) const;
 
     Delivery deliver_;
+    Search search_;
     mutable std::mutex lock_; //!< Protects the fields below.
     std::condition_variable wake_;
     uint64_t newest_ = 0;     //!< Number of the newest request.

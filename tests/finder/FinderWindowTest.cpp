@@ -1,5 +1,5 @@
 // The finder window headless, fed datagram texts directly and with a tick the test controls. Its
-// receiver is given an address no interface holds, so nothing is sent or received here; the
+// sockets are given an address no interface holds, so nothing is sent or received here; the
 // network side runs in FinderNetTest inside a private namespace.
 #include "DialogTestHelpers.h"
 #include "RecordingBoxes.h"
@@ -37,7 +37,6 @@ protected:
         };
         finder.OpenUrl = [this](const std::string& url) { opened.push_back(url); };
     }
-    void TearDown() override { TRecvThread::WaitForAllEnded(Handover::Main(), std::chrono::seconds(5)); }
 
     QTreeWidget* List() { return Find<QTreeWidget>(finder, "ListView1"); }
     QAction* Action(const char* name) { return Find<QAction>(finder, name); }
@@ -176,8 +175,6 @@ TEST_F(FinderWindow, AsksForTheLocalAddressOncePerRunAndStopsOnClose) {
     EXPECT_EQ(finder.LocalAddress(), NowhereAddress);
     ShowModal(close);
     EXPECT_EQ(asked, 2) << "once chosen, kept for the run";
-    EXPECT_TRUE(TRecvThread::WaitForAllEnded(Handover::Main(), std::chrono::seconds(5)))
-        << "closing stopped the receiver";
 }
 
 TEST_F(FinderWindow, TheMenuStartsProgramsWithTheAddressAsAnArgument) {

@@ -1,5 +1,6 @@
 // The navigator window, headless, over a temporary share tree, found by its controls' names.
 #include "DialogTestHelpers.h"
+#include "RecordingBoxes.h"
 #include "ShareTree.h"
 #include "projects/Fgotoprojdlg.h"
 #include "projects/ProjectSearch.h"
@@ -12,6 +13,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include <future>
 #include <gtest/gtest.h>
 
 namespace {
@@ -39,6 +41,24 @@ protected:
         for (int i = 0; i < List()->count(); ++i)
             entries.push_back(List()->item(i)->text().toStdString());
         return entries;
+    }
+    // Opens a command line on the selected entry through a terminal that records its arguments.
+    std::vector<std::string> CommandLineArguments() {
+        TempDir bin;
+        const auto record = bin.Path() / "args";
+        bin.Write("terminal",
+                  "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + record.string() +
+                      ".tmp'\nmv '" + record.string() + ".tmp' '" + record.string() + "'\n",
+                  true);
+        ScopedEnv terminal("TERMINAL", (bin.Path() / "terminal").string());
+        ScopedEnv shell("SHELL", "/bin/bash");
+        Item("MenuItemOpenCmdLine")->trigger();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(record); }, 10000));
+        std::ifstream in(record);
+        std::vector<std::string> arguments;
+        for (std::string line; std::getline(in, line);)
+            arguments.push_back(line);
+        return arguments;
     }
     void Press(Qt::MouseButton button, int row) {
         QPoint at = row < List()->count() ? List()->visualItemRect(List()->item(row)).center()
@@ -162,22 +182,75 @@ TEST_F(Navigator, CopyItemsPutThePathOrNumberOnTheClipboard) {
 }
 
 TEST_F(Navigator, CommandLineOpensTheOperatorsShellInTheFolderWithoutAShell) {
-    TempDir bin;
-    const auto record = bin.Path() / "args";
-    bin.Write("terminal",
-              "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + record.string() +
-                  ".tmp'\nmv '" + record.string() + ".tmp' '" + record.string() + "'\n",
-              true);
-    ScopedEnv terminal("TERMINAL", (bin.Path() / "terminal").string());
-    ScopedEnv shell("SHELL", "/bin/bash");
     share.Folders({"Firmware/Work/1395 $(touch x) 'q"});
     form.SetShareRoot(share.Root());
     ASSERT_EQ(Search("1395 $").size(), 1u);
-    Item("MenuItemOpenCmdLine")->trigger();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(record); }, 10000));
-    std::ifstream in(record);
-    std::string all((std::istreambuf_iterator<char>(in)), {});
-    EXPECT_EQ(all, "-e\nenv\n-C\n" + share.Root() + "Firmware/Work/1395 $(touch x) 'q/\n/bin/bash\n");
+    EXPECT_EQ(CommandLineArguments(),
+              (std::vector<std::string>{"-e", "env", "-C", share.Root() + "Firmware/Work/1395 $(touch x) 'q/",
+                                        "/bin/bash"}));
+}
+
+// A name that is not UTF-8 reaches the launch as the file system's bytes; the clipboard, which
+// carries text, cannot take it exactly, and the operator is told.
+TEST_F(Navigator, KeepsTheBytesOfAFolderNameThatIsNotUtf8) {
+    share.Folders({"Produktion/2014/140005 bad\xff\xfeutf8"});
+    const std::string path = share.Root() + "Produktion/2014/140005 bad\xff\xfeutf8/";
+    form.SetShareRoot(share.Root());
+    ASSERT_EQ(Search("140005").size(), 1u);
+    EXPECT_EQ(form.SelectedFolder(), path);
+    const std::vector<std::string> arguments = CommandLineArguments();
+    ASSERT_EQ(arguments.size(), 5u);
+    EXPECT_EQ(arguments[3], path);
+
+    RecordingBoxes boxes;
+    ModalBoxes* previous = TFormGotoProj::UseBoxes(&boxes);
+    Item("MenuItemCopyText")->trigger();
+    TFormGotoProj::UseBoxes(previous);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].kind, "information");
+    EXPECT_NE(boxes.boxes[0].text.find("not UTF-8"), std::string::npos);
+}
+
+// With the opener, every terminal and the file manager missing, each item says why.
+TEST_F(Navigator, LaunchFailuresAreShownWithTheirReason) {
+    TempDir emptyBin;
+    ScopedEnv path("PATH", emptyBin.Path().string());
+    ScopedEnv terminal("TERMINAL", std::nullopt);
+    ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (emptyBin.Path() / "no-bus").string());
+    form.SetShareRoot(share.Root());
+    ASSERT_FALSE(Search("1395").empty());
+    RecordingBoxes boxes;
+    ModalBoxes* previous = TFormGotoProj::UseBoxes(&boxes);
+    for (const char* item : {"MenuItemOpenExplorer", "MenuItemOpenCmdLine", "MenuItemShowFileProps"})
+        Item(item)->trigger();
+    TFormGotoProj::UseBoxes(previous);
+    ASSERT_EQ(boxes.boxes.size(), 3u);
+    for (const auto& box : boxes.boxes) {
+        EXPECT_EQ(box.kind, "error");
+        EXPECT_NE(box.text.find("Cannot"), std::string::npos) << box.text;
+    }
+}
+
+// OK while the search of a slow share runs: it waits for the search and takes its first folder.
+TEST_F(Navigator, OkWaitsForTheRunningSearchAndTakesItsFirstFolder) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    form.SetFolderSearch(
+        [released](const std::string& root, const std::string& text, const SearchCancelled& stop) {
+            released.wait_for(std::chrono::seconds(20));
+            return SearchProjectFolders(root, text, stop);
+        });
+    form.SetShareRoot(share.Root());
+    form.show();
+    Edit()->setText("1395");
+    auto* ok = Find<QPushButton>(form, "ButtonOk");
+    QTest::mouseClick(ok, Qt::LeftButton);
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_FALSE(ok->isEnabled()) << "it shows that it searches";
+    release.set_value();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.isVisible(); }));
+    EXPECT_EQ(form.result(), TFormGotoProj::mrOk);
+    EXPECT_EQ(form.SelectedFolder(), share.Root() + "Produktion/2013/139501 Alpha/");
 }
 
 TEST_F(Navigator, OkCancelEscapeAndDoubleClickGiveTheirResults) {

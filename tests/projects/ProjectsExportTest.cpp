@@ -15,6 +15,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <functional>
+#include <future>
 #include <gtest/gtest.h>
 
 namespace {
@@ -134,6 +135,27 @@ TEST_F(Exported, InputQueryShowsTheBufferAndReturnsTheValueCut) {
     answer = [](QWidget* modal) { qobject_cast<QInputDialog*>(modal)->reject(); };
     EXPECT_EQ(env->showInputQuery("c", "p", buffer, 4), 0);
     EXPECT_STREQ(buffer, "wxy");
+}
+
+// Qt's application lives on the thread of the first call: a call from another thread, while a
+// call is open or after it, returns at once and leaves its buffer alone.
+TEST_F(Exported, InputQueryRefusesCallsThatCannotRunSafely) {
+    auto callFromAnotherThread = [] {
+        char other[8] = "keep";
+        auto call = std::async(std::launch::async, [&] { return env->showInputQuery("c", "p", other, 8); });
+        ASSERT_EQ(call.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+        EXPECT_EQ(call.get(), 0);
+        EXPECT_STREQ(other, "keep");
+    };
+    char buffer[8] = "";
+    answer = [&](QWidget* modal) {
+        callFromAnotherThread();
+        qobject_cast<QInputDialog*>(modal)->setTextValue("mine");
+        qobject_cast<QInputDialog*>(modal)->accept();
+    };
+    EXPECT_EQ(env->showInputQuery("c", "p", buffer, sizeof buffer), 1);
+    EXPECT_STREQ(buffer, "mine");
+    callFromAnotherThread();
 }
 
 TEST_F(Exported, InputQueryUsesTheCallersApplicationWhenThereIsOne) {

@@ -66,6 +66,7 @@ bool DiscoveryResponder::Open(std::string& error) {
     int one = 1;
     ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     ::setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+    ::setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
     int room = 1 << 20; // a burst of replies for hundreds of amplifiers
     ::setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
     sockaddr_in any{};
@@ -85,22 +86,41 @@ bool DiscoveryResponder::Open(std::string& error) {
 void DiscoveryResponder::Handle() {
     for (;;) {
         char data[64];
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
         sockaddr_in from{};
-        socklen_t length = sizeof from;
-        ssize_t n = ::recvfrom(fd_, data, sizeof data, 0, reinterpret_cast<sockaddr*>(&from), &length);
+        iovec io{data, sizeof data};
+        msghdr message{};
+        message.msg_name = &from;
+        message.msg_namelen = sizeof from;
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        ssize_t n = ::recvmsg(fd_, &message, 0);
         if (n < 0) return; // EAGAIN: all read; anything else: try again at the next poll
-        if (n == static_cast<ssize_t>(sizeof kHello - 1) && std::string(data, 5) == kHello) Answer(from);
+        if (n != static_cast<ssize_t>(sizeof kHello - 1) || std::string(data, 5) != kHello) continue;
+        in_pktinfo arrival{};
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c))
+            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO)
+                std::memcpy(&arrival, CMSG_DATA(c), sizeof arrival);
+        Answer(from, arrival.ipi_ifindex);
     }
 }
 
 // Each reply leaves from the given address (IP_PKTINFO's source), not from whatever address the
-// route to the finder would pick.
-void DiscoveryResponder::Answer(const sockaddr_in& to) {
+// route to the finder would pick. A broadcast reply leaves by the interface the hello came in on:
+// without one, Linux would pick the interface of the source address.
+void DiscoveryResponder::Answer(const sockaddr_in& sender, int arrivalInterface) {
+    sockaddr_in to = sender;
+    if (options_.broadcast) {
+        to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+        to.sin_port = htons(kDiscoveryPort);
+    }
     for (const std::string& reply : replies_) {
         char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
         iovec io{const_cast<char*>(reply.data()), reply.size()};
         msghdr message{};
-        message.msg_name = const_cast<sockaddr_in*>(&to);
+        message.msg_name = &to;
         message.msg_namelen = sizeof to;
         message.msg_iov = &io;
         message.msg_iovlen = 1;
@@ -112,6 +132,7 @@ void DiscoveryResponder::Answer(const sockaddr_in& to) {
         c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
         in_pktinfo info{};
         info.ipi_spec_dst = local_;
+        if (options_.broadcast) info.ipi_ifindex = arrivalInterface;
         std::memcpy(CMSG_DATA(c), &info, sizeof info);
         ::sendmsg(fd_, &message, 0);
     }

@@ -1,7 +1,8 @@
 #pragma once
 // Simulated amplifiers answering the finder's discovery hello ("0 1 A") on UDP port 8001: each hello
 // gets one reply datagram per simulated amplifier, "MAC 1 IP NETMASK FIRMWARE NAME", sent back to
-// the hello's sender. Every amplifier has its own MAC, IP and name, numbered from a first one.
+// the hello's sender (or, as some amplifiers do, broadcast on the interface the hello came in on).
+// Every amplifier has its own MAC, IP and name, numbered from a first one.
 //
 // The socket listens on all addresses of port 8001 (a hello is a broadcast to 255.255.255.255, which
 // a socket bound to one unicast address never sees) and sends its replies from the given local
@@ -16,9 +17,10 @@
 namespace ampsim {
 
 struct DiscoveryOptions {
-    std::string address;   // the local address to answer on; empty: no discovery
-    unsigned amps = 1;     // how many amplifiers answer (1 to 1000)
-    unsigned firstAmp = 1; // the number of the first one
+    std::string address;    // the local address to answer on; empty: no discovery
+    unsigned amps = 1;      // how many amplifiers answer (1 to 1000)
+    unsigned firstAmp = 1;  // the number of the first one
+    bool broadcast = false; // reply to 255.255.255.255:8001 out of the hello's interface
 };
 
 // The reply line of amplifier number n (1-based), whose IP is address + (n - 1).
@@ -39,7 +41,7 @@ public:
     void Handle();
 
 private:
-    void Answer(const sockaddr_in& to);
+    void Answer(const sockaddr_in& to, int arrivalInterface);
 
     DiscoveryOptions options_;
     int fd_ = -1;

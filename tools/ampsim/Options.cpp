@@ -86,6 +86,8 @@ bool ApplyValue(Options& options, std::string_view name, std::string_view value,
 bool ApplyFlag(Options& options, std::string_view name) {
     if (name == "--pty")
         options.pty = true;
+    else if (name == "--broadcast-reply")
+        options.broadcastReply = true;
     else if (name == "--exit-on-stdin-eof")
         options.exitOnStdinEof = true;
     else if (name == "--help" || name == "-h")
@@ -164,6 +166,9 @@ Behaviour:
                            0050C2<nnnnnn> 1 <ip> 255.255.255.0 1.0.<n> AmpSim-<nnnn>
                          where amplifier n has the IP ADDRESS + n - 1. Announced as
                          "udp ADDRESS:8001". Try it only inside a private network namespace.
+  --broadcast-reply      send the discovery replies to 255.255.255.255 port 8001, out of the
+                         interface the hello came in on, as amplifiers do that answer by
+                         broadcast, rather than back to the hello's sender.
   --amps N               how many simulated amplifiers answer (1 to 1000, default 1).
   --first-amp N          the number of the first one (default 1), so that several ampsim
                          processes can play different amplifiers.

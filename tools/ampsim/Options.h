@@ -22,9 +22,10 @@ struct Options {
     std::optional<unsigned> convMalformedPoint; // conversion-table point index answered malformed
     bool exitOnStdinEof = false;
     std::string serial = "AS000001";
-    std::string discovery; // answer discovery hellos on this local address; empty: not at all
-    unsigned amps = 1;     // simulated amplifiers answering them (1 to 1000)
-    unsigned firstAmp = 1; // the number of the first (MAC, IP and name follow from it)
+    std::string discovery;       // answer discovery hellos on this local address; empty: not at all
+    bool broadcastReply = false; // answer them by broadcast instead of to the sender
+    unsigned amps = 1;           // simulated amplifiers answering them (1 to 1000)
+    unsigned firstAmp = 1;       // the number of the first (MAC, IP and name follow from it)
     bool help = false;
 };
 

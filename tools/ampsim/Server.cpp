@@ -56,7 +56,7 @@ bool Server::Open(std::string& error) {
 
 bool Server::OpenDiscovery(std::string& error) {
     discovery_ = std::make_unique<DiscoveryResponder>(
-        DiscoveryOptions{options_.discovery, options_.amps, options_.firstAmp});
+        DiscoveryOptions{options_.discovery, options_.amps, options_.firstAmp, options_.broadcastReply});
     if (!discovery_->Open(error)) return false;
     announcements_.push_back(discovery_->Announcement());
     return true;
