@@ -1,6 +1,6 @@
 #include "app/Fconsole.h"
 
-#include "app/Config.h"
+#include "platform/Config.h"
 #include "app/ConsoleFace.h"
 #include "app/ConsoleTools.h"
 #include "connection/Fopencom.h"

@@ -1,6 +1,6 @@
 // The console as its session's face, and the session's menu items: the session log file (every
 // log line appended to a file as it is logged) and the automatic reconnect of a dropped link.
-#include "app/Config.h"
+#include "platform/Config.h"
 #include "app/ConsoleFace.h"
 #include "app/Fconsole.h"
 #include "log/LogView.h"

@@ -1,6 +1,6 @@
 #include "app/Wiring.h"
 
-#include "app/Config.h"
+#include "platform/Config.h"
 #include "app/ConsoleTools.h"
 #include "app/Fconsole.h"
 #include "batch/Fbatchsend.h"

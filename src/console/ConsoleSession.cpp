@@ -18,7 +18,7 @@ ConsoleSession::~ConsoleSession() {
 // --- The connection ---
 
 OpenResult ConsoleSession::Open(std::string* reason) {
-    link_ = MakeConsoleLink(connection_, MakeLinkEvents(), handover_);
+    link_ = MakeConsoleLink(target_, MakeLinkEvents(), handover_);
     link_->SetOpenTimeout(openTimeoutMs_);
     std::string why;
     opening_ = true;
@@ -213,16 +213,16 @@ void ConsoleSession::SetAutoReconnect(bool on) {
 }
 
 bool ConsoleSession::ShouldReconnect(const std::string& reason) const {
-    return !reason.empty() && autoReconnect_ && ReconnectWayFor(connection_) != ReconnectWay::None;
+    return !reason.empty() && autoReconnect_ && ReconnectWayFor(target_) != ReconnectWay::None;
 }
 
 void ConsoleSession::BeginReconnect() {
     plan_.Begin(GetTickCount());
-    if (ReconnectWayFor(connection_) != ReconnectWay::WhenDevice) {
+    if (ReconnectWayFor(target_) != ReconnectWay::WhenDevice) {
         ScheduleReconnect();
         return;
     }
-    const std::string device = SerialDevicePath(connection_);
+    const std::string device = SerialDevicePath(target_);
     const std::string folder = std::filesystem::path(device).parent_path().string();
     if (!deviceFolder_.Start(folder)) {
         Log(WithReason("Cannot wait for " + device + ":", deviceFolder_.Failure()), LogColours::Error);
@@ -242,7 +242,7 @@ void ConsoleSession::ScheduleReconnect() {
 
 bool ConsoleSession::DeviceIsThere() const {
     std::error_code ignored;
-    return std::filesystem::exists(SerialDevicePath(connection_), ignored);
+    return std::filesystem::exists(SerialDevicePath(target_), ignored);
 }
 
 void ConsoleSession::FdReady() {
@@ -252,7 +252,7 @@ void ConsoleSession::FdReady() {
 
 void ConsoleSession::TimerDue() {
     if (!plan_.Active() || opening_) return;
-    if (ReconnectWayFor(connection_) != ReconnectWay::WhenDevice) {
+    if (ReconnectWayFor(target_) != ReconnectWay::WhenDevice) {
         ReconnectAttempt();
         return;
     }
@@ -287,10 +287,10 @@ void ConsoleSession::ReconnectAttempt() {
         face_.StateChanged();
         return;
     }
-    if (ReconnectWayFor(connection_) == ReconnectWay::AfterPause) ScheduleReconnect();
+    if (ReconnectWayFor(target_) == ReconnectWay::AfterPause) ScheduleReconnect();
     // A serial device that failed to open is tried again when its folder changes, or at the
     // next pause if it is still there.
-    if (ReconnectWayFor(connection_) == ReconnectWay::WhenDevice && DeviceIsThere()) ScheduleReconnect();
+    if (ReconnectWayFor(target_) == ReconnectWay::WhenDevice && DeviceIsThere()) ScheduleReconnect();
 }
 
 void ConsoleSession::StopReconnect() {

@@ -7,6 +7,7 @@
 //
 // Threads: everything runs on the UI thread of the Handover the session is made with; the link's
 // events come to it by hand-over.
+#include "connection/ConnectionKinds.h"
 #include "console/ConsoleLink.h"
 #include "console/ConsoleLogic.h"
 #include "console/Reconnect.h"
@@ -59,7 +60,11 @@ public:
     ConsoleSession& operator=(const ConsoleSession&) = delete;
 
     // --- The connection ---
-    void SetConnection(const std::string& connection) { connection_ = connection; }
+    // The string is read once here; the link and the reconnect take the parsed target.
+    void SetConnection(const std::string& connection) {
+        connection_ = connection;
+        target_ = ParseConnection(connection);
+    }
     const std::string& Connection() const { return connection_; }
     void SetOpenTimeout(int ms) { openTimeoutMs_ = ms; }
     // Opens the connection string as it is, through the face's wait. A failure is logged in red
@@ -136,6 +141,7 @@ private:
     SessionFace& face_;
     Handover& handover_;
     std::string connection_;
+    ConnectionTarget target_;
     int openTimeoutMs_ = -1;
     std::unique_ptr<ConsoleLink> link_;
     bool connected_ = false;

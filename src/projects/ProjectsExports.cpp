@@ -1,7 +1,7 @@
 // The navigator and the input box for other programs (CorvaneProjects.h).
 #include "projects/CorvaneProjects.h"
 
-#include "app/Config.h"
+#include "platform/Config.h"
 #include "platform/QtPlatform.h"
 #include "projects/CBuffers.h"
 #include "projects/Fgotoprojdlg.h"

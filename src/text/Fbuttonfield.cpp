@@ -1,6 +1,6 @@
 #include "text/Fbuttonfield.h"
 
-#include "app/Config.h"
+#include "platform/Config.h"
 #include "platform/QtPlatform.h"
 #include "text/ParamPromptDialog.h"
 #include "ui_Fbuttonfield.h"

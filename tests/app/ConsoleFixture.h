@@ -3,7 +3,7 @@
 // modal boxes answered by the test.
 #include "AmpsimProcess.h"
 #include "RecordingBoxes.h"
-#include "app/Config.h"
+#include "platform/Config.h"
 #include "app/Fconsole.h"
 #include "connection/Fopencom.h"
 #include "connection/Fselipaddr.h"

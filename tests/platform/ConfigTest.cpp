@@ -1,5 +1,5 @@
 // The settings store against QSettings in a folder of the test's own.
-#include "app/Config.h"
+#include "platform/Config.h"
 #include "RecordingBoxes.h"
 #include "platform/Handover.h"
 #include "platform/QtPlatform.h"

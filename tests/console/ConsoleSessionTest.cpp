@@ -1,0 +1,114 @@
+// The conversation without a window, through a face that records what it is told: the
+// automatic reconnect against a peer that accepts and drops at once.
+#include "console/ConsoleSession.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+// Shows lines in a list, waits for an open through the hand-over, and keeps its one timer as a
+// due time that Pump fires.
+class RecordingFace : public SessionFace {
+public:
+    explicit RecordingFace(Handover& ui) : ui_(ui) {}
+    void ShowLine(const std::string& line, uint32_t) override { lines.push_back(line.substr(line.find("] ") + 2)); }
+    OpenResult AwaitOpen(ConsoleLink& link, std::string& reason) override {
+        bool done = false;
+        OpenResult result = OpenResult::Failed;
+        link.BeginOpen([&](OpenResult r, const std::string& why) {
+            done = true;
+            result = r;
+            reason = why;
+        });
+        RunUntil(ui_, [&] { return done; });
+        return result;
+    }
+    void ArmTimer(uint32_t ms) override { due_ = Handover::Clock::now() + std::chrono::milliseconds(ms); }
+    void CancelTimer() override { due_.reset(); }
+    // Runs hand-overs and the timer until done() or the time-out.
+    bool Pump(ConsoleSession& session, const std::function<bool()>& done, int timeoutMs) {
+        const auto end = Handover::Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (!done() && Handover::Clock::now() < end) {
+            // In slices: a step run meanwhile may arm the timer.
+            const auto slice = std::min(end, Handover::Clock::now() + std::chrono::milliseconds(5));
+            ui_.WaitUntil([] { return false; }, std::min(slice, due_.value_or(slice)));
+            if (due_ && Handover::Clock::now() >= *due_) {
+                due_.reset();
+                session.TimerDue();
+            }
+        }
+        return done();
+    }
+    std::vector<std::string> lines;
+
+private:
+    Handover& ui_;
+    std::optional<Handover::Clock::time_point> due_;
+};
+
+// A loopback peer that takes every connection and closes it at once.
+class DroppingPeer {
+public:
+    DroppingPeer() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), size);
+        ::listen(fd_, 8);
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] {
+            while (!stop_) {
+                pollfd ready{fd_, POLLIN, 0};
+                if (::poll(&ready, 1, 50) > 0) ::close(::accept(fd_, nullptr, nullptr));
+            }
+        });
+    }
+    ~DroppingPeer() {
+        stop_ = true;
+        thread_.join();
+        ::close(fd_);
+    }
+    int Port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+} // namespace
+
+// Each attempt opens and is dropped at once: it counts as failed, the count goes on and the
+// attempts keep coming, each after the next pause, rather than stopping after a few.
+TEST(ConsoleSessionTest, APeerThatDropsEveryLinkAtOnceIsTriedAgainAndAgain) {
+    Handover ui;
+    RecordingFace face(ui);
+    DroppingPeer peer;
+    ConsoleSession session(face, ui);
+    const std::string connection = "tcp:127.0.0.1:" + std::to_string(peer.Port());
+    session.SetConnection(connection);
+    session.SetAutoReconnect(true);
+    session.Open();
+    auto attempt = [&](int n) {
+        return std::count(face.lines.begin(), face.lines.end(),
+                          "Reconnecting to " + connection + " (attempt " + std::to_string(n) + ")");
+    };
+    ASSERT_TRUE(face.Pump(session, [&] { return attempt(3) == 1; }, 20000)) << testing::PrintToString(face.lines);
+    EXPECT_EQ(attempt(1), 1);
+    EXPECT_EQ(attempt(2), 1);
+    EXPECT_TRUE(session.Reconnecting() || session.IsOpening() || session.IsOpen());
+    session.Close();
+    EXPECT_FALSE(session.Reconnecting());
+}
