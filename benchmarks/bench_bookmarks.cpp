@@ -193,10 +193,10 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond)
         ->UseManualTime();
     benchmark::RegisterBenchmark("BM_Startup_10000Tabs", BM_Startup_10000Tabs)
-        ->Iterations(3)
+        ->Iterations(1)
         ->Unit(benchmark::kMillisecond)
         ->UseManualTime();
-    return RunWithRatios(argc, argv,
-                         {{"BM_FieldBuild_2000", "BM_PlainButtons_2000"},
-                          {"BM_Startup_10000Tabs", "BM_Startup_1000Tabs"}});
+    return RunWithRatios(
+        argc, argv,
+        {{"BM_FieldBuild_2000", "BM_PlainButtons_2000"}, {"BM_Startup_10000Tabs", "BM_Startup_1000Tabs"}});
 }

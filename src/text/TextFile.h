@@ -17,7 +17,7 @@
 // reading one whole must not exhaust memory.
 inline constexpr size_t MaxTextFileBytes = 4u * 1024 * 1024;
 // Error codes of a read besides errno values; GetSystemErrorText (Strtools.h) tells them too.
-inline constexpr int TextFileTooLarge = -1;  // larger than MaxTextFileBytes
+inline constexpr int TextFileTooLarge = -1;   // larger than MaxTextFileBytes
 inline constexpr int TextFileNotRegular = -2; // a FIFO, a device, a folder: never blocked on
 
 // Splits text into lines at CR LF, LF and CR; a line end at the very end opens no further line.

@@ -128,7 +128,8 @@ protected:
         host.Query = [this](const std::string& request, std::string& reply) {
             return io->Query(request, reply, ConvReplyTimeoutMs);
         };
-        host.QueryPaired = [this](const std::string& request, std::string& reply, const ConvReplyFilter& accept) {
+        host.QueryPaired = [this](const std::string& request, std::string& reply,
+                                  const ConvReplyFilter& accept) {
             return io->Query(request, reply, ConvReplyTimeoutMs, accept);
         };
         host.Log = [this](const std::string& text) { events.push_back("Log: " + text); };

@@ -230,8 +230,9 @@ TEST_F(BookmarkFileTest, FailuresKeepTheSystemsReason) {
     ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
     std::ofstream(Path("big.txt")).close();
     fs::resize_file(Path("big.txt"), MaxTextFileBytes + 1);
-    const std::pair<std::string, int> refused[] = {
-        {Path("fifo"), TextFileNotRegular}, {"/dev/zero", TextFileNotRegular}, {Path("big.txt"), TextFileTooLarge}};
+    const std::pair<std::string, int> refused[] = {{Path("fifo"), TextFileNotRegular},
+                                                   {"/dev/zero", TextFileNotRegular},
+                                                   {Path("big.txt"), TextFileTooLarge}};
     for (const auto& [path, expected] : refused) {
         EXPECT_FALSE(ReadBookmarkFile(path, lines, code)) << path;
         EXPECT_EQ(code, expected) << path;
