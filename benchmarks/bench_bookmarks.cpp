@@ -6,6 +6,9 @@
 //   ones; a reload must free the buttons it replaces.
 // - BM_ShippedFileLoad: loading the Bookmarks.txt shipped beside the program, as the console
 //   does at start.
+// - BM_Startup_10000Tabs against BM_Startup_1000Tabs: loading a file of that many tabs (three
+//   buttons each) into a shown field, as at start; the same rate per tab means start-up grows
+//   linearly with the tabs. Goal: 10 000 tabs in under 2 s.
 #include "BenchSupport.h"
 #include "RatioReporter.h"
 #include "text/Fbuttonfield.h"
@@ -126,6 +129,38 @@ void BM_FieldReload_100(benchmark::State& state) {
     std::remove(path.c_str());
 }
 
+void StartupTabs(benchmark::State& state, int tabs) {
+    std::string path = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") +
+                       "/bench_bookmarks_tabs_" + std::to_string(::getpid()) + ".txt";
+    std::vector<std::string> lines;
+    for (int t = 0; t < tabs; ++t) {
+        lines.push_back("[Tab " + std::to_string(t) + "]");
+        lines.insert(lines.end(), {"STATUS?", "SVC CONV DN <?table:00> 00?", "*IDN?"});
+    }
+    int code = 0;
+    if (!WriteBookmarkFile(path, lines, code)) {
+        state.SkipWithError("cannot write the bookmark file");
+        return;
+    }
+    for (auto _ : state) {
+        auto field = ShownField();
+        auto start = std::chrono::steady_clock::now();
+        field->LoadFile(path);
+        QCoreApplication::processEvents();
+        state.SetIterationTime(Seconds(std::chrono::steady_clock::now() - start));
+    }
+    state.SetItemsProcessed(state.iterations() * tabs);
+    std::remove(path.c_str());
+}
+
+void BM_Startup_1000Tabs(benchmark::State& state) {
+    StartupTabs(state, 1000);
+}
+
+void BM_Startup_10000Tabs(benchmark::State& state) {
+    StartupTabs(state, 10000);
+}
+
 void BM_ShippedFileLoad(benchmark::State& state) {
     std::string path = CORVANE_BIN_DIR "/Bookmarks.txt";
     auto field = ShownField();
@@ -154,5 +189,14 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("BM_ShippedFileLoad", BM_ShippedFileLoad)
         ->Unit(benchmark::kMicrosecond)
         ->UseManualTime();
-    return RunWithRatios(argc, argv, {{"BM_FieldBuild_2000", "BM_PlainButtons_2000"}});
+    benchmark::RegisterBenchmark("BM_Startup_1000Tabs", BM_Startup_1000Tabs)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime();
+    benchmark::RegisterBenchmark("BM_Startup_10000Tabs", BM_Startup_10000Tabs)
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime();
+    return RunWithRatios(
+        argc, argv,
+        {{"BM_FieldBuild_2000", "BM_PlainButtons_2000"}, {"BM_Startup_10000Tabs", "BM_Startup_1000Tabs"}});
 }

@@ -100,18 +100,23 @@ bool TIO::WriteTraced(const void* data, size_t length) {
     return transport_->Write(data, static_cast<int>(length)) == static_cast<int>(length);
 }
 
-bool TIO::Query(const std::string& command, std::string& reply, int timeoutMs) {
+bool TIO::Query(const std::string& command, std::string& reply, int timeoutMs, const ReplyFilter& accept) {
     lastSent_ = command;
     bool rxWasSet = false;
     querying_ = true;
-    // Lines before the command are no reply; from now on the reader only queues and counts.
+    // From now on the reader only queues and counts.
     handover_.Notify([&] {
         rxWasSet = rxHandover_;
         rxHandover_ = false;
         lineSignalled_ = false;
         owed_ = 0;
-        replyFifo_.Clear();
     });
+    // Lines that came before the command are no reply, but the operator sees them; their own
+    // delivery steps find the query running and do nothing.
+    std::string line;
+    std::string stamp;
+    while (replyFifo_.Pop(line, stamp))
+        DeliverQueuedLine(line, stamp);
     auto restore = [&] {
         querying_ = false;
         int owed = 0;
@@ -128,23 +133,36 @@ bool TIO::Query(const std::string& command, std::string& reply, int timeoutMs) {
     if (onTxEcho_) onTxEcho_(command);
     auto deadline = Handover::Clock::now() + std::chrono::milliseconds(timeoutMs);
     bool answered = false;
-    std::string stamp;
-    while (!answered &&
-           handover_.WaitUntil([this] { return std::exchange(lineSignalled_, false); }, deadline)) {
-        answered = replyFifo_.Pop(reply, stamp);
+    int taken = 0;
+    for (;;) {
+        while (!answered && replyFifo_.Pop(line, stamp)) {
+            ++taken;
+            answered = !accept || accept(line);
+            if (!answered) DeliverQueuedLine(line, stamp);
+        }
+        if (answered ||
+            !handover_.WaitUntil([this] { return std::exchange(lineSignalled_, false); }, deadline))
+            break;
     }
     int owed = restore();
     if (!answered) {
         reply = TimeoutReply;
-        DeliverOwedLines(owed);
+        DeliverOwedLines(owed - taken);
         return false;
     }
+    reply = line;
     SetLastReceived(reply);
     lineStamp_ = stamp;
     if (onRxLine_) onRxLine_(reply, this);
     // Lines that came after the reply were only queued meanwhile: they follow it now, in order.
-    DeliverOwedLines(owed - 1);
+    DeliverOwedLines(owed - taken);
     return true;
+}
+
+void TIO::DeliverQueuedLine(const std::string& line, const std::string& stamp) {
+    SetLastReceived(line);
+    lineStamp_ = stamp;
+    if (onRxLine_) onRxLine_(line, this);
 }
 
 void TIO::DeliverOwedLines(int owed) {

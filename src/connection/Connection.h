@@ -84,11 +84,15 @@ public:
     // went out; false (and no echo) when they did not: SendFailure() says why.
     bool Send(const std::string& text);
     bool SendData(const void* data, size_t length);
-    // Sends command and waits up to timeoutMs for the next line, which becomes reply (and goes to
-    // OnRxLine). Time-out: reply "???", false. Lines queued before the command are dropped; lines
-    // that came after the reply reach OnRxLine in order before Query returns. Not from inside this
-    // TIO's OnRxLine: the reader waits for that step and cannot read the reply meanwhile.
-    bool Query(const std::string& command, std::string& reply, int timeoutMs);
+    // Which line may be the reply; the others are shown and passed over while the wait goes on.
+    using ReplyFilter = std::function<bool(const std::string& line)>;
+    // Sends command and waits up to timeoutMs for the next line that accept takes (any line when
+    // accept is empty), which becomes reply (and goes to OnRxLine). Time-out: reply "???", false.
+    // Lines queued before the command reach OnRxLine before it is sent, lines passed over as they
+    // come, and lines that came after the reply in order before Query returns: none is lost or
+    // taken for another's reply. Not from inside this TIO's OnRxLine: the reader waits for that
+    // step and cannot read the reply meanwhile.
+    bool Query(const std::string& command, std::string& reply, int timeoutMs, const ReplyFilter& accept = {});
 
     const std::string& LastSent() const { return lastSent_; }
     std::string LastReceived() const;
@@ -112,6 +116,7 @@ private:
     void OnFramedLine(const std::string& line);
     void DeliverLine();
     void DeliverOwedLines(int owed);
+    void DeliverQueuedLine(const std::string& line, const std::string& stamp);
     void SetLastReceived(const std::string& line);
     void RunDisconnected();
     void ReportStepError(const std::string& what);

@@ -20,6 +20,13 @@ template <class... Args> std::string Format(const char* format, Args... args) {
 std::string Quoted(const std::string& reply, const char* what, unsigned index) {
     return Format("# point %u: ", index) + what + " \"" + TrimText(reply) + "\"\r\n";
 }
+// A repeated or late reply to another point is passed over, so every point keeps its own reply.
+bool QueryPoint(const ConvTransferHost& host, const std::string& request, unsigned table, unsigned index,
+                std::string& reply) {
+    if (!host.QueryPaired) return host.Query(request, reply);
+    return host.QueryPaired(request, reply,
+                            [&](const std::string& line) { return !NamesAnotherPoint(line, table, index); });
+}
 } // namespace
 
 // strtoul and strtol read a number as scanf's %u and %d do (white space, a sign, digits); a number
@@ -87,6 +94,13 @@ std::string ConvListLine(unsigned table, unsigned index, const std::string& repl
     return Format("%u\t%u\r\n", parsed.x, parsed.y & 0xFFFFu);
 }
 
+bool NamesAnotherPoint(const std::string& reply, unsigned table, unsigned index) {
+    unsigned repliedTable = 0;
+    unsigned repliedIndex = 0;
+    return std::sscanf(reply.c_str(), "%*s %2x %2x", &repliedTable, &repliedIndex) == 2 &&
+           (repliedTable != table || repliedIndex != index);
+}
+
 std::string ConvListCaption(unsigned table) {
     return Format("Table %u Points", table);
 }
@@ -116,7 +130,10 @@ ConvResult DownloadConvTable(const ConvTransferHost& host, const std::string& pr
     std::string collected;
     std::string reply;
     for (unsigned i = 0; i < ConvTablePoints; ++i) {
-        if (!host.Query(ConvDownloadRequest(prefix, table, i), reply)) return ConvResult::ReplyTimeout;
+        if (!QueryPoint(host, ConvDownloadRequest(prefix, table, i), table, i, reply)) {
+            host.Log(Format(ConvIncompleteListLog, i) + collected);
+            return ConvResult::ReplyTimeout;
+        }
         if (host.PointDone) host.PointDone();
         collected += ConvListLine(table, i, reply);
     }

@@ -22,6 +22,8 @@ inline constexpr char ConvUploadEndLog[] = "Table Upload end.";
 inline constexpr char ConvDownloadEndLog[] = "Table Download end.";
 inline constexpr char ConvListEndLog[] = "###";
 inline constexpr char ConvTimeoutBox[] = "Reply Timeout";
+// Heads the points read before a time-out; "%u" is the point that got no reply.
+inline constexpr char ConvIncompleteListLog[] = "Point List (incomplete, no reply for point %u):\r\n";
 // A GPIB link or no link: there is no TIO to query, so nothing is sent.
 inline constexpr char ConvNeedsTioText[] = "Conversion tables need a serial or TCP connection.";
 
@@ -65,10 +67,21 @@ std::string ConvListLine(unsigned table, unsigned index, const std::string& repl
 // The editor caption of a downloaded table.
 std::string ConvListCaption(unsigned table);
 
+// Which line may be the reply to a request (TIO::ReplyFilter).
+using ConvReplyFilter = std::function<bool(const std::string& line)>;
+// True when reply reads as the reply to a point other than index of table: a repeated or late
+// reply, which must not stand for this point's.
+bool NamesAnotherPoint(const std::string& reply, unsigned table, unsigned index);
+
 // What a transfer needs of its surroundings.
 struct ConvTransferHost {
     // Sends one request and waits for its reply line; false when none came in time.
     std::function<bool(const std::string& request, std::string& reply)> Query;
+    // The same, passing over (and showing) the lines accept refuses while the wait goes on within
+    // the same time. The download pairs its replies this way when it is set; without it, a reply
+    // for another point is listed as such.
+    std::function<bool(const std::string& request, std::string& reply, const ConvReplyFilter& accept)>
+        QueryPaired;
     // One log entry, written in blue.
     std::function<void(const std::string& text)> Log;
     // After each answered point, so the operator sees the transfer move; may be empty.
@@ -83,6 +96,7 @@ enum class ConvResult { Done, TooLong, ReplyTimeout };
 ConvResult UploadConvTable(const ConvTransferHost& host, const std::string& prefix, unsigned table,
                            const std::vector<std::string>& lines);
 // Reads all points of table into list (lines ending in CR LF) and logs the end, the list and
-// "###". A point without reply stops the download (ReplyTimeout; list is left empty).
+// "###". A point without reply stops the download (ReplyTimeout; list is left empty) and logs the
+// points read so far in one entry headed ConvIncompleteListLog, so the operator keeps them.
 ConvResult DownloadConvTable(const ConvTransferHost& host, const std::string& prefix, unsigned table,
                              std::string& list);

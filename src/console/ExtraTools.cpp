@@ -1,13 +1,11 @@
 #include "console/ExtraTools.h"
 
 #include "text/Strtools.h"
+#include "text/TextFile.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 bool IsDigit(char c) {
@@ -59,25 +57,10 @@ std::string ProposedLogFileName(const std::string& connectionKindName) {
 }
 
 bool WriteTextFile(const std::string& path, const std::string& text, std::string& error) {
-    auto fail = [&](int code) {
-        error = "Cannot write \"" + path + "\": " + GetSystemErrorText(code);
-        return false;
-    };
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return fail(errno);
-    for (size_t done = 0; done < text.size();) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            int code = n < 0 ? errno : EIO;
-            ::close(fd);
-            return fail(code);
-        }
-        done += static_cast<size_t>(n);
-    }
-    // A network file system may report a failed write only when the file is closed.
-    if (::close(fd) != 0 && errno != EINTR) return fail(errno);
-    return true;
+    int code = 0;
+    if (WriteTextData(path, text, code)) return true;
+    error = "Cannot write \"" + path + "\": " + GetSystemErrorText(code);
+    return false;
 }
 
 std::string FormatNumberList(const std::string& text) {

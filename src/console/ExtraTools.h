@@ -15,8 +15,9 @@ std::string ProposedLogFileName(const std::string& connectionKindName, const std
 // The same at the current local time.
 std::string ProposedLogFileName(const std::string& connectionKindName);
 
-// Writes text to the file at path, replacing it. False with the reason in error (the path and the
-// system's error text) when the file cannot be opened or written or the data does not reach it.
+// Writes text to the file at path, replacing it only once all of it is on the disk (WriteTextData).
+// False with the reason in error (the path and the system's error text) when the file cannot be
+// made or written or the data does not reach it; the file that was there is then untouched.
 bool WriteTextFile(const std::string& path, const std::string& text, std::string& error);
 
 // Lines (CR LF, LF or CR) holding an unsigned and a signed integer, as copied from two spreadsheet

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -34,12 +33,13 @@ bool ReadButtonWidth(const std::string& line, unsigned& width) {
     while (i < line.size() && (line[i] == ' ' || (line[i] >= '\t' && line[i] <= '\r')))
         ++i;
     if (i < line.size() && line[i] == '+') ++i;
-    // A negative or oversized number would wrap to a width nobody meant; it counts as unreadable.
+    // A negative number would wrap to a width nobody meant, and a huge one makes the window system
+    // allocate the button's pixels; both count as unreadable.
     uint64_t value = 0;
     size_t digits = 0;
     for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i, ++digits) {
         value = value * 10 + static_cast<uint64_t>(line[i] - '0');
-        if (value > UINT_MAX) return false;
+        if (value > BookmarkMaxWidth) return false;
     }
     if (digits == 0) return false;
     width = static_cast<unsigned>(value);
@@ -76,6 +76,7 @@ BookmarkLayout LayoutBookmarks(const std::vector<std::string>& lines) {
             BookmarkButtonLayout button;
             button.tab = layout.tabs.size() - 1;
             button.caption = MaskParamPrompts(line, "...");
+            button.beyondLatin1 = FirstBeyondLatin1(line);
             button.command = std::move(line);
             button.width = Clamped(width);
             button.top = Clamped(row * BookmarkRowPitch + BookmarkMargin);

@@ -4,12 +4,15 @@
 // the result into tabs and push buttons. No state beyond what the caller holds; any thread.
 #include "text/TextFile.h"
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 // Geometry of the command buttons, in pixels relative to their tab.
 inline constexpr unsigned BookmarkDefaultWidth = 120;
+// Wider than any screen; a "##buttonwidth=" beyond it is unreadable and keeps the width.
+inline constexpr unsigned BookmarkMaxWidth = 8192;
 inline constexpr int BookmarkButtonHeight = 28;
 inline constexpr int BookmarkRowPitch = 34; // top = row * 34 + 3
 inline constexpr int BookmarkColumnGap = 6; // left = column * (width + 6) + 3
@@ -21,6 +24,9 @@ struct BookmarkButtonLayout {
     size_t tab = 0;      // index into BookmarkLayout::tabs
     std::string command; // the trimmed line: sent on a click, shown as the hint
     std::string caption; // the command with its parameter sequences masked as "..."
+    // The first character beyond Latin-1 of a command kept in UTF-8 (see TextFile.h), else 0:
+    // such a command cannot reach the instrument unchanged and is refused, not sent.
+    uint32_t beyondLatin1 = 0;
     int left = 0;
     int top = 0;
     int width = 0;
@@ -41,10 +47,11 @@ struct BookmarkLayout {
 BookmarkLayout LayoutBookmarks(const std::vector<std::string>& lines);
 
 // Reads "##buttonwidth=<n>" as "%*[^=]=%u" would: false when no unsigned number follows the
-// first "=" (blanks before it are allowed). Values past the unsigned range wrap as that read does.
+// first "=" (blanks before it are allowed) or the number is negative or above BookmarkMaxWidth.
 bool ReadButtonWidth(const std::string& line, unsigned& width);
 
-// Bookmark files are 8-bit text. On failure the result is false and errorCode holds errno.
+// Bookmark files are text files (TextFile.h): regular files of at most MaxTextFileBytes, decoded
+// from UTF-8 when valid. On failure the result is false and errorCode says why (GetSystemErrorText).
 bool ReadBookmarkFile(const std::string& path, std::vector<std::string>& lines, int& errorCode);
 bool WriteBookmarkFile(const std::string& path, const std::vector<std::string>& lines, int& errorCode);
 

@@ -3,6 +3,7 @@
 #include "platform/Config.h"
 #include "platform/QtPlatform.h"
 #include "text/ParamPromptDialog.h"
+#include "text/TextLineQt.h"
 #include "ui_Fbuttonfield.h"
 
 #include <QApplication>
@@ -22,7 +23,14 @@ std::string BoxTitle() {
 
 // Captions show the command as written: "&" is no keyboard accelerator here.
 QString CaptionText(const std::string& text) {
-    return ToQt(text).replace('&', "&&");
+    return TextLineToQt(text).replace('&', "&&");
+}
+
+// The default refusal while the host has not set its own.
+void ShowNotLatin1(uint32_t codePoint) {
+    Boxes().Error(BoxTitle(), "Not sent: the character " +
+                                  FromQt(QString("U+%1").arg(codePoint, 4, 16, QChar('0')).toUpper()) +
+                                  " is not in the instrument's character set (Latin-1).");
 }
 
 std::string FolderOf(const std::string& path) {
@@ -82,6 +90,7 @@ TFrameButtonField::TFrameButtonField(QWidget* parent)
         MakeFileDialog(this, "SaveDialog1", "Save Command Button Bookmarks", QFileDialog::AcceptSave);
     // As the operator knows it: choosing an existing file replaces it without a question.
     SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
+    OnNotLatin1 = ShowNotLatin1;
     ConnectHandlers();
 }
 
@@ -114,7 +123,7 @@ void TFrameButtonField::LoadFile(const std::string& path) {
     std::vector<std::string> lines;
     int code = 0;
     if (!ReadBookmarkFile(path, lines, code)) {
-        Boxes().Error(BoxTitle(), "Could not open File:\r\n" + path);
+        Boxes().Error(BoxTitle(), "Could not open File:\r\n" + path + "\r\n" + GetSystemErrorText(code));
         return;
     }
     Lines = std::move(lines);
@@ -147,12 +156,21 @@ void TFrameButtonField::BuildButtons(const std::vector<std::string>& lines) {
         built.push_back(BuildTab(caption));
     for (const BookmarkButtonLayout& button : layout.buttons)
         AddButton(built[button.tab], button);
-    PageControlBookmarks->setUpdatesEnabled(false);
-    for (size_t i = 0; i < built.size(); ++i)
-        PageControlBookmarks->addTab(built[i], CaptionText(layout.tabs[i]));
-    int active = ChooseActiveTab(shownCaption, shown, layout.tabs);
-    if (active >= 0) PageControlBookmarks->setCurrentIndex(active);
-    PageControlBookmarks->setUpdatesEnabled(true);
+    WhileHidden([&] {
+        for (size_t i = 0; i < built.size(); ++i)
+            PageControlBookmarks->addTab(built[i], CaptionText(layout.tabs[i]));
+        int active = ChooseActiveTab(shownCaption, shown, layout.tabs);
+        if (active >= 0) PageControlBookmarks->setCurrentIndex(active);
+    });
+}
+
+// A shown tab widget lays out its whole tab bar for every tab added or removed, which makes a
+// build grow with the square of the tabs; hidden, it lays them out once when shown again.
+void TFrameButtonField::WhileHidden(const std::function<void()>& change) {
+    const bool visible = PageControlBookmarks->isVisibleTo(this);
+    PageControlBookmarks->setVisible(false);
+    change();
+    PageControlBookmarks->setVisible(visible);
 }
 
 QWidget* TFrameButtonField::BuildTab(const std::string& caption) {
@@ -168,7 +186,7 @@ void TFrameButtonField::AddButton(QWidget* tab, const BookmarkButtonLayout& layo
     auto* button = new TBookmarkButton(numbers_.Add(layout.command), tab);
     button->setGeometry(layout.left, layout.top, layout.width, layout.height);
     button->setText(CaptionText(layout.caption));
-    button->setToolTip(ToQt(layout.command));
+    button->setToolTip(TextLineToQt(layout.command));
     // The tab does not take the focus from the input line when a button is clicked.
     button->setFocusPolicy(Qt::TabFocus);
     connect(button, &QPushButton::clicked, this, [this, button] {
@@ -177,7 +195,7 @@ void TFrameButtonField::AddButton(QWidget* tab, const BookmarkButtonLayout& layo
 }
 
 void TFrameButtonField::ClearButtons() {
-    PageControlBookmarks->clear();
+    WhileHidden([this] { PageControlBookmarks->clear(); });
     // Deleting a tab deletes its buttons with it.
     for (QWidget* tab : tabs_)
         delete tab;
@@ -191,6 +209,11 @@ void TFrameButtonField::BookmarkButtonClick(TBookmarkButton* button, bool ctrlHe
     if (!stored) return;
     // Every click starts from the stored text; the answers replace a copy.
     std::string command = *stored;
+    // Neither the instrument nor the command line (Latin-1 both) could take it unchanged.
+    if (const uint32_t beyond = FirstBeyondLatin1(command)) {
+        if (OnNotLatin1) OnNotLatin1(beyond);
+        return;
+    }
     if (ctrlHeld) {
         if (OnButtonCommand) OnButtonCommand(command, true);
         return;
@@ -233,8 +256,9 @@ void TFrameButtonField::ButtonEditBookmarksClick() {
 void TFrameButtonField::ButtonSaveBookmarksClick() {
     std::string path = ChooseFile(*SaveDialog1);
     if (path.empty()) return;
+    // The field names the file its buttons can be found in: a failed save changes nothing.
+    WriteLines(path);
     FileName = path;
-    WriteLines(FileName);
     ShowFileName();
 }
 

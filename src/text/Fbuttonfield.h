@@ -47,7 +47,8 @@ public:
 
     // The stored auto-load path ("" when none); reading a missing value stores the empty default.
     std::string ReadStoredFileName();
-    // A missing file is skipped silently. An unreadable one shows "Could not open File:\r\n" + path
+    // A missing file is skipped silently. An unreadable one (also one that is too large or no
+    // regular file, see ReadTextLines) shows "Could not open File:\r\n" + path and the reason,
     // and keeps the buttons and Lines, while FileName already holds path.
     void LoadFile(const std::string& path);
     void ReloadFile();
@@ -63,6 +64,7 @@ public:
     // Handlers, public so the host and tests can drive them as the operator would.
     void ButtonLoadBookmarksClick();
     void ButtonEditBookmarksClick();
+    // Save...: the file name and its label change only once the file is written whole.
     void ButtonSaveBookmarksClick();
     // ctrlHeld: hand the raw command over for the batch script; otherwise ask for its parameters
     // and hand over the resolved command for sending. A cancelled question hands over nothing.
@@ -73,6 +75,9 @@ public:
     std::string SettingsValueName;
     // (command text, toBatch). Set by the host; not called while empty.
     std::function<void(const std::string& text, bool toBatch)> OnButtonCommand;
+    // A click on a command holding a character beyond Latin-1 (kept from a UTF-8 file, see
+    // TextFile.h) sends nothing and hands that character here; by default an error box says so.
+    std::function<void(uint32_t codePoint)> OnNotLatin1;
     // The shared text editor: shows text under caption, modally; true on OK with text replaced.
     // Set by the program entry; Edit... does nothing while it is empty.
     std::function<bool(std::string& text, const std::string& caption)> EditText;
@@ -94,6 +99,7 @@ public:
 
 private:
     void ConnectHandlers();
+    void WhileHidden(const std::function<void()>& change);
     QWidget* BuildTab(const std::string& caption);
     void AddButton(QWidget* tab, const BookmarkButtonLayout& layout);
     void ShowFileName();

@@ -1,13 +1,16 @@
 #include "text/Fmemo.h"
 
-#include "batch/BatchScript.h"
 #include "platform/QtPlatform.h"
+#include "text/Strtools.h"
+#include "text/TextFile.h"
+#include "text/TextLineQt.h"
 #include "ui_Fmemo.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -20,8 +23,14 @@ namespace {
 constexpr int ClientWidth = 590;
 constexpr int ClientHeight = 440;
 
+// "Lucida Console" as in the console's log where the machine has it, else the system's own
+// fixed-pitch font: point lists and channel lists line up in columns.
 QFont MemoFont() {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    QFont font("Lucida Console");
+    font.setPixelSize(13);
+    const QFontInfo info(font);
+    if (info.family() == font.family() && info.fixedPitch()) return font;
+    font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setStyleHint(QFont::Monospace);
     font.setPixelSize(13);
     return font;
@@ -33,19 +42,17 @@ std::string ChosenPath(QFileDialog& dialog) {
     return PathFromQt(dialog.selectedFiles().first());
 }
 
-// One text with LF line ends from CR LF, LF or CR.
-QString WithLineFeeds(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\r') {
-            out += text[i];
-            continue;
-        }
-        out += '\n';
-        if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    }
-    return ToQt(out);
+// The lines of a text for the editor, each shown with its own characters (see TextLineQt.h).
+QString EditorText(const std::vector<std::string>& lines) {
+    QStringList text;
+    text.reserve(static_cast<qsizetype>(lines.size()));
+    for (const std::string& line : lines)
+        text.append(TextLineToQt(line));
+    return text.join('\n');
+}
+
+std::string FileError(const char* what, const std::string& path, int code) {
+    return std::string(what) + " \"" + path + "\". " + GetSystemErrorText(code);
 }
 } // namespace
 
@@ -87,27 +94,34 @@ void TFormMemo::SetCaption(const std::string& caption) {
 }
 
 void TFormMemo::SetText(const std::string& text) {
-    Memo1->setPlainText(WithLineFeeds(text));
+    std::vector<std::string> lines = SplitTextLines(text);
+    // A text that ends in a line end shows the empty line after it, where the caret can go.
+    if (!text.empty() && (text.back() == '\n' || text.back() == '\r')) lines.emplace_back();
+    Memo1->setPlainText(EditorText(lines));
 }
 
 std::string TFormMemo::Text() const {
-    return FromQt(Memo1->toPlainText());
+    std::string text;
+    for (QTextBlock block = Memo1->document()->begin(); block.isValid(); block = block.next()) {
+        if (block != Memo1->document()->begin()) text += '\n';
+        text += TextLineFromQt(block.text());
+    }
+    return text;
 }
 
+// Each line with its line end, as in the file, so that Lines gives them back.
 void TFormMemo::SetLines(const std::vector<std::string>& lines) {
-    QStringList text;
-    text.reserve(static_cast<qsizetype>(lines.size()));
-    for (const std::string& line : lines)
-        text.append(ToQt(line));
-    Memo1->setPlainText(text.join('\n'));
+    Memo1->setPlainText(lines.empty() ? QString() : EditorText(lines) + '\n');
 }
 
+// Block by block, as toPlainText would turn a no-break space into a blank.
 std::vector<std::string> TFormMemo::Lines() const {
     std::vector<std::string> lines;
-    // An empty editor holds one empty block, but no line.
-    if (Memo1->document()->isEmpty()) return lines;
     for (QTextBlock block = Memo1->document()->begin(); block.isValid(); block = block.next())
-        lines.push_back(FromQt(block.text()));
+        lines.push_back(TextLineFromQt(block.text()));
+    // The empty block after a final line end is where the caret goes, not a line: a text of
+    // "a" LF is one line, as it is when read from a file; an empty editor holds no line.
+    if (!lines.empty() && lines.back().empty()) lines.pop_back();
     return lines;
 }
 
@@ -148,8 +162,10 @@ void TFormMemo::Open1Click() {
     const std::string path = ChosenPath(*OpenDialog1);
     if (path.empty()) return;
     std::vector<std::string> lines;
-    std::string error;
-    if (!ReadScriptFile(path, lines, error)) throw std::runtime_error(error);
+    int code = 0;
+    bool opened = false;
+    if (!ReadTextLines(path, lines, code, &opened))
+        throw std::runtime_error(FileError(opened ? "Cannot read file" : "Cannot open file", path, code));
     SetLines(lines);
     SetModified(true);
     SaveDialog1->selectFile(PathToQt(path));
@@ -159,8 +175,10 @@ void TFormMemo::Saveas1Click() {
     if (!AskProjectFolder(*SaveDialog1)) return;
     const std::string path = ChosenPath(*SaveDialog1);
     if (path.empty()) return;
-    std::string error;
-    if (!WriteScriptFile(path, Lines(), error)) throw std::runtime_error(error);
+    int code = 0;
+    bool created = false;
+    if (!WriteTextLines(path, Lines(), code, &created))
+        throw std::runtime_error(FileError(created ? "Cannot write file" : "Cannot create file", path, code));
     OpenDialog1->selectFile(PathToQt(path));
 }
 

@@ -23,8 +23,10 @@ public:
     explicit TFormMemo(QWidget* owner = nullptr);
     ~TFormMemo() override;
 
-    // What callers use. Text is 8-bit instrument text; SetText takes CR LF, LF or CR line ends,
-    // Text gives the lines joined by LF.
+    // What callers use. Each line is a text-file line (TextFile.h): Latin-1, or UTF-8 when it
+    // holds a character beyond Latin-1; the editor shows its characters either way. SetText takes
+    // CR LF, LF or CR line ends, Text gives the lines joined by LF. Lines are the lines as a file
+    // holds them: a final line end opens no further line, so Save as writes exactly them.
     void SetCaption(const std::string& caption);
     void SetText(const std::string& text);
     std::string Text() const;

@@ -1,5 +1,7 @@
 #include "text/Strtools.h"
 
+#include "text/TextFile.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -308,7 +310,12 @@ namespace {
 } // namespace
 
 // The C library names codes it does not know "Unknown error N"; for callers that is no text at all.
+// The text-file unit's own refusals are told here too, so every file message reads alike.
 std::string GetSystemErrorText(int code) {
+    if (code == TextFileTooLarge)
+        return "The file is larger than " + std::to_string(MaxTextFileBytes / (1024 * 1024)) +
+               " MB, the limit for text files.";
+    if (code == TextFileNotRegular) return "It is not a regular file.";
     char buffer[256] = {};
     const std::string text = ErrorTextOf(strerror_r(code, buffer, sizeof buffer), buffer);
     return text.starts_with("Unknown error") ? std::string() : text;

@@ -1,18 +1,53 @@
 #pragma once
-// Plain 8-bit text files as every window of Corvane reads and writes them: lines end in CR LF,
-// LF or CR when read and in CR LF when written. Failures are results with errno kept.
+// Text files as every window of Corvane reads and writes them (bookmarks, scripts, the editor, the
+// saved log): lines end in CR LF, LF or CR when read and in CR LF when written. Failures are
+// results with errno kept (or one of the TextFile* codes below). No state; any thread.
+//
+// Characters. Instrument text is Latin-1 bytes. A file that is valid UTF-8 is decoded: a line whose
+// characters all fit Latin-1 becomes those Latin-1 bytes; a line holding a character beyond
+// Latin-1 is kept as its UTF-8 bytes, so nothing that reads it can send it changed.
+// FirstBeyondLatin1 tells such a line (the sender refuses it), and TextLineToQt shows it. Any other
+// file is read as Latin-1, byte for byte.
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
+
+// Files larger than this are refused: no text the program edits or sends comes near it, and
+// reading one whole must not exhaust memory.
+inline constexpr size_t MaxTextFileBytes = 4u * 1024 * 1024;
+// Error codes of a read besides errno values; GetSystemErrorText (Strtools.h) tells them too.
+inline constexpr int TextFileTooLarge = -1;   // larger than MaxTextFileBytes
+inline constexpr int TextFileNotRegular = -2; // a FIFO, a device, a folder: never blocked on
 
 // Splits text into lines at CR LF, LF and CR; a line end at the very end opens no further line.
 std::vector<std::string> SplitTextLines(const std::string& text);
 // The lines, each followed by CR LF.
 std::string JoinTextLines(const std::vector<std::string>& lines);
 
-// On failure the result is false and errorCode holds errno; opened (when given) tells whether the
-// file itself could be opened, so a message can say which step failed.
+// The first character beyond Latin-1 of a line kept as UTF-8; 0 when line holds none (it is then
+// Latin-1). A Latin-1 line that happens to spell such a character in UTF-8 ("Ä°") reads as one:
+// it is refused, never sent changed.
+uint32_t FirstBeyondLatin1(const std::string& line);
+// The file's bytes as lines decoded as described above.
+std::vector<std::string> DecodeTextLines(const std::string& bytes);
+// The bytes of a file holding lines: Latin-1 as read, unless a line holds a character beyond
+// Latin-1; then the whole file is UTF-8, so it reads back the same.
+std::string EncodeTextLines(const std::vector<std::string>& lines);
+
+// Reads a regular file of at most MaxTextFileBytes and decodes it; a FIFO or device is refused
+// without waiting on it. On failure the result is false and errorCode holds errno or a TextFile*
+// code; opened (when given) tells whether the file itself could be opened, so a message can say
+// which step failed.
 bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, int& errorCode,
                    bool* opened = nullptr);
-// Creates or replaces the file; a failure at close (a full disk, a network share) counts.
+
+// Replaces the file at path with data so that a failure never leaves it changed: the data goes to
+// a new file in the same folder, is flushed to the disk and renamed over the target only when
+// complete, with the target's permissions. On failure the target is as it was, the new file is
+// removed and errorCode holds errno; created (when given) tells whether the new file could be made.
+// A target that is not a regular file (a device such as /dev/null) is written in place.
+bool WriteTextData(const std::string& path, const std::string& data, int& errorCode, bool* created = nullptr);
+// EncodeTextLines(lines), written as WriteTextData does.
 bool WriteTextLines(const std::string& path, const std::vector<std::string>& lines, int& errorCode,
                     bool* created = nullptr);

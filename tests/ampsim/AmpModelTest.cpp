@@ -57,7 +57,7 @@ TEST(AmpModel, RoutingPrefixKeepsBoardsApart) {
 // The fault options hit one point index on every board and table, up and down; the other
 // points answer as usual.
 TEST(AmpModel, ConversionFaultsHitTheChosenPointOnly) {
-    AmpModel model(AmpModel::Options{}, AmpModel::ConvFaults{2, 4});
+    AmpModel model(AmpModel::Options{}, AmpModel::ConvFaults{2, 4, {}, {}, 0});
     EXPECT_TRUE(model.Handle("SVC CONV UP 00 02 0010 0020 U?").Empty()) << "lost";
     EXPECT_TRUE(model.Handle("SVC QB 3 SVC CONV DN 07 02?").Empty());
     EXPECT_EQ(model.Point("", 0, 2).x, 0) << "a lost request stores nothing";

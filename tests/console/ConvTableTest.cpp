@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -126,6 +127,10 @@ protected:
         ConvTransferHost host;
         host.Query = [this](const std::string& request, std::string& reply) {
             return io->Query(request, reply, ConvReplyTimeoutMs);
+        };
+        host.QueryPaired = [this](const std::string& request, std::string& reply,
+                                  const ConvReplyFilter& accept) {
+            return io->Query(request, reply, ConvReplyTimeoutMs, accept);
         };
         host.Log = [this](const std::string& text) { events.push_back("Log: " + text); };
         host.PointDone = [this] { ++pointsDone; };
@@ -262,14 +267,32 @@ TEST_F(ConvTransferTest, AReplyTimeOutStopsAnUploadAfterThePointsAlreadySent) {
     EXPECT_EQ(TrimText(reply), "CONV 05 01 00c8 0002 U");
 }
 
-TEST_F(ConvTransferTest, AReplyTimeOutStopsADownloadWithNothingListed) {
-    Connect({"--conv-silent-point", "5"});
+// The reply comes just after the wait: no list, but the points read so far stay in the log.
+TEST_F(ConvTransferTest, ALateReplyStopsADownloadAndLogsThePointsReadSoFar) {
+    Connect({"--conv-late-point", "2"});
+    ASSERT_EQ(Upload({"100 1", "200 2", "300 3"}, 0, "2"), ConvResult::Done);
+    events.clear();
     std::string list = "stale";
     EXPECT_EQ(Download(list, 0, "2"), ConvResult::ReplyTimeout);
     EXPECT_EQ(list, "");
-    EXPECT_EQ(Sent().size(), 6u);
-    EXPECT_EQ(Sent().back(), "SVC QB 2 SVC CONV DN 00 05?\n");
-    EXPECT_TRUE(Logged().empty());
+    EXPECT_EQ(Sent().size(), 3u);
+    EXPECT_EQ(Sent().back(), "SVC QB 2 SVC CONV DN 00 02?\n");
+    EXPECT_EQ(Logged(), (Texts{"Point List (incomplete, no reply for point 2):\r\n100\t1\r\n200\t2\r\n"}));
+}
+
+// The board answers point 4 twice, the second 50 ms later while point 5 is asked: every point
+// still gets its own reply, and the repeat is shown, not lost.
+TEST_F(ConvTransferTest, AReplyForAnotherPointIsShownAndPassedOver) {
+    Connect({"--conv-double-point", "4"});
+    Texts points;
+    for (unsigned i = 0; i < ConvTablePoints; ++i)
+        points.push_back(std::to_string(i * 100) + "\t" + std::to_string(i));
+    ASSERT_EQ(Upload(points), ConvResult::Done);
+    events.clear();
+    EXPECT_EQ(DownloadLines(), points);
+    const Texts rx = Starting("Rx: ");
+    EXPECT_EQ(std::count(rx.begin(), rx.end(), "CONV 00 04 0190 0004 U"), 2);
+    EXPECT_EQ(rx.size(), ConvTablePoints + 1);
 }
 
 TEST_F(ConvTransferTest, AMalformedReplyIsListedAsUnreadableAndTheUploadSkipsIt) {

@@ -1,9 +1,12 @@
 #include "text/Bookmarks.h"
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -79,9 +82,10 @@ INSTANTIATE_TEST_SUITE_P(
             {"[T]", "A", "", "B", "##buttonwidth=60", "C", "", "D"},
             {"T"},
             {{"T", "A", 3, 3, 120}, {"T", "B", 129, 3, 120}, {"T", "C", 69, 37, 60}, {"T", "D", 135, 3, 60}}},
-        LayoutCase{"unreadable widths leave the width",
-                   {"[T]", "##buttonwidth=", "A", "##buttonwidth=x5", "B", "##buttonwidth=-5", "C",
-                    "##buttonwidth=99999999999", "D", "##buttonwidth=+80px", "E"},
+        LayoutCase{"unreadable, negative and over-wide widths leave the width",
+                   {"[T]", "##buttonwidth=", "A", "##buttonwidth=x5", "B", "##buttonwidth=-5",
+                    "##buttonwidth=8193", "C", "##buttonwidth=99999999999", "##buttonwidth=16777215", "D",
+                    "##buttonwidth=+80px", "E"},
                    {"T"},
                    {{"T", "A", 3, 3, 120},
                     {"T", "B", 3, 37, 120},
@@ -121,12 +125,12 @@ TEST(LayoutTest, CommandKeepsPromptsWhileCaptionMasksThem) {
 }
 
 TEST(LayoutTest, PositionsFarOutStayInRange) {
-    std::vector<std::string> lines = {"[T]", "##buttonwidth=4294967295"};
-    lines.insert(lines.end(), 3, "");
+    std::vector<std::string> lines = {"[T]", "##buttonwidth=8192"};
+    lines.insert(lines.end(), 3000, "");
     lines.push_back("A");
     BookmarkLayout layout = LayoutBookmarks(lines);
     ASSERT_EQ(layout.buttons.size(), 1u);
-    EXPECT_EQ(layout.buttons[0].width, 16777215);
+    EXPECT_EQ(layout.buttons[0].width, 8192);
     EXPECT_EQ(layout.buttons[0].left, 16777215);
 }
 
@@ -151,6 +155,40 @@ INSTANTIATE_TEST_SUITE_P(Texts, SplitTextLinesTest,
                                          SplitCase{"A\n\r\nB\r\r", {"A", "", "B", ""}},
                                          SplitCase{"\n\n", {"", ""}}, SplitCase{"\r", {""}},
                                          SplitCase{"\xe9t\xe9\r\n", {"\xe9t\xe9"}}));
+
+// File bytes, the lines read from them, and the first character of each that is beyond Latin-1.
+struct DecodeCase {
+    std::string bytes;
+    std::vector<std::string> lines;
+    std::vector<uint32_t> beyond;
+};
+void PrintTo(const DecodeCase& c, std::ostream* out) {
+    *out << testing::PrintToString(c.bytes);
+}
+class DecodeTextLinesTest : public testing::TestWithParam<DecodeCase> {};
+
+TEST_P(DecodeTextLinesTest, ValidUtf8BecomesLatin1WhereItFitsAndStaysUtf8WhereNot) {
+    const DecodeCase& c = GetParam();
+    const std::vector<std::string> lines = DecodeTextLines(c.bytes);
+    EXPECT_EQ(lines, c.lines);
+    std::vector<uint32_t> beyond;
+    for (const std::string& line : lines)
+        beyond.push_back(FirstBeyondLatin1(line));
+    EXPECT_EQ(beyond, c.beyond);
+    if (c.bytes.rfind("\xEF\xBB\xBF", 0) != 0) {
+        EXPECT_EQ(DecodeTextLines(EncodeTextLines(lines)), lines);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, DecodeTextLinesTest,
+    testing::Values(DecodeCase{"SET U \xc2\xb5V\r\n", {"SET U \xb5V"}, {0}},
+                    DecodeCase{"SET U \xb5V\r\n\xc2\xb5", {"SET U \xb5V", "\xc2\xb5"}, {0, 0}},
+                    DecodeCase{"\xEF\xBB\xBF\xc3\xa9\r\nP \xe2\x82\xac\xc2\xb5\r\n",
+                               {"\xe9", "P \xe2\x82\xac\xc2\xb5"},
+                               {0, 0x20AC}},
+                    DecodeCase{"\xed\xa0\x80\r\n\xc0\xaf", {"\xed\xa0\x80", "\xc0\xaf"}, {0, 0}},
+                    DecodeCase{"\xf0\x9f\x98\x80", {"\xf0\x9f\x98\x80"}, {0x1F600}}));
 
 class BookmarkFileTest : public testing::Test {
 protected:
@@ -188,6 +226,46 @@ TEST_F(BookmarkFileTest, FailuresKeepTheSystemsReason) {
     EXPECT_EQ(code, ENOSPC);
     EXPECT_FALSE(WriteBookmarkFile(Path("no/such/folder.txt"), {"A"}, code));
     EXPECT_EQ(code, ENOENT);
+    // Neither a FIFO without writer, nor an endless device, nor a huge file is waited on or read.
+    ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
+    std::ofstream(Path("big.txt")).close();
+    fs::resize_file(Path("big.txt"), MaxTextFileBytes + 1);
+    const std::pair<std::string, int> refused[] = {{Path("fifo"), TextFileNotRegular},
+                                                   {"/dev/zero", TextFileNotRegular},
+                                                   {Path("big.txt"), TextFileTooLarge}};
+    for (const auto& [path, expected] : refused) {
+        EXPECT_FALSE(ReadBookmarkFile(path, lines, code)) << path;
+        EXPECT_EQ(code, expected) << path;
+    }
+    EXPECT_EQ(lines, std::vector<std::string>{"stays"});
+}
+
+// A full disk, injected as a file size limit: the save fails and the old file stays as it was.
+TEST_F(BookmarkFileTest, AFailedSaveLeavesTheOldFileWholeAndASavedOneKeepsItsPermissions) {
+    const std::string old(4096, 'o');
+    std::ofstream(Path("old.txt"), std::ios::binary) << old;
+    fs::permissions(Path("old.txt"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    const std::vector<std::string> list(1000, std::string(40, 'n'));
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 16 * 1024;
+    auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    int code = 0;
+    const bool written = WriteBookmarkFile(Path("old.txt"), list, code);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(code, EFBIG);
+    std::ifstream in(Path("old.txt"), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), old);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << "no file left";
+
+    ASSERT_TRUE(WriteBookmarkFile(Path("old.txt"), list, code));
+    EXPECT_EQ(fs::file_size(Path("old.txt")), 42000u);
+    EXPECT_EQ(fs::status(Path("old.txt")).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
 TEST_F(BookmarkFileTest, StartChoicePrefersTheProgramsFileThenTheStoredOne) {

@@ -194,7 +194,10 @@ Reply AmpModel::ConvDownload(const std::string& board, std::string_view args) co
     ConvPoint p = Point(board, table, index);
     char text[64];
     std::snprintf(text, sizeof text, "CONV %02x %02x %04x %04x %c", table, index, p.x, p.y, p.tag);
-    return ReplyLine(std::string(text));
+    Reply reply = ReplyLine(std::string(text));
+    if (faults_.doublePoint == index) reply.repeatMs = kDoubleReplyMs;
+    if (faults_.latePoint == index) reply.lateMs = faults_.lateMs;
+    return reply;
 }
 
 std::optional<Reply> AmpModel::ConvFault(unsigned table, unsigned index) const {

@@ -38,6 +38,11 @@ struct Reply {
     LineRun run;
     std::string partial;
     bool close = false;
+    // Timing the transport adds, in ms: the lines go out only this long after the reply is due,
+    // and once more this long after that; 0 = not. The next command waits for both, as it does
+    // on an instrument that answers one command at a time.
+    unsigned lateMs = 0;
+    unsigned repeatMs = 0;
 
     bool Empty() const { return lines.empty() && run.count == 0 && partial.empty() && !close; }
 };
@@ -50,6 +55,20 @@ struct ConvPoint {
     char tag = 'U';
 };
 
+// Faults of one point index of every conversion table, on any board, up and down: the silent
+// point's requests are lost (not stored, not answered); the malformed point's are carried out
+// but answered with a line that is no point ("CONV tt ii GARBLED").
+// The download reply of the double point is sent twice, kDoubleReplyMs apart; that of the late
+// point lateMs late.
+struct ConvFaults {
+    std::optional<unsigned> silentPoint;
+    std::optional<unsigned> malformedPoint;
+    std::optional<unsigned> doublePoint;
+    std::optional<unsigned> latePoint;
+    unsigned lateMs = 1050;
+};
+inline constexpr unsigned kDoubleReplyMs = 50;
+
 class AmpModel {
 public:
     static constexpr std::size_t kTablePoints = 20;
@@ -60,13 +79,7 @@ public:
         std::string serial = "AS000001"; // the serial number in the *IDN? reply
         unsigned busyEvery = 0;          // every Nth command is refused with ERROR_AMP_BUSY; 0 = never
     };
-    // Faults of one point index of every conversion table, on any board, up and down: the silent
-    // point's requests are lost (not stored, not answered); the malformed point's are carried out
-    // but answered with a line that is no point ("CONV tt ii GARBLED").
-    struct ConvFaults {
-        std::optional<unsigned> silentPoint;
-        std::optional<unsigned> malformedPoint;
-    };
+    using ConvFaults = ampsim::ConvFaults;
 
     AmpModel() = default;
     explicit AmpModel(Options options, ConvFaults faults = {})

@@ -37,6 +37,7 @@ unsigned* NumberTarget(Options& options, std::string_view name) {
     if (name == "--close-after") return &options.closeAfter;
     if (name == "--amps") return &options.amps;
     if (name == "--first-amp") return &options.firstAmp;
+    if (name == "--conv-late-ms") return &options.convLateMs;
     return nullptr;
 }
 
@@ -44,6 +45,8 @@ unsigned* NumberTarget(Options& options, std::string_view name) {
 std::optional<unsigned>* PointTarget(Options& options, std::string_view name) {
     if (name == "--conv-silent-point") return &options.convSilentPoint;
     if (name == "--conv-malformed-point") return &options.convMalformedPoint;
+    if (name == "--conv-double-point") return &options.convDoublePoint;
+    if (name == "--conv-late-point") return &options.convLatePoint;
     return nullptr;
 }
 
@@ -177,6 +180,10 @@ Behaviour:
   --conv-malformed-point N
                          conversion-table requests for point index N are carried out, but
                          answered "CONV tt ii GARBLED" instead of OK or the point.
+  --conv-double-point N  the download reply for point index N is sent twice, 50 ms apart; the
+                         next command waits for the second.
+  --conv-late-point N    the download reply for point index N comes --conv-late-ms late.
+  --conv-late-ms MS      how late (default 1050, just past the console's 1000 ms per point).
   --exit-on-stdin-eof    exit when standard input reaches end of file (a parent's pipe closing).
   -h, --help             this text.
 ampsim exits cleanly on SIGTERM and SIGINT.

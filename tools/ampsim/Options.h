@@ -20,6 +20,9 @@ struct Options {
     unsigned closeAfter = 0; // a connection is cut mid-line after this many commands; 0 = never
     std::optional<unsigned> convSilentPoint;    // conversion-table point index left unanswered
     std::optional<unsigned> convMalformedPoint; // conversion-table point index answered malformed
+    std::optional<unsigned> convDoublePoint;    // its download is answered twice, 50 ms apart
+    std::optional<unsigned> convLatePoint;      // its download is answered convLateMs late
+    unsigned convLateMs = 1050;
     bool exitOnStdinEof = false;
     std::string serial = "AS000001";
     std::string discovery;       // answer discovery hellos on this local address; empty: not at all

@@ -88,11 +88,11 @@ void Peer::Frame(const char* data, std::size_t size, Clock::time_point now) {
 void Peer::EndLine(Clock::time_point now) {
     Clock::time_point due = now + settings_.delay;
     if (discarding_) {
-        queue_.push_back(Command{std::string(), due, true});
+        queue_.push_back(Command{std::string(), due, true, {}, 0});
         discarding_ = false;
     } else if (!IsBlankLine(line_)) {
         queuedBytes_ += line_.size();
-        queue_.push_back(Command{std::move(line_), due, false});
+        queue_.push_back(Command{std::move(line_), due, false, {}, 0});
     }
     line_.clear();
 }
@@ -107,20 +107,44 @@ void Peer::Advance(Clock::time_point now) {
             Command command = std::move(queue_.front());
             queue_.pop_front();
             queuedBytes_ -= command.line.size();
-            Execute(command);
+            Execute(command, now);
         } else {
             return;
         }
     }
 }
 
-void Peer::Execute(const Command& command) {
+// Held lines go first in the queue: the commands behind them wait, as on an instrument that
+// answers one command at a time.
+void Peer::Hold(std::vector<std::string> lines, Clock::time_point due, unsigned repeatMs) {
+    Command held{std::string(), due, false, std::move(lines), repeatMs};
+    queue_.push_front(std::move(held));
+}
+
+void Peer::Execute(const Command& command, Clock::time_point now) {
     if (command.tooLong) {
         AppendLine(std::string(kLineTooLong));
         return;
     }
+    if (!command.held.empty()) {
+        for (const std::string& line : command.held)
+            AppendLine(line);
+        if (command.repeatMs != 0) Hold(command.held, now + std::chrono::milliseconds(command.repeatMs), 0);
+        return;
+    }
     Reply reply = model_.Handle(command.line);
     ++handled_;
+    if (reply.lateMs != 0 || reply.repeatMs != 0) {
+        const unsigned lateMs = reply.lateMs;
+        if (lateMs == 0) {
+            for (const std::string& line : reply.lines)
+                AppendLine(line);
+            Hold(std::move(reply.lines), now + std::chrono::milliseconds(reply.repeatMs), 0);
+        } else {
+            Hold(std::move(reply.lines), now + std::chrono::milliseconds(lateMs), reply.repeatMs);
+        }
+        return;
+    }
     for (const std::string& line : reply.lines)
         AppendLine(line);
     run_ = std::move(reply.run);

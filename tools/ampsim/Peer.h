@@ -9,6 +9,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "AmpModel.h"
 
@@ -62,11 +63,15 @@ private:
         std::string line;
         Clock::time_point due;
         bool tooLong = false;
+        // Not a command but reply lines held back (Reply::lateMs, repeatMs), sent when due.
+        std::vector<std::string> held;
+        unsigned repeatMs = 0; // the held lines go out once more this long after
     };
 
     void Frame(const char* data, std::size_t size, Clock::time_point now);
     void EndLine(Clock::time_point now);
-    void Execute(const Command& command);
+    void Execute(const Command& command, Clock::time_point now);
+    void Hold(std::vector<std::string> lines, Clock::time_point due, unsigned repeatMs);
     void ProduceRun();
     void FinishReply();
     void AppendLine(const std::string& line);

@@ -34,8 +34,10 @@ void SetNoDelay(int fd) {
 } // namespace
 
 Server::Server(const Options& options)
-    : options_(options), model_(AmpModel::Options{options.serial, options.busyEvery},
-                                AmpModel::ConvFaults{options.convSilentPoint, options.convMalformedPoint}),
+    : options_(options),
+      model_(AmpModel::Options{options.serial, options.busyEvery},
+             AmpModel::ConvFaults{options.convSilentPoint, options.convMalformedPoint,
+                                  options.convDoublePoint, options.convLatePoint, options.convLateMs}),
       peerSettings_{std::chrono::milliseconds(options.delayMs), options.closeAfter} {}
 
 Server::~Server() {
