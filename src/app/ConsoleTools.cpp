@@ -34,6 +34,10 @@ ConvTransferHost HostFor(ConsoleSession& session, TLogView& log, TIO& io) {
     host.Query = [&io](const std::string& request, std::string& reply) {
         return io.Query(request, reply, ConvReplyTimeoutMs);
     };
+    // A reply that names another point is shown and passed over while the wait goes on.
+    host.QueryPaired = [&io](const std::string& request, std::string& reply, const ConvReplyFilter& accept) {
+        return io.Query(request, reply, ConvReplyTimeoutMs, accept);
+    };
     host.Log = [&session](const std::string& text) { session.Log(text, LogColours::Status); };
     host.PointDone = [&log] { log.FlushNow(); };
     return host;

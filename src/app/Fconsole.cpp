@@ -1,10 +1,10 @@
 #include "app/Fconsole.h"
 
-#include "platform/Config.h"
 #include "app/ConsoleFace.h"
 #include "app/ConsoleTools.h"
 #include "connection/Fopencom.h"
 #include "log/LogView.h"
+#include "platform/Config.h"
 #include "platform/QtPlatform.h"
 #include "platform/Tick.h"
 #include "text/Fbuttonfield.h"
@@ -176,6 +176,10 @@ void TFormConsole::SetUpButtonField() {
     field->SettingsKeyPath = SettingsKeyPath;
     field->SettingsValueName = "BookmarkFile";
     field->OnButtonCommand = [this](const std::string& text, bool toBatch) { SendFromButton(text, toBatch); };
+    // A command read from a file with a character the instrument cannot carry is refused, as typed.
+    field->OnNotLatin1 = [this](uint32_t codePoint) {
+        AddLogLine(NotLatin1Text(codePoint), LogColours::Error);
+    };
     field->LoadStartFile(ExeDir() + "/Bookmarks.txt");
 }
 

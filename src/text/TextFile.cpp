@@ -268,6 +268,8 @@ bool WriteTextData(const std::string& path, const std::string& data, int& errorC
     if (::rename(temporary.c_str(), target.c_str()) != 0) {
         errorCode = errno;
         ::unlink(temporary.c_str());
+        // Only the temporary file was made: the target itself could not be created.
+        if (created && !exists) *created = false;
         return false;
     }
     return true;
