@@ -313,7 +313,7 @@ namespace {
 // The text-file unit's own refusals are told here too, so every file message reads alike.
 std::string GetSystemErrorText(int code) {
     if (code == TextFileTooLarge)
-        return "The file is larger than " + std::to_string(MaxTextFileBytes / (1024 * 1024)) +
+        return "The file is larger than " + std::to_string(MaxTextFileBytes / (size_t{1024} * 1024)) +
                " MB, the limit for text files.";
     if (code == TextFileNotRegular) return "It is not a regular file.";
     char buffer[256] = {};

@@ -15,7 +15,7 @@
 
 // Files larger than this are refused: no text the program edits or sends comes near it, and
 // reading one whole must not exhaust memory.
-inline constexpr size_t MaxTextFileBytes = 4u * 1024 * 1024;
+inline constexpr size_t MaxTextFileBytes = size_t{4} * 1024 * 1024;
 // Error codes of a read besides errno values; GetSystemErrorText (Strtools.h) tells them too.
 inline constexpr int TextFileTooLarge = -1;   // larger than MaxTextFileBytes
 inline constexpr int TextFileNotRegular = -2; // a FIFO, a device, a folder: never blocked on
