@@ -2,6 +2,7 @@
 
 #include "app/ConsoleFace.h"
 #include "app/ConsoleTools.h"
+#include "app/SerialTools.h"
 #include "connection/Fopencom.h"
 #include "log/LogView.h"
 #include "platform/Config.h"
@@ -67,6 +68,8 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make
                                {ui_->Button2, ui_->GotoProject1, ui_->FormatNumberList1,
                                 ui_->GenerateSeerviceChannellist1, ui_->miShowReplyTimes,
                                 ui_->miUploadConvTab, ui_->miDnloadConvTab});
+    serial_ = new TSerialTools(this, ui_->MenuItemConnection, *session_);
+    serial_->OpenConnection = [this](const std::string& connection) { OpenWithoutDialog(connection); };
     ConnectHandlers();
     ui_->Splitter1->setSizes({DesignSendHeight, DesignHeight - DesignSendHeight});
     ui_->EditRawIn->setFocus();
@@ -161,6 +164,7 @@ void TFormConsole::FormActivate() {
     // Each step on its own: trouble with one (settings that cannot be written, a bookmark file)
     // is shown and the next still runs, so the connection dialog always comes.
     Guarded([this] { ReadSettings(); });
+    Guarded([this] { serial_->ReadSettings(); });
     Guarded([this] { SetUpButtonField(); });
     Guarded([this] { LoadStartScript(); });
     if (session_->IsOpen()) {
@@ -275,6 +279,11 @@ bool TFormConsole::OpenConnection() {
     if (session_->IsOpening()) return false;
     std::string connection = session_->Connection();
     if (!FormOpenCom || !FormOpenCom->EditConnection(connection)) return false;
+    return OpenWithoutDialog(connection);
+}
+
+bool TFormConsole::OpenWithoutDialog(const std::string& connection) {
+    if (session_->IsOpening()) return false;
     CloseConnection();
     session_->SetConnection(connection);
     std::string reason;
@@ -295,6 +304,7 @@ void TFormConsole::StoreConnection() {
         settings.OpenKey(SettingsKeyPath);
         settings.WriteStr("Connection", session_->Connection());
         settings.CloseKey();
+        serial_->Remember(session_->Connection());
     } catch (const ESettingsError& e) {
         AddLogLine(e.what(), LogColours::Error);
         Boxes().Error(FromQt(QApplication::applicationDisplayName()), e.what());

@@ -7,9 +7,16 @@
 #include "ui_Fopencom.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QFutureWatcher>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QStandardItemModel>
+#include <QTreeView>
+#include <QtConcurrent/QtConcurrentRun>
 
 TFormOpenCom* FormOpenCom = nullptr;
 
@@ -27,9 +34,23 @@ int FindExact(const QComboBox* box, const std::string& text) {
 } // namespace
 
 TFormOpenCom::TFormOpenCom(QWidget* parent)
-    : QDialog(parent), ListPorts([] { return ListSerialPorts(); }),
+    : QDialog(parent), ListPorts([] { return ListSerialPortInfo(); }),
       ui_(std::make_unique<Ui::TFormOpenCom>()) {
     ui_->setupUi(this);
+    // The port list's popup shows each port's description in a second column.
+    auto* portView = new QTreeView(ui_->ComboBoxPort);
+    portView->setHeaderHidden(true);
+    portView->setRootIsDecorated(false);
+    portView->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    ui_->ComboBoxPort->setView(portView);
+    // Ports that come and go (a USB adapter plugged in) show up while the dialog is open: the
+    // system tells of changes in /dev, nothing is polled.
+    auto* devices = new QFileSystemWatcher(this);
+    for (const char* folder : {"/dev", "/dev/serial/by-id"}) {
+        if (QFileInfo::exists(folder)) devices->addPath(folder);
+    }
+    connect(devices, &QFileSystemWatcher::directoryChanged, this,
+            [this] { Guarded([this] { DevicesChanged(); }); });
     setObjectName("FormOpenCom");
     ui_->UpDownGpibDev->findChild<QLineEdit*>()->setObjectName("EditGpibDev");
     ui_->UpDownGpibAddr->findChild<QLineEdit*>()->setObjectName("EditGpibAddr");
@@ -74,7 +95,7 @@ void TFormOpenCom::WatchGroup(ConGroup group, std::initializer_list<QWidget*> co
 
 bool TFormOpenCom::EditConnection(std::string& connection) {
     OpenComState state = ReadState();
-    ApplyConnectionString(state, connection, ListPorts ? ListPorts() : std::vector<std::string>{});
+    ApplyConnectionString(state, connection, ReadPorts());
     connectionKindName_ = state.connectionKindName;
     ShowState(state);
     ShowUnreadable(state.unreadable);
@@ -170,8 +191,19 @@ void TFormOpenCom::ShowState(const OpenComState& state) {
 }
 
 void TFormOpenCom::ShowPorts(const OpenComState& state) {
-    ui_->ComboBoxPort->clear();
-    ui_->ComboBoxPort->addItems(ToQtList(state.ports));
+    QComboBox* box = ui_->ComboBoxPort;
+    box->clear();
+    box->addItems(ToQtList(state.ports));
+    // The list shows what the system knows of each port beside its name; the name alone goes
+    // into the connection.
+    auto* model = qobject_cast<QStandardItemModel*>(box->model());
+    if (model) model->setColumnCount(2);
+    for (int row = 0; row < box->count(); ++row) {
+        const auto about = portDescriptions_.find(state.ports[static_cast<size_t>(row)]);
+        if (about == portDescriptions_.end() || about->second.empty()) continue;
+        box->setItemData(row, ToQt(about->second), Qt::ToolTipRole);
+        if (model) model->setItem(row, 1, new QStandardItem(ToQt(about->second)));
+    }
     int index = FindExact(ui_->ComboBoxPort, state.portName);
     if (index >= 0)
         ui_->ComboBoxPort->setCurrentIndex(index);
@@ -212,8 +244,38 @@ void TFormOpenCom::ReportFailure(const std::string& text) {
 
 void TFormOpenCom::ButtonEnumPortsClick() {
     OpenComState state = ReadState();
-    RefreshPorts(state, ListPorts ? ListPorts() : std::vector<std::string>{});
+    RefreshPorts(state, ReadPorts());
     ShowPorts(state);
+}
+
+std::vector<std::string> TFormOpenCom::ReadPorts() {
+    return TakePorts(ListPorts ? ListPorts() : std::vector<SerialPortInfo>{});
+}
+
+std::vector<std::string> TFormOpenCom::TakePorts(const std::vector<SerialPortInfo>& ports) {
+    portDescriptions_.clear();
+    for (const SerialPortInfo& port : ports) {
+        portDescriptions_[port.name] = port.description;
+        if (!port.stableName.empty()) portDescriptions_[port.stableName] = port.description;
+    }
+    return OfferedPortNames(ports);
+}
+
+void TFormOpenCom::DevicesChanged() {
+    if (!isVisible() || rereading_ || !ListPorts) return;
+    rereading_ = true;
+    auto* reading = new QFutureWatcher<std::vector<SerialPortInfo>>(this);
+    connect(reading, &QFutureWatcherBase::finished, this, [this, reading] {
+        reading->deleteLater();
+        rereading_ = false;
+        Guarded([&] {
+            // What the operator typed or chose stays; only the list changes.
+            OpenComState state = ReadState();
+            state.ports = TakePorts(reading->result());
+            ShowPorts(state);
+        });
+    });
+    reading->setFuture(QtConcurrent::run(ListPorts));
 }
 
 void TFormOpenCom::ButtonSelectAmpClick() {

@@ -8,6 +8,8 @@
 // EditGpibAddr. UI thread only.
 #include "connection/OpenComModel.h"
 
+#include "connection/SerialPortList.h"
+
 #include <QDialog>
 #include <functional>
 #include <initializer_list>
@@ -45,16 +47,25 @@ public:
     // The Search button calls this to let the operator find an amplifier: true with its address for
     // OK. The amplifier finder sets it; until then the button does nothing.
     std::function<bool(std::string& address)> SearchAmplifier;
-    // Where the port list comes from: this machine's serial ports unless replaced (tests do).
-    std::function<std::vector<std::string>()> ListPorts;
+    // Where the port list comes from: this machine's serial ports, with their descriptions and the
+    // stable names of USB adapters, unless replaced (tests do). Called on a worker thread when a
+    // port appears or goes while the dialog is open, so it must not touch the dialog.
+    std::function<std::vector<SerialPortInfo>()> ListPorts;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    std::map<std::string, std::string> portDescriptions_; //!< port name: what the system knows of it
+    bool rereading_ = false;                              //!< a read after a change is under way
     OpenComState ReadState() const;
     void ShowState(const OpenComState& state);
     void ShowPorts(const OpenComState& state);
+    // Reads the ports; the names offered, their descriptions kept for ShowPorts.
+    std::vector<std::string> ReadPorts();
+    std::vector<std::string> TakePorts(const std::vector<SerialPortInfo>& ports);
+    // /dev changed: the ports are read again off this thread and shown, the typed name kept.
+    void DevicesChanged();
     ConGroup CheckedGroup() const;
     void Check(ConGroup group);
     // A red note under the groups while the string shown could not be read.

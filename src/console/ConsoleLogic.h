@@ -41,6 +41,13 @@ private:
     uint32_t last_ = 0;
 };
 
+// The connections that opened last, newest first, each once, at most RecentConnectionsKept.
+inline constexpr size_t RecentConnectionsKept = 8;
+void AddRecentConnection(std::vector<std::string>& recent, const std::string& connection);
+// As one settings value (one per line) and back; empty lines are dropped.
+std::string JoinRecentConnections(const std::vector<std::string>& recent);
+std::vector<std::string> SplitRecentConnections(const std::string& text);
+
 // Distinct commands, oldest first, with a recall position.
 class CommandHistory {
 public:

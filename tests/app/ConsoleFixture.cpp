@@ -17,7 +17,7 @@ void ConsoleTest::SetUp() {
     FormSelIpAddr = new TFormSelIpAddr(console.get());
     FormOpenCom = new TFormOpenCom(console.get());
     // Never offer the machine's own serial ports: a test must not open one.
-    FormOpenCom->ListPorts = [] { return std::vector<std::string>{}; };
+    FormOpenCom->ListPorts = [] { return std::vector<SerialPortInfo>{}; };
 }
 
 void ConsoleTest::TearDown() {
