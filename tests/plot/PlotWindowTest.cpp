@@ -63,6 +63,7 @@ TEST_F(PlotWindowTest, SeriesFromTheDialogPlotTheRepliesAndExport) {
     ::Find<QPushButton>(*plot, "ButtonExport")->click();
     std::stringstream text;
     text << std::ifstream(path, std::ios::binary).rdbuf();
-    EXPECT_TRUE(text.str().starts_with("Time,FWD\r\n")) << text.str();
-    EXPECT_EQ(std::count(text.str().begin(), text.str().end(), '\n'), 4);
+    const std::string csv = text.str();
+    EXPECT_TRUE(csv.starts_with("Time,FWD\r\n")) << csv;
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 4) << csv;
 }
