@@ -145,6 +145,8 @@ void TFormPlot::BuildControls() {
     c.pause = new QPushButton("&Pause");
     c.pause->setObjectName("ButtonPause");
     c.pause->setCheckable(true);
+    auto* allButton = new QPushButton("Show &All");
+    allButton->setObjectName("ButtonShowAll");
     auto* exportButton = new QPushButton("&Export CSV...");
     exportButton->setObjectName("ButtonExport");
     auto* seriesButton = new QPushButton("&Series...");
@@ -152,7 +154,7 @@ void TFormPlot::BuildControls() {
     c.readOut = new QLabel;
     c.readOut->setObjectName("LabelReadOut");
     auto* bar = new QHBoxLayout;
-    for (QWidget* w : std::initializer_list<QWidget*>{seriesButton, c.follow, c.pause, exportButton})
+    for (QWidget* w : std::initializer_list<QWidget*>{seriesButton, c.follow, c.pause, allButton, exportButton})
         bar->addWidget(w);
     bar->addStretch();
     bar->addWidget(c.readOut);
@@ -169,6 +171,7 @@ void TFormPlot::BuildControls() {
     connect(c.pause, &QPushButton::toggled, this, GuardToggle([this](bool on) {
         if (!on) Redraw();
     }));
+    connect(allButton, &QPushButton::clicked, this, Guard([this] { ShowAll(); }));
     connect(exportButton, &QPushButton::clicked, this, Guard([this] { ExportClick(); }));
     connect(seriesButton, &QPushButton::clicked, this, Guard([this] { SeriesClick(); }));
     c.view->Zoom = [this](double factor, double atX) { Guarded([&] { ZoomTime(factor, atX); }); };
@@ -212,6 +215,15 @@ std::optional<int64_t> NewestTime(const ReplySeries& series) {
     }
     return newest;
 }
+
+std::optional<int64_t> OldestTime(const ReplySeries& series) {
+    std::optional<int64_t> oldest;
+    for (size_t i = 0; i < series.Count(); ++i) {
+        const SeriesStore& points = series.Points(i);
+        if (points.Size() != 0) oldest = std::min(oldest.value_or(INT64_MAX), points.At(0).timeMs);
+    }
+    return oldest;
+}
 } // namespace
 
 void TFormPlot::Redraw() {
@@ -238,6 +250,17 @@ void TFormPlot::Redraw() {
         c.lines[i]->replace(shown);
     }
     SetAxes(low, high, offset);
+}
+
+void TFormPlot::ShowAll() {
+    Chart& c = *chart_;
+    const std::optional<int64_t> oldest = OldestTime(series_), newest = NewestTime(series_);
+    if (!oldest) return;
+    c.fromMs = *oldest;
+    c.toMs = std::max(*newest + 1, *oldest + 10);
+    c.autoY = true;
+    StopFollowing();
+    Redraw();
 }
 
 void TFormPlot::SetAxes(double low, double high, int64_t offset) {

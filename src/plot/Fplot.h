@@ -28,6 +28,8 @@ public:
     void ShowPlot();
     // Draws what is in view now (the timer does this while the window is shown).
     void Redraw();
+    // Every point in view, oldest to newest; the view stays there (following stops).
+    void ShowAll();
     // The cursor's read-out for a chart position, as the label shows it ("" outside the plot).
     std::string ReadOut(double timeMs, double value) const;
 
