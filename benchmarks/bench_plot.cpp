@@ -111,13 +111,15 @@ int PingPong() {
     for (int round = 0; round < Rounds; ++round)
         for (size_t i = 0; i < measures.size(); ++i)
             measures[(i + static_cast<size_t>(round)) % measures.size()]();
-    std::printf("console ping-pong FWD?, no series, no plot:            median %.0f round trips/s over %d rounds\n",
-                Median(off), Rounds);
+    std::printf(
+        "console ping-pong FWD?, no series, no plot:            median %.0f round trips/s over %d rounds\n",
+        Median(off), Rounds);
     std::printf("console ping-pong FWD?, two series match every reply, plot open: median %.0f round trips/s "
                 "(%zu points taken)\n",
                 Median(on), matched);
-    std::printf("console ping-pong FWD?, two series match every reply, plot closed: median %.0f round trips/s\n",
-                Median(hidden));
+    std::printf(
+        "console ping-pong FWD?, two series match every reply, plot closed: median %.0f round trips/s\n",
+        Median(hidden));
     std::printf("ratio series without the plot / off = %.2f\n", Median(hidden) / Median(off));
     std::printf("ratio plot on / off = %.2f (goal: 0.90 or more)\n", Median(on) / Median(off));
     console->close();
@@ -139,8 +141,8 @@ void Soak(ReplySeries& series) {
     for (size_t i = 0; i < SoakPoints; ++i) {
         const int64_t time = start + static_cast<int64_t>(i) * 100;
         const double x = static_cast<double>(i);
-        std::snprintf(line, sizeof line, "FWD %.2f REFL %.2f", 45 + std::sin(x / 5000) + std::fmod(x * 0.37, 0.1),
-                      12 + std::cos(x / 7000));
+        std::snprintf(line, sizeof line, "FWD %.2f REFL %.2f",
+                      45 + std::sin(x / 5000) + std::fmod(x * 0.37, 0.1), 12 + std::cos(x / 7000));
         // Points go straight into the series' stores' format through Take's own path.
         series.Take(line, FormatStampTime(time), time + 5);
     }
@@ -181,8 +183,9 @@ void Repaint() {
         reduceMs.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
     }
     std::printf("of which the reduction of both series to 1500 columns: median %.2f ms\n", Median(reduceMs));
-    std::printf("repaint of the whole soak, 2 x %zu points, 1600 x 900 window: median %.2f ms (goal: under 16)\n",
-                SoakPoints, median);
+    std::printf(
+        "repaint of the whole soak, 2 x %zu points, 1600 x 900 window: median %.2f ms (goal: under 16)\n",
+        SoakPoints, median);
     std::printf("ratio frame budget 16 ms / repaint = %.2f (goal: 1.00 or more)\n", 16.0 / median);
 }
 } // namespace

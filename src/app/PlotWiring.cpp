@@ -54,6 +54,7 @@ TFormPlot* WirePlotToConsole(TFormConsole& console) {
     auto* plot = new TFormPlot(series, &console);
     plot->SeriesChanged = [&series] { WriteSeriesSettings(series.Definitions()); };
     if (auto* action = console.findChild<QAction*>("miPlot"))
-        QObject::connect(action, &QAction::triggered, plot, [plot] { Guarded([plot] { plot->ShowPlot(); }); });
+        QObject::connect(action, &QAction::triggered, plot,
+                         [plot] { Guarded([plot] { plot->ShowPlot(); }); });
     return plot;
 }

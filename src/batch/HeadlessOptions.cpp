@@ -36,7 +36,8 @@ bool Take(const std::string& name, const std::string& value, HeadlessOptions& op
         }
     } else if (name == "--series") {
         const size_t equals = value.find('=');
-        options.series.push_back({value.substr(0, equals), equals == std::string::npos ? "" : value.substr(equals + 1)});
+        options.series.push_back(
+            {value.substr(0, equals), equals == std::string::npos ? "" : value.substr(equals + 1)});
     } else if (name == "--csv") {
         options.csvFile = value;
     } else if (name == "--answer") {

@@ -18,8 +18,8 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -117,7 +117,8 @@ TFormPlot::TFormPlot(ReplySeries& series, QWidget* parent)
     resize(800, 450);
     BuildControls();
     ChooseCsvFile = [this](std::string& path) {
-        const QString chosen = QFileDialog::getSaveFileName(this, "Export CSV", QString(), "CSV files (*.csv)");
+        const QString chosen =
+            QFileDialog::getSaveFileName(this, "Export CSV", QString(), "CSV files (*.csv)");
         path = chosen.toStdString();
         return !chosen.isEmpty();
     };
@@ -154,7 +155,8 @@ void TFormPlot::BuildControls() {
     c.readOut = new QLabel;
     c.readOut->setObjectName("LabelReadOut");
     auto* bar = new QHBoxLayout;
-    for (QWidget* w : std::initializer_list<QWidget*>{seriesButton, c.follow, c.pause, allButton, exportButton})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{seriesButton, c.follow, c.pause, allButton, exportButton})
         bar->addWidget(w);
     bar->addStretch();
     bar->addWidget(c.readOut);
@@ -165,12 +167,13 @@ void TFormPlot::BuildControls() {
     c.timer = new QTimer(this);
     c.timer->setInterval(RedrawIntervalMs);
     connect(c.timer, &QTimer::timeout, this, Guard([this] {
-        if (isVisible() && !chart_->pause->isChecked() && series_.Version() != chart_->drawnVersion) Redraw();
-    }));
+                if (isVisible() && !chart_->pause->isChecked() && series_.Version() != chart_->drawnVersion)
+                    Redraw();
+            }));
     connect(c.follow, &QCheckBox::toggled, this, GuardToggle([this](bool on) { FollowChanged(on); }));
     connect(c.pause, &QPushButton::toggled, this, GuardToggle([this](bool on) {
-        if (!on) Redraw();
-    }));
+                if (!on) Redraw();
+            }));
     connect(allButton, &QPushButton::clicked, this, Guard([this] { ShowAll(); }));
     connect(exportButton, &QPushButton::clicked, this, Guard([this] { ExportClick(); }));
     connect(seriesButton, &QPushButton::clicked, this, Guard([this] { SeriesClick(); }));
@@ -211,7 +214,8 @@ std::optional<int64_t> NewestTime(const ReplySeries& series) {
     std::optional<int64_t> newest;
     for (size_t i = 0; i < series.Count(); ++i) {
         const SeriesStore& points = series.Points(i);
-        if (points.Size() != 0) newest = std::max(newest.value_or(INT64_MIN), points.At(points.Size() - 1).timeMs);
+        if (points.Size() != 0)
+            newest = std::max(newest.value_or(INT64_MIN), points.At(points.Size() - 1).timeMs);
     }
     return newest;
 }
@@ -266,7 +270,8 @@ void TFormPlot::ShowAll() {
 void TFormPlot::SetAxes(double low, double high, int64_t offset) {
     Chart& c = *chart_;
     c.settingRange = true;
-    c.x->setRange(QDateTime::fromMSecsSinceEpoch(c.fromMs - offset), QDateTime::fromMSecsSinceEpoch(c.toMs - offset));
+    c.x->setRange(QDateTime::fromMSecsSinceEpoch(c.fromMs - offset),
+                  QDateTime::fromMSecsSinceEpoch(c.toMs - offset));
     if (c.autoY && low <= high) {
         const double margin = high > low ? (high - low) * 0.05 : std::max(1.0, std::abs(high) * 0.05);
         c.y->setRange(low - margin, high + margin);
@@ -315,7 +320,8 @@ void TFormPlot::ShowCursor(QPointF at) {
         return;
     }
     const QPointF value = c.chart->mapToValue(at, c.lines.front());
-    c.readOut->setText(QString::fromStdString(ReadOut(value.x() + static_cast<double>(LocalOffsetMs()), value.y())));
+    c.readOut->setText(
+        QString::fromStdString(ReadOut(value.x() + static_cast<double>(LocalOffsetMs()), value.y())));
 }
 
 std::string TFormPlot::ReadOut(double timeMs, double value) const {
@@ -328,7 +334,8 @@ void TFormPlot::ExportClick() {
     std::string path;
     if (!ChooseCsvFile || !ChooseCsvFile(path)) return;
     std::string reason;
-    if (!ExportCsv(series_, path, reason)) Boxes().Error("Export CSV", "The series were not exported to \"" + path + "\". " + reason);
+    if (!ExportCsv(series_, path, reason))
+        Boxes().Error("Export CSV", "The series were not exported to \"" + path + "\". " + reason);
 }
 
 void TFormPlot::SeriesClick() {

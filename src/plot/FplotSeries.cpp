@@ -13,7 +13,8 @@ TFormPlotSeries::TFormPlotSeries(QWidget* parent) : QDialog(parent) {
     setWindowTitle("Plot Series");
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel("Name"), 0, 0);
-    grid->addWidget(new QLabel("Pattern (one capture group around the number), e.g. ^FWD ([-+0-9.eE]+)"), 0, 1);
+    grid->addWidget(new QLabel("Pattern (one capture group around the number), e.g. ^FWD ([-+0-9.eE]+)"), 0,
+                    1);
     for (size_t i = 0; i < MaxSeries; ++i) {
         auto* name = new QLineEdit;
         auto* pattern = new QLineEdit;
@@ -45,7 +46,8 @@ void TFormPlotSeries::SetDefinitions(const std::vector<SeriesDefinition>& defini
 std::vector<SeriesDefinition> TFormPlotSeries::Definitions() const {
     std::vector<SeriesDefinition> definitions;
     for (size_t i = 0; i < MaxSeries; ++i) {
-        SeriesDefinition d{names_[i]->text().trimmed().toLatin1().toStdString(), patterns_[i]->text().toLatin1().toStdString()};
+        SeriesDefinition d{names_[i]->text().trimmed().toLatin1().toStdString(),
+                           patterns_[i]->text().toLatin1().toStdString()};
         if (!d.name.empty() || !d.pattern.empty()) definitions.push_back(d);
     }
     return definitions;

@@ -27,8 +27,8 @@ int64_t LocalNowMs() {
 std::optional<int64_t> StampTime(const std::string& stamp, int64_t nowMs) {
     if (stamp.size() != 12 || stamp[2] != ':' || stamp[5] != ':' || stamp[8] != '.') return std::nullopt;
     int h = 0, m = 0, s = 0, ms = 0;
-    if (!ParseDigits(stamp, 0, 2, 23, h) || !ParseDigits(stamp, 3, 2, 59, m) || !ParseDigits(stamp, 6, 2, 59, s) ||
-        !ParseDigits(stamp, 9, 3, 999, ms))
+    if (!ParseDigits(stamp, 0, 2, 23, h) || !ParseDigits(stamp, 3, 2, 59, m) ||
+        !ParseDigits(stamp, 6, 2, 59, s) || !ParseDigits(stamp, 9, 3, 999, ms))
         return std::nullopt;
     const int64_t ofDay = ((h * 60 + m) * 60 + s) * int64_t{1000} + ms;
     const int64_t day = nowMs >= 0 ? nowMs / MsPerDay : (nowMs - MsPerDay + 1) / MsPerDay;

@@ -13,19 +13,31 @@ namespace {
 std::string RegexErrorText(std::regex_constants::error_type code) {
     namespace rc = std::regex_constants;
     switch (code) {
-    case rc::error_paren: return "a parenthesis is not closed or not opened";
-    case rc::error_brack: return "a [ ] bracket is not closed";
-    case rc::error_brace: return "a { } brace is not closed";
-    case rc::error_badbrace: return "a { } repeat count is not valid";
-    case rc::error_range: return "a character range is not valid";
-    case rc::error_escape: return "an escape is not valid or ends the pattern";
-    case rc::error_badrepeat: return "a repeat (*, +, ? or { }) follows nothing it could repeat";
-    case rc::error_ctype: return "a character class name is not valid";
-    case rc::error_backref: return "a back reference is not valid";
-    case rc::error_collate: return "a collating element name is not valid";
+    case rc::error_paren:
+        return "a parenthesis is not closed or not opened";
+    case rc::error_brack:
+        return "a [ ] bracket is not closed";
+    case rc::error_brace:
+        return "a { } brace is not closed";
+    case rc::error_badbrace:
+        return "a { } repeat count is not valid";
+    case rc::error_range:
+        return "a character range is not valid";
+    case rc::error_escape:
+        return "an escape is not valid or ends the pattern";
+    case rc::error_badrepeat:
+        return "a repeat (*, +, ? or { }) follows nothing it could repeat";
+    case rc::error_ctype:
+        return "a character class name is not valid";
+    case rc::error_backref:
+        return "a back reference is not valid";
+    case rc::error_collate:
+        return "a collating element name is not valid";
     case rc::error_complexity:
-    case rc::error_stack: return "the pattern is too complex";
-    default: return "the pattern is not valid";
+    case rc::error_stack:
+        return "the pattern is too complex";
+    default:
+        return "the pattern is not valid";
     }
 }
 
@@ -48,7 +60,8 @@ std::string PatternProblem(const std::string& pattern) {
 }
 
 std::string DefinitionsProblem(const std::vector<SeriesDefinition>& definitions) {
-    if (definitions.size() > MaxSeries) return "at most " + std::to_string(MaxSeries) + " series can be plotted";
+    if (definitions.size() > MaxSeries)
+        return "at most " + std::to_string(MaxSeries) + " series can be plotted";
     std::set<std::string> names;
     for (size_t i = 0; i < definitions.size(); ++i) {
         const SeriesDefinition& d = definitions[i];

@@ -77,7 +77,8 @@ bool ExportCsv(const ReplySeries& series, const std::string& path, std::string& 
         for (size_t i = 0; i < series.Count(); ++i) {
             const SeriesStore& points = series.Points(i);
             row[i].reset();
-            if (next[i] < points.Size() && points.At(next[i]).timeMs == *time) row[i] = points.At(next[i]++).value;
+            if (next[i] < points.Size() && points.At(next[i]).timeMs == *time)
+                row[i] = points.At(next[i]++).value;
         }
         text += CsvRow(*time, row);
         if (text.size() < ExportBlockBytes) continue;

@@ -58,10 +58,12 @@ std::vector<PlotPoint> ReduceToColumns(const SeriesStore& store, int64_t fromMs,
     for (size_t chunkStart = begin; chunkStart < end;) {
         // Walk a chunk's points through a plain pointer: At() per point would divide twice.
         const PlotPoint* chunk = &store.At(chunkStart);
-        const size_t count = std::min(end - chunkStart, SeriesStore::ChunkPoints - chunkStart % SeriesStore::ChunkPoints);
+        const size_t count =
+            std::min(end - chunkStart, SeriesStore::ChunkPoints - chunkStart % SeriesStore::ChunkPoints);
         for (size_t i = 0; i < count; ++i) {
             const PlotPoint& p = chunk[i];
-            const int at = std::clamp(static_cast<int>(static_cast<double>(p.timeMs - fromMs) * perMs), 0, columns - 1);
+            const int at =
+                std::clamp(static_cast<int>(static_cast<double>(p.timeMs - fromMs) * perMs), 0, columns - 1);
             const size_t index = chunkStart + i;
             if (at != current) {
                 EmitColumn(store, column, out);

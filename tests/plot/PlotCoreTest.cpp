@@ -38,21 +38,22 @@ TEST_P(PatternProblemTest, ACompilingPatternWithOneGroupIsTakenElseTheReasonIsGi
 }
 INSTANTIATE_TEST_SUITE_P(
     Patterns, PatternProblemTest,
-    testing::Values(PatternCase{"^FWD ([-+0-9.eE]+)", ""}, PatternCase{"(?:V|v)=(\\d+)", ""},
-                    PatternCase{"^FWD ([0-9.]+", "a parenthesis is not closed or not opened"},
-                    PatternCase{"([0-9", "a [ ] bracket is not closed"},
-                    PatternCase{"FWD [0-9.]+",
-                                "the pattern needs exactly one capture group ( ) around the number; it has 0"},
-                    PatternCase{"(a)(b)",
-                                "the pattern needs exactly one capture group ( ) around the number; it has 2"},
-                    PatternCase{"", "the pattern is empty"}));
+    testing::Values(
+        PatternCase{"^FWD ([-+0-9.eE]+)", ""}, PatternCase{"(?:V|v)=(\\d+)", ""},
+        PatternCase{"^FWD ([0-9.]+", "a parenthesis is not closed or not opened"},
+        PatternCase{"([0-9", "a [ ] bracket is not closed"},
+        PatternCase{"FWD [0-9.]+",
+                    "the pattern needs exactly one capture group ( ) around the number; it has 0"},
+        PatternCase{"(a)(b)", "the pattern needs exactly one capture group ( ) around the number; it has 2"},
+        PatternCase{"", "the pattern is empty"}));
 
 TEST(DefinitionsProblem, NamesTheSeriesAndWhy) {
     EXPECT_EQ(DefinitionsProblem(FwdAndTemp()), "");
     EXPECT_EQ(DefinitionsProblem({{"", "(1)"}}), "series 1 has no name");
     EXPECT_EQ(DefinitionsProblem({{"A", "(1)"}, {"A", "(2)"}}), "two series are named \"A\"");
     EXPECT_EQ(DefinitionsProblem({{"A", "(1"}}), "series \"A\": a parenthesis is not closed or not opened");
-    EXPECT_EQ(DefinitionsProblem(std::vector<SeriesDefinition>(9, {"A", "(1)"})), "at most 8 series can be plotted");
+    EXPECT_EQ(DefinitionsProblem(std::vector<SeriesDefinition>(9, {"A", "(1)"})),
+              "at most 8 series can be plotted");
 }
 
 struct NumberCase {
@@ -151,23 +152,27 @@ TEST(ReduceToColumns, KeepsEachColumnsExtremesInTimeOrder) {
     EXPECT_EQ(reduced.back().timeMs, 99000);
     EXPECT_TRUE(std::is_sorted(reduced.begin(), reduced.end(),
                                [](const PlotPoint& a, const PlotPoint& b) { return a.timeMs < b.timeMs; }));
-    EXPECT_TRUE(std::any_of(reduced.begin(), reduced.end(), [](const PlotPoint& p) { return p.value == 1000; }));
+    EXPECT_TRUE(
+        std::any_of(reduced.begin(), reduced.end(), [](const PlotPoint& p) { return p.value == 1000; }));
     EXPECT_TRUE(ReduceToColumns(store, 5, 5, 100).empty());
 }
 
 // The export merges the series by time; the stream written while the lines came holds the same.
 TEST(SeriesCsv, TheExportAndTheStreamGiveTheSameRows) {
     TempDir dir;
-    const std::string streamed = (dir.Path() / "live.csv").string(), exported = (dir.Path() / "all.csv").string();
+    const std::string streamed = (dir.Path() / "live.csv").string(),
+                      exported = (dir.Path() / "all.csv").string();
     ReplySeries series;
     std::string reason;
-    ASSERT_TRUE(series.SetDefinitions({{"FWD", "^FWD ([-+0-9.eE]+)"}, {"T, \"C\"", "TEMP=([0-9.]+)C"}}, reason));
+    ASSERT_TRUE(
+        series.SetDefinitions({{"FWD", "^FWD ([-+0-9.eE]+)"}, {"T, \"C\"", "TEMP=([0-9.]+)C"}}, reason));
     ASSERT_TRUE(series.StartCsv(streamed, reason)) << reason;
     series.Take("FWD 45.25", "12:00:00.100", Noon + 500);
     series.Take("FWD 0.1 TEMP=38.5C", "12:00:00.200", Noon + 500);
     series.Take("TEMP=39C", "12:00:00.300", Noon + 500);
-    const std::string expected = "Time,FWD,\"T, \"\"C\"\"\"\r\n12:00:00.100,45.25,\r\n12:00:00.200,0.1,38.5\r\n"
-                                 "12:00:00.300,,39\r\n";
+    const std::string expected =
+        "Time,FWD,\"T, \"\"C\"\"\"\r\n12:00:00.100,45.25,\r\n12:00:00.200,0.1,38.5\r\n"
+        "12:00:00.300,,39\r\n";
     EXPECT_EQ(FileText(streamed), expected);
     ASSERT_TRUE(ExportCsv(series, exported, reason)) << reason;
     EXPECT_EQ(FileText(exported), expected);

@@ -112,7 +112,7 @@ private:
     ConvFaults faults_;
     std::uint64_t commands_ = 0;
     std::uint64_t statusQueries_ = 0;
-    std::uint64_t readings_ = 0;      // readings answered, the clock of their drift
+    std::uint64_t readings_ = 0;        // readings answered, the clock of their drift
     std::uint32_t noise_ = 2463534242u; // xorshift state of the jitter: the same run every time
     std::map<std::pair<std::string, unsigned>, Table> tables_; // by (board address, table number)
 };
