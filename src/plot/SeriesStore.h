@@ -12,10 +12,17 @@ struct PlotPoint {
 };
 
 // Points in arrival order, in fixed-size chunks: appending never moves what is stored (no doubling
-// of a vector during a soak) and a point costs its 16 bytes plus a pointer per chunk.
+// of a vector during a soak) and a point costs its 16 bytes plus a pointer per chunk. Each block of
+// BlockPoints points also keeps its lowest and highest value, so a reduction over a long span reads
+// the blocks instead of every point (under half a byte per point).
 class SeriesStore {
 public:
     static constexpr size_t ChunkPoints = 16384;
+    static constexpr size_t BlockPoints = 64;
+    struct Block {
+        double low = 0, high = 0;
+        uint8_t lowAt = 0, highAt = 0; //!< their offsets in the block
+    };
 
     void Append(PlotPoint point);
     size_t Size() const { return size_; }
@@ -26,9 +33,12 @@ public:
     // What the points take in memory, chunk pointers included.
     size_t MemoryBytes() const;
     void Clear();
+    // The summary of the block that holds index.
+    const Block& BlockOf(size_t index) const { return blocks_[index / BlockPoints]; }
 
 private:
     std::vector<std::unique_ptr<PlotPoint[]>> chunks_;
+    std::vector<Block> blocks_;
     size_t size_ = 0;
 };
 
