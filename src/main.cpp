@@ -2,6 +2,7 @@
 // order, kept for the whole run), the event loop. With --batch the script runs without windows:
 // no QApplication is made, so no display is needed.
 #include "app/Fconsole.h"
+#include "app/PlotWiring.h"
 #include "app/Wiring.h"
 #include "batch/Fbatchsend.h"
 #include "batch/HeadlessRunner.h"
@@ -33,6 +34,7 @@ std::unique_ptr<TFormConsole> CreateWindows() {
     FormAmpFinder->AttachToOpenCom(*FormOpenCom);
     FormBatchSend = new TFormBatchSend(console.get());
     WireBatchToConsole(*console, *FormBatchSend);
+    WirePlotToConsole(*console);
     return console;
 }
 

@@ -5,6 +5,9 @@
 
 const char HeadlessUsage[] =
     "usage: corvane --batch SCRIPT --connect CONNECTION [--log FILE] [--reply-timeout MS] [--answer yes|no]\n"
+    "               [--series NAME=PATTERN ... --csv FILE]\n"
+    "  PATTERN: a regular expression whose one capture group is the number, e.g. 'FWD=^FWD ([-+0-9.eE]+)';\n"
+    "           --csv writes a row per received line that gave a number, while the script runs\n"
     "  CONNECTION: com:..., tcp:HOST:PORT, tcpsrv:[ADDRESS]:PORT or gpib:...\n"
     "  exit codes: 0 done, 1 usage, 2 cannot open the connection, 3 script error,\n"
     "              4 no reply within --reply-timeout, 5 #PROMPT without --answer, 6 connection lost,\n"
@@ -31,6 +34,12 @@ bool Take(const std::string& name, const std::string& value, HeadlessOptions& op
             error = "--reply-timeout wants a positive number of milliseconds, not '" + value + "'";
             return false;
         }
+    } else if (name == "--series") {
+        const size_t equals = value.find('=');
+        options.series.push_back(
+            {value.substr(0, equals), equals == std::string::npos ? "" : value.substr(equals + 1)});
+    } else if (name == "--csv") {
+        options.csvFile = value;
     } else if (name == "--answer") {
         if (value != "yes" && value != "no") {
             error = "--answer wants yes or no, not '" + value + "'";
@@ -81,6 +90,14 @@ bool ParseHeadlessOptions(const std::vector<std::string>& args, HeadlessOptions&
     }
     if (options.script.empty() || options.connection.empty()) {
         error = "--batch and --connect are both needed";
+        return false;
+    }
+    if (std::string problem = DefinitionsProblem(options.series); !problem.empty()) {
+        error = "--series: " + problem;
+        return false;
+    }
+    if (!options.csvFile.empty() && options.series.empty()) {
+        error = "--csv wants at least one --series";
         return false;
     }
     return true;

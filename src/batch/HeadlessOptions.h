@@ -1,7 +1,9 @@
 #pragma once
 // The command line of the headless batch runner: `corvane --batch SCRIPT --connect CONNECTION
-// [--log FILE] [--reply-timeout MS] [--answer yes|no]`, each option also as --name=value. Plain
-// C++; main calls it before anything of the windows exists.
+// [--log FILE] [--reply-timeout MS] [--answer yes|no] [--series NAME=PATTERN ... --csv FILE]`, each
+// option also as --name=value. Plain C++; main calls it before anything of the windows exists.
+#include "plot/ReplySeries.h"
+
 #include <string>
 #include <vector>
 
@@ -27,13 +29,16 @@ struct HeadlessOptions {
     std::string logFile;    // empty: standard output only
     int replyTimeoutMs = 0; // 0: commands without a reply are not an error
     PromptAnswer answer = PromptAnswer::None;
+    std::vector<SeriesDefinition> series; // each --series, in order
+    std::string csvFile;                  // empty: no CSV; else needs series
 };
 
 // Whether the command line asks for the headless runner (holds --batch or --batch=...).
 bool HeadlessRequested(int argc, char** argv);
 
 // Reads the arguments after the program name. False with error set for an unknown option, a
-// missing or bad value, or a missing --batch or --connect.
+// missing or bad value, a missing --batch or --connect, series that cannot be used, or --csv
+// without series.
 bool ParseHeadlessOptions(const std::vector<std::string>& args, HeadlessOptions& options, std::string& error);
 
 // The usage text printed with a command-line error.

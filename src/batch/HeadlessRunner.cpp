@@ -29,7 +29,7 @@ HeadlessRunner::~HeadlessRunner() = default;
 
 int HeadlessRunner::Run() {
     // A log file that takes no line, not even the separator, has ended the run already.
-    if (!OpenLogFile() || finished_) return exitCode_;
+    if (!OpenLogFile() || finished_ || !StartSeries()) return exitCode_;
     if (!LoadScript() || !OpenLink()) {
         Flush();
         return exitCode_;
@@ -50,6 +50,17 @@ int HeadlessRunner::Run() {
 bool HeadlessRunner::OpenLogFile() {
     if (options_.logFile.empty() || session_.StartLogFile(options_.logFile, false)) return true;
     SayError("cannot open the log file \"" + options_.logFile + "\". " + session_.LogFile().Failure());
+    exitCode_ = ExitUsage;
+    return false;
+}
+
+// The series were checked with the options; the CSV file is made before the link opens, so a
+// path that cannot be written ends the run before anything is sent.
+bool HeadlessRunner::StartSeries() {
+    std::string reason;
+    session_.Series().SetDefinitions(options_.series, reason);
+    if (options_.csvFile.empty() || session_.Series().StartCsv(options_.csvFile, reason)) return true;
+    SayError("cannot open the CSV file \"" + options_.csvFile + "\". " + reason);
     exitCode_ = ExitUsage;
     return false;
 }
@@ -227,6 +238,10 @@ void HeadlessRunner::ShowLine(const std::string& line, uint32_t) {
 
 void HeadlessRunner::LogFileFailed(const std::string& path, const std::string& reason) {
     OutputFailed("the log file \"" + path + "\"", reason);
+}
+
+void HeadlessRunner::CsvFileFailed(const std::string& path, const std::string& reason) {
+    OutputFailed("the CSV file \"" + path + "\"", reason);
 }
 
 bool HeadlessRunner::Confirm(const std::string& text) {

@@ -1,11 +1,17 @@
 #include "console/ConsoleSession.h"
 
 #include "platform/Tick.h"
+#include "plot/PlotTime.h"
 #include "text/Strtools.h"
 
 #include <filesystem>
 
-ConsoleSession::ConsoleSession(SessionFace& face, Handover& handover) : face_(face), handover_(handover) {}
+ConsoleSession::ConsoleSession(SessionFace& face, Handover& handover) : face_(face), handover_(handover) {
+    series_.CsvFailed = [this](const std::string& path, const std::string& reason) {
+        Log("Writing the CSV file \"" + path + "\" stopped. " + reason, LogColours::Error);
+        face_.CsvFileFailed(path, reason);
+    };
+}
 
 ConsoleSession::~ConsoleSession() {
     StopReconnect();
@@ -144,6 +150,8 @@ void ConsoleSession::OnRxLine(const std::string& received, const std::string& st
     // Every line is timed from the last send, whether or not the reply time is shown.
     const uint32_t dt = TickDiff(GetTickCount(), sendTick_);
     stats_.Add(line, dt);
+    // With no series the line costs nothing more than this test.
+    if (series_.Count() != 0) series_.Take(line, stamp.empty() ? GetTimeStamp() : stamp, LocalNowMs());
     if (showReplyTimes_ && !replyTimeShown_) {
         Log("#ReplyTime=" + std::to_string(dt) + " ms.", LogColours::Status);
         replyTimeShown_ = true;

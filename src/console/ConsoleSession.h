@@ -12,6 +12,7 @@
 #include "console/ConsoleLogic.h"
 #include "console/Reconnect.h"
 #include "log/SessionLog.h"
+#include "plot/ReplySeries.h"
 
 #include <cstdint>
 #include <memory>
@@ -40,6 +41,8 @@ public:
     virtual void ServiceRequest() {}
     // The session log file failed and logging stopped (after the red line was logged).
     virtual void LogFileFailed(const std::string& /*path*/, const std::string& /*reason*/) {}
+    // The series' CSV file failed and stopped (after the red line was logged).
+    virtual void CsvFileFailed(const std::string& /*path*/, const std::string& /*reason*/) {}
     // The one timer of the session, single shot: after ms the face calls TimerDue(). Arming it
     // again replaces the earlier time. Only needed by a face that reconnects.
     virtual void ArmTimer(uint32_t /*ms*/) {}
@@ -115,6 +118,11 @@ public:
     std::string Title() const;
     void SetBaseTitle(const std::string& title) { title_ = title; }
 
+    // --- Series from replies (the plot and its CSV) ---
+    // Every received line goes through them once logged; none are defined unless a face sets them.
+    ReplySeries& Series() { return series_; }
+    const ReplySeries& Series() const { return series_; }
+
     // --- Automatic reconnect ---
     void SetAutoReconnect(bool on);
     bool AutoReconnect() const { return autoReconnect_; }
@@ -156,6 +164,7 @@ private:
     ReplyStatistics stats_;
 
     SessionLog logFile_;
+    ReplySeries series_;
     std::string title_;
 
     bool autoReconnect_ = false;
