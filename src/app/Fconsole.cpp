@@ -63,6 +63,8 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make
     session_->SetConnection(DefaultConnection);
     session_->SetOpenTimeout(5000);
     session_->SetBaseTitle(FromQt(windowTitle()));
+    // The session log file takes the lines of a frame in one write, before they are seen.
+    Log()->SetBeforePaint([this] { Guarded([this] { session_->FlushLogFile(); }); });
     tools_ = new TConsoleTools(this, *session_, *ui_->RichEditRawOut,
                                {ui_->Button2, ui_->GotoProject1, ui_->FormatNumberList1,
                                 ui_->GenerateSeerviceChannellist1, ui_->miShowReplyTimes,
@@ -75,6 +77,7 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make
 
 TFormConsole::~TFormConsole() {
     ui_->FrameButtonField1->ClearButtons();
+    Log()->SetBeforePaint({});
     // A GPIB link unloads its driver, whose thread must stop before the window goes.
     session_.reset();
     if (FormConsole == this) FormConsole = nullptr;
