@@ -33,7 +33,9 @@ const std::string LogLine = "[14:03:07.045] Rx: STATUS OK FWD=45.2dBm REFL=12.1d
 std::vector<std::string> MakeLines() {
     std::vector<std::string> lines;
     uint32_t noise = 12345;
-    auto next = [&](uint32_t range) { return ((noise = noise * 1664525 + 1013904223) >> 8 & 0xffffff) % range; };
+    auto next = [&](uint32_t range) {
+        return ((noise = noise * 1664525 + 1013904223) >> 8 & 0xffffff) % range;
+    };
     long ms = 14 * 3600'000L + 3 * 60'000L;
     char text[128];
     for (int i = 0; i < 20'000; ++i) {
@@ -43,8 +45,8 @@ std::vector<std::string> MakeLines() {
             std::snprintf(text, sizeof text, "[%02ld:%02ld:%02ld.%03ld] Tx: STATUS?", h, m, sec, milli);
         else
             std::snprintf(text, sizeof text,
-                          "[%02ld:%02ld:%02ld.%03ld] Rx: STATUS OK FWD=%u.%udBm REFL=%u.%udBm TEMP=%uC", h, m, sec,
-                          milli, 40 + next(8), next(10), 10 + next(5), next(10), 35 + next(6));
+                          "[%02ld:%02ld:%02ld.%03ld] Rx: STATUS OK FWD=%u.%udBm REFL=%u.%udBm TEMP=%uC", h, m,
+                          sec, milli, 40 + next(8), next(10), 10 + next(5), next(10), 35 + next(6));
         lines.emplace_back(text);
     }
     return lines;
@@ -78,7 +80,8 @@ void Report(benchmark::State& state, long lines, double seconds, double bytes, F
 long AppendLines(TLogView& view, long lines, long perTurn, bool repaintEveryTurn) {
     long notFollowing = 0;
     for (long i = 0; i < lines; ++i) {
-        view.AppendLine(Lines[static_cast<size_t>(i) % Lines.size()], i % 2 ? LogColours::Maroon : LogColours::Teal);
+        view.AppendLine(Lines[static_cast<size_t>(i) % Lines.size()],
+                        i % 2 ? LogColours::Maroon : LogColours::Teal);
         if ((i + 1) % perTurn != 0 && i + 1 != lines) continue;
         if (repaintEveryTurn) view.FlushNow();
         QCoreApplication::processEvents();
@@ -268,7 +271,9 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("BM_LogViewSwitchControlChars_1M", BM_LogViewSwitchControlChars_1M)
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
-    benchmark::RegisterBenchmark("BM_LogViewAppend_10M", BM_LogViewAppend_10M)->Iterations(1)->UseManualTime();
+    benchmark::RegisterBenchmark("BM_LogViewAppend_10M", BM_LogViewAppend_10M)
+        ->Iterations(1)
+        ->UseManualTime();
     benchmark::RegisterBenchmark("BM_LogViewEndRepaint_10M", BM_LogViewEndRepaint_10M)
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <spawn.h>
@@ -31,7 +31,8 @@ public:
         int fds[2];
         if (::pipe(fds) != 0) return;
         const std::string fd = std::to_string(fds[1]);
-        std::vector<std::string> args = {"Xvfb", "-displayfd", fd, "-nolisten", "tcp", "-screen", "0", "1280x1024x24"};
+        std::vector<std::string> args = {"Xvfb", "-displayfd", fd,  "-nolisten",
+                                         "tcp",  "-screen",    "0", "1280x1024x24"};
         std::vector<char*> argv;
         for (auto& arg : args)
             argv.push_back(arg.data());
@@ -44,7 +45,8 @@ public:
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);
         char number[16] = {};
-        if (failed == 0 && ::read(fds[0], number, sizeof number - 1) > 0) name_ = ":" + std::to_string(std::atoi(number));
+        if (failed == 0 && ::read(fds[0], number, sizeof number - 1) > 0)
+            name_ = ":" + std::to_string(std::atoi(number));
         ::close(fds[0]);
     }
     ~VirtualDisplay() {
@@ -131,7 +133,8 @@ int main() {
     xcb_flush(x);
 
     const std::string bin = CORVANE_BIN_DIR;
-    const auto home = std::filesystem::temp_directory_path() / ("bench_startup." + std::to_string(::getpid()));
+    const auto home =
+        std::filesystem::temp_directory_path() / ("bench_startup." + std::to_string(::getpid()));
     std::vector<double> baseline, corvane;
     for (int round = 0; round < Rounds; ++round) {
         baseline.push_back(TimeToFirstWindow(x, bin + "/startup_baseline", display.Name(), home));
@@ -147,7 +150,8 @@ int main() {
         return 1;
     }
     const double ratio = Median(corvane) / Median(baseline);
-    std::printf("\nstart to first window, median of %d: minimal dialog %.1f ms, Corvane %.1f ms: %.2fx (goal: < 1.5x)\n",
+    std::printf("\nstart to first window, median of %d: minimal dialog %.1f ms, Corvane %.1f ms: %.2fx "
+                "(goal: < 1.5x)\n",
                 Rounds, 1e3 * Median(baseline), 1e3 * Median(corvane), ratio);
     return 0;
 }

@@ -99,7 +99,8 @@ char* LogLines::Reserve(std::size_t length, std::size_t& chunk, std::size_t& off
 void LogLines::Pack(Chunk& chunk) {
     if (chunk.used == 0 || chunk.used > static_cast<std::size_t>(LZ4_MAX_INPUT_SIZE)) return;
     const int plainSize = static_cast<int>(chunk.used);
-    auto scratch = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(LZ4_compressBound(plainSize)));
+    auto scratch =
+        std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(LZ4_compressBound(plainSize)));
     const int packedSize =
         LZ4_compress_default(chunk.data.get(), scratch.get(), plainSize, LZ4_compressBound(plainSize));
     if (packedSize <= 0 || static_cast<std::size_t>(packedSize) >= chunk.used - chunk.used / 8) return;

@@ -60,6 +60,6 @@ private:
     std::string path_;
     std::string failure_;
     bool vanished_ = false;
-    std::string queued_;            //!< UTF-8 lines with their CR LF, back to back.
-    std::vector<size_t> lineEnds_;  //!< Where each queued line ends in queued_.
+    std::string queued_;           //!< UTF-8 lines with their CR LF, back to back.
+    std::vector<size_t> lineEnds_; //!< Where each queued line ends in queued_.
 };

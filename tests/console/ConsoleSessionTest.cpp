@@ -11,9 +11,9 @@
 #include <atomic>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sstream>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -24,7 +24,9 @@ namespace {
 class RecordingFace : public SessionFace {
 public:
     explicit RecordingFace(Handover& ui) : ui_(ui) {}
-    void ShowLine(const std::string& line, uint32_t) override { lines.push_back(line.substr(line.find("] ") + 2)); }
+    void ShowLine(const std::string& line, uint32_t) override {
+        lines.push_back(line.substr(line.find("] ") + 2));
+    }
     OpenResult AwaitOpen(ConsoleLink& link, std::string& reason) override {
         bool done = false;
         OpenResult result = OpenResult::Failed;
@@ -109,7 +111,9 @@ TEST(ConsoleSessionTest, APeerThatDropsEveryLinkAtOnceIsTriedAgainAndAgain) {
         return std::count(face.lines.begin(), face.lines.end(),
                           "Reconnecting to " + connection + " (attempt " + std::to_string(n) + ")");
     };
-    ASSERT_TRUE(face.Pump(session, [&] { return attempt(3) == 1; }, 20000)) << testing::PrintToString(face.lines);
+    ASSERT_TRUE(face.Pump(
+        session, [&] { return attempt(3) == 1; }, 20000))
+        << testing::PrintToString(face.lines);
     EXPECT_EQ(attempt(1), 1);
     EXPECT_EQ(attempt(2), 1);
     EXPECT_TRUE(session.Reconnecting() || session.IsOpening() || session.IsOpen());
@@ -165,4 +169,5 @@ TEST_P(ALogFileThatVanishes, IsMadeAgainOrEndsLoggingAtTheNextFlush) {
 INSTANTIATE_TEST_SUITE_P(
     ConsoleSessionTest, ALogFileThatVanishes,
     testing::Values(Vanishing{false, "The log file ", " was deleted: logging goes on in a new one.", true},
-                    Vanishing{true, "Logging to ", " stopped: " + std::string(std::strerror(ENOENT)) + ".", false}));
+                    Vanishing{true, "Logging to ", " stopped: " + std::string(std::strerror(ENOENT)) + ".",
+                              false}));
