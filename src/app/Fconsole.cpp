@@ -128,13 +128,16 @@ void TFormConsole::ConnectHandlers() {
     connect(ui.Button1, &QPushButton::clicked, this, guard([this] { Log()->Clear(); }));
     connect(ui.miAutoReconnect, &QAction::triggered, this, guard([this] { miAutoReconnectClick(); }));
     connect(ui.miLogToFile, &QAction::triggered, this, guard([this] { miLogToFileClick(); }));
-    LogFileDialog = new QFileDialog(this);
-    LogFileDialog->setObjectName("LogFileDialog");
-    LogFileDialog->setAcceptMode(QFileDialog::AcceptSave);
-    LogFileDialog->setFileMode(QFileDialog::AnyFile);
-    // Appending is the point: the dialog must not ask whether to replace the file.
-    LogFileDialog->setOption(QFileDialog::DontConfirmOverwrite);
-    LogFileDialog->setNameFilter("Text files (*.txt);;All files (*)");
+    LogFileDialog = LazyFileDialog([this] {
+        auto* dialog = new QFileDialog(this);
+        dialog->setObjectName("LogFileDialog");
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        dialog->setFileMode(QFileDialog::AnyFile);
+        // Appending is the point: the dialog must not ask whether to replace the file.
+        dialog->setOption(QFileDialog::DontConfirmOverwrite);
+        dialog->setNameFilter("Text files (*.txt);;All files (*)");
+        return dialog;
+    });
     ChooseLogFile = [this](std::string& path) {
         if (!path.empty()) LogFileDialog->selectFile(PathToQt(path));
         if (LogFileDialog->exec() != QDialog::Accepted || LogFileDialog->selectedFiles().isEmpty())
