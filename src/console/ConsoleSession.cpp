@@ -179,8 +179,7 @@ bool ConsoleSession::StartLogFile(const std::string& path, bool announce) {
     WriteToLogFile(SessionSeparator(GetDateTimeStamp(), connection_));
     FlushLogFile();
     face_.StateChanged();
-    if (!logFile_.IsOpen()) return false;
-    if (announce) Log("Logging to " + path, LogColours::Status);
+    if (announce && logFile_.IsOpen()) Log("Logging to " + path, LogColours::Status);
     return true;
 }
 

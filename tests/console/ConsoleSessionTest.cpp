@@ -170,4 +170,7 @@ INSTANTIATE_TEST_SUITE_P(
     ConsoleSessionTest, ALogFileThatVanishes,
     testing::Values(Vanishing{false, "The log file ", " was deleted: logging goes on in a new one.", true},
                     Vanishing{true, "Logging to ", " stopped: " + std::string(std::strerror(ENOENT)) + ".",
-                              false}));
+                              false}),
+    [](const testing::TestParamInfo<Vanishing>& info) {
+        return info.param.folderToo ? "FolderToo" : "FileAlone";
+    });
