@@ -171,6 +171,6 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(Vanishing{false, "The log file ", " was deleted: logging goes on in a new one.", true},
                     Vanishing{true, "Logging to ", " stopped: " + std::string(std::strerror(ENOENT)) + ".",
                               false}),
-    [](const testing::TestParamInfo<Vanishing>& info) {
-        return info.param.folderToo ? "FolderToo" : "FileAlone";
+    [](const testing::TestParamInfo<Vanishing>& row) {
+        return row.param.folderToo ? "FolderToo" : "FileAlone";
     });
