@@ -64,6 +64,8 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make
     session_->SetConnection(DefaultConnection);
     session_->SetOpenTimeout(5000);
     session_->SetBaseTitle(FromQt(windowTitle()));
+    // The session log file takes the lines of a frame in one write, before they are seen.
+    Log()->SetBeforePaint([this] { Guarded([this] { session_->FlushLogFile(); }); });
     tools_ = new TConsoleTools(this, *session_, *ui_->RichEditRawOut,
                                {ui_->Button2, ui_->GotoProject1, ui_->FormatNumberList1,
                                 ui_->GenerateSeerviceChannellist1, ui_->miShowReplyTimes,
@@ -78,6 +80,7 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make
 
 TFormConsole::~TFormConsole() {
     ui_->FrameButtonField1->ClearButtons();
+    Log()->SetBeforePaint({});
     // A GPIB link unloads its driver, whose thread must stop before the window goes.
     session_.reset();
     if (FormConsole == this) FormConsole = nullptr;
@@ -128,13 +131,16 @@ void TFormConsole::ConnectHandlers() {
     connect(ui.Button1, &QPushButton::clicked, this, guard([this] { Log()->Clear(); }));
     connect(ui.miAutoReconnect, &QAction::triggered, this, guard([this] { miAutoReconnectClick(); }));
     connect(ui.miLogToFile, &QAction::triggered, this, guard([this] { miLogToFileClick(); }));
-    LogFileDialog = new QFileDialog(this);
-    LogFileDialog->setObjectName("LogFileDialog");
-    LogFileDialog->setAcceptMode(QFileDialog::AcceptSave);
-    LogFileDialog->setFileMode(QFileDialog::AnyFile);
-    // Appending is the point: the dialog must not ask whether to replace the file.
-    LogFileDialog->setOption(QFileDialog::DontConfirmOverwrite);
-    LogFileDialog->setNameFilter("Text files (*.txt);;All files (*)");
+    LogFileDialog = LazyFileDialog([this] {
+        auto* dialog = new QFileDialog(this);
+        dialog->setObjectName("LogFileDialog");
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        dialog->setFileMode(QFileDialog::AnyFile);
+        // Appending is the point: the dialog must not ask whether to replace the file.
+        dialog->setOption(QFileDialog::DontConfirmOverwrite);
+        dialog->setNameFilter("Text files (*.txt);;All files (*)");
+        return dialog;
+    });
     ChooseLogFile = [this](std::string& path) {
         if (!path.empty()) LogFileDialog->selectFile(PathToQt(path));
         if (LogFileDialog->exec() != QDialog::Accepted || LogFileDialog->selectedFiles().isEmpty())

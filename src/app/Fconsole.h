@@ -6,6 +6,7 @@
 // Extra menu's tools live in TConsoleTools. Everything here runs on the UI thread.
 #include "console/ConsoleLogic.h"
 #include "console/ConsoleSession.h"
+#include "platform/QtPlatform.h"
 #include "text/Strtools.h"
 
 #include <QMainWindow>
@@ -130,7 +131,7 @@ private:
 
     std::unique_ptr<Ui::TFormConsole> ui_;
     QTimer* TimerTxRep = nullptr;
-    QFileDialog* LogFileDialog = nullptr;
+    LazyFileDialog LogFileDialog;
     std::unique_ptr<TConsoleFace> face_;
     std::unique_ptr<ConsoleSession> session_;
     TConsoleTools* tools_ = nullptr;

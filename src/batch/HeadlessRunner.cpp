@@ -280,8 +280,10 @@ void HeadlessRunner::SayError(const std::string& text) {
     std::fflush(err_);
 }
 
-// Once per turn of the loop rather than per line: a reply and its command cost one write each.
+// Once per turn of the loop rather than per line: a reply and its command cost one write each,
+// the log file's lines before the output's, so that what was printed is on disk.
 void HeadlessRunner::Flush() {
+    session_.FlushLogFile();
     if (!outputBroken_ && std::fflush(out_) == EOF)
         OutputFailed("standard output", GetSystemErrorText(errno));
 }

@@ -183,25 +183,37 @@ bool ConsoleSession::StartLogFile(const std::string& path, bool announce) {
         face_.StateChanged();
         return false;
     }
+    // A file that takes not even the separator is said at once, not at the first repaint.
     WriteToLogFile(SessionSeparator(GetDateTimeStamp(), connection_));
+    FlushLogFile();
     face_.StateChanged();
-    if (announce) Log("Logging to " + path, LogColours::Status);
+    if (announce && logFile_.IsOpen()) Log("Logging to " + path, LogColours::Status);
     return true;
 }
 
 void ConsoleSession::StopLogFile() {
     if (!logFile_.IsOpen()) return;
     Log("Logging to " + logFile_.Path() + " ended.", LogColours::Status);
+    FlushLogFile();
     logFile_.Close();
     face_.StateChanged();
 }
 
 void ConsoleSession::WriteToLogFile(const std::string& line) {
-    if (!logFile_.IsOpen() || logFile_.WriteLine(line)) return;
+    logFile_.Queue(line);
+}
+
+void ConsoleSession::FlushLogFile() {
+    if (logFile_.Flush()) return;
+    const std::string path = logFile_.Path();
+    if (logFile_.Vanished() && logFile_.Reopen(SessionSeparator(GetDateTimeStamp(), connection_))) {
+        Log("The log file " + path + " was deleted: logging goes on in a new one.", LogColours::Status);
+        return;
+    }
     // The file is closed now, so this line goes to the screen only: said once, the session goes on.
     face_.StateChanged();
-    Log(WithReason("Logging to " + logFile_.Path() + " stopped:", logFile_.Failure()), LogColours::Error);
-    face_.LogFileFailed(logFile_.Path(), logFile_.Failure());
+    Log(WithReason("Logging to " + path + " stopped:", logFile_.Failure()), LogColours::Error);
+    face_.LogFileFailed(path, logFile_.Failure());
 }
 
 std::string ConsoleSession::Title() const {

@@ -113,6 +113,11 @@ public:
     // it fails, in red). False when it cannot be opened: LogFile().Failure() says why.
     bool StartLogFile(const std::string& path, bool announce = true);
     void StopLogFile();
+    // Writes the lines logged since the last call. A face calls it before it shows them (the
+    // window before it paints, the headless runner once per turn), so that what was seen is on
+    // disk. A file deleted meanwhile is made again with a separator and a blue line that says
+    // so; one that cannot be (its folder is gone too) ends logging with a red line.
+    void FlushLogFile();
     const SessionLog& LogFile() const { return logFile_; }
     // The window's title: the base title (the connection, "disconnected") and the log file.
     std::string Title() const;

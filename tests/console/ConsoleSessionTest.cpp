@@ -2,14 +2,18 @@
 // automatic reconnect against a peer that accepts and drops at once.
 #include "console/ConsoleSession.h"
 
+#include "TempDir.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sstream>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -116,3 +120,57 @@ TEST(ConsoleSessionTest, APeerThatDropsEveryLinkAtOnceIsTriedAgainAndAgain) {
     session.Close();
     EXPECT_FALSE(session.Reconnecting());
 }
+
+// The session log file removed while logging, alone or with its folder: noticed at the next
+// flush, said once, and no line goes on into the deleted file.
+struct Vanishing {
+    bool folderToo;
+    std::string saidBefore; //!< The line logged, before and after the path.
+    std::string saidAfter;
+    bool logging; //!< Logging goes on (in a file made again).
+};
+
+class ALogFileThatVanishes : public testing::TestWithParam<Vanishing> {};
+
+TEST_P(ALogFileThatVanishes, IsMadeAgainOrEndsLoggingAtTheNextFlush) {
+    Handover ui;
+    RecordingFace face(ui);
+    TempDir dir;
+    const auto folder = dir.Path() / "logs";
+    std::filesystem::create_directory(folder);
+    const std::string path = (folder / "session.txt").string();
+    ConsoleSession session(face, ui);
+    session.SetConnection("tcp:127.0.0.1:1");
+    session.SetBaseTitle("disconnected");
+    ASSERT_TRUE(session.StartLogFile(path));
+    session.Log("before", LogColours::Status);
+    session.FlushLogFile();
+    std::filesystem::remove_all(GetParam().folderToo ? folder : std::filesystem::path(path));
+    session.Log("after", LogColours::Status);
+    session.FlushLogFile();
+    session.FlushLogFile();
+
+    ASSERT_FALSE(face.lines.empty());
+    const std::string said = GetParam().saidBefore + path + GetParam().saidAfter;
+    EXPECT_EQ(face.lines.back(), said) << testing::PrintToString(face.lines);
+    EXPECT_EQ(std::count(face.lines.begin(), face.lines.end(), said), 1);
+    EXPECT_EQ(session.LogFile().IsOpen(), GetParam().logging);
+    EXPECT_EQ(session.Title() != "disconnected", GetParam().logging);
+    if (!GetParam().logging) return;
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    EXPECT_TRUE(text.str().starts_with("===== ")) << text.str();
+    EXPECT_EQ(text.str().find("] before"), std::string::npos) << text.str();
+    EXPECT_NE(text.str().find("] after\r\n"), std::string::npos) << text.str();
+    EXPECT_TRUE(text.str().ends_with("] " + said + "\r\n")) << text.str();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ConsoleSessionTest, ALogFileThatVanishes,
+    testing::Values(Vanishing{false, "The log file ", " was deleted: logging goes on in a new one.", true},
+                    Vanishing{true, "Logging to ", " stopped: " + std::string(std::strerror(ENOENT)) + ".",
+                              false}),
+    [](const testing::TestParamInfo<Vanishing>& row) {
+        return row.param.folderToo ? "FolderToo" : "FileAlone";
+    });
