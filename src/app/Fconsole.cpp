@@ -3,6 +3,7 @@
 #include "app/ConsoleFace.h"
 #include "app/ConsoleTools.h"
 #include "app/SerialTools.h"
+#include "connection/ConnectionKinds.h"
 #include "connection/Fopencom.h"
 #include "log/LogView.h"
 #include "platform/Config.h"
@@ -33,6 +34,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cstdlib>
+#include <map>
 
 TFormConsole* FormConsole = nullptr;
 
@@ -41,6 +43,41 @@ constexpr int DesignLeft = 177;
 constexpr int DesignTop = 140;
 constexpr int DesignSendHeight = 369;
 constexpr int DesignHeight = 675;
+// The line ends of each kind of connection, in the settings as "TxLineEnd_tcp=crlf" and
+// "RxLineEnd_tcp=any"; only kinds the operator changed are there.
+void ReadLineEndSettings(SettingsStore& settings, std::map<std::string, LineEnds>& byKind) {
+    for (const ConnectionKind& kind : ConnectionKinds()) {
+        if (!kind.MakeTransport) continue;
+        const std::string name(kind.Name);
+        LineEnds ends;
+        if (settings.ValueExists("TxLineEnd_" + name))
+            ParseLineEnd(settings.ReadStr("TxLineEnd_" + name, "lf"), ends.tx);
+        if (settings.ValueExists("RxLineEnd_" + name))
+            ParseLineEnd(settings.ReadStr("RxLineEnd_" + name, "lf"), ends.rx);
+        byKind[name] = ends;
+    }
+}
+
+void WriteLineEndSettings(const std::map<std::string, LineEnds>& byKind) {
+    SettingsStore& settings = Settings();
+    settings.OpenKey(SettingsKeyPath);
+    for (const auto& [kind, ends] : byKind) {
+        const bool stored =
+            settings.ValueExists("TxLineEnd_" + kind) || settings.ValueExists("RxLineEnd_" + kind);
+        // A default that was never changed stays out of the settings.
+        if (!stored && ends.tx == TxLineEnd::Lf && ends.rx == RxLineEnd::Lf) continue;
+        settings.WriteStr("TxLineEnd_" + kind, std::string(LineEndName(ends.tx)));
+        settings.WriteStr("RxLineEnd_" + kind, std::string(LineEndName(ends.rx)));
+    }
+    settings.CloseKey();
+}
+
+LineEnds LineEndsFor(const std::string& connection) {
+    if (!FormOpenCom) return {};
+    const auto found = FormOpenCom->LineEndsByKind.find(ParseConnection(connection).KindName);
+    return found == FormOpenCom->LineEndsByKind.end() ? LineEnds{} : found->second;
+}
+
 bool ExtraMenuSwitchedOn() {
     const char* value = std::getenv(ExtraMenuVariable);
     return value && std::string(value) == "1";
@@ -241,6 +278,7 @@ void TFormConsole::ReadSettings() {
     } catch (const ESettingsError& e) {
         if (failure.empty()) failure = e.what();
     }
+    if (FormOpenCom) ReadLineEndSettings(settings, FormOpenCom->LineEndsByKind);
     settings.CloseKey();
     ShowControlChars(controlChars, false);
     ui_->miAutoReconnect->setChecked(autoReconnect);
@@ -285,6 +323,7 @@ bool TFormConsole::OpenConnection() {
     if (session_->IsOpening()) return false;
     std::string connection = session_->Connection();
     if (!FormOpenCom || !FormOpenCom->EditConnection(connection)) return false;
+    WriteLineEndSettings(FormOpenCom->LineEndsByKind);
     return OpenWithoutDialog(connection);
 }
 
@@ -292,6 +331,7 @@ bool TFormConsole::OpenWithoutDialog(const std::string& connection) {
     if (session_->IsOpening()) return false;
     CloseConnection();
     session_->SetConnection(connection);
+    session_->SetLineEnds(LineEndsFor(connection));
     std::string reason;
     const OpenResult result = session_->Open(&reason);
     if (result == OpenResult::Failed)

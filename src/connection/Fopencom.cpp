@@ -7,13 +7,17 @@
 #include "ui_Fopencom.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QFutureWatcher>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QRadioButton>
 #include <QStandardItemModel>
 #include <QTreeView>
 #include <QtConcurrent/QtConcurrentRun>
@@ -65,6 +69,7 @@ TFormOpenCom::TFormOpenCom(QWidget* parent)
     WatchGroup(ConGroup::TcpSrv, {ui_->EditSrvAddr, ui_->EditSrvPort});
     WatchGroup(ConGroup::Serial, {ui_->ComboBoxPort, ui_->ButtonEnumPorts, ui_->ComboBoxPortCfg});
     WatchGroup(ConGroup::Gpib, {ui_->UpDownGpibDev, ui_->UpDownGpibAddr, ui_->ComboBoxGpibDriver});
+    AddLineEndRow();
     ui_->LabelPort->installEventFilter(this);
     ui_->Label1->installEventFilter(this);
     connect(ui_->ButtonOk, &QPushButton::clicked, this, &QDialog::accept);
@@ -99,6 +104,7 @@ bool TFormOpenCom::EditConnection(std::string& connection) {
     connectionKindName_ = state.connectionKindName;
     ShowState(state);
     ShowUnreadable(state.unreadable);
+    ShowLineEnds();
     FocusCheckedGroup();
     if (exec() != QDialog::Accepted) return false;
     BuildConnectionString(ReadState(), connection);
@@ -147,6 +153,65 @@ void TFormOpenCom::ShowUnreadable(const std::string& connection) {
         ToQt("The stored connection \"" + connection + "\" cannot be read. Choose one of the kinds above."));
     unreadableNote_->setGeometry(8, height() - 64, width() - 16, 28);
     unreadableNote_->setVisible(!connection.empty() || CheckedGroup() == ConGroup::None);
+}
+
+namespace {
+// What the choosers offer, in the order of the enums.
+const char* const TxEndTexts[] = {"LF", "CR", "CR LF", "nothing"};
+const char* const RxEndTexts[] = {"LF", "CR", "CR LF", "CR or LF"};
+
+std::string KindNameOf(ConGroup group) {
+    const ConnectionKind* kind = group == ConGroup::Gpib ? nullptr : ConnectionKindOf(group);
+    return kind ? std::string(kind->Name) : std::string();
+}
+} // namespace
+
+void TFormOpenCom::AddLineEndRow() {
+    auto* row = new QHBoxLayout;
+    txEnd_ = new QComboBox(this);
+    txEnd_->setObjectName("ComboBoxTxEnd");
+    rxEnd_ = new QComboBox(this);
+    rxEnd_->setObjectName("ComboBoxRxEnd");
+    for (const char* text : TxEndTexts)
+        txEnd_->addItem(text);
+    for (const char* text : RxEndTexts)
+        rxEnd_->addItem(text);
+    row->addWidget(new QLabel("Line end sent:", this));
+    row->addWidget(txEnd_);
+    row->addWidget(new QLabel("received:", this));
+    row->addWidget(rxEnd_);
+    row->addStretch();
+    QGridLayout* form = ui_->LayoutForm;
+    const int buttonsRow = form->rowCount() - 1;
+    form->removeItem(ui_->LayoutButtons);
+    form->addLayout(row, buttonsRow, 0, 1, form->columnCount());
+    form->addLayout(ui_->LayoutButtons, buttonsRow + 1, 0, 1, form->columnCount());
+    for (const auto& [radio, group] : radios_) {
+        connect(radio, &QRadioButton::toggled, this, [this](bool on) {
+            if (on) Guarded([this] { ShowLineEnds(); });
+        });
+    }
+    for (QComboBox* box : {txEnd_, rxEnd_})
+        connect(box, &QComboBox::activated, this, [this] { Guarded([this] { TakeLineEnds(); }); });
+    ShowLineEnds();
+}
+
+// GPIB has no lines of its own: its choosers rest.
+void TFormOpenCom::ShowLineEnds() {
+    const std::string kind = KindNameOf(CheckedGroup());
+    const auto found = LineEndsByKind.find(kind);
+    const LineEnds ends = found == LineEndsByKind.end() ? LineEnds{} : found->second;
+    txEnd_->setCurrentIndex(static_cast<int>(ends.tx));
+    rxEnd_->setCurrentIndex(static_cast<int>(ends.rx));
+    txEnd_->setEnabled(!kind.empty());
+    rxEnd_->setEnabled(!kind.empty());
+}
+
+void TFormOpenCom::TakeLineEnds() {
+    const std::string kind = KindNameOf(CheckedGroup());
+    if (kind.empty()) return;
+    LineEndsByKind[kind] = {static_cast<TxLineEnd>(txEnd_->currentIndex()),
+                            static_cast<RxLineEnd>(rxEnd_->currentIndex())};
 }
 
 void TFormOpenCom::Check(ConGroup group) {

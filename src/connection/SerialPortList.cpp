@@ -113,6 +113,7 @@ std::vector<SerialPortInfo> ListSerialPortInfo(const std::string& sysfsRoot, con
 
 std::vector<std::string> OfferedPortNames(const std::vector<SerialPortInfo>& ports) {
     std::vector<std::string> names;
+    names.reserve(ports.size() * 2);
     for (const SerialPortInfo& port : ports)
         names.push_back(port.name);
     for (const SerialPortInfo& port : ports) {

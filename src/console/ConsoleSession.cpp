@@ -26,6 +26,7 @@ ConsoleSession::~ConsoleSession() {
 OpenResult ConsoleSession::Open(std::string* reason) {
     link_ = MakeConsoleLink(target_, MakeLinkEvents(), handover_);
     link_->SetOpenTimeout(openTimeoutMs_);
+    link_->SetLineEnds(lineEnds_);
     std::string why;
     opening_ = true;
     endReason_.clear();

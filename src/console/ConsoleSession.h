@@ -70,6 +70,9 @@ public:
     }
     const std::string& Connection() const { return connection_; }
     void SetOpenTimeout(int ms) { openTimeoutMs_ = ms; }
+    // What a send appends and what ends a received line, for the next open.
+    void SetLineEnds(const LineEnds& ends) { lineEnds_ = ends; }
+    const LineEnds& GetLineEnds() const { return lineEnds_; }
     // Opens the connection string as it is, through the face's wait. A failure is logged in red
     // with its reason ("Opening ... failed. Connection refused."); reason gets the reason.
     OpenResult Open(std::string* reason = nullptr);
@@ -156,6 +159,7 @@ private:
     std::string connection_;
     ConnectionTarget target_;
     int openTimeoutMs_ = -1;
+    LineEnds lineEnds_;
     std::unique_ptr<ConsoleLink> link_;
     bool connected_ = false;
     bool opening_ = false;

@@ -168,6 +168,26 @@ TEST_F(OpenComDialog, WhatTheOperatorTypesIsBuiltAsTyped) {
     EXPECT_EQ(connection, "tcpsrv: 127.0.0.1:4000 ");
 }
 
+// The line ends follow the checked kind: each kind keeps its own, GPIB has none to choose.
+TEST_F(OpenComDialog, LineEndsAreChosenPerKind) {
+    dialog.LineEndsByKind["com"] = {TxLineEnd::Cr, RxLineEnd::Any};
+    std::string connection = "tcp:127.0.0.1:2500";
+    ASSERT_TRUE(Edit(connection, "ButtonOk", [this] {
+        auto* tx = Get<QComboBox>("ComboBoxTxEnd");
+        EXPECT_EQ(tx->currentIndex(), static_cast<int>(TxLineEnd::Lf));
+        tx->setCurrentIndex(static_cast<int>(TxLineEnd::CrLf));
+        emit tx->activated(tx->currentIndex());
+        Radio("RadioButtonConSerial")->setChecked(true);
+        EXPECT_EQ(Get<QComboBox>("ComboBoxRxEnd")->currentIndex(), static_cast<int>(RxLineEnd::Any));
+        Radio("RadioButtonConGpib")->setChecked(true);
+        EXPECT_FALSE(tx->isEnabled());
+        Radio("RadioButtonConTcp")->setChecked(true);
+    }));
+    EXPECT_EQ(dialog.LineEndsByKind["tcp"].tx, TxLineEnd::CrLf);
+    EXPECT_EQ(dialog.LineEndsByKind["tcp"].rx, RxLineEnd::Lf);
+    EXPECT_EQ(dialog.LineEndsByKind["com"].tx, TxLineEnd::Cr);
+}
+
 TEST_F(OpenComDialog, AnUnlistedPortStaysAsGiven) {
     std::string connection = "com:ttyUSB7:baud=9600";
     ASSERT_TRUE(Edit(connection, "ButtonOk"));
