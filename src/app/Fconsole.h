@@ -103,6 +103,7 @@ private:
     void ConnectHandlers();
     void ArrangeGpibControls();
     void ReadSettings();
+    void PlaceOnScreen(int left, int top, int width, int height);
     void StoreConnection();
     void SetUpButtonField();
     void LoadStartScript();

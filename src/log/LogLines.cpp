@@ -40,7 +40,7 @@ std::size_t LogLines::Append(std::string_view text, uint32_t colour) {
     std::size_t added = 0;
     std::size_t start = 0;
     for (;;) {
-        std::size_t end = text.find_first_of("\r\n", start);
+        const std::size_t end = text.find('\n', start);
         if (end == std::string_view::npos) {
             // The tail after the last line end; nothing when the text ended with one.
             if (start < text.size() || added == 0) {
@@ -49,12 +49,10 @@ std::size_t LogLines::Append(std::string_view text, uint32_t colour) {
             }
             return added;
         }
-        AppendLine(text.substr(start, end - start), slot, colour);
+        const std::size_t crlf = end > start && text[end - 1] == '\r' ? 1 : 0;
+        AppendLine(text.substr(start, end - start - crlf), slot, colour);
         ++added;
         start = end + 1;
-        if (text[end] == '\r' && start < text.size() && text[start] == '\n') {
-            ++start;
-        }
     }
 }
 

@@ -112,3 +112,16 @@ TEST(ConsoleSessionTest, APeerThatDropsEveryLinkAtOnceIsTriedAgainAndAgain) {
     session.Close();
     EXPECT_FALSE(session.Reconnecting());
 }
+
+// A send that fails on every tick of Repeat says so once, and how often before the next line.
+TEST(ConsoleSessionTest, ARepeatedNotSentLineIsLoggedOnceWithItsCount) {
+    Handover ui;
+    RecordingFace face(ui);
+    ConsoleSession session(face, ui);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(session.Send("STATUS?"));
+    EXPECT_EQ(face.lines, std::vector<std::string>{"Not sent: not connected."});
+    session.Log("next", LogColours::Status);
+    EXPECT_EQ(face.lines, (std::vector<std::string>{"Not sent: not connected.",
+                                                    "Not sent: not connected. (2 more times)", "next"}));
+}
