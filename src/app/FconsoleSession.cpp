@@ -1,9 +1,9 @@
 // The console as its session's face, and the session's menu items: the session log file (every
 // log line appended to a file as it is logged) and the automatic reconnect of a dropped link.
-#include "platform/Config.h"
 #include "app/ConsoleFace.h"
 #include "app/Fconsole.h"
 #include "log/LogView.h"
+#include "platform/Config.h"
 #include "platform/QtPlatform.h"
 #include "ui_Fconsole.h"
 

@@ -17,9 +17,22 @@ constexpr std::string_view BatchOption = "--batch";
 
 // The options QApplication takes out of the command line itself (with one dash or two); an
 // operator starting the window with -platform or -style must not be told they are unknown.
-constexpr std::array<std::string_view, 16> ToolkitOptionsWithValue{
-    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "geometry",
-    "qwindowicon", "icon", "qwindowtitle", "title", "session", "display", "name", "style", "stylesheet", "visual"};
+constexpr std::array<std::string_view, 16> ToolkitOptionsWithValue{"platform",
+                                                                   "platformpluginpath",
+                                                                   "platformtheme",
+                                                                   "plugin",
+                                                                   "qwindowgeometry",
+                                                                   "geometry",
+                                                                   "qwindowicon",
+                                                                   "icon",
+                                                                   "qwindowtitle",
+                                                                   "title",
+                                                                   "session",
+                                                                   "display",
+                                                                   "name",
+                                                                   "style",
+                                                                   "stylesheet",
+                                                                   "visual"};
 constexpr std::array<std::string_view, 7> ToolkitFlags{"reverse", "widgetcount", "nograb",       "dograb",
                                                        "sync",    "testability", "qmljsdebugger"};
 
@@ -92,9 +105,10 @@ ProgramMode ReadProgramMode(const std::vector<std::string>& args, std::string& b
 }
 
 std::string ProgramUsage() {
-    return std::string("usage: corvane [SCRIPT]\n"
-                       "  the console window; SCRIPT: a batch script loaded into the batch window at start\n"
-                       "  (the window toolkit's own options, such as -platform NAME or -style NAME, apply)\n") +
+    return std::string(
+               "usage: corvane [SCRIPT]\n"
+               "  the console window; SCRIPT: a batch script loaded into the batch window at start\n"
+               "  (the window toolkit's own options, such as -platform NAME or -style NAME, apply)\n") +
            HeadlessUsage + "usage: corvane --help | -h\n";
 }
 

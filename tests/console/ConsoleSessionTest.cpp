@@ -20,7 +20,9 @@ namespace {
 class RecordingFace : public SessionFace {
 public:
     explicit RecordingFace(Handover& ui) : ui_(ui) {}
-    void ShowLine(const std::string& line, uint32_t) override { lines.push_back(line.substr(line.find("] ") + 2)); }
+    void ShowLine(const std::string& line, uint32_t) override {
+        lines.push_back(line.substr(line.find("] ") + 2));
+    }
     OpenResult AwaitOpen(ConsoleLink& link, std::string& reason) override {
         bool done = false;
         OpenResult result = OpenResult::Failed;
@@ -105,7 +107,9 @@ TEST(ConsoleSessionTest, APeerThatDropsEveryLinkAtOnceIsTriedAgainAndAgain) {
         return std::count(face.lines.begin(), face.lines.end(),
                           "Reconnecting to " + connection + " (attempt " + std::to_string(n) + ")");
     };
-    ASSERT_TRUE(face.Pump(session, [&] { return attempt(3) == 1; }, 20000)) << testing::PrintToString(face.lines);
+    ASSERT_TRUE(face.Pump(
+        session, [&] { return attempt(3) == 1; }, 20000))
+        << testing::PrintToString(face.lines);
     EXPECT_EQ(attempt(1), 1);
     EXPECT_EQ(attempt(2), 1);
     EXPECT_TRUE(session.Reconnecting() || session.IsOpening() || session.IsOpen());
