@@ -9,6 +9,7 @@
 #include "platform/Config.h"
 #include "platform/QtPlatform.h"
 #include "platform/Tick.h"
+#include "platform/WindowPlacement.h"
 #include "text/Fbuttonfield.h"
 #include "text/Strtools.h"
 #include "ui_Fconsole.h"
@@ -22,12 +23,14 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QThread>
@@ -42,6 +45,7 @@ namespace {
 constexpr int DesignLeft = 177;
 constexpr int DesignTop = 140;
 constexpr int DesignSendHeight = 369;
+constexpr int DesignWidth = 934;
 constexpr int DesignHeight = 675;
 // The line ends of each kind of connection, in the settings as "TxLineEnd_tcp=crlf" and
 // "RxLineEnd_tcp=any"; only kinds the operator changed are there.
@@ -78,6 +82,9 @@ LineEnds LineEndsFor(const std::string& connection) {
     return found == FormOpenCom->LineEndsByKind.end() ? LineEnds{} : found->second;
 }
 
+int HorizontalMargins(const QMargins& margins) {
+    return margins.left() + margins.right();
+}
 bool ExtraMenuSwitchedOn() {
     const char* value = std::getenv(ExtraMenuVariable);
     return value && std::string(value) == "1";
@@ -258,10 +265,11 @@ void TFormConsole::ReadSettings() {
             return fallback;
         }
     };
-    int left = readInt("WindowPosLeft", x());
-    int top = readInt("WindowPosTop", y());
-    int height = readInt("WindowHeight", this->height());
-    int width = readInt("WindowWidth", this->width());
+    // The design size, not the size the window has grown to on its first show.
+    int left = readInt("WindowPosLeft", DesignLeft);
+    int top = readInt("WindowPosTop", DesignTop);
+    int height = readInt("WindowHeight", DesignHeight);
+    int width = readInt("WindowWidth", DesignWidth);
     int sendHeight = readInt("ButtonTableHeight", DesignSendHeight);
     try {
         session_->SetConnection(settings.ReadStr("Connection", DefaultConnection));
@@ -288,9 +296,21 @@ void TFormConsole::ReadSettings() {
         AddLogLine(failure, LogColours::Error);
         Boxes().Error(FromQt(QApplication::applicationDisplayName()), failure);
     }
-    move(left, top);
-    resize(width, height);
+    PlaceOnScreen(left, top, width, height);
     ui_->Splitter1->setSizes({sendHeight, std::max(1, ui_->Splitter1->height() - sendHeight)});
+}
+
+// left and top place the frame, width and height size the inside, as move and resize take them;
+// the whole frame is kept on the screen that holds its stored corner (else the window's own).
+void TFormConsole::PlaceOnScreen(int left, int top, int width, int height) {
+    QScreen* shown = QGuiApplication::screenAt(QPoint(left, top));
+    if (!shown) shown = screen();
+    const QRect area = shown->availableGeometry();
+    const QSize frame = frameGeometry().size() - size();
+    const ScreenRect placed = FitOnScreen({left, top, width + frame.width(), height + frame.height()},
+                                          {area.x(), area.y(), area.width(), area.height()});
+    move(placed.left, placed.top);
+    resize(placed.width - frame.width(), placed.height - frame.height());
 }
 
 // The high-byte choice lives only in the settings; the menu item keeps it while switched off.
@@ -387,10 +407,15 @@ void TFormConsole::ArrangeGpibControls() {
         needed += item->minimumSize().width() + row->spacing();
     }
     // The window may be made as narrow as the first row alone needs; the GPIB controls then move.
-    const int margins = width() - ui_->GroupBoxTx->contentsRect().width();
+    // What lies beside the row comes from the margins, not from the widgets' widths: those are not
+    // laid out yet during a resize, and taken from them the window's width became its own minimum
+    // (a first start grew the window past the screen).
+    const int margins = HorizontalMargins(ui_->LayoutClient->contentsMargins()) +
+                        HorizontalMargins(ui_->GroupBoxTx->contentsMargins()) +
+                        HorizontalMargins(column->contentsMargins());
     setMinimumWidth(needed + margins);
     const bool shown = !ui_->ButtonQ->isHidden();
-    const bool fits = !shown || needed + gpib->sizeHint().width() <= ui_->GroupBoxTx->contentsRect().width();
+    const bool fits = !shown || needed + gpib->sizeHint().width() <= width() - margins;
     const bool inRow = row->indexOf(gpib) >= 0;
     if (fits == inRow) return;
     if (inRow) {

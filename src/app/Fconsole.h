@@ -108,6 +108,7 @@ private:
     void ReadSettings();
     // Closes the link and opens connection as it is (no dialog); a failure is boxed. True when open.
     bool OpenWithoutDialog(const std::string& connection);
+    void PlaceOnScreen(int left, int top, int width, int height);
     void StoreConnection();
     void SetUpButtonField();
     void LoadStartScript();

@@ -1,5 +1,7 @@
 #include "batch/HeadlessOptions.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <string_view>
 
@@ -15,6 +17,37 @@ const char HeadlessUsage[] =
 
 namespace {
 constexpr std::string_view BatchOption = "--batch";
+
+// The options QApplication takes out of the command line itself (with one dash or two); an
+// operator starting the window with -platform or -style must not be told they are unknown.
+constexpr std::array<std::string_view, 16> ToolkitOptionsWithValue{"platform",
+                                                                   "platformpluginpath",
+                                                                   "platformtheme",
+                                                                   "plugin",
+                                                                   "qwindowgeometry",
+                                                                   "geometry",
+                                                                   "qwindowicon",
+                                                                   "icon",
+                                                                   "qwindowtitle",
+                                                                   "title",
+                                                                   "session",
+                                                                   "display",
+                                                                   "name",
+                                                                   "style",
+                                                                   "stylesheet",
+                                                                   "visual"};
+constexpr std::array<std::string_view, 7> ToolkitFlags{"reverse", "widgetcount", "nograb",       "dograb",
+                                                       "sync",    "testability", "qmljsdebugger"};
+
+template <size_t N> bool Holds(const std::array<std::string_view, N>& names, std::string_view name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// An option's bare name: without its dashes and any "=value".
+std::string_view OptionName(std::string_view arg) {
+    arg.remove_prefix(arg.starts_with("--") ? 2 : 1);
+    return arg.substr(0, arg.find('='));
+}
 
 bool ParseTimeout(const std::string& text, int& ms) {
     const char* end = text.data() + text.size();
@@ -58,12 +91,34 @@ bool Take(const std::string& name, const std::string& value, HeadlessOptions& op
 }
 } // namespace
 
-bool HeadlessRequested(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        if (arg == BatchOption || arg.starts_with("--batch=")) return true;
+ProgramMode ReadProgramMode(const std::vector<std::string>& args, std::string& bad) {
+    for (const std::string& arg : args) {
+        if (arg == "--help" || arg == "-h") return ProgramMode::Help;
     }
-    return false;
+    for (const std::string& arg : args) {
+        if (arg == BatchOption || arg.starts_with("--batch=")) return ProgramMode::Headless;
+    }
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg.size() < 2 || arg[0] != '-') continue; // a script name (or "-")
+        const std::string_view name = OptionName(arg);
+        if (Holds(ToolkitFlags, name)) continue;
+        if (Holds(ToolkitOptionsWithValue, name)) {
+            if (arg.find('=') == std::string::npos) ++i; // its value follows
+            continue;
+        }
+        bad = arg;
+        return ProgramMode::BadOption;
+    }
+    return ProgramMode::Window;
+}
+
+std::string ProgramUsage() {
+    return std::string(
+               "usage: corvane [SCRIPT]\n"
+               "  the console window; SCRIPT: a batch script loaded into the batch window at start\n"
+               "  (the window toolkit's own options, such as -platform NAME or -style NAME, apply)\n") +
+           HeadlessUsage + "usage: corvane --help | -h\n";
 }
 
 bool ParseHeadlessOptions(const std::vector<std::string>& args, HeadlessOptions& options,

@@ -2,11 +2,10 @@
 // Frames received bytes into lines. A line ends at EndChar (when enabled); StartChar (when enabled)
 // throws away what was collected so far and starts afresh. Neither is stored. A line longer than
 // MaxLine keeps its first MaxLine bytes; the rest is dropped until the line ends, and the line
-// says so: "... (cut: <whole length> bytes)" follows its text. The text of a line is what precedes
-// its first 0 byte.
+// says so: "... (cut: <whole length> bytes)" follows its text. A 0 byte is a byte of the line like
+// any other: the log shows it, so an instrument that sends one never loses the rest of its reply.
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <utility>
 
@@ -92,7 +91,7 @@ private:
     }
 
     std::string TakeLine() {
-        std::string line(buffer_, ::strnlen(buffer_, length_));
+        std::string line(buffer_, length_);
         if (whole_ > MaxLine) line += "... (cut: " + std::to_string(whole_) + " bytes)";
         length_ = 0;
         whole_ = 0;

@@ -50,12 +50,14 @@ OpenResult ConsoleSession::Open(std::string* reason) {
     return result;
 }
 
-void ConsoleSession::Close() {
-    // The operator's Disconnect ends the attempts; what waited for the link ends as on a drop.
+void ConsoleSession::Close(bool keepSending) {
+    FlushRepeats();
+    // The operator's Disconnect ends the attempts, and what was sending or waited for the link
+    // ends as on a drop: a repeat left running would fill the log with "Not sent" on every tick.
     const bool waiting = plan_.Active();
     StopReconnect();
     plan_.End();
-    if (waiting) face_.SendingEnded();
+    if (waiting || (connected_ && !keepSending)) face_.SendingEnded();
     if (opening_) {
         // The open's own wait runs below this call: cancel it, it ends there.
         if (link_) link_->Close();
@@ -124,21 +126,37 @@ void ConsoleSession::OnDisconnected(const std::string& reason) {
 bool ConsoleSession::Send(const std::string& text) {
     if (!IsOpen()) {
         // The timer, ping-pong or a run after the link dropped: say so, never claim a send.
-        Log("Not sent: not connected.", LogColours::Error);
+        LogNotSent("Not sent: not connected.");
         return false;
     }
     sendTick_ = GetTickCount();
     replyTimeShown_ = false;
     if (link_->SendLine(text)) return true;
-    Log(WithReason("Not sent:", link_->SendFailure()), LogColours::Error);
+    LogNotSent(WithReason("Not sent:", link_->SendFailure()));
     return false;
 }
 
 bool ConsoleSession::Write(const std::string& text) {
     if (!link_) return false;
     if (link_->WriteLine(text)) return true;
-    Log(WithReason("Not sent:", link_->SendFailure()), LogColours::Error);
+    LogNotSent(WithReason("Not sent:", link_->SendFailure()));
     return false;
+}
+
+void ConsoleSession::LogNotSent(const std::string& text) {
+    const std::string stamp = GetTimeStamp();
+    if (notSent_.Repeats(text, stamp)) return;
+    LogAt(stamp, text, LogColours::Error);
+    notSent_.Logged(text);
+}
+
+void ConsoleSession::FlushRepeats() {
+    std::string text;
+    std::string stamp;
+    if (!notSent_.TakeSummary(text, stamp)) return;
+    const std::string line = StampedLine(stamp, text);
+    face_.ShowLine(line, LogColours::Error);
+    WriteToLogFile(line);
 }
 
 void ConsoleSession::ReadReply() {
@@ -171,6 +189,7 @@ void ConsoleSession::LogAt(const std::string& stamp, const std::string& text, ui
 }
 
 void ConsoleSession::LogLine(const std::string& line, uint32_t colour) {
+    FlushRepeats();
     face_.ShowLine(line, colour);
     WriteToLogFile(line);
 }

@@ -76,9 +76,11 @@ public:
     // Opens the connection string as it is, through the face's wait. A failure is logged in red
     // with its reason ("Opening ... failed. Connection refused."); reason gets the reason.
     OpenResult Open(std::string* reason = nullptr);
-    // The operator's close: the attempts to reconnect end (and what waited for them), the link
-    // closes and its end is logged without a reason. During an open it cancels the open.
-    void Close();
+    // The operator's close: the attempts to reconnect end, the link closes and its end is logged
+    // without a reason, and what was sending (repeat, ping-pong, a run) ends as on a drop, unless
+    // keepSending (the Reconnect item, which opens again at once). During an open it cancels the
+    // open.
+    void Close(bool keepSending = false);
     // Gives an open under way up, and with it the automatic reconnect.
     void CancelOpen();
     bool IsOpen() const { return link_ && link_->IsOpen(); }
@@ -91,7 +93,8 @@ public:
 
     // --- Sending ---
     // Sends text plus the line end and starts timing the reply. "Not sent: ..." is logged in red
-    // when it did not go out (no link, or the link's reason); false then.
+    // when it did not go out (no link, or the link's reason); false then. The same "Not sent"
+    // again and again is logged once, and how often it came follows before the next other line.
     bool Send(const std::string& text);
     // Sends text as it is, escapes and all (GPIB's Write), without timing.
     bool Write(const std::string& text);
@@ -145,6 +148,9 @@ private:
     void OnDisconnected(const std::string& reason);
     void OnRxLine(const std::string& received, const std::string& stamp);
     void WriteToLogFile(const std::string& line);
+    void LogNotSent(const std::string& text);
+    // Logs the count of the repeated "Not sent" line, if any.
+    void FlushRepeats();
     // The link itself, closed and gone, its end not taken as a drop.
     void DropLink();
     bool ShouldReconnect(const std::string& reason) const;
@@ -171,6 +177,7 @@ private:
     bool replyTimeShown_ = true; //!< The reply time of the last send has been logged.
     bool showReplyTimes_ = false;
     ReplyStatistics stats_;
+    RepeatedLine notSent_;
 
     SessionLog logFile_;
     ReplySeries series_;

@@ -31,9 +31,11 @@ public:
     LogLines(const LogLines&) = delete;
     LogLines& operator=(const LogLines&) = delete;
 
-    // Appends one log entry. It is split at CR LF, LF and CR into lines of the same colour. A line
-    // end at the very end closes the last line and opens no empty one, as when a text file is
-    // read; an empty text is one empty line. Returns the number of lines added (at least 1).
+    // Appends one log entry. It is split at CR LF and LF into lines of the same colour. A lone CR
+    // is a byte of the line: an instrument's reply that holds one is still one line with one
+    // stamp, and the control-character view shows the CR where it came. A line end at the very
+    // end closes the last line and opens no empty one, as when a text file is read; an empty
+    // text is one empty line. Returns the number of lines added (at least 1).
     std::size_t Append(std::string_view text, uint32_t colour);
 
     std::size_t Count() const { return index_.size(); }

@@ -515,13 +515,26 @@ INSTANTIATE_TEST_SUITE_P(
                                "--csv wants at least one --series"}),
     [](const testing::TestParamInfo<OptionCase>& param) { return std::string(param.param.name); });
 
-TEST(HeadlessRequested, OnlyWithTheBatchOption) {
-    const char* plain[] = {"corvane", "script.txt"};
-    const char* batch[] = {"corvane", "--connect", "tcp:h:1", "--batch", "s"};
-    const char* joined[] = {"corvane", "--batch=s"};
-    const char* lookalike[] = {"corvane", "--batchy"};
-    EXPECT_FALSE(HeadlessRequested(2, const_cast<char**>(plain)));
-    EXPECT_TRUE(HeadlessRequested(5, const_cast<char**>(batch)));
-    EXPECT_TRUE(HeadlessRequested(2, const_cast<char**>(joined)));
-    EXPECT_FALSE(HeadlessRequested(2, const_cast<char**>(lookalike)));
+// The program's mode is read before the toolkit exists; the toolkit's own options are no mistake.
+TEST(ProgramModeTest, HeadlessOnlyWithTheBatchOptionHelpAnywhereAndUnknownOptionsRefused) {
+    struct Case {
+        Texts args;
+        ProgramMode mode;
+        std::string bad;
+    };
+    const std::vector<Case> cases{
+        {{"script.txt"}, ProgramMode::Window, ""},
+        {{"--connect", "tcp:h:1", "--batch", "s"}, ProgramMode::Headless, ""},
+        {{"--batch=s"}, ProgramMode::Headless, ""},
+        {{"--batchy"}, ProgramMode::BadOption, "--batchy"},
+        {{"-h"}, ProgramMode::Help, ""},
+        {{"--batch", "s", "--help"}, ProgramMode::Help, ""},
+        {{"-platform", "offscreen", "script.txt", "--style=fusion", "-reverse"}, ProgramMode::Window, ""},
+        {{"script.txt", "-x"}, ProgramMode::BadOption, "-x"},
+    };
+    for (const Case& c : cases) {
+        std::string bad;
+        EXPECT_EQ(ReadProgramMode(c.args, bad), c.mode) << c.args.front();
+        EXPECT_EQ(bad, c.bad) << c.args.front();
+    }
 }

@@ -104,9 +104,9 @@ TEST(LineFramer, TheLineBegunButNotEndedCanBeTakenOnce) {
     EXPECT_FALSE(framer.TakePartial(partial));
 }
 
-TEST(LineFramer, LineTextStopsAtItsFirstZeroByte) {
+TEST(LineFramer, AZeroByteIsKeptInItsLine) {
     LineFramer framer = ConsoleFramer();
-    EXPECT_EQ(Frame(framer, std::string("ab\0cd\n", 6)), (Lines{"ab"}));
+    EXPECT_EQ(Frame(framer, std::string("ab\0cd\n", 6)), (Lines{std::string("ab\0cd", 5)}));
 }
 
 TEST(LineFramer, ChunksSplitAnywhereGiveTheSameLines) {

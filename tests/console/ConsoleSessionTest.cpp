@@ -174,3 +174,16 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<Vanishing>& row) {
         return row.param.folderToo ? "FolderToo" : "FileAlone";
     });
+
+// A send that fails on every tick of Repeat says so once, and how often before the next line.
+TEST(ConsoleSessionTest, ARepeatedNotSentLineIsLoggedOnceWithItsCount) {
+    Handover ui;
+    RecordingFace face(ui);
+    ConsoleSession session(face, ui);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(session.Send("STATUS?"));
+    EXPECT_EQ(face.lines, std::vector<std::string>{"Not sent: not connected."});
+    session.Log("next", LogColours::Status);
+    EXPECT_EQ(face.lines, (std::vector<std::string>{"Not sent: not connected.",
+                                                    "Not sent: not connected. (2 more times)", "next"}));
+}

@@ -53,9 +53,9 @@ INSTANTIATE_TEST_SUITE_P(
     LineEnds, LogLinesSplit,
     testing::Values(SplitCase{"", {""}}, SplitCase{"one", {"one"}},
                     SplitCase{"Point List:\r\n1 2\r\n3 4", {"Point List:", "1 2", "3 4"}},
-                    SplitCase{"a\nb\rc", {"a", "b", "c"}}, SplitCase{"a\r\n", {"a"}}, SplitCase{"a\n", {"a"}},
-                    SplitCase{"a\r", {"a"}}, SplitCase{"\r\n", {""}}, SplitCase{"a\n\nb", {"a", "", "b"}},
-                    SplitCase{"a\n\rb", {"a", "", "b"}}, SplitCase{"a\r\r\nb", {"a", "", "b"}},
+                    SplitCase{"a\nb\rc", {"a", "b\rc"}}, SplitCase{"a\r\n", {"a"}}, SplitCase{"a\n", {"a"}},
+                    SplitCase{"a\r", {"a\r"}}, SplitCase{"\r\n", {""}}, SplitCase{"a\n\nb", {"a", "", "b"}},
+                    SplitCase{"a\n\rb", {"a", "\rb"}}, SplitCase{"a\r\r\nb", {"a\r", "b"}},
                     SplitCase{"a\r\n\r\n", {"a", ""}}));
 
 TEST(LogLines, EightBitBytesSurviveStoreAndOutput) {
