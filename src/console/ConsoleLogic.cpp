@@ -91,6 +91,7 @@ std::vector<std::string> SplitRecentConnections(const std::string& text) {
         start = end + 1;
     }
     return recent;
+}
 
 bool RepeatedLine::Repeats(const std::string& text, const std::string& stamp) {
     if (text_.empty() || text != text_) return false;
