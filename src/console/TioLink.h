@@ -25,7 +25,7 @@ public:
 private:
     ConnectionTarget target_;
     LinkEvents events_;
-    bool connected_ = false; //!< A link that never opened does not tell of its end.
+    bool connected_ = false;   //!< A link that never opened does not tell of its end.
     std::string txEnd_ = "\n"; //!< What a send appends.
     std::unique_ptr<TIO> io_;
 };

@@ -70,8 +70,10 @@ TEST_P(LineEndFraming, FramesByTheChosenLineEnd) {
 INSTANTIATE_TEST_SUITE_P(
     Ends, LineEndFraming,
     testing::Values(LineEndCase{RxLineEnd::Lf, "a\r\nb\nc", {"a\r", "b"}, "c"},
-                    LineEndCase{RxLineEnd::Cr, "CR-ONLY-REPLY 1\rCR-ONLY-REPLY 2\rPROMPT> ",
-                                {"CR-ONLY-REPLY 1", "CR-ONLY-REPLY 2"}, "PROMPT> "},
+                    LineEndCase{RxLineEnd::Cr,
+                                "CR-ONLY-REPLY 1\rCR-ONLY-REPLY 2\rPROMPT> ",
+                                {"CR-ONLY-REPLY 1", "CR-ONLY-REPLY 2"},
+                                "PROMPT> "},
                     LineEndCase{RxLineEnd::CrLf, "a\r\nb\rc\r\n\r\nd\r", {"a", "b\rc", ""}, "d\r"},
                     LineEndCase{RxLineEnd::Any, "a\r\nb\rc\nd\n\re", {"a", "b", "c", "d", ""}, "e"}));
 
