@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <cerrno>
+#include <memory>
 #include <regex>
 
 namespace {
@@ -117,19 +118,20 @@ TEST_F(ConsoleExtraTools, CtrlSaveAsksTheNavigatorFirst) {
 
     // With OK the save dialog starts in the chosen folder.
     QString directory;
+    std::unique_ptr<ModalAnswer> next; // the save dialog's, armed once the navigator has answered
     {
         ModalAnswer choose([&](QWidget* modal) {
             navigator.SetSearchText("1395");
             ASSERT_TRUE(QTest::qWaitFor([&] { return !navigator.SelectedFolder().empty(); }));
             modal->findChild<QPushButton*>("ButtonOk")->click();
-            ModalAnswer* next = new ModalAnswer([&](QWidget* save) {
+            next = std::make_unique<ModalAnswer>([&](QWidget* save) {
                 directory = qobject_cast<QFileDialog*>(save)->directory().absolutePath();
                 qobject_cast<QFileDialog*>(save)->reject();
             });
-            QObject::connect(SaveDialog(), &QDialog::finished, [next] { delete next; });
         });
         QTest::mouseClick(SaveButton(), Qt::LeftButton, Qt::ControlModifier);
     }
+    next.reset();
     EXPECT_EQ(directory.toStdString(), share.Path().string() + "/Produktion/2013/139501 Alpha");
     EXPECT_EQ(SignatureLines(), 1u);
 }
