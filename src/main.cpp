@@ -1,9 +1,11 @@
 // The program entry: the socket layer, the application, the windows (created once, in a fixed
 // order, kept for the whole run), the event loop. With --batch the script runs without windows:
-// no QApplication is made, so no display is needed.
+// no QApplication is made, so no display is needed; nor for --help and a wrong option.
 #include "app/Fconsole.h"
+#include "app/PlotWiring.h"
 #include "app/Wiring.h"
 #include "batch/Fbatchsend.h"
+#include "batch/HeadlessOptions.h"
 #include "batch/HeadlessRunner.h"
 #include "connection/Fopencom.h"
 #include "connection/Fselipaddr.h"
@@ -14,6 +16,7 @@
 #include "text/Fmemo.h"
 
 #include <QApplication>
+#include <cstdio>
 #include <exception>
 #include <memory>
 
@@ -33,6 +36,7 @@ std::unique_ptr<TFormConsole> CreateWindows() {
     FormAmpFinder->AttachToOpenCom(*FormOpenCom);
     FormBatchSend = new TFormBatchSend(console.get());
     WireBatchToConsole(*console, *FormBatchSend);
+    WirePlotToConsole(*console);
     return console;
 }
 
@@ -67,8 +71,18 @@ int Run(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    std::string badOption;
+    const ProgramMode mode = ReadProgramMode({argv + 1, argv + argc}, badOption);
+    if (mode == ProgramMode::Help) {
+        std::fputs(ProgramUsage().c_str(), stdout);
+        return 0;
+    }
+    if (mode == ProgramMode::BadOption) {
+        std::fprintf(stderr, "corvane: unknown option '%s'\n%s", badOption.c_str(), ProgramUsage().c_str());
+        return 1;
+    }
     SocketStartup();
-    int result = HeadlessRequested(argc, argv) ? RunHeadlessCommand(argc, argv) : Run(argc, argv);
+    int result = mode == ProgramMode::Headless ? RunHeadlessCommand(argc, argv) : Run(argc, argv);
     SocketCleanup();
     return result;
 }

@@ -53,11 +53,14 @@ TConsoleTools::TConsoleTools(QWidget* parent, ConsoleSession& session, TLogView&
                              const Controls& controls)
     : QObject(parent), session_(session), log_(log), controls_(controls) {
     controls_.GotoProject1->setEnabled(true);
-    SaveDialog1 = new QFileDialog(parent);
-    SaveDialog1->setObjectName("SaveDialog1");
-    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
-    SaveDialog1->setFileMode(QFileDialog::AnyFile);
-    SaveDialog1->setNameFilter("Text files (*.txt);;All files (*)");
+    SaveDialog1 = LazyFileDialog([parent] {
+        auto* dialog = new QFileDialog(parent);
+        dialog->setObjectName("SaveDialog1");
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        dialog->setFileMode(QFileDialog::AnyFile);
+        dialog->setNameFilter("Text files (*.txt);;All files (*)");
+        return dialog;
+    });
 
     auto guard = [](auto handler) { return [handler] { Guarded(handler); }; };
     connect(controls_.Button2, &QPushButton::clicked, this, guard([this] {

@@ -3,6 +3,7 @@
 // tool, the two text tools of firmware work (number list, service channel list), the reply times
 // and the conversion-table transfers. They see the conversation (ConsoleSession), the log and the
 // editor and navigator hooks, never the console window. Everything runs on the UI thread.
+#include "platform/QtPlatform.h"
 #include <QObject>
 #include <functional>
 #include <string>
@@ -67,7 +68,7 @@ private:
     ConsoleSession& session_;
     TLogView& log_;
     Controls controls_;
-    QFileDialog* SaveDialog1 = nullptr;
+    LazyFileDialog SaveDialog1;
     ProjectHooks projects_;
     EditorHooks editor_;
     // The board address and table number each conversion-table tool offers next, for the run.

@@ -2,11 +2,14 @@
 
 #include "app/ConsoleFace.h"
 #include "app/ConsoleTools.h"
+#include "app/SerialTools.h"
+#include "connection/ConnectionKinds.h"
 #include "connection/Fopencom.h"
 #include "log/LogView.h"
 #include "platform/Config.h"
 #include "platform/QtPlatform.h"
 #include "platform/Tick.h"
+#include "platform/WindowPlacement.h"
 #include "text/Fbuttonfield.h"
 #include "text/Strtools.h"
 #include "ui_Fconsole.h"
@@ -20,18 +23,21 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cstdlib>
+#include <map>
 
 TFormConsole* FormConsole = nullptr;
 
@@ -39,7 +45,46 @@ namespace {
 constexpr int DesignLeft = 177;
 constexpr int DesignTop = 140;
 constexpr int DesignSendHeight = 369;
+constexpr int DesignWidth = 934;
 constexpr int DesignHeight = 675;
+// The line ends of each kind of connection, in the settings as "TxLineEnd_tcp=crlf" and
+// "RxLineEnd_tcp=any"; only kinds the operator changed are there.
+void ReadLineEndSettings(SettingsStore& settings, std::map<std::string, LineEnds>& byKind) {
+    for (const ConnectionKind& kind : ConnectionKinds()) {
+        if (!kind.MakeTransport) continue;
+        const std::string name(kind.Name);
+        LineEnds ends;
+        if (settings.ValueExists("TxLineEnd_" + name))
+            ParseLineEnd(settings.ReadStr("TxLineEnd_" + name, "lf"), ends.tx);
+        if (settings.ValueExists("RxLineEnd_" + name))
+            ParseLineEnd(settings.ReadStr("RxLineEnd_" + name, "lf"), ends.rx);
+        byKind[name] = ends;
+    }
+}
+
+void WriteLineEndSettings(const std::map<std::string, LineEnds>& byKind) {
+    SettingsStore& settings = Settings();
+    settings.OpenKey(SettingsKeyPath);
+    for (const auto& [kind, ends] : byKind) {
+        const bool stored =
+            settings.ValueExists("TxLineEnd_" + kind) || settings.ValueExists("RxLineEnd_" + kind);
+        // A default that was never changed stays out of the settings.
+        if (!stored && ends.tx == TxLineEnd::Lf && ends.rx == RxLineEnd::Lf) continue;
+        settings.WriteStr("TxLineEnd_" + kind, std::string(LineEndName(ends.tx)));
+        settings.WriteStr("RxLineEnd_" + kind, std::string(LineEndName(ends.rx)));
+    }
+    settings.CloseKey();
+}
+
+LineEnds LineEndsFor(const std::string& connection) {
+    if (!FormOpenCom) return {};
+    const auto found = FormOpenCom->LineEndsByKind.find(ParseConnection(connection).KindName);
+    return found == FormOpenCom->LineEndsByKind.end() ? LineEnds{} : found->second;
+}
+
+int HorizontalMargins(const QMargins& margins) {
+    return margins.left() + margins.right();
+}
 bool ExtraMenuSwitchedOn() {
     const char* value = std::getenv(ExtraMenuVariable);
     return value && std::string(value) == "1";
@@ -63,10 +108,14 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make
     session_->SetConnection(DefaultConnection);
     session_->SetOpenTimeout(5000);
     session_->SetBaseTitle(FromQt(windowTitle()));
+    // The session log file takes the lines of a frame in one write, before they are seen.
+    Log()->SetBeforePaint([this] { Guarded([this] { session_->FlushLogFile(); }); });
     tools_ = new TConsoleTools(this, *session_, *ui_->RichEditRawOut,
                                {ui_->Button2, ui_->GotoProject1, ui_->FormatNumberList1,
                                 ui_->GenerateSeerviceChannellist1, ui_->miShowReplyTimes,
                                 ui_->miUploadConvTab, ui_->miDnloadConvTab});
+    serial_ = new TSerialTools(this, ui_->MenuItemConnection, *session_);
+    serial_->OpenConnection = [this](const std::string& connection) { OpenWithoutDialog(connection); };
     ConnectHandlers();
     ui_->Splitter1->setSizes({DesignSendHeight, DesignHeight - DesignSendHeight});
     ui_->EditRawIn->setFocus();
@@ -75,6 +124,7 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make
 
 TFormConsole::~TFormConsole() {
     ui_->FrameButtonField1->ClearButtons();
+    Log()->SetBeforePaint({});
     // A GPIB link unloads its driver, whose thread must stop before the window goes.
     session_.reset();
     if (FormConsole == this) FormConsole = nullptr;
@@ -125,13 +175,16 @@ void TFormConsole::ConnectHandlers() {
     connect(ui.Button1, &QPushButton::clicked, this, guard([this] { Log()->Clear(); }));
     connect(ui.miAutoReconnect, &QAction::triggered, this, guard([this] { miAutoReconnectClick(); }));
     connect(ui.miLogToFile, &QAction::triggered, this, guard([this] { miLogToFileClick(); }));
-    LogFileDialog = new QFileDialog(this);
-    LogFileDialog->setObjectName("LogFileDialog");
-    LogFileDialog->setAcceptMode(QFileDialog::AcceptSave);
-    LogFileDialog->setFileMode(QFileDialog::AnyFile);
-    // Appending is the point: the dialog must not ask whether to replace the file.
-    LogFileDialog->setOption(QFileDialog::DontConfirmOverwrite);
-    LogFileDialog->setNameFilter("Text files (*.txt);;All files (*)");
+    LogFileDialog = LazyFileDialog([this] {
+        auto* dialog = new QFileDialog(this);
+        dialog->setObjectName("LogFileDialog");
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        dialog->setFileMode(QFileDialog::AnyFile);
+        // Appending is the point: the dialog must not ask whether to replace the file.
+        dialog->setOption(QFileDialog::DontConfirmOverwrite);
+        dialog->setNameFilter("Text files (*.txt);;All files (*)");
+        return dialog;
+    });
     ChooseLogFile = [this](std::string& path) {
         if (!path.empty()) LogFileDialog->selectFile(PathToQt(path));
         if (LogFileDialog->exec() != QDialog::Accepted || LogFileDialog->selectedFiles().isEmpty())
@@ -161,6 +214,7 @@ void TFormConsole::FormActivate() {
     // Each step on its own: trouble with one (settings that cannot be written, a bookmark file)
     // is shown and the next still runs, so the connection dialog always comes.
     Guarded([this] { ReadSettings(); });
+    Guarded([this] { serial_->ReadSettings(); });
     Guarded([this] { SetUpButtonField(); });
     Guarded([this] { LoadStartScript(); });
     if (session_->IsOpen()) {
@@ -211,10 +265,11 @@ void TFormConsole::ReadSettings() {
             return fallback;
         }
     };
-    int left = readInt("WindowPosLeft", x());
-    int top = readInt("WindowPosTop", y());
-    int height = readInt("WindowHeight", this->height());
-    int width = readInt("WindowWidth", this->width());
+    // The design size, not the size the window has grown to on its first show.
+    int left = readInt("WindowPosLeft", DesignLeft);
+    int top = readInt("WindowPosTop", DesignTop);
+    int height = readInt("WindowHeight", DesignHeight);
+    int width = readInt("WindowWidth", DesignWidth);
     int sendHeight = readInt("ButtonTableHeight", DesignSendHeight);
     try {
         session_->SetConnection(settings.ReadStr("Connection", DefaultConnection));
@@ -231,6 +286,7 @@ void TFormConsole::ReadSettings() {
     } catch (const ESettingsError& e) {
         if (failure.empty()) failure = e.what();
     }
+    if (FormOpenCom) ReadLineEndSettings(settings, FormOpenCom->LineEndsByKind);
     settings.CloseKey();
     ShowControlChars(controlChars, false);
     ui_->miAutoReconnect->setChecked(autoReconnect);
@@ -240,9 +296,21 @@ void TFormConsole::ReadSettings() {
         AddLogLine(failure, LogColours::Error);
         Boxes().Error(FromQt(QApplication::applicationDisplayName()), failure);
     }
-    move(left, top);
-    resize(width, height);
+    PlaceOnScreen(left, top, width, height);
     ui_->Splitter1->setSizes({sendHeight, std::max(1, ui_->Splitter1->height() - sendHeight)});
+}
+
+// left and top place the frame, width and height size the inside, as move and resize take them;
+// the whole frame is kept on the screen that holds its stored corner (else the window's own).
+void TFormConsole::PlaceOnScreen(int left, int top, int width, int height) {
+    QScreen* shown = QGuiApplication::screenAt(QPoint(left, top));
+    if (!shown) shown = screen();
+    const QRect area = shown->availableGeometry();
+    const QSize frame = frameGeometry().size() - size();
+    const ScreenRect placed = FitOnScreen({left, top, width + frame.width(), height + frame.height()},
+                                          {area.x(), area.y(), area.width(), area.height()});
+    move(placed.left, placed.top);
+    resize(placed.width - frame.width(), placed.height - frame.height());
 }
 
 // The high-byte choice lives only in the settings; the menu item keeps it while switched off.
@@ -275,8 +343,15 @@ bool TFormConsole::OpenConnection() {
     if (session_->IsOpening()) return false;
     std::string connection = session_->Connection();
     if (!FormOpenCom || !FormOpenCom->EditConnection(connection)) return false;
+    WriteLineEndSettings(FormOpenCom->LineEndsByKind);
+    return OpenWithoutDialog(connection);
+}
+
+bool TFormConsole::OpenWithoutDialog(const std::string& connection) {
+    if (session_->IsOpening()) return false;
     CloseConnection();
     session_->SetConnection(connection);
+    session_->SetLineEnds(LineEndsFor(connection));
     std::string reason;
     const OpenResult result = session_->Open(&reason);
     if (result == OpenResult::Failed)
@@ -295,6 +370,7 @@ void TFormConsole::StoreConnection() {
         settings.OpenKey(SettingsKeyPath);
         settings.WriteStr("Connection", session_->Connection());
         settings.CloseKey();
+        serial_->Remember(session_->Connection());
     } catch (const ESettingsError& e) {
         AddLogLine(e.what(), LogColours::Error);
         Boxes().Error(FromQt(QApplication::applicationDisplayName()), e.what());
@@ -331,10 +407,15 @@ void TFormConsole::ArrangeGpibControls() {
         needed += item->minimumSize().width() + row->spacing();
     }
     // The window may be made as narrow as the first row alone needs; the GPIB controls then move.
-    const int margins = width() - ui_->GroupBoxTx->contentsRect().width();
+    // What lies beside the row comes from the margins, not from the widgets' widths: those are not
+    // laid out yet during a resize, and taken from them the window's width became its own minimum
+    // (a first start grew the window past the screen).
+    const int margins = HorizontalMargins(ui_->LayoutClient->contentsMargins()) +
+                        HorizontalMargins(ui_->GroupBoxTx->contentsMargins()) +
+                        HorizontalMargins(column->contentsMargins());
     setMinimumWidth(needed + margins);
     const bool shown = !ui_->ButtonQ->isHidden();
-    const bool fits = !shown || needed + gpib->sizeHint().width() <= ui_->GroupBoxTx->contentsRect().width();
+    const bool fits = !shown || needed + gpib->sizeHint().width() <= width() - margins;
     const bool inRow = row->indexOf(gpib) >= 0;
     if (fits == inRow) return;
     if (inRow) {

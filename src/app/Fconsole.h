@@ -6,6 +6,7 @@
 // Extra menu's tools live in TConsoleTools. Everything here runs on the UI thread.
 #include "console/ConsoleLogic.h"
 #include "console/ConsoleSession.h"
+#include "platform/QtPlatform.h"
 #include "text/Strtools.h"
 
 #include <QMainWindow>
@@ -17,6 +18,7 @@ class QFileDialog;
 class QTimer;
 class TConsoleFace;
 class TConsoleTools;
+class TSerialTools;
 class TFrameButtonField;
 class TLogView;
 namespace Ui {
@@ -86,6 +88,7 @@ public:
     // The conversation: link, log lines, statistics, session log file, reconnect.
     ConsoleSession& Session() const { return *session_; }
     TConsoleTools& Tools() const { return *tools_; }
+    TSerialTools& SerialTools() const { return *serial_; }
     // The command-button field in the send area; the program entry gives it the editor.
     TFrameButtonField* ButtonField() const;
     TLogView* Log() const;
@@ -103,6 +106,9 @@ private:
     void ConnectHandlers();
     void ArrangeGpibControls();
     void ReadSettings();
+    // Closes the link and opens connection as it is (no dialog); a failure is boxed. True when open.
+    bool OpenWithoutDialog(const std::string& connection);
+    void PlaceOnScreen(int left, int top, int width, int height);
     void StoreConnection();
     void SetUpButtonField();
     void LoadStartScript();
@@ -126,10 +132,11 @@ private:
 
     std::unique_ptr<Ui::TFormConsole> ui_;
     QTimer* TimerTxRep = nullptr;
-    QFileDialog* LogFileDialog = nullptr;
+    LazyFileDialog LogFileDialog;
     std::unique_ptr<TConsoleFace> face_;
     std::unique_ptr<ConsoleSession> session_;
     TConsoleTools* tools_ = nullptr;
+    TSerialTools* serial_ = nullptr;
 
     bool closeRequested_ = false; //!< The window was asked to close while an open was under way.
     // What was sending when the link dropped, to go on with once it is back.

@@ -2,6 +2,7 @@
 // repeat and ping-pong, and the GPIB-only controls.
 #include "app/Fconsole.h"
 
+#include "app/ConsoleFace.h"
 #include "log/LogView.h"
 #include "platform/QtPlatform.h"
 #include "platform/Tick.h"
@@ -112,11 +113,12 @@ void TFormConsole::ButtonRClick() {
     session_->ReadReply();
 }
 
+// Repeat and ping-pong go on over the new link; they end only when there is none.
 void TFormConsole::miReconnectClick() {
-    CloseConnection();
+    session_->Close(true);
     // A short pause lets an instrument notice the old link is gone before the new one comes.
     QThread::msleep(500);
-    OpenConnection();
+    if (!OpenConnection()) face_->SendingEnded();
 }
 
 bool TFormConsole::eventFilter(QObject* watched, QEvent* e) {

@@ -1,9 +1,10 @@
 // The console as its session's face, and the session's menu items: the session log file (every
 // log line appended to a file as it is logged) and the automatic reconnect of a dropped link.
-#include "platform/Config.h"
 #include "app/ConsoleFace.h"
 #include "app/Fconsole.h"
+#include "app/SerialTools.h"
 #include "log/LogView.h"
+#include "platform/Config.h"
 #include "platform/QtPlatform.h"
 #include "ui_Fconsole.h"
 
@@ -112,6 +113,7 @@ void TConsoleFace::StateChanged() {
     console_.setWindowTitle(ToQt(console_.Session().Title()));
     console_.ui_->miLogToFile->setChecked(console_.Session().LogFile().IsOpen());
     console_.UpdateConnectionUi();
+    if (console_.serial_) console_.serial_->LinkChanged();
 }
 
 void TConsoleFace::SendingEnded() {

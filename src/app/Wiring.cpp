@@ -1,9 +1,9 @@
 #include "app/Wiring.h"
 
-#include "platform/Config.h"
 #include "app/ConsoleTools.h"
 #include "app/Fconsole.h"
 #include "batch/Fbatchsend.h"
+#include "platform/Config.h"
 #include "projects/Fgotoprojdlg.h"
 
 #include "platform/QtPlatform.h"

@@ -58,8 +58,8 @@ TFormBatchSend::TFormBatchSend(QWidget* owner)
     TimerBatchDrive = new QTimer(this);
     TimerBatchDrive->setObjectName("TimerBatchDrive");
     TimerBatchDrive->setInterval(DriveIntervalMs);
-    OpenDialog1 = MakeTextFileDialog(this, "OpenDialog1", true);
-    SaveDialog1 = MakeTextFileDialog(this, "SaveDialog1", false);
+    OpenDialog1 = LazyFileDialog([this] { return MakeTextFileDialog(this, "OpenDialog1", true); });
+    SaveDialog1 = LazyFileDialog([this] { return MakeTextFileDialog(this, "SaveDialog1", false); });
     resize(512, 417 + menuBar()->sizeHint().height());
     setAcceptDrops(true);
     // A file dropped on the editor loads the script instead of inserting its path as text.

@@ -6,6 +6,7 @@
 // goes on (driven by its timer alone, since the console forwards replies only while it is shown).
 // Everything here runs on the UI thread.
 #include "batch/BatchRunner.h"
+#include "platform/QtPlatform.h"
 
 #include <QMainWindow>
 #include <functional>
@@ -96,8 +97,8 @@ private:
     QPushButton* ButtonNext = nullptr;
     QTimer* TimerBatchDrive = nullptr;
     bool pausedForConnection_ = false;
-    QFileDialog* OpenDialog1 = nullptr;
-    QFileDialog* SaveDialog1 = nullptr;
+    LazyFileDialog OpenDialog1;
+    LazyFileDialog SaveDialog1;
     std::string fileName_; // both dialogs' current file name; empty until a load or save
     ConsoleHooks console_;
     TBatchRunner runner_{*this};

@@ -1,11 +1,15 @@
 #include "batch/HeadlessOptions.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <string_view>
 
 const char HeadlessUsage[] =
     "usage: corvane --batch SCRIPT --connect CONNECTION [--log FILE] [--reply-timeout MS]\n"
-    "               [--max-seconds N] [--answer yes|no]\n"
+    "               [--max-seconds N] [--answer yes|no] [--series NAME=PATTERN ... --csv FILE]\n"
+    "  PATTERN: a regular expression whose one capture group is the number, e.g. 'FWD=^FWD ([-+0-9.eE]+)';\n"
+    "           --csv writes a row per received line that gave a number, while the script runs\n"
     "  CONNECTION: com:..., tcp:HOST:PORT, tcpsrv:[ADDRESS]:PORT or gpib:...\n"
     "  --max-seconds N: the whole run, connecting included, ends after N seconds at the latest\n"
     "  exit codes: 0 done, 1 usage, 2 cannot open the connection, 3 script error,\n"
@@ -15,6 +19,37 @@ const char HeadlessUsage[] =
 
 namespace {
 constexpr std::string_view BatchOption = "--batch";
+
+// The options QApplication takes out of the command line itself (with one dash or two); an
+// operator starting the window with -platform or -style must not be told they are unknown.
+constexpr std::array<std::string_view, 16> ToolkitOptionsWithValue{"platform",
+                                                                   "platformpluginpath",
+                                                                   "platformtheme",
+                                                                   "plugin",
+                                                                   "qwindowgeometry",
+                                                                   "geometry",
+                                                                   "qwindowicon",
+                                                                   "icon",
+                                                                   "qwindowtitle",
+                                                                   "title",
+                                                                   "session",
+                                                                   "display",
+                                                                   "name",
+                                                                   "style",
+                                                                   "stylesheet",
+                                                                   "visual"};
+constexpr std::array<std::string_view, 7> ToolkitFlags{"reverse", "widgetcount", "nograb",       "dograb",
+                                                       "sync",    "testability", "qmljsdebugger"};
+
+template <size_t N> bool Holds(const std::array<std::string_view, N>& names, std::string_view name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// An option's bare name: without its dashes and any "=value".
+std::string_view OptionName(std::string_view arg) {
+    arg.remove_prefix(arg.starts_with("--") ? 2 : 1);
+    return arg.substr(0, arg.find('='));
+}
 
 // A positive decimal integer, all of the text.
 bool ParsePositive(const std::string& text, int& value) {
@@ -40,6 +75,12 @@ bool Take(const std::string& name, const std::string& value, HeadlessOptions& op
             error = "--max-seconds wants a positive number of seconds, not '" + value + "'";
             return false;
         }
+    } else if (name == "--series") {
+        const size_t equals = value.find('=');
+        options.series.push_back(
+            {value.substr(0, equals), equals == std::string::npos ? "" : value.substr(equals + 1)});
+    } else if (name == "--csv") {
+        options.csvFile = value;
     } else if (name == "--answer") {
         if (value != "yes" && value != "no") {
             error = "--answer wants yes or no, not '" + value + "'";
@@ -58,12 +99,34 @@ bool Take(const std::string& name, const std::string& value, HeadlessOptions& op
 }
 } // namespace
 
-bool HeadlessRequested(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        if (arg == BatchOption || arg.starts_with("--batch=")) return true;
+ProgramMode ReadProgramMode(const std::vector<std::string>& args, std::string& bad) {
+    for (const std::string& arg : args) {
+        if (arg == "--help" || arg == "-h") return ProgramMode::Help;
     }
-    return false;
+    for (const std::string& arg : args) {
+        if (arg == BatchOption || arg.starts_with("--batch=")) return ProgramMode::Headless;
+    }
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg.size() < 2 || arg[0] != '-') continue; // a script name (or "-")
+        const std::string_view name = OptionName(arg);
+        if (Holds(ToolkitFlags, name)) continue;
+        if (Holds(ToolkitOptionsWithValue, name)) {
+            if (arg.find('=') == std::string::npos) ++i; // its value follows
+            continue;
+        }
+        bad = arg;
+        return ProgramMode::BadOption;
+    }
+    return ProgramMode::Window;
+}
+
+std::string ProgramUsage() {
+    return std::string(
+               "usage: corvane [SCRIPT]\n"
+               "  the console window; SCRIPT: a batch script loaded into the batch window at start\n"
+               "  (the window toolkit's own options, such as -platform NAME or -style NAME, apply)\n") +
+           HeadlessUsage + "usage: corvane --help | -h\n";
 }
 
 bool ParseHeadlessOptions(const std::vector<std::string>& args, HeadlessOptions& options,
@@ -90,6 +153,14 @@ bool ParseHeadlessOptions(const std::vector<std::string>& args, HeadlessOptions&
     }
     if (options.script.empty() || options.connection.empty()) {
         error = "--batch and --connect are both needed";
+        return false;
+    }
+    if (std::string problem = DefinitionsProblem(options.series); !problem.empty()) {
+        error = "--series: " + problem;
+        return false;
+    }
+    if (!options.csvFile.empty() && options.series.empty()) {
+        error = "--csv wants at least one --series";
         return false;
     }
     return true;

@@ -1,7 +1,10 @@
 #pragma once
 // The command line of the headless batch runner: `corvane --batch SCRIPT --connect CONNECTION
-// [--log FILE] [--reply-timeout MS] [--max-seconds N] [--answer yes|no]`, each option also as
-// --name=value. Plain C++; main calls it before anything of the windows exists.
+// [--log FILE] [--reply-timeout MS] [--max-seconds N] [--answer yes|no]
+// [--series NAME=PATTERN ... --csv FILE]`, each option also as --name=value. Plain C++; main
+// calls it before anything of the windows exists.
+#include "plot/ReplySeries.h"
+
 #include <string>
 #include <vector>
 
@@ -29,14 +32,27 @@ struct HeadlessOptions {
     int replyTimeoutMs = 0; // 0: commands without a reply are not an error
     int maxSeconds = 0;     // 0: the run is not bounded
     PromptAnswer answer = PromptAnswer::None;
+    std::vector<SeriesDefinition> series; // each --series, in order
+    std::string csvFile;                  // empty: no CSV; else needs series
 };
 
-// Whether the command line asks for the headless runner (holds --batch or --batch=...).
-bool HeadlessRequested(int argc, char** argv);
+// What the program's command line asks for. It is read before anything of the window toolkit
+// exists, so that --help and a mistyped option work without a display.
+enum class ProgramMode {
+    Window,    // the console window; a plain first argument is a batch script to load at start
+    Headless,  // --batch: the headless runner, which reads its own options
+    Help,      // --help or -h anywhere: the usage on standard output, exit 0
+    BadOption, // an option neither ours nor the window toolkit's: the usage on standard error, exit 1
+};
+// args: the arguments after the program name. bad: the offending option for BadOption.
+ProgramMode ReadProgramMode(const std::vector<std::string>& args, std::string& bad);
 
 // Reads the arguments after the program name. False with error set for an unknown option, a
-// missing or bad value, or a missing --batch or --connect.
+// missing or bad value, a missing --batch or --connect, series that cannot be used, or --csv
+// without series.
 bool ParseHeadlessOptions(const std::vector<std::string>& args, HeadlessOptions& options, std::string& error);
 
 // The usage text printed with a command-line error.
 extern const char HeadlessUsage[];
+// The whole program's usage: the window, the headless runner (HeadlessUsage) and --help.
+std::string ProgramUsage();

@@ -33,7 +33,7 @@ int HeadlessRunner::Run() {
     if (options_.maxSeconds > 0)
         deadline_ = Handover::Clock::now() + std::chrono::seconds(options_.maxSeconds);
     // A log file that takes no line, not even the separator, has ended the run already.
-    if (!OpenLogFile() || finished_) return exitCode_;
+    if (!OpenLogFile() || finished_ || !StartSeries()) return exitCode_;
     if (!LoadScript() || !OpenLink()) {
         Flush();
         return exitCode_;
@@ -54,6 +54,17 @@ int HeadlessRunner::Run() {
 bool HeadlessRunner::OpenLogFile() {
     if (options_.logFile.empty() || session_.StartLogFile(options_.logFile, false)) return true;
     SayError("cannot open the log file \"" + options_.logFile + "\". " + session_.LogFile().Failure());
+    exitCode_ = ExitUsage;
+    return false;
+}
+
+// The series were checked with the options; the CSV file is made before the link opens, so a
+// path that cannot be written ends the run before anything is sent.
+bool HeadlessRunner::StartSeries() {
+    std::string reason;
+    session_.Series().SetDefinitions(options_.series, reason);
+    if (options_.csvFile.empty() || session_.Series().StartCsv(options_.csvFile, reason)) return true;
+    SayError("cannot open the CSV file \"" + options_.csvFile + "\". " + reason);
     exitCode_ = ExitUsage;
     return false;
 }
@@ -273,6 +284,10 @@ void HeadlessRunner::LogFileFailed(const std::string& path, const std::string& r
     OutputFailed("the log file \"" + path + "\"", reason);
 }
 
+void HeadlessRunner::CsvFileFailed(const std::string& path, const std::string& reason) {
+    OutputFailed("the CSV file \"" + path + "\"", reason);
+}
+
 bool HeadlessRunner::Confirm(const std::string& text) {
     if (options_.answer == PromptAnswer::None) {
         Fail(ExitPromptUnanswered, "#PROMPT " + text);
@@ -309,9 +324,11 @@ void HeadlessRunner::SayError(const std::string& text) {
     std::fflush(err_);
 }
 
-// Before a wait rather than per line (see Await).
+// Once per turn of the loop rather than per line: a reply and its command cost one write each,
+// the log file's lines before the output's, so that what was printed is on disk.
 void HeadlessRunner::Flush() {
     flushTick_ = GetTickCount();
+    session_.FlushLogFile();
     if (!outputBroken_ && std::fflush(out_) == EOF)
         OutputFailed("standard output", GetSystemErrorText(errno));
 }

@@ -57,8 +57,10 @@ private:
     void LineReceived(const std::string& line) override;
     void SendingEnded() override;
     void LogFileFailed(const std::string& path, const std::string& reason) override;
+    void CsvFileFailed(const std::string& path, const std::string& reason) override;
 
     bool OpenLogFile();
+    bool StartSeries();
     bool LoadScript();
     bool OpenLink();
     void WaitForClient();

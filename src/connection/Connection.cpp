@@ -56,6 +56,7 @@ bool TIO::BeginOpen(const ConnectionTarget& target, OpenDone done) {
     framer_.EndCharEnabled = EndCharEnabled;
     framer_.StartChar = StartChar;
     framer_.EndChar = EndChar;
+    framer_.Ends = LineEnds;
     transport_->OpenTimeoutMs = ConnectTimeoutMs;
     transport_->OnPeerEvent = [this](PeerEvent event, const std::string& peer) { OnPeerEvent(event, peer); };
     openDone_ = std::move(done);

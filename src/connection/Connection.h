@@ -58,6 +58,7 @@ public:
     bool EndCharEnabled = true;
     uint8_t StartChar = '#';
     uint8_t EndChar = '*';
+    LineFramer::LineEnd LineEnds = LineFramer::LineEnd::Char;
 
     // How long opening may wait for the far end (name lookup and connect); -1: no limit. Set
     // before Open.

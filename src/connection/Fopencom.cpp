@@ -7,9 +7,20 @@
 #include "ui_Fopencom.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QFutureWatcher>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QRadioButton>
+#include <QStandardItemModel>
+#include <QTreeView>
+#include <QtConcurrent/QtConcurrentRun>
 
 TFormOpenCom* FormOpenCom = nullptr;
 
@@ -27,9 +38,23 @@ int FindExact(const QComboBox* box, const std::string& text) {
 } // namespace
 
 TFormOpenCom::TFormOpenCom(QWidget* parent)
-    : QDialog(parent), ListPorts([] { return ListSerialPorts(); }),
+    : QDialog(parent), ListPorts([] { return ListSerialPortInfo(); }),
       ui_(std::make_unique<Ui::TFormOpenCom>()) {
     ui_->setupUi(this);
+    // The port list's popup shows each port's description in a second column.
+    auto* portView = new QTreeView(ui_->ComboBoxPort);
+    portView->setHeaderHidden(true);
+    portView->setRootIsDecorated(false);
+    portView->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    ui_->ComboBoxPort->setView(portView);
+    // Ports that come and go (a USB adapter plugged in) show up while the dialog is open: the
+    // system tells of changes in /dev, nothing is polled.
+    auto* devices = new QFileSystemWatcher(this);
+    for (const char* folder : {"/dev", "/dev/serial/by-id"}) {
+        if (QFileInfo::exists(folder)) devices->addPath(folder);
+    }
+    connect(devices, &QFileSystemWatcher::directoryChanged, this,
+            [this] { Guarded([this] { DevicesChanged(); }); });
     setObjectName("FormOpenCom");
     ui_->UpDownGpibDev->findChild<QLineEdit*>()->setObjectName("EditGpibDev");
     ui_->UpDownGpibAddr->findChild<QLineEdit*>()->setObjectName("EditGpibAddr");
@@ -44,6 +69,7 @@ TFormOpenCom::TFormOpenCom(QWidget* parent)
     WatchGroup(ConGroup::TcpSrv, {ui_->EditSrvAddr, ui_->EditSrvPort});
     WatchGroup(ConGroup::Serial, {ui_->ComboBoxPort, ui_->ButtonEnumPorts, ui_->ComboBoxPortCfg});
     WatchGroup(ConGroup::Gpib, {ui_->UpDownGpibDev, ui_->UpDownGpibAddr, ui_->ComboBoxGpibDriver});
+    AddLineEndRow();
     ui_->LabelPort->installEventFilter(this);
     ui_->Label1->installEventFilter(this);
     connect(ui_->ButtonOk, &QPushButton::clicked, this, &QDialog::accept);
@@ -74,10 +100,11 @@ void TFormOpenCom::WatchGroup(ConGroup group, std::initializer_list<QWidget*> co
 
 bool TFormOpenCom::EditConnection(std::string& connection) {
     OpenComState state = ReadState();
-    ApplyConnectionString(state, connection, ListPorts ? ListPorts() : std::vector<std::string>{});
+    ApplyConnectionString(state, connection, ReadPorts());
     connectionKindName_ = state.connectionKindName;
     ShowState(state);
     ShowUnreadable(state.unreadable);
+    ShowLineEnds();
     FocusCheckedGroup();
     if (exec() != QDialog::Accepted) return false;
     BuildConnectionString(ReadState(), connection);
@@ -128,6 +155,65 @@ void TFormOpenCom::ShowUnreadable(const std::string& connection) {
     unreadableNote_->setVisible(!connection.empty() || CheckedGroup() == ConGroup::None);
 }
 
+namespace {
+// What the choosers offer, in the order of the enums.
+const char* const TxEndTexts[] = {"LF", "CR", "CR LF", "nothing"};
+const char* const RxEndTexts[] = {"LF", "CR", "CR LF", "CR or LF"};
+
+std::string KindNameOf(ConGroup group) {
+    const ConnectionKind* kind = group == ConGroup::Gpib ? nullptr : ConnectionKindOf(group);
+    return kind ? std::string(kind->Name) : std::string();
+}
+} // namespace
+
+void TFormOpenCom::AddLineEndRow() {
+    auto* row = new QHBoxLayout;
+    txEnd_ = new QComboBox(this);
+    txEnd_->setObjectName("ComboBoxTxEnd");
+    rxEnd_ = new QComboBox(this);
+    rxEnd_->setObjectName("ComboBoxRxEnd");
+    for (const char* text : TxEndTexts)
+        txEnd_->addItem(text);
+    for (const char* text : RxEndTexts)
+        rxEnd_->addItem(text);
+    row->addWidget(new QLabel("Line end sent:", this));
+    row->addWidget(txEnd_);
+    row->addWidget(new QLabel("received:", this));
+    row->addWidget(rxEnd_);
+    row->addStretch();
+    QGridLayout* form = ui_->LayoutForm;
+    const int buttonsRow = form->rowCount() - 1;
+    form->removeItem(ui_->LayoutButtons);
+    form->addLayout(row, buttonsRow, 0, 1, form->columnCount());
+    form->addLayout(ui_->LayoutButtons, buttonsRow + 1, 0, 1, form->columnCount());
+    for (const auto& [radio, group] : radios_) {
+        connect(radio, &QRadioButton::toggled, this, [this](bool on) {
+            if (on) Guarded([this] { ShowLineEnds(); });
+        });
+    }
+    for (QComboBox* box : {txEnd_, rxEnd_})
+        connect(box, &QComboBox::activated, this, [this] { Guarded([this] { TakeLineEnds(); }); });
+    ShowLineEnds();
+}
+
+// GPIB has no lines of its own: its choosers rest.
+void TFormOpenCom::ShowLineEnds() {
+    const std::string kind = KindNameOf(CheckedGroup());
+    const auto found = LineEndsByKind.find(kind);
+    const LineEnds ends = found == LineEndsByKind.end() ? LineEnds{} : found->second;
+    txEnd_->setCurrentIndex(static_cast<int>(ends.tx));
+    rxEnd_->setCurrentIndex(static_cast<int>(ends.rx));
+    txEnd_->setEnabled(!kind.empty());
+    rxEnd_->setEnabled(!kind.empty());
+}
+
+void TFormOpenCom::TakeLineEnds() {
+    const std::string kind = KindNameOf(CheckedGroup());
+    if (kind.empty()) return;
+    LineEndsByKind[kind] = {static_cast<TxLineEnd>(txEnd_->currentIndex()),
+                            static_cast<RxLineEnd>(rxEnd_->currentIndex())};
+}
+
 void TFormOpenCom::Check(ConGroup group) {
     for (const auto& [radio, radioGroup] : radios_) {
         // An exclusive radio button cannot be unchecked directly; None only comes from code.
@@ -170,8 +256,19 @@ void TFormOpenCom::ShowState(const OpenComState& state) {
 }
 
 void TFormOpenCom::ShowPorts(const OpenComState& state) {
-    ui_->ComboBoxPort->clear();
-    ui_->ComboBoxPort->addItems(ToQtList(state.ports));
+    QComboBox* box = ui_->ComboBoxPort;
+    box->clear();
+    box->addItems(ToQtList(state.ports));
+    // The list shows what the system knows of each port beside its name; the name alone goes
+    // into the connection.
+    auto* model = qobject_cast<QStandardItemModel*>(box->model());
+    if (model) model->setColumnCount(2);
+    for (int row = 0; row < box->count(); ++row) {
+        const auto about = portDescriptions_.find(state.ports[static_cast<size_t>(row)]);
+        if (about == portDescriptions_.end() || about->second.empty()) continue;
+        box->setItemData(row, ToQt(about->second), Qt::ToolTipRole);
+        if (model) model->setItem(row, 1, new QStandardItem(ToQt(about->second)));
+    }
     int index = FindExact(ui_->ComboBoxPort, state.portName);
     if (index >= 0)
         ui_->ComboBoxPort->setCurrentIndex(index);
@@ -212,8 +309,38 @@ void TFormOpenCom::ReportFailure(const std::string& text) {
 
 void TFormOpenCom::ButtonEnumPortsClick() {
     OpenComState state = ReadState();
-    RefreshPorts(state, ListPorts ? ListPorts() : std::vector<std::string>{});
+    RefreshPorts(state, ReadPorts());
     ShowPorts(state);
+}
+
+std::vector<std::string> TFormOpenCom::ReadPorts() {
+    return TakePorts(ListPorts ? ListPorts() : std::vector<SerialPortInfo>{});
+}
+
+std::vector<std::string> TFormOpenCom::TakePorts(const std::vector<SerialPortInfo>& ports) {
+    portDescriptions_.clear();
+    for (const SerialPortInfo& port : ports) {
+        portDescriptions_[port.name] = port.description;
+        if (!port.stableName.empty()) portDescriptions_[port.stableName] = port.description;
+    }
+    return OfferedPortNames(ports);
+}
+
+void TFormOpenCom::DevicesChanged() {
+    if (!isVisible() || rereading_ || !ListPorts) return;
+    rereading_ = true;
+    auto* reading = new QFutureWatcher<std::vector<SerialPortInfo>>(this);
+    connect(reading, &QFutureWatcherBase::finished, this, [this, reading] {
+        reading->deleteLater();
+        rereading_ = false;
+        Guarded([&] {
+            // What the operator typed or chose stays; only the list changes.
+            OpenComState state = ReadState();
+            state.ports = TakePorts(reading->result());
+            ShowPorts(state);
+        });
+    });
+    reading->setFuture(QtConcurrent::run(ListPorts));
 }
 
 void TFormOpenCom::ButtonSelectAmpClick() {

@@ -8,6 +8,9 @@
 // EditGpibAddr. UI thread only.
 #include "connection/OpenComModel.h"
 
+#include "connection/LineEnds.h"
+#include "connection/SerialPortList.h"
+
 #include <QDialog>
 #include <functional>
 #include <initializer_list>
@@ -17,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+class QComboBox;
 class QLabel;
 class QRadioButton;
 namespace Ui {
@@ -45,16 +49,33 @@ public:
     // The Search button calls this to let the operator find an amplifier: true with its address for
     // OK. The amplifier finder sets it; until then the button does nothing.
     std::function<bool(std::string& address)> SearchAmplifier;
-    // Where the port list comes from: this machine's serial ports unless replaced (tests do).
-    std::function<std::vector<std::string>()> ListPorts;
+    // Where the port list comes from: this machine's serial ports, with their descriptions and the
+    // stable names of USB adapters, unless replaced (tests do). Called on a worker thread when a
+    // port appears or goes while the dialog is open, so it must not touch the dialog.
+    std::function<std::vector<SerialPortInfo>()> ListPorts;
+    // The line ends of each kind of connection that has lines of its own ("com", "tcp",
+    // "tcpsrv"), as the dialog shows and the operator leaves them; a kind not in it has the
+    // default (LF both ways). The console fills it from the settings and stores it after OK.
+    std::map<std::string, LineEnds> LineEndsByKind;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    std::map<std::string, std::string> portDescriptions_; //!< port name: what the system knows of it
+    bool rereading_ = false;                              //!< a read after a change is under way
     OpenComState ReadState() const;
     void ShowState(const OpenComState& state);
     void ShowPorts(const OpenComState& state);
+    // Reads the ports; the names offered, their descriptions kept for ShowPorts.
+    std::vector<std::string> ReadPorts();
+    std::vector<std::string> TakePorts(const std::vector<SerialPortInfo>& ports);
+    // /dev changed: the ports are read again off this thread and shown, the typed name kept.
+    void DevicesChanged();
+    // The line-end choosers: a row above the buttons, following the checked kind.
+    void AddLineEndRow();
+    void ShowLineEnds();
+    void TakeLineEnds();
     ConGroup CheckedGroup() const;
     void Check(ConGroup group);
     // A red note under the groups while the string shown could not be read.
@@ -73,6 +94,8 @@ private:
     std::unique_ptr<Ui::TFormOpenCom> ui_;
     std::vector<std::pair<QRadioButton*, ConGroup>> radios_;
     QLabel* unreadableNote_ = nullptr;
+    QComboBox* txEnd_ = nullptr;           //!< "ComboBoxTxEnd"
+    QComboBox* rxEnd_ = nullptr;           //!< "ComboBoxRxEnd"
     std::map<QObject*, ConGroup> groupOf_; //!< controls whose focus checks their group's radio button
     std::string connectionKindName_;
     bool labelPortDoubleClicked_ = false; //!< the release that ends a double click is no click

@@ -7,6 +7,7 @@
 #include "text/Strtools.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -204,7 +205,41 @@ bool TSerialConnection::Configure(const std::string& mode) {
               SameLineSettings(applied, wanted) && SetModemLine(fd, TIOCM_RTS, parsed.Rts) &&
               SetModemLine(fd, TIOCM_DTR, parsed.Dtr);
     if (!ok) ::tcsetattr(fd, TCSANOW, &before);
+    if (ok && parsed.Rts) rtsHandshake_ = *parsed.Rts == ModemLine::Handshake;
     return ok;
+}
+
+bool TSerialConnection::ModemIoctl(unsigned long request, int* bits) {
+    const int fd = port_.Fd();
+    if (fd >= 0 && ::ioctl(fd, request, bits) == 0) return true;
+    const int code = fd >= 0 ? errno : EBADF;
+    // A pseudo-terminal or a plain tty answers "not a typewriter" or "invalid argument".
+    modemFailure_ = code == ENOTTY || code == EINVAL
+                        ? "The port has no modem lines (" + std::string(std::strerror(code)) + ")."
+                        : std::string(std::strerror(code)) + ".";
+    return false;
+}
+
+bool TSerialConnection::ReadModemLines(ModemLines& lines) {
+    int bits = 0;
+    if (!ModemIoctl(TIOCMGET, &bits)) return false;
+    lines = {(bits & TIOCM_CTS) != 0, (bits & TIOCM_DSR) != 0, (bits & TIOCM_CAR) != 0,
+             (bits & TIOCM_RNG) != 0, (bits & TIOCM_DTR) != 0, (bits & TIOCM_RTS) != 0};
+    return true;
+}
+
+bool TSerialConnection::SetDtr(bool on) {
+    int bit = TIOCM_DTR;
+    return ModemIoctl(on ? TIOCMBIS : TIOCMBIC, &bit);
+}
+
+bool TSerialConnection::SetRts(bool on) {
+    int bit = TIOCM_RTS;
+    return ModemIoctl(on ? TIOCMBIS : TIOCMBIC, &bit);
+}
+
+bool TSerialConnection::SetBreak(bool on) {
+    return ModemIoctl(on ? TIOCSBRK : TIOCCBRK, nullptr);
 }
 
 void TSerialConnection::Close() {

@@ -4,7 +4,11 @@
 // it is both ways and no flow control is on; a mode string sets its line settings and turns flow
 // control on when it asks for it (see SerialMode.h).
 #include "connection/FdIo.h"
+#include "connection/ModemLines.h"
 #include "connection/TConnection.h"
+
+#include <atomic>
+#include <string>
 
 class TSerialConnection : public TConnection {
 public:
@@ -33,11 +37,26 @@ public:
     // Discards what is queued in both directions.
     bool Purge(int flags) override;
 
+    // The modem lines, for the UI thread while the port is open. Each is false when the port has
+    // no such lines (a pseudo-terminal) or is closed; ModemFailure() then says why.
+    bool ReadModemLines(ModemLines& lines);
+    bool SetDtr(bool on);
+    bool SetRts(bool on);
+    // Starts (on) or ends a break: the line held at space until ended.
+    bool SetBreak(bool on);
+    const std::string& ModemFailure() const { return modemFailure_; }
+    // The mode string handed RTS to hardware flow control ("rts=hs"): it is not the operator's.
+    bool RtsIsHandshake() const { return rtsHandshake_; }
+
     // The device path that a port name stands for.
     static std::string DevicePath(const std::string& portName);
 
 private:
     bool SetRaw();
+    bool ModemIoctl(unsigned long request, int* bits);
+
+    std::string modemFailure_; //!< UI thread.
+    std::atomic<bool> rtsHandshake_{false};
 
     GuardedFd port_;
     WakeEvent stop_; //!< Signalled by Close to release a blocked Read or Write.

@@ -14,5 +14,21 @@
 // their own. Missing or unreadable folders give an empty or shorter list.
 std::vector<std::string> ListSerialPorts(const std::string& sysfsRoot = "/sys");
 
+// A port with what the system knows of it.
+struct SerialPortInfo {
+    std::string name;        //!< As in a connection string ("ttyUSB0").
+    std::string description; //!< For USB: "maker product (serial number)"; empty when unknown.
+    std::string stableName;  //!< The /dev/serial/by-id path that names this adapter, or empty.
+};
+
+// ListSerialPorts with each port's description, read from the attributes of the USB device above
+// its sysfs node (manufacturer, product, serial: what udev shows of it), and its stable name: the
+// entry of byIdFolder that links to it, which survives the adapter moving to another socket.
+std::vector<SerialPortInfo> ListSerialPortInfo(const std::string& sysfsRoot = "/sys",
+                                               const std::string& byIdFolder = "/dev/serial/by-id");
+
+// The names the connection dialog offers: each port, then the stable name of each USB adapter.
+std::vector<std::string> OfferedPortNames(const std::vector<SerialPortInfo>& ports);
+
 // Natural order: runs of digits compare by their value, everything else by character code.
 bool NaturalLess(const std::string& a, const std::string& b);

@@ -9,6 +9,7 @@
 // thread, or in pull mode from Pull, which the owner calls from its own loop; GPIB driver events
 // are posted to the hand-over by the driver's thread.
 #include "connection/ConnectionKinds.h"
+#include "connection/LineEnds.h"
 #include "platform/Handover.h"
 
 #include <functional>
@@ -51,11 +52,15 @@ public:
     OpenResult Open(std::string* reason = nullptr);
     // How long an open may wait for the far end; -1: no limit. Before BeginOpen.
     virtual void SetOpenTimeout(int /*ms*/) {}
+    // What a send appends and what ends a received line. Before BeginOpen; a GPIB link's lines
+    // are the driver's, so it keeps its own.
+    virtual void SetLineEnds(const LineEnds& /*ends*/) {}
     // Closes the link. Safe to call more than once.
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
 
-    // Sends text plus one LF, and once it went out echoes text through TxEcho. A GPIB link decodes
+    // Sends text plus the line end (LF unless set otherwise), and once it went out echoes text
+    // through TxEcho. A GPIB link decodes
     // backslash escapes first; a TIO link sends the bytes as they are. False (no echo) when it did
     // not go out: SendFailure says why.
     virtual bool SendLine(const std::string& text) = 0;

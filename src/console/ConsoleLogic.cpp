@@ -72,3 +72,52 @@ std::string NotLatin1Text(uint32_t codePoint) {
     return std::string("Not sent: the character ") + code +
            " is not in the instrument's character set (Latin-1).";
 }
+
+void AddRecentConnection(std::vector<std::string>& recent, const std::string& connection) {
+    std::erase(recent, connection);
+    recent.insert(recent.begin(), connection);
+    if (recent.size() > RecentConnectionsKept) recent.resize(RecentConnectionsKept);
+}
+
+std::string JoinRecentConnections(const std::vector<std::string>& recent) {
+    std::string text;
+    for (const std::string& connection : recent)
+        text += (text.empty() ? "" : "\n") + connection;
+    return text;
+}
+
+std::vector<std::string> SplitRecentConnections(const std::string& text) {
+    std::vector<std::string> recent;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        if (end > start && recent.size() < RecentConnectionsKept)
+            recent.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return recent;
+}
+
+bool RepeatedLine::Repeats(const std::string& text, const std::string& stamp) {
+    if (text_.empty() || text != text_) return false;
+    ++more_;
+    lastStamp_ = stamp;
+    return true;
+}
+
+void RepeatedLine::Logged(const std::string& text) {
+    text_ = text;
+    more_ = 0;
+}
+
+bool RepeatedLine::TakeSummary(std::string& text, std::string& stamp) {
+    const bool counted = more_ > 0;
+    if (counted) {
+        text = text_ + " (" + std::to_string(more_) + (more_ == 1 ? " more time)" : " more times)");
+        stamp = lastStamp_;
+    }
+    text_.clear();
+    more_ = 0;
+    return counted;
+}

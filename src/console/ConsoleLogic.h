@@ -41,6 +41,32 @@ private:
     uint32_t last_ = 0;
 };
 
+// The connections that opened last, newest first, each once, at most RecentConnectionsKept.
+inline constexpr size_t RecentConnectionsKept = 8;
+void AddRecentConnection(std::vector<std::string>& recent, const std::string& connection);
+// As one settings value (one per line) and back; empty lines are dropped.
+std::string JoinRecentConnections(const std::vector<std::string>& recent);
+std::vector<std::string> SplitRecentConnections(const std::string& text);
+
+// A line that comes again and again with nothing between, such as a send that fails on every
+// tick of Repeat: the first is logged, the rest are only counted, and the count is told in one
+// line before whatever is logged next, stamped with the time of the last repeat.
+class RepeatedLine {
+public:
+    // True when text repeats the line logged last: counted, not to be logged.
+    bool Repeats(const std::string& text, const std::string& stamp);
+    // text was logged: equal lines that follow count as its repeats.
+    void Logged(const std::string& text);
+    // "<text> (n more times)" and the stamp of the last repeat, when any were counted; false
+    // when none were. Forgets the line either way, so call it before any other line is logged.
+    bool TakeSummary(std::string& text, std::string& stamp);
+
+private:
+    std::string text_;
+    std::string lastStamp_;
+    uint32_t more_ = 0;
+};
+
 // Distinct commands, oldest first, with a recall position.
 class CommandHistory {
 public:

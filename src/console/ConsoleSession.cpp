@@ -1,11 +1,17 @@
 #include "console/ConsoleSession.h"
 
 #include "platform/Tick.h"
+#include "plot/PlotTime.h"
 #include "text/Strtools.h"
 
 #include <filesystem>
 
-ConsoleSession::ConsoleSession(SessionFace& face, Handover& handover) : face_(face), handover_(handover) {}
+ConsoleSession::ConsoleSession(SessionFace& face, Handover& handover) : face_(face), handover_(handover) {
+    series_.CsvFailed = [this](const std::string& path, const std::string& reason) {
+        Log("Writing the CSV file \"" + path + "\" stopped. " + reason, LogColours::Error);
+        face_.CsvFileFailed(path, reason);
+    };
+}
 
 ConsoleSession::~ConsoleSession() {
     StopReconnect();
@@ -21,6 +27,7 @@ OpenResult ConsoleSession::Open(std::string* reason) {
     link_ = MakeConsoleLink(target_, MakeLinkEvents(), handover_);
     link_->SetOpenTimeout(openTimeoutMs_);
     link_->SetPullMode(pullLink_);
+    link_->SetLineEnds(lineEnds_);
     std::string why;
     opening_ = true;
     endReason_.clear();
@@ -44,12 +51,14 @@ OpenResult ConsoleSession::Open(std::string* reason) {
     return result;
 }
 
-void ConsoleSession::Close() {
-    // The operator's Disconnect ends the attempts; what waited for the link ends as on a drop.
+void ConsoleSession::Close(bool keepSending) {
+    FlushRepeats();
+    // The operator's Disconnect ends the attempts, and what was sending or waited for the link
+    // ends as on a drop: a repeat left running would fill the log with "Not sent" on every tick.
     const bool waiting = plan_.Active();
     StopReconnect();
     plan_.End();
-    if (waiting) face_.SendingEnded();
+    if (waiting || (connected_ && !keepSending)) face_.SendingEnded();
     if (opening_) {
         // The open's own wait runs below this call: cancel it, it ends there.
         if (link_) link_->Close();
@@ -123,21 +132,37 @@ bool ConsoleSession::Pull(uint32_t ms) {
 bool ConsoleSession::Send(const std::string& text) {
     if (!IsOpen()) {
         // The timer, ping-pong or a run after the link dropped: say so, never claim a send.
-        Log("Not sent: not connected.", LogColours::Error);
+        LogNotSent("Not sent: not connected.");
         return false;
     }
     sendTick_ = GetTickCount();
     replyTimeShown_ = false;
     if (link_->SendLine(text)) return true;
-    Log(WithReason("Not sent:", link_->SendFailure()), LogColours::Error);
+    LogNotSent(WithReason("Not sent:", link_->SendFailure()));
     return false;
 }
 
 bool ConsoleSession::Write(const std::string& text) {
     if (!link_) return false;
     if (link_->WriteLine(text)) return true;
-    Log(WithReason("Not sent:", link_->SendFailure()), LogColours::Error);
+    LogNotSent(WithReason("Not sent:", link_->SendFailure()));
     return false;
+}
+
+void ConsoleSession::LogNotSent(const std::string& text) {
+    const std::string stamp = GetTimeStamp();
+    if (notSent_.Repeats(text, stamp)) return;
+    LogAt(stamp, text, LogColours::Error);
+    notSent_.Logged(text);
+}
+
+void ConsoleSession::FlushRepeats() {
+    std::string text;
+    std::string stamp;
+    if (!notSent_.TakeSummary(text, stamp)) return;
+    const std::string line = StampedLine(stamp, text);
+    face_.ShowLine(line, LogColours::Error);
+    WriteToLogFile(line);
 }
 
 void ConsoleSession::ReadReply() {
@@ -150,6 +175,8 @@ void ConsoleSession::OnRxLine(const std::string& received, const std::string& st
     // Every line is timed from the last send, whether or not the reply time is shown.
     const uint32_t dt = TickDiff(GetTickCount(), sendTick_);
     stats_.Add(line, dt);
+    // With no series the line costs nothing more than this test.
+    if (series_.Count() != 0) series_.Take(line, stamp.empty() ? GetTimeStamp() : stamp, LocalNowMs());
     if (showReplyTimes_ && !replyTimeShown_) {
         Log("#ReplyTime=" + std::to_string(dt) + " ms.", LogColours::Status);
         replyTimeShown_ = true;
@@ -168,6 +195,7 @@ void ConsoleSession::LogAt(const std::string& stamp, const std::string& text, ui
 }
 
 void ConsoleSession::LogLine(const std::string& line, uint32_t colour) {
+    FlushRepeats();
     face_.ShowLine(line, colour);
     WriteToLogFile(line);
 }
@@ -181,25 +209,37 @@ bool ConsoleSession::StartLogFile(const std::string& path, bool announce) {
         face_.StateChanged();
         return false;
     }
+    // A file that takes not even the separator is said at once, not at the first repaint.
     WriteToLogFile(SessionSeparator(GetDateTimeStamp(), connection_));
+    FlushLogFile();
     face_.StateChanged();
-    if (announce) Log("Logging to " + path, LogColours::Status);
+    if (announce && logFile_.IsOpen()) Log("Logging to " + path, LogColours::Status);
     return true;
 }
 
 void ConsoleSession::StopLogFile() {
     if (!logFile_.IsOpen()) return;
     Log("Logging to " + logFile_.Path() + " ended.", LogColours::Status);
+    FlushLogFile();
     logFile_.Close();
     face_.StateChanged();
 }
 
 void ConsoleSession::WriteToLogFile(const std::string& line) {
-    if (!logFile_.IsOpen() || logFile_.WriteLine(line)) return;
+    logFile_.Queue(line);
+}
+
+void ConsoleSession::FlushLogFile() {
+    if (logFile_.Flush()) return;
+    const std::string path = logFile_.Path();
+    if (logFile_.Vanished() && logFile_.Reopen(SessionSeparator(GetDateTimeStamp(), connection_))) {
+        Log("The log file " + path + " was deleted: logging goes on in a new one.", LogColours::Status);
+        return;
+    }
     // The file is closed now, so this line goes to the screen only: said once, the session goes on.
     face_.StateChanged();
-    Log(WithReason("Logging to " + logFile_.Path() + " stopped:", logFile_.Failure()), LogColours::Error);
-    face_.LogFileFailed(logFile_.Path(), logFile_.Failure());
+    Log(WithReason("Logging to " + path + " stopped:", logFile_.Failure()), LogColours::Error);
+    face_.LogFileFailed(path, logFile_.Failure());
 }
 
 std::string ConsoleSession::Title() const {

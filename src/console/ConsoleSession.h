@@ -12,6 +12,7 @@
 #include "console/ConsoleLogic.h"
 #include "console/Reconnect.h"
 #include "log/SessionLog.h"
+#include "plot/ReplySeries.h"
 
 #include <cstdint>
 #include <memory>
@@ -40,6 +41,8 @@ public:
     virtual void ServiceRequest() {}
     // The session log file failed and logging stopped (after the red line was logged).
     virtual void LogFileFailed(const std::string& /*path*/, const std::string& /*reason*/) {}
+    // The series' CSV file failed and stopped (after the red line was logged).
+    virtual void CsvFileFailed(const std::string& /*path*/, const std::string& /*reason*/) {}
     // The one timer of the session, single shot: after ms the face calls TimerDue(). Arming it
     // again replaces the earlier time. Only needed by a face that reconnects.
     virtual void ArmTimer(uint32_t /*ms*/) {}
@@ -67,12 +70,17 @@ public:
     }
     const std::string& Connection() const { return connection_; }
     void SetOpenTimeout(int ms) { openTimeoutMs_ = ms; }
+    // What a send appends and what ends a received line, for the next open.
+    void SetLineEnds(const LineEnds& ends) { lineEnds_ = ends; }
+    const LineEnds& GetLineEnds() const { return lineEnds_; }
     // Opens the connection string as it is, through the face's wait. A failure is logged in red
     // with its reason ("Opening ... failed. Connection refused."); reason gets the reason.
     OpenResult Open(std::string* reason = nullptr);
-    // The operator's close: the attempts to reconnect end (and what waited for them), the link
-    // closes and its end is logged without a reason. During an open it cancels the open.
-    void Close();
+    // The operator's close: the attempts to reconnect end, the link closes and its end is logged
+    // without a reason, and what was sending (repeat, ping-pong, a run) ends as on a drop, unless
+    // keepSending (the Reconnect item, which opens again at once). During an open it cancels the
+    // open.
+    void Close(bool keepSending = false);
     // Gives an open under way up, and with it the automatic reconnect.
     void CancelOpen();
     bool IsOpen() const { return link_ && link_->IsOpen(); }
@@ -98,7 +106,8 @@ public:
 
     // --- Sending ---
     // Sends text plus the line end and starts timing the reply. "Not sent: ..." is logged in red
-    // when it did not go out (no link, or the link's reason); false then.
+    // when it did not go out (no link, or the link's reason); false then. The same "Not sent"
+    // again and again is logged once, and how often it came follows before the next other line.
     bool Send(const std::string& text);
     // Sends text as it is, escapes and all (GPIB's Write), without timing.
     bool Write(const std::string& text);
@@ -123,10 +132,20 @@ public:
     // it fails, in red). False when it cannot be opened: LogFile().Failure() says why.
     bool StartLogFile(const std::string& path, bool announce = true);
     void StopLogFile();
+    // Writes the lines logged since the last call. A face calls it before it shows them (the
+    // window before it paints, the headless runner once per turn), so that what was seen is on
+    // disk. A file deleted meanwhile is made again with a separator and a blue line that says
+    // so; one that cannot be (its folder is gone too) ends logging with a red line.
+    void FlushLogFile();
     const SessionLog& LogFile() const { return logFile_; }
     // The window's title: the base title (the connection, "disconnected") and the log file.
     std::string Title() const;
     void SetBaseTitle(const std::string& title) { title_ = title; }
+
+    // --- Series from replies (the plot and its CSV) ---
+    // Every received line goes through them once logged; none are defined unless a face sets them.
+    ReplySeries& Series() { return series_; }
+    const ReplySeries& Series() const { return series_; }
 
     // --- Automatic reconnect ---
     void SetAutoReconnect(bool on);
@@ -142,6 +161,9 @@ private:
     void OnDisconnected(const std::string& reason);
     void OnRxLine(const std::string& received, const std::string& stamp);
     void WriteToLogFile(const std::string& line);
+    void LogNotSent(const std::string& text);
+    // Logs the count of the repeated "Not sent" line, if any.
+    void FlushRepeats();
     // The link itself, closed and gone, its end not taken as a drop.
     void DropLink();
     bool ShouldReconnect(const std::string& reason) const;
@@ -157,6 +179,7 @@ private:
     ConnectionTarget target_;
     int openTimeoutMs_ = -1;
     bool pullLink_ = false;
+    LineEnds lineEnds_;
     std::unique_ptr<ConsoleLink> link_;
     bool connected_ = false;
     bool opening_ = false;
@@ -168,8 +191,10 @@ private:
     bool replyTimeShown_ = true; //!< The reply time of the last send has been logged.
     bool showReplyTimes_ = false;
     ReplyStatistics stats_;
+    RepeatedLine notSent_;
 
     SessionLog logFile_;
+    ReplySeries series_;
     std::string title_;
 
     bool autoReconnect_ = false;

@@ -6,10 +6,10 @@
 TioLink::TioLink(ConnectionTarget target, LinkEvents events, Handover& handover)
     : ConsoleLink(handover), target_(std::move(target)), events_(std::move(events)),
       io_(std::make_unique<TIO>(handover)) {
-    // TIO echoes what it wrote; the link echoes the line without the LF it added.
+    // TIO echoes what it wrote; the link echoes the line without the line end it added.
     if (events_.TxEcho) {
         io_->SetOnTxEcho([this](const std::string& sent) {
-            events_.TxEcho(!sent.empty() && sent.back() == '\n' ? sent.substr(0, sent.size() - 1) : sent);
+            events_.TxEcho(sent.ends_with(txEnd_) ? sent.substr(0, sent.size() - txEnd_.size()) : sent);
         });
     }
     if (events_.RxLine) {
@@ -25,9 +25,16 @@ TioLink::TioLink(ConnectionTarget target, LinkEvents events, Handover& handover)
         if (connected_ && events_.Disconnected) events_.Disconnected(io->EndReason());
     });
     if (events_.Status) io_->SetOnStatus(events_.Status);
-    // Instrument lines end in LF and have no start character.
-    io_->EndChar = '\n';
+    // Instrument lines end in LF and have no start character, unless set otherwise.
+    SetLineEnds(LineEnds{});
+}
+
+void TioLink::SetLineEnds(const LineEnds& ends) {
+    txEnd_ = TxLineEndBytes(ends.tx);
     io_->StartCharEnabled = false;
+    io_->EndCharEnabled = true;
+    io_->EndChar = EndCharFor(ends.rx);
+    io_->LineEnds = FramerEndsFor(ends.rx);
 }
 
 TioLink::~TioLink() {
@@ -50,7 +57,7 @@ bool TioLink::IsOpen() const {
 }
 
 bool TioLink::SendLine(const std::string& text) {
-    return io_->Send(text + "\n");
+    return io_->Send(text + txEnd_);
 }
 
 bool TioLink::WriteLine(const std::string& text) {

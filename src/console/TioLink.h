@@ -11,6 +11,7 @@ public:
 
     void BeginOpen(OpenDone done) override;
     void SetOpenTimeout(int ms) override { io_->ConnectTimeoutMs = ms; }
+    void SetLineEnds(const LineEnds& ends) override;
     void Close() override;
     bool IsOpen() const override;
     bool SendLine(const std::string& text) override;
@@ -27,6 +28,7 @@ public:
 private:
     ConnectionTarget target_;
     LinkEvents events_;
-    bool connected_ = false; //!< A link that never opened does not tell of its end.
+    bool connected_ = false;   //!< A link that never opened does not tell of its end.
+    std::string txEnd_ = "\n"; //!< What a send appends.
     std::unique_ptr<TIO> io_;
 };

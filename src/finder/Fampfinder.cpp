@@ -41,8 +41,6 @@ TFormAmpFinder::TFormAmpFinder(QWidget* parent)
         address = FormSelIpAddr->SelectedAddress();
         return true;
     };
-    rowImage_ = QIcon::fromTheme("network-wired",
-                                 QIcon::fromTheme("folder", style()->standardIcon(QStyle::SP_DirIcon)));
     for (int column = 0; column < 3; ++column)
         ui_->ListView1->header()->resizeSection(column, ColumnWidth);
     ui_->ListView1->header()->setSectionsClickable(false);
@@ -178,6 +176,11 @@ void TFormAmpFinder::OnDiscoveryDatagram(const std::string& text) {
 
 void TFormAmpFinder::AddRow(const AmpInfo& info) {
     auto* item = new QTreeWidgetItem(ui_->ListView1, {ToQt(info.RowKey), ToQt(info.Ip), ToQt(info.Name)});
+    // Asked of the icon theme at the first row, not while the program starts: a theme look-up
+    // with its fallbacks tries hundreds of folders per name.
+    if (rowImage_.isNull())
+        rowImage_ = QIcon::fromTheme("network-wired",
+                                     QIcon::fromTheme("folder", style()->standardIcon(QStyle::SP_DirIcon)));
     item->setIcon(0, rowImage_);
     items_[info.RowKey] = item;
     // Selecting a row makes a visible list lay out all its rows again (about 40 us per row with 500

@@ -1,15 +1,18 @@
 #include "log/LogLines.h"
 
+#include <lz4.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <ostream>
 #include <string>
 
 namespace {
-// Chunks of 1 MiB: large enough that the allocator's overhead vanishes, small enough that the
-// unused tail of the newest chunk is no burden. Pages of a chunk become resident only as text
-// is written into them.
-constexpr std::size_t ChunkSize = std::size_t{1} << 20;
+// Chunks of 256 KiB: large enough that packing finds the repeats and the allocator's overhead
+// vanishes, small enough that packing one (when it is full) or unpacking one (to paint a place
+// far up the log) takes well under a millisecond.
+constexpr std::size_t ChunkSize = std::size_t{256} << 10;
 
 // An index word: colour slot in the top 8 bits, chunk number in the next 24, offset in the chunk
 // in the low 32. A line never crosses chunks, so its end is the next line's start in the same
@@ -30,6 +33,7 @@ std::size_t OffsetOf(uint64_t word) {
 uint32_t SlotOfWord(uint64_t word) {
     return static_cast<uint32_t>(word >> SlotShift);
 }
+
 } // namespace
 
 LogLines::LogLines() = default;
@@ -40,7 +44,7 @@ std::size_t LogLines::Append(std::string_view text, uint32_t colour) {
     std::size_t added = 0;
     std::size_t start = 0;
     for (;;) {
-        std::size_t end = text.find_first_of("\r\n", start);
+        const std::size_t end = text.find('\n', start);
         if (end == std::string_view::npos) {
             // The tail after the last line end; nothing when the text ended with one.
             if (start < text.size() || added == 0) {
@@ -49,12 +53,10 @@ std::size_t LogLines::Append(std::string_view text, uint32_t colour) {
             }
             return added;
         }
-        AppendLine(text.substr(start, end - start), slot, colour);
+        const std::size_t crlf = end > start && text[end - 1] == '\r' ? 1 : 0;
+        AppendLine(text.substr(start, end - start - crlf), slot, colour);
         ++added;
         start = end + 1;
-        if (text[end] == '\r' && start < text.size() && text[start] == '\n') {
-            ++start;
-        }
     }
 }
 
@@ -79,6 +81,7 @@ void LogLines::AppendLine(std::string_view line, uint32_t slot, uint32_t colour)
 // chunk gets a chunk of its own size.
 char* LogLines::Reserve(std::size_t length, std::size_t& chunk, std::size_t& offset) {
     if (chunks_.empty() || chunks_.back().size - chunks_.back().used < length) {
+        if (!chunks_.empty()) Pack(chunks_.back());
         Chunk fresh;
         fresh.size = std::max(ChunkSize, length);
         fresh.data = std::make_unique_for_overwrite<char[]>(fresh.size);
@@ -89,6 +92,38 @@ char* LogLines::Reserve(std::size_t length, std::size_t& chunk, std::size_t& off
     offset = last.used;
     last.used += length;
     return last.data.get() + offset;
+}
+
+// A chunk that packs badly (random bytes) stays plain.
+void LogLines::Pack(Chunk& chunk) {
+    if (chunk.used == 0 || chunk.used > static_cast<std::size_t>(LZ4_MAX_INPUT_SIZE)) return;
+    const int plainSize = static_cast<int>(chunk.used);
+    auto scratch =
+        std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(LZ4_compressBound(plainSize)));
+    const int packedSize =
+        LZ4_compress_default(chunk.data.get(), scratch.get(), plainSize, LZ4_compressBound(plainSize));
+    if (packedSize <= 0 || static_cast<std::size_t>(packedSize) >= chunk.used - chunk.used / 8) return;
+    chunk.packedSize = static_cast<std::size_t>(packedSize);
+    chunk.packed = std::make_unique_for_overwrite<char[]>(chunk.packedSize);
+    std::memcpy(chunk.packed.get(), scratch.get(), chunk.packedSize);
+    chunk.data.reset();
+}
+
+const char* LogLines::Bytes(std::size_t number) const {
+    const Chunk& chunk = chunks_[number];
+    if (chunk.data) return chunk.data.get();
+    if (unpacked_.chunk != number) {
+        if (unpacked_.size < chunk.used) {
+            unpacked_.data = std::make_unique_for_overwrite<char[]>(chunk.used);
+            unpacked_.size = chunk.used;
+        }
+        // Packed here from bytes that never left the process: a failure would be a broken store.
+        const int got = LZ4_decompress_safe(chunk.packed.get(), unpacked_.data.get(),
+                                            static_cast<int>(chunk.packedSize), static_cast<int>(chunk.used));
+        if (got != static_cast<int>(chunk.used)) std::abort();
+        unpacked_.chunk = number;
+    }
+    return unpacked_.data.get();
 }
 
 // A linear search: a log holds a handful of colours, fewer than a hash lookup costs.
@@ -115,7 +150,7 @@ std::string_view LogLines::Text(std::size_t i) const {
     uint64_t word = index_[i];
     std::size_t chunk = ChunkOf(word);
     std::size_t offset = OffsetOf(word);
-    return {chunks_[chunk].data.get() + offset, LineEnd(i, chunk) - offset};
+    return {Bytes(chunk) + offset, LineEnd(i, chunk) - offset};
 }
 
 uint32_t LogLines::Colour(std::size_t i) const {
@@ -130,6 +165,7 @@ void LogLines::Clear() {
     palette_.clear();
     std::unordered_map<std::size_t, uint32_t>().swap(rareColours_);
     longestWidths_ = {};
+    unpacked_ = {};
 }
 
 void LogLines::WriteText(std::ostream& out) const {

@@ -2,10 +2,13 @@
 // The console log's lines: 8-bit text and a 32-bit colour per line, kept compactly because the
 // log is never trimmed and can reach millions of lines.
 //
-// Texts live back to back in large chunks that never move, so a line costs its bytes plus one
-// 64-bit word (chunk, offset in the chunk, colour slot). Colours are few in practice (Tx, Rx,
-// status, error, window text); each distinct value gets a slot in a small table. Not thread-safe:
-// one thread (the UI thread) owns a store.
+// Texts live back to back in chunks, and a line costs one 64-bit word (chunk, offset in the
+// chunk, colour slot) plus its share of a chunk. A full chunk is packed with LZ4: log lines repeat
+// each other (stamps, commands, replies), so ten million of them fit where two million plain
+// ones would. Reading a packed chunk unpacks it into a one-chunk cache; the newest chunk, where
+// the view follows the log, stays plain. Colours are few in practice (Tx, Rx, status, error,
+// window text); each distinct value gets a slot in a small table. Not thread-safe: one thread
+// (the UI thread) owns a store, and reading changes the cache.
 #include "log/ControlChars.h"
 #include "log/LogColours.h"
 
@@ -28,13 +31,16 @@ public:
     LogLines(const LogLines&) = delete;
     LogLines& operator=(const LogLines&) = delete;
 
-    // Appends one log entry. It is split at CR LF, LF and CR into lines of the same colour. A line
-    // end at the very end closes the last line and opens no empty one, as when a text file is
-    // read; an empty text is one empty line. Returns the number of lines added (at least 1).
+    // Appends one log entry. It is split at CR LF and LF into lines of the same colour. A lone CR
+    // is a byte of the line: an instrument's reply that holds one is still one line with one
+    // stamp, and the control-character view shows the CR where it came. A line end at the very
+    // end closes the last line and opens no empty one, as when a text file is read; an empty
+    // text is one empty line. Returns the number of lines added (at least 1).
     std::size_t Append(std::string_view text, uint32_t colour);
 
     std::size_t Count() const { return index_.size(); }
-    // The bytes of line i (< Count()), without a line end. The view stays valid until Clear.
+    // The bytes of line i (< Count()), without a line end. The view stays valid until the next
+    // Text, Append or Clear.
     std::string_view Text(std::size_t i) const;
     uint32_t Colour(std::size_t i) const;
     // Character cells of the widest line so far, tabs expanded to the next multiple of TabWidth;
@@ -56,19 +62,30 @@ public:
 
 private:
     struct Chunk {
-        std::unique_ptr<char[]> data;
+        std::unique_ptr<char[]> data; //!< Plain bytes; none once packed.
+        std::unique_ptr<char[]> packed;
         std::size_t size = 0;
         std::size_t used = 0;
+        std::size_t packedSize = 0;
+    };
+    // The plain bytes of the chunk last unpacked.
+    struct Unpacked {
+        std::size_t chunk = SIZE_MAX;
+        std::unique_ptr<char[]> data;
+        std::size_t size = 0;
     };
 
     void AppendLine(std::string_view line, uint32_t slot, uint32_t colour);
     char* Reserve(std::size_t length, std::size_t& chunk, std::size_t& offset);
     uint32_t SlotOf(uint32_t colour);
     std::size_t LineEnd(std::size_t i, std::size_t chunk) const;
+    void Pack(Chunk& chunk);
+    const char* Bytes(std::size_t chunk) const;
 
     std::vector<Chunk> chunks_;
     std::vector<uint64_t> index_;   //!< Per line: colour slot, chunk number, offset in the chunk.
     std::vector<uint32_t> palette_; //!< The colour of each slot below the rare slot.
     std::unordered_map<std::size_t, uint32_t> rareColours_; //!< Line -> colour, once the slots are full.
     LineWidths longestWidths_; //!< The widest line in each mode, each on its own.
+    mutable Unpacked unpacked_;
 };

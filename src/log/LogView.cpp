@@ -183,6 +183,7 @@ void TLogView::RequestFrame() {
 }
 
 void TLogView::PaintFrame() {
+    if (beforePaint_) beforePaint_();
     HoldScrollBarPaints(false);
     viewport()->update();
 }
@@ -204,6 +205,7 @@ void TLogView::scrollContentsBy(int, int) {
 }
 
 void TLogView::FlushNow() {
+    if (beforePaint_) beforePaint_();
     dirty_ = false;
     frameTimer_.stop();
     HoldScrollBarPaints(false);
@@ -345,6 +347,7 @@ QMenu* TLogView::CreateContextMenu(QWidget* parent) {
 }
 
 void TLogView::paintEvent(QPaintEvent* event) {
+    if (beforePaint_) beforePaint_();
     sincePaint_.start();
     QPainter painter(viewport());
     QRect area = event->rect();

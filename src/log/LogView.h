@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -48,6 +49,9 @@ public:
     // loop waiting while they log (the conversion-table tools).
     void FlushNow();
     void Clear();
+    // Called before any row is painted and before each frame's repaint is asked for, hidden or
+    // not: the owner writes what must be safe on disk before it is seen (the session log file).
+    void SetBeforePaint(std::function<void()> beforePaint) { beforePaint_ = std::move(beforePaint); }
 
     const LogLines& Lines() const { return lines_; }
 
@@ -116,4 +120,5 @@ private:
     int ascent_ = 0;
     qint64 anchor_ = -1; //!< Where the selection began; -1 for none.
     qint64 current_ = -1;
+    std::function<void()> beforePaint_;
 };

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QString>
 #include <exception>
+#include <functional>
 #include <string>
 
 class QFileDialog;
@@ -60,3 +61,22 @@ public:
 // The open or save dialog of a window's text files ("Text Files (*.txt);;All Files (*)"; "All
 // Files" is every file here, since "*.*" would leave out names without a dot), named for tests.
 QFileDialog* MakeTextFileDialog(QWidget* parent, const char* name, bool forOpen);
+
+// A window's file dialog, made when it is first used. Making a QFileDialog starts a file-system
+// model with its watch and asks the icon theme for a dozen icons; eight windows made at start
+// doing so cost more than the rest of the start-up. UI thread only.
+class LazyFileDialog {
+public:
+    LazyFileDialog() = default;
+    explicit LazyFileDialog(std::function<QFileDialog*()> make) : make_(std::move(make)) {}
+    QFileDialog* Get() {
+        if (!dialog_ && make_) dialog_ = make_();
+        return dialog_;
+    }
+    QFileDialog* operator->() { return Get(); }
+    QFileDialog& operator*() { return *Get(); }
+
+private:
+    std::function<QFileDialog*()> make_;
+    QFileDialog* dialog_ = nullptr; //!< Owned by its parent window.
+};

@@ -83,13 +83,19 @@ TFrameButtonField::TFrameButtonField(QWidget* parent)
     ButtonLoadBookmarks = ui_->ButtonLoadBookmarks;
     ButtonSaveBookmarks = ui_->ButtonSaveBookmarks;
     LabelButtonFileName = ui_->LabelButtonFileName;
-    OpenDialog1 =
-        MakeFileDialog(this, "OpenDialog1", "Open Command Button Bookmarks", QFileDialog::AcceptOpen);
-    OpenDialog1->setNameFilter("Text-Files (*.txt);;All Files (*)");
-    SaveDialog1 =
-        MakeFileDialog(this, "SaveDialog1", "Save Command Button Bookmarks", QFileDialog::AcceptSave);
-    // As the operator knows it: choosing an existing file replaces it without a question.
-    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
+    OpenDialog1 = LazyFileDialog([this] {
+        QFileDialog* dialog =
+            MakeFileDialog(this, "OpenDialog1", "Open Command Button Bookmarks", QFileDialog::AcceptOpen);
+        dialog->setNameFilter("Text-Files (*.txt);;All Files (*)");
+        return dialog;
+    });
+    SaveDialog1 = LazyFileDialog([this] {
+        QFileDialog* dialog =
+            MakeFileDialog(this, "SaveDialog1", "Save Command Button Bookmarks", QFileDialog::AcceptSave);
+        // As the operator knows it: choosing an existing file replaces it without a question.
+        dialog->setOption(QFileDialog::DontConfirmOverwrite);
+        return dialog;
+    });
     OnNotLatin1 = ShowNotLatin1;
     ConnectHandlers();
 }

@@ -3,6 +3,7 @@
 // Edit..., Load... and Save... for the file. The layout is decided by LayoutBookmarks; this frame
 // turns it into widgets. It knows nothing about connections: every command goes to
 // OnButtonCommand, which the host sets. Everything here runs on the UI thread.
+#include "platform/QtPlatform.h"
 #include "text/Bookmarks.h"
 #include "text/Strtools.h"
 
@@ -94,8 +95,8 @@ public:
     QPushButton* ButtonLoadBookmarks = nullptr;
     QPushButton* ButtonSaveBookmarks = nullptr;
     QLabel* LabelButtonFileName = nullptr;
-    QFileDialog* OpenDialog1 = nullptr;
-    QFileDialog* SaveDialog1 = nullptr;
+    LazyFileDialog OpenDialog1;
+    LazyFileDialog SaveDialog1;
 
 private:
     void ConnectHandlers();

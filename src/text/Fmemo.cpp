@@ -69,8 +69,8 @@ TFormMemo::TFormMemo(QWidget* owner)
     Memo1->setTabStopDistance(Memo1->fontMetrics().horizontalAdvance(' ') * 8);
     // A dialog has no menu bar of its own; its layout carries one above the client area.
     layout()->setMenuBar(ui_->MainMenu1);
-    OpenDialog1 = MakeTextFileDialog(this, "OpenDialog1", true);
-    SaveDialog1 = MakeTextFileDialog(this, "SaveDialog1", false);
+    OpenDialog1 = LazyFileDialog([this] { return MakeTextFileDialog(this, "OpenDialog1", true); });
+    SaveDialog1 = LazyFileDialog([this] { return MakeTextFileDialog(this, "SaveDialog1", false); });
     CtrlHeld = [] { return QApplication::keyboardModifiers().testFlag(Qt::ControlModifier); };
     resize(ClientWidth, ClientHeight + ui_->MainMenu1->sizeHint().height());
     ConnectHandlers();

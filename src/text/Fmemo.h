@@ -4,6 +4,7 @@
 // text, shows it and reads the text back. Created once at start, it lives until the program ends,
 // so its text stays from one use to the next unless a caller replaces it.
 // Everything here runs on the UI thread.
+#include "platform/QtPlatform.h"
 #include <QDialog>
 #include <functional>
 #include <memory>
@@ -65,8 +66,8 @@ private:
     QPlainTextEdit* Memo1 = nullptr;
     QPushButton* ButtonOk = nullptr;
     QPushButton* ButtonCancel = nullptr;
-    QFileDialog* OpenDialog1 = nullptr;
-    QFileDialog* SaveDialog1 = nullptr;
+    LazyFileDialog OpenDialog1;
+    LazyFileDialog SaveDialog1;
 };
 
 // The program's one editor dialog.

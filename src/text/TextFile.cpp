@@ -203,6 +203,9 @@ std::string EncodeTextLines(const std::vector<std::string>& lines) {
         utf8 = utf8 || FirstBeyondLatin1(line) != 0;
     if (!utf8) return JoinTextLines(lines);
     std::string text;
+    // A first line that itself begins with U+FEFF would lose it to the reader, which drops a
+    // leading byte order mark: a mark of its own in front keeps it.
+    if (!lines.empty() && lines.front().rfind(ByteOrderMark, 0) == 0) text = ByteOrderMark;
     for (const std::string& line : lines)
         text.append(FirstBeyondLatin1(line) != 0 ? line : Latin1ToUtf8(line)).append("\r\n");
     return text;

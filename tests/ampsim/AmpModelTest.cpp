@@ -1,6 +1,7 @@
 // The simulated amplifier's command model, driven directly.
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <set>
 
 #include "AmpModel.h"
 
@@ -137,4 +138,22 @@ TEST(AmpModel, AnswersItsCommandSet) {
     EXPECT_EQ(drop.partial, "PARTIAL");
     EXPECT_TRUE(drop.close);
     EXPECT_TRUE(drop.lines.empty());
+}
+
+// The readings drift and jitter but stay near their level, so a plot of them moves; READ? answers
+// all three.
+TEST(AmpModel, ReadingsDriftAroundTheirLevel) {
+    AmpModel model;
+    std::set<std::string> seen;
+    for (int i = 0; i < 50; ++i) {
+        double fwd = 0;
+        ASSERT_EQ(std::sscanf(one(model, "FWD?").c_str(), "FWD %lf dBm", &fwd), 1);
+        EXPECT_NEAR(fwd, 45, 1);
+        seen.insert(one(model, "FWD?"));
+    }
+    EXPECT_GT(seen.size(), 10u);
+    const Reply all = model.Handle("READ?");
+    ASSERT_EQ(all.lines.size(), 3u);
+    EXPECT_TRUE(all.lines[0].starts_with("FWD ") && all.lines[1].starts_with("REFL ") &&
+                all.lines[2].starts_with("TEMP ") && all.lines[2].ends_with(" C"));
 }

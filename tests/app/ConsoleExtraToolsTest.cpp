@@ -113,7 +113,7 @@ TEST_F(ConsoleExtraTools, CtrlSaveAsksTheNavigatorFirst) {
     }
     EXPECT_TRUE(navigatorShown);
     EXPECT_EQ(console->Log()->Lines().Count(), linesBefore) << "cancelled: no signature, nothing saved";
-    EXPECT_FALSE(SaveDialog()->isVisible());
+    EXPECT_TRUE(!SaveDialog() || !SaveDialog()->isVisible()) << "made only when used";
 
     // With OK the save dialog starts in the chosen folder.
     QString directory;

@@ -3,6 +3,7 @@
 #include "platform/QtPlatform.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -13,11 +14,14 @@ void ConsoleTest::SetUp() {
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
     console = std::make_unique<TFormConsole>();
     console->DnsDomain = [] { return std::string("example.org"); }; // no name service in tests
+    // A bookmark file beside the "program", so that start-up never asks for one.
+    QFile(dir.filePath("Bookmarks.txt")).open(QIODevice::WriteOnly);
+    console->ExeDir = [this] { return PathFromQt(dir.path()); };
     FormConsole = console.get();
     FormSelIpAddr = new TFormSelIpAddr(console.get());
     FormOpenCom = new TFormOpenCom(console.get());
     // Never offer the machine's own serial ports: a test must not open one.
-    FormOpenCom->ListPorts = [] { return std::vector<std::string>{}; };
+    FormOpenCom->ListPorts = [] { return std::vector<SerialPortInfo>{}; };
 }
 
 void ConsoleTest::TearDown() {

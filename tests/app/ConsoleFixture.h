@@ -3,11 +3,11 @@
 // modal boxes answered by the test.
 #include "AmpsimProcess.h"
 #include "RecordingBoxes.h"
-#include "platform/Config.h"
 #include "app/Fconsole.h"
 #include "connection/Fopencom.h"
 #include "connection/Fselipaddr.h"
 #include "log/LogView.h"
+#include "platform/Config.h"
 
 #include <QApplication>
 #include <QSettings>

@@ -3,9 +3,12 @@
 #include "ConsoleFixture.h"
 #include "TestSupport.h"
 #include "connection/Gpib.h"
+#include "platform/QtPlatform.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -106,4 +109,20 @@ TEST_F(ConsoleTest, InANarrowWindowTheGpibControlsTakeARowOfTheirOwnAndTheInputL
     EXPECT_GE(input->width(), 200);
     console->resize(1600, 700);
     EXPECT_TRUE(sameRow());
+}
+
+// A connection that opened is offered again in one click, and kept in the settings.
+TEST_F(ConsoleTest, ARecentConnectionOpensAgainInOneClick) {
+    AmpsimProcess amp;
+    const std::string connection = "tcp:127.0.0.1:" + std::to_string(amp.TcpPort());
+    StartWith(connection);
+    ASSERT_TRUE(console->Session().Connected());
+    EXPECT_EQ(FromQt(Stored("RecentConnections").toString()), connection);
+    Find<QPushButton>("ButtonConnDisconn")->click();
+    ASSERT_FALSE(console->Session().Connected());
+    const QList<QAction*> recent = Find<QMenu>("miRecentConnections")->actions();
+    ASSERT_EQ(recent.size(), 1);
+    recent.front()->trigger();
+    EXPECT_TRUE(console->Session().Connected());
+    EXPECT_TRUE(boxes.boxes.empty());
 }

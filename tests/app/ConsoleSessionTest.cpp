@@ -70,7 +70,10 @@ TEST_F(ConsoleSessionTest, LogToFileAppendsEveryLineAsShownAndIsRemembered) {
     Type("ECHO 12.5 \xB5V");
     ASSERT_TRUE(Until([&] { return LogHas("Rx: 12.5 \xB5V"); }));
 
-    const std::string text = FileText(LogPath());
+    // Written before the frame that shows it.
+    std::string text;
+    ASSERT_TRUE(
+        Until([&] { return (text = FileText(LogPath())).find("Rx: 12.5 \xC2\xB5V") != std::string::npos; }));
     const std::string separator = "===== ";
     ASSERT_EQ(text.rfind("an earlier session\r\n" + separator, 0), 0u) << text;
     const size_t firstLine = text.find("\r\n", std::strlen("an earlier session\r\n")) + 2;
@@ -101,11 +104,16 @@ TEST_F(ConsoleSessionTest, AStoredLogFileIsAppendedToFromTheStartWithASeparatorP
     AnswerDialog(true);
     Find<QPushButton>("ButtonConnDisconn")->click();
     ASSERT_TRUE(console->Session().Connected());
-    const std::string text = FileText(LogPath());
-    size_t separators = 0;
-    for (size_t at = 0; (at = text.find(connection + " =====\r\n", at)) != std::string::npos; ++at)
-        ++separators;
-    EXPECT_EQ(separators, 3u) << text; // the file opened, then each of the two connections
+    // The lines reach the file with the log's next frame.
+    std::string text;
+    auto separators = [&] {
+        text = FileText(LogPath());
+        size_t count = 0;
+        for (size_t at = 0; (at = text.find(connection + " =====\r\n", at)) != std::string::npos; ++at)
+            ++count;
+        return count;
+    };
+    EXPECT_TRUE(Until([&] { return separators() == 3; })) << text; // the file opened, then each connection
     // Each connection's separator comes right before its first line.
     const size_t last = text.rfind(connection + " =====\r\n");
     EXPECT_EQ(text.find("] Connected to \"" + connection, last), text.find("\r\n", last) + 2 + 13) << text;

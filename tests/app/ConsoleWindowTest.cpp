@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTest>
@@ -34,8 +35,8 @@ TEST_F(ConsoleTest, FirstRunWritesEveryDefaultAndOffersTheDefaultConnection) {
          {"WindowPosLeft", "WindowPosTop", "WindowHeight", "WindowWidth", "ButtonTableHeight"}) {
         EXPECT_TRUE(Stored(name).isValid()) << name;
     }
-    EXPECT_EQ(Stored("WindowPosLeft").toInt(), 177);
     EXPECT_EQ(Stored("ButtonTableHeight").toInt(), 369);
+    EXPECT_TRUE(console->screen()->availableGeometry().contains(console->frameGeometry())) << "design size";
     // Cancelled: closed, no log line.
     EXPECT_EQ(Find<QPushButton>("ButtonConnDisconn")->text(), "C&onnect");
     EXPECT_TRUE(LogTexts().empty());
@@ -193,6 +194,55 @@ TEST_F(ConsoleTest, ThePeerDroppingTheLinkChangesCaptionButNotTheButtonAndNothin
     Find<QPushButton>("ButtonConnDisconn")->click();
     EXPECT_EQ(Find<QPushButton>("ButtonConnDisconn")->text(), "C&onnect");
     EXPECT_EQ(console->Session().Link(), nullptr);
+}
+
+// A place stored on a larger screen must not put part of the window off this one.
+TEST_F(ConsoleTest, AStoredPlaceBeyondTheScreenIsKeptWithinIt) {
+    Preset("WindowPosLeft", 1500);
+    Preset("WindowPosTop", -40);
+    Preset("WindowWidth", 2200);
+    Preset("WindowHeight", 1400);
+    AnswerDialog(false);
+    Start();
+    const QRect area = console->screen()->availableGeometry();
+    EXPECT_TRUE(area.contains(console->frameGeometry()))
+        << console->frameGeometry().width() << "x" << console->frameGeometry().height();
+}
+
+// QSpinBox refuses the digit that passes the maximum, which turned 10000 into 1000 unseen.
+TEST_F(ConsoleTest, ARepeatIntervalTypedAboveTheMaximumBecomesTheMaximum) {
+    AnswerDialog(false);
+    Start();
+    auto* box = Find<QSpinBox>("UpDownTxRep");
+    box->selectAll();
+    QTest::keyClicks(box, "10000");
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_EQ(box->value(), box->maximum());
+    EXPECT_EQ(Find<QLineEdit>("EditTxRep")->text(), QString::number(box->maximum()));
+    EXPECT_EQ(console->findChild<QTimer*>("TimerTxRep")->interval(), box->maximum());
+}
+
+// The operator's Disconnect ends repeat and ping-pong as a drop does: nothing goes on sending
+// into a closed link.
+TEST_F(ConsoleTest, DisconnectEndsRepeatAndPingPong) {
+    AmpsimProcess amp;
+    StartWith(Tcp(amp));
+    Find<QSpinBox>("UpDownTxRep")->setValue(1);
+    Find<QLineEdit>("EditRawIn")->setText("ECHO x");
+    auto* connect = Find<QPushButton>("ButtonConnDisconn");
+    for (const char* name : {"CheckBoxTxRep", "CheckBoxPingPong"}) {
+        if (!console->Session().Connected()) {
+            AnswerDialog(true);
+            connect->click();
+        }
+        ASSERT_TRUE(console->Session().Connected()) << name;
+        Find<QCheckBox>(name)->click();
+        ASSERT_TRUE(Until([&] { return LogHas("Rx: x"); })) << name;
+        connect->click();
+        EXPECT_FALSE(Find<QCheckBox>(name)->isChecked()) << name;
+        EXPECT_FALSE(console->findChild<QTimer*>("TimerTxRep")->isActive()) << name;
+        console->Log()->Clear();
+    }
 }
 
 TEST_F(ConsoleTest, CloseStoresGeometryOnlyInTheNormalState) {

@@ -221,8 +221,22 @@ INSTANTIATE_TEST_SUITE_P(
 // The window program, not the runner, without --batch: with no display it cannot start. This is
 // what the runner is checked against above (the same environment lets it run).
 TEST(HeadlessProcessEnvironment, TheWindowProgramNeedsADisplayThere) {
-    ChildResult run = RunCorvane({"--no-such-option-is-a-script-name"});
+    ChildResult run = RunCorvane({"no-such-script.txt"});
     EXPECT_NE(run.code, 0);
+}
+
+// The usage and a wrong option are answered before anything of the window toolkit is made.
+TEST(HeadlessProcessEnvironment, HelpAndAnUnknownOptionNeedNoDisplay) {
+    for (const char* help : {"--help", "-h"}) {
+        ChildResult run = RunCorvane({help});
+        EXPECT_EQ(run.code, 0) << run.err;
+        EXPECT_EQ(run.out, ProgramUsage());
+        EXPECT_TRUE(run.err.empty()) << run.err;
+    }
+    ChildResult bad = RunCorvane({"--verbose"});
+    EXPECT_EQ(bad.code, ExitUsage);
+    EXPECT_TRUE(bad.out.empty()) << bad.out;
+    EXPECT_EQ(bad.err, "corvane: unknown option '--verbose'\n" + ProgramUsage());
 }
 
 // A signal ends the run where it is: its line closes the log, the link is closed, and the exit

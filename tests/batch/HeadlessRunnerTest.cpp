@@ -268,6 +268,49 @@ TEST_F(Headless, TheLogFileIsTheSessionLogWithTheSameLines) {
     EXPECT_TRUE(err.starts_with("corvane: cannot open the log file")) << err;
 }
 
+// --csv holds a row per reply that gave a number, with the stamp and the number the log shows; a
+// CSV file that cannot be made ends the run before anything is sent.
+TEST_F(Headless, TheCsvFileHoldsTheNumbersOfTheLog) {
+    HeadlessOptions options = With("READ?\nFWD?\nECHO none\n");
+    options.series = {{"FWD", "^FWD ([-+0-9.eE]+)"}, {"TEMP", "^TEMP ([-+0-9.eE]+)"}};
+    options.csvFile = (dir.Path() / "run.csv").string();
+    ASSERT_EQ(Run(options), ExitScriptDone) << err;
+    struct Reading {
+        std::string stamp;
+        size_t column;
+        std::string number;
+    };
+    std::vector<Reading> logged;
+    for (const std::string& line : SplitLines(out)) {
+        // "[hh:nn:ss.zzz] Rx: FWD 45.01 dBm"
+        std::istringstream words(line.substr(std::min(line.size(), size_t{19})));
+        std::string name, number;
+        words >> name >> number;
+        if (line.find("] Rx: ") == 13 && (name == "FWD" || name == "TEMP"))
+            logged.push_back({line.substr(1, 12), name == "FWD" ? 1u : 2u, number});
+    }
+    std::stringstream file;
+    file << std::ifstream(options.csvFile, std::ios::binary).rdbuf();
+    Texts rows = SplitLines(file.str(), "\r\n");
+    ASSERT_EQ(rows.size(), 4u) << file.str();
+    ASSERT_EQ(logged.size(), 3u) << out;
+    EXPECT_EQ(rows[0], "Time,FWD,TEMP");
+    for (size_t i = 0; i < logged.size(); ++i) {
+        Texts fields = SplitLines(rows[i + 1] + ",", ",");
+        ASSERT_EQ(fields.size(), 3u) << rows[i + 1];
+        EXPECT_EQ(fields[0], logged[i].stamp);
+        // The same number, in its shortest form ("45.10" in the log is 45.1 here).
+        EXPECT_EQ(std::stod(fields[logged[i].column]), std::stod(logged[i].number)) << rows[i + 1];
+        EXPECT_EQ(fields[3 - logged[i].column], "");
+    }
+
+    options.csvFile = (dir.Path() / "no-such-folder" / "run.csv").string();
+    EXPECT_EQ(Run(options), ExitUsage);
+    EXPECT_TRUE(out.empty()) << out;
+    EXPECT_EQ(err, "corvane: cannot open the CSV file \"" + options.csvFile + "\". " +
+                       GetSystemErrorText(ENOENT) + "\n");
+}
+
 // After the last command the run listens until the line stream goes quiet: every line of a slow
 // multi-line reply is logged, and so is the reply to the command sent while it was still coming.
 TEST_F(Headless, EveryLineOfTheLastRepliesIsLogged) {
@@ -439,15 +482,61 @@ INSTANTIATE_TEST_SUITE_P(
                         "Stray", {"s.txt"}, false, "", "", "", 0, A::None, "unexpected argument 's.txt'"}),
     [](const testing::TestParamInfo<OptionCase>& param) { return std::string(param.param.name); });
 
-TEST(HeadlessRequested, OnlyWithTheBatchOption) {
-    const char* plain[] = {"corvane", "script.txt"};
-    const char* batch[] = {"corvane", "--connect", "tcp:h:1", "--batch", "s"};
-    const char* joined[] = {"corvane", "--batch=s"};
-    const char* lookalike[] = {"corvane", "--batchy"};
-    EXPECT_FALSE(HeadlessRequested(2, const_cast<char**>(plain)));
-    EXPECT_TRUE(HeadlessRequested(5, const_cast<char**>(batch)));
-    EXPECT_TRUE(HeadlessRequested(2, const_cast<char**>(joined)));
-    EXPECT_FALSE(HeadlessRequested(2, const_cast<char**>(lookalike)));
+// The plot's series and their CSV file.
+INSTANTIATE_TEST_SUITE_P(
+    SeriesLines, HeadlessOptionsTest,
+    testing::Values(OptionCase{"SeriesAndCsv",
+                               {"--batch=s", "--connect=tcp:h:1", "--series=FWD=^FWD ([0-9.]+)", "--csv",
+                                "f.csv"},
+                               true,
+                               "s",
+                               "tcp:h:1",
+                               "",
+                               0,
+                               A::None,
+                               ""},
+                    OptionCase{"BadSeries",
+                               {"--batch=s", "--connect=tcp:h:1", "--series", "FWD=^FWD ([0-9.]+"},
+                               false,
+                               "",
+                               "",
+                               "",
+                               0,
+                               A::None,
+                               "--series: series \"FWD\": a parenthesis is not closed or not opened"},
+                    OptionCase{"CsvWithoutSeries",
+                               {"--batch=s", "--connect=tcp:h:1", "--csv", "f.csv"},
+                               false,
+                               "",
+                               "",
+                               "",
+                               0,
+                               A::None,
+                               "--csv wants at least one --series"}),
+    [](const testing::TestParamInfo<OptionCase>& param) { return std::string(param.param.name); });
+
+// The program's mode is read before the toolkit exists; the toolkit's own options are no mistake.
+TEST(ProgramModeTest, HeadlessOnlyWithTheBatchOptionHelpAnywhereAndUnknownOptionsRefused) {
+    struct Case {
+        Texts args;
+        ProgramMode mode;
+        std::string bad;
+    };
+    const std::vector<Case> cases{
+        {{"script.txt"}, ProgramMode::Window, ""},
+        {{"--connect", "tcp:h:1", "--batch", "s"}, ProgramMode::Headless, ""},
+        {{"--batch=s"}, ProgramMode::Headless, ""},
+        {{"--batchy"}, ProgramMode::BadOption, "--batchy"},
+        {{"-h"}, ProgramMode::Help, ""},
+        {{"--batch", "s", "--help"}, ProgramMode::Help, ""},
+        {{"-platform", "offscreen", "script.txt", "--style=fusion", "-reverse"}, ProgramMode::Window, ""},
+        {{"script.txt", "-x"}, ProgramMode::BadOption, "-x"},
+    };
+    for (const Case& c : cases) {
+        std::string bad;
+        EXPECT_EQ(ReadProgramMode(c.args, bad), c.mode) << c.args.front();
+        EXPECT_EQ(bad, c.bad) << c.args.front();
+    }
 }
 
 // --max-seconds bounds a script that would loop for ever: its own code, and one line that says so

@@ -1,6 +1,7 @@
 // The open-connection dialog driven as an operator would, headless, its controls found by name.
 #include "connection/Fopencom.h"
 #include "DialogTestHelpers.h"
+#include "platform/QtPlatform.h"
 #include "text/Strtools.h"
 
 #include <QComboBox>
@@ -12,12 +13,18 @@
 #include <QTest>
 #include <cerrno>
 #include <gtest/gtest.h>
+#include <map>
 
 namespace {
 class OpenComDialog : public testing::Test {
 protected:
     void SetUp() override {
-        dialog.ListPorts = [this] { return ports; };
+        dialog.ListPorts = [this] {
+            std::vector<SerialPortInfo> info;
+            for (const std::string& name : ports)
+                info.push_back({name, descriptions[name], stableNames[name]});
+            return info;
+        };
     }
 
     template <class Control> Control* Get(const char* name) { return Find<Control>(dialog, name); }
@@ -40,6 +47,8 @@ protected:
     }
 
     std::vector<std::string> ports{"ttyS0", "ttyUSB0", "ttyUSB1"};
+
+    std::map<std::string, std::string> descriptions, stableNames;
     TFormOpenCom dialog;
 };
 
@@ -159,6 +168,26 @@ TEST_F(OpenComDialog, WhatTheOperatorTypesIsBuiltAsTyped) {
     EXPECT_EQ(connection, "tcpsrv: 127.0.0.1:4000 ");
 }
 
+// The line ends follow the checked kind: each kind keeps its own, GPIB has none to choose.
+TEST_F(OpenComDialog, LineEndsAreChosenPerKind) {
+    dialog.LineEndsByKind["com"] = {TxLineEnd::Cr, RxLineEnd::Any};
+    std::string connection = "tcp:127.0.0.1:2500";
+    ASSERT_TRUE(Edit(connection, "ButtonOk", [this] {
+        auto* tx = Get<QComboBox>("ComboBoxTxEnd");
+        EXPECT_EQ(tx->currentIndex(), static_cast<int>(TxLineEnd::Lf));
+        tx->setCurrentIndex(static_cast<int>(TxLineEnd::CrLf));
+        emit tx->activated(tx->currentIndex());
+        Radio("RadioButtonConSerial")->setChecked(true);
+        EXPECT_EQ(Get<QComboBox>("ComboBoxRxEnd")->currentIndex(), static_cast<int>(RxLineEnd::Any));
+        Radio("RadioButtonConGpib")->setChecked(true);
+        EXPECT_FALSE(tx->isEnabled());
+        Radio("RadioButtonConTcp")->setChecked(true);
+    }));
+    EXPECT_EQ(dialog.LineEndsByKind["tcp"].tx, TxLineEnd::CrLf);
+    EXPECT_EQ(dialog.LineEndsByKind["tcp"].rx, RxLineEnd::Lf);
+    EXPECT_EQ(dialog.LineEndsByKind["com"].tx, TxLineEnd::Cr);
+}
+
 TEST_F(OpenComDialog, AnUnlistedPortStaysAsGiven) {
     std::string connection = "com:ttyUSB7:baud=9600";
     ASSERT_TRUE(Edit(connection, "ButtonOk"));
@@ -186,6 +215,22 @@ TEST_F(OpenComDialog, EnteringAControlChecksItsGroup) {
         EXPECT_TRUE(Radio(radio)->isChecked()) << control;
     }
     dialog.hide();
+}
+
+// A USB adapter is listed with its maker, product and serial number, and offered under its stable
+// name as well, which outlives a move to another socket.
+TEST_F(OpenComDialog, PortsShowWhatTheSystemKnowsAndUsbAdaptersTheirStableName) {
+    auto* box = Get<QComboBox>("ComboBoxPort");
+    ports = {"ttyS0", "ttyUSB0"};
+    descriptions["ttyUSB0"] = "FTDI FT232R USB UART (A1B2C3)";
+    stableNames["ttyUSB0"] = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
+    QTest::mouseClick(Get<QPushButton>("ButtonEnumPorts"), Qt::LeftButton);
+    ASSERT_EQ(box->count(), 3);
+    EXPECT_EQ(box->itemText(2), ToQt(stableNames["ttyUSB0"]));
+    const QAbstractItemModel* model = box->model();
+    EXPECT_EQ(model->index(1, 1).data().toString(), "FTDI FT232R USB UART (A1B2C3)");
+    EXPECT_EQ(model->index(2, 1).data().toString(), "FTDI FT232R USB UART (A1B2C3)");
+    EXPECT_FALSE(model->index(0, 1).data().isValid());
 }
 
 TEST_F(OpenComDialog, RefreshReplacesThePortsAndSelectsTheLast) {

@@ -1,6 +1,7 @@
 // The pure pieces of the connection layer: line framing, the raw trace format, mode strings,
 // connection strings and port texts.
 #include "connection/ConnectionString.h"
+#include "connection/LineEnds.h"
 #include "connection/LineFramer.h"
 #include "connection/SerialMode.h"
 #include "connection/TraceIo.h"
@@ -35,6 +36,47 @@ TEST(LineFramer, ConsoleFramingKeepsCarriageReturnAndWaitsForLineFeed) {
     EXPECT_EQ(Frame(framer, "#d\n"), (Lines{"c#d"})) << "'#' is ordinary once the start char is off";
 }
 
+// Each way a received line may end, and what stays of a line begun but not ended.
+struct LineEndCase {
+    RxLineEnd end;
+    const char* bytes;
+    std::vector<std::string> lines;
+    const char* partial;
+};
+
+class LineEndFraming : public testing::TestWithParam<LineEndCase> {};
+
+TEST_P(LineEndFraming, FramesByTheChosenLineEnd) {
+    LineFramer framer;
+    framer.StartCharEnabled = false;
+    framer.EndChar = EndCharFor(GetParam().end);
+    framer.Ends = FramerEndsFor(GetParam().end);
+    const std::string bytes = GetParam().bytes;
+    // Byte by byte as well as whole: a CR LF pair split across reads frames the same.
+    for (size_t step : {bytes.size(), size_t{1}}) {
+        LineFramer copy = framer;
+        Lines lines;
+        for (size_t at = 0; at < bytes.size(); at += step) {
+            const Lines part = Frame(copy, bytes.substr(at, step));
+            lines.insert(lines.end(), part.begin(), part.end());
+        }
+        EXPECT_EQ(lines, GetParam().lines) << "step " << step;
+        std::string partial;
+        copy.TakePartial(partial);
+        EXPECT_EQ(partial, GetParam().partial) << "step " << step;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, LineEndFraming,
+    testing::Values(LineEndCase{RxLineEnd::Lf, "a\r\nb\nc", {"a\r", "b"}, "c"},
+                    LineEndCase{RxLineEnd::Cr,
+                                "CR-ONLY-REPLY 1\rCR-ONLY-REPLY 2\rPROMPT> ",
+                                {"CR-ONLY-REPLY 1", "CR-ONLY-REPLY 2"},
+                                "PROMPT> "},
+                    LineEndCase{RxLineEnd::CrLf, "a\r\nb\rc\r\n\r\nd\r", {"a", "b\rc", ""}, "d\r"},
+                    LineEndCase{RxLineEnd::Any, "a\r\nb\rc\nd\n\re", {"a", "b", "c", "d", ""}, "e"}));
+
 TEST(LineFramer, DefaultStartAndEndCharacters) {
     LineFramer framer;
     EXPECT_EQ(Frame(framer, "xx#abc*"), (Lines{"abc"}));
@@ -64,9 +106,9 @@ TEST(LineFramer, TheLineBegunButNotEndedCanBeTakenOnce) {
     EXPECT_FALSE(framer.TakePartial(partial));
 }
 
-TEST(LineFramer, LineTextStopsAtItsFirstZeroByte) {
+TEST(LineFramer, AZeroByteIsKeptInItsLine) {
     LineFramer framer = ConsoleFramer();
-    EXPECT_EQ(Frame(framer, std::string("ab\0cd\n", 6)), (Lines{"ab"}));
+    EXPECT_EQ(Frame(framer, std::string("ab\0cd\n", 6)), (Lines{std::string("ab\0cd", 5)}));
 }
 
 TEST(LineFramer, ChunksSplitAnywhereGiveTheSameLines) {

@@ -39,6 +39,33 @@ TEST(ListSerialPorts, ListsRealPortsInNaturalOrder) {
         (std::vector<std::string>{"ttyACM0", "ttyS0", "ttyS2", "ttyS10", "ttyUSB2", "ttyUSB9", "ttyUSB10"}));
 }
 
+// A USB adapter's description comes from the USB device above its node, its stable name from the
+// by-id link to it; an on-board UART has neither.
+TEST(ListSerialPorts, UsbAdaptersAreDescribedAndGetTheirStableName) {
+    TempDir sys;
+    AddTty(sys, "ttyS0", true, "4");
+    const fs::path usb = sys.Path() / "devices/pci0000:00/usb1/1-2";
+    fs::create_directories(usb / "1-2:1.0/ttyUSB0");
+    sys.Write("devices/pci0000:00/usb1/1-2/idVendor", "0403\n");
+    sys.Write("devices/pci0000:00/usb1/1-2/manufacturer", "FTDI\n");
+    sys.Write("devices/pci0000:00/usb1/1-2/product", "FT232R USB UART\n");
+    sys.Write("devices/pci0000:00/usb1/1-2/serial", "A1B2C3\n");
+    fs::create_directories(sys.Path() / "class/tty/ttyUSB0");
+    fs::create_directory_symlink(usb / "1-2:1.0/ttyUSB0", sys.Path() / "class/tty/ttyUSB0/device");
+    TempDir byId;
+    fs::create_symlink("../../ttyUSB0", byId.Path() / "usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0");
+
+    const std::vector<SerialPortInfo> ports = ListSerialPortInfo(sys.Path().string(), byId.Path().string());
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_EQ(ports[0].name, "ttyS0");
+    EXPECT_EQ(ports[0].description, "");
+    EXPECT_EQ(ports[0].stableName, "");
+    EXPECT_EQ(ports[1].description, "FTDI FT232R USB UART (A1B2C3)");
+    const std::string stable = (byId.Path() / "usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0").string();
+    EXPECT_EQ(ports[1].stableName, stable);
+    EXPECT_EQ(OfferedPortNames(ports), (std::vector<std::string>{"ttyS0", "ttyUSB0", stable}));
+}
+
 TEST(ListSerialPorts, AMissingTreeGivesAnEmptyList) {
     TempDir sys;
     EXPECT_TRUE(ListSerialPorts((sys.Path() / "nothing").string()).empty());

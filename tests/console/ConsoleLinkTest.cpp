@@ -104,3 +104,18 @@ TEST_F(ConsoleLinkTest, AnEventPostedBeforeTheLinkWentIsDropped) {
     EXPECT_EQ(recorder.Count("srq"), 0u);
 }
 } // namespace
+
+// A send ends with the chosen line end and is echoed without it; received lines are framed by
+// the chosen end.
+TEST_F(ConsoleLinkTest, SendsAndFramesByTheChosenLineEnds) {
+    PtyPair pty;
+    auto link = MakeConsoleLink("com:" + pty.SlavePath(), recorder.Events(), ui);
+    link->SetLineEnds({TxLineEnd::CrLf, RxLineEnd::Cr});
+    ASSERT_EQ(link->Open(), OpenResult::Opened);
+    pty.CloseSlave();
+    ASSERT_TRUE(link->SendLine("STATUS?"));
+    EXPECT_EQ(pty.ReadBytes(9), "STATUS?\r\n");
+    ASSERT_TRUE(pty.Write("ONE\rTWO\r"));
+    ASSERT_TRUE(RunUntil(ui, [&] { return recorder.Count("rx ") == 2; }));
+    EXPECT_EQ(recorder.seen, (std::vector<std::string>{"connected", "tx STATUS?", "rx ONE", "rx TWO"}));
+}

@@ -2,14 +2,18 @@
 // automatic reconnect against a peer that accepts and drops at once.
 #include "console/ConsoleSession.h"
 
+#include "TempDir.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sstream>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -20,7 +24,9 @@ namespace {
 class RecordingFace : public SessionFace {
 public:
     explicit RecordingFace(Handover& ui) : ui_(ui) {}
-    void ShowLine(const std::string& line, uint32_t) override { lines.push_back(line.substr(line.find("] ") + 2)); }
+    void ShowLine(const std::string& line, uint32_t) override {
+        lines.push_back(line.substr(line.find("] ") + 2));
+    }
     OpenResult AwaitOpen(ConsoleLink& link, std::string& reason) override {
         bool done = false;
         OpenResult result = OpenResult::Failed;
@@ -105,10 +111,79 @@ TEST(ConsoleSessionTest, APeerThatDropsEveryLinkAtOnceIsTriedAgainAndAgain) {
         return std::count(face.lines.begin(), face.lines.end(),
                           "Reconnecting to " + connection + " (attempt " + std::to_string(n) + ")");
     };
-    ASSERT_TRUE(face.Pump(session, [&] { return attempt(3) == 1; }, 20000)) << testing::PrintToString(face.lines);
+    ASSERT_TRUE(face.Pump(
+        session, [&] { return attempt(3) == 1; }, 20000))
+        << testing::PrintToString(face.lines);
     EXPECT_EQ(attempt(1), 1);
     EXPECT_EQ(attempt(2), 1);
     EXPECT_TRUE(session.Reconnecting() || session.IsOpening() || session.IsOpen());
     session.Close();
     EXPECT_FALSE(session.Reconnecting());
+}
+
+// The session log file removed while logging, alone or with its folder: noticed at the next
+// flush, said once, and no line goes on into the deleted file.
+struct Vanishing {
+    bool folderToo;
+    std::string saidBefore; //!< The line logged, before and after the path.
+    std::string saidAfter;
+    bool logging; //!< Logging goes on (in a file made again).
+};
+
+class ALogFileThatVanishes : public testing::TestWithParam<Vanishing> {};
+
+TEST_P(ALogFileThatVanishes, IsMadeAgainOrEndsLoggingAtTheNextFlush) {
+    Handover ui;
+    RecordingFace face(ui);
+    TempDir dir;
+    const auto folder = dir.Path() / "logs";
+    std::filesystem::create_directory(folder);
+    const std::string path = (folder / "session.txt").string();
+    ConsoleSession session(face, ui);
+    session.SetConnection("tcp:127.0.0.1:1");
+    session.SetBaseTitle("disconnected");
+    ASSERT_TRUE(session.StartLogFile(path));
+    session.Log("before", LogColours::Status);
+    session.FlushLogFile();
+    std::filesystem::remove_all(GetParam().folderToo ? folder : std::filesystem::path(path));
+    session.Log("after", LogColours::Status);
+    session.FlushLogFile();
+    session.FlushLogFile();
+
+    ASSERT_FALSE(face.lines.empty());
+    const std::string said = GetParam().saidBefore + path + GetParam().saidAfter;
+    EXPECT_EQ(face.lines.back(), said) << testing::PrintToString(face.lines);
+    EXPECT_EQ(std::count(face.lines.begin(), face.lines.end(), said), 1);
+    EXPECT_EQ(session.LogFile().IsOpen(), GetParam().logging);
+    EXPECT_EQ(session.Title() != "disconnected", GetParam().logging);
+    if (!GetParam().logging) return;
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    EXPECT_TRUE(text.str().starts_with("===== ")) << text.str();
+    EXPECT_EQ(text.str().find("] before"), std::string::npos) << text.str();
+    EXPECT_NE(text.str().find("] after\r\n"), std::string::npos) << text.str();
+    EXPECT_TRUE(text.str().ends_with("] " + said + "\r\n")) << text.str();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ConsoleSessionTest, ALogFileThatVanishes,
+    testing::Values(Vanishing{false, "The log file ", " was deleted: logging goes on in a new one.", true},
+                    Vanishing{true, "Logging to ", " stopped: " + std::string(std::strerror(ENOENT)) + ".",
+                              false}),
+    [](const testing::TestParamInfo<Vanishing>& row) {
+        return row.param.folderToo ? "FolderToo" : "FileAlone";
+    });
+
+// A send that fails on every tick of Repeat says so once, and how often before the next line.
+TEST(ConsoleSessionTest, ARepeatedNotSentLineIsLoggedOnceWithItsCount) {
+    Handover ui;
+    RecordingFace face(ui);
+    ConsoleSession session(face, ui);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(session.Send("STATUS?"));
+    EXPECT_EQ(face.lines, std::vector<std::string>{"Not sent: not connected."});
+    session.Log("next", LogColours::Status);
+    EXPECT_EQ(face.lines, (std::vector<std::string>{"Not sent: not connected.",
+                                                    "Not sent: not connected. (2 more times)", "next"}));
 }

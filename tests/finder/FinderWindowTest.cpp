@@ -229,7 +229,7 @@ TEST_F(FinderWindow, AHostileAddressNeverReachesALauncher) {
 
 TEST_F(FinderWindow, SearchInTheConnectionDialogPutsTheChosenAddressIntoTheHostBox) {
     TFormOpenCom openCom;
-    openCom.ListPorts = [] { return std::vector<std::string>{}; };
+    openCom.ListPorts = [] { return std::vector<SerialPortInfo>{}; };
     finder.AttachToOpenCom(openCom);
     Reply("A", "10.0.0.7");
     std::string connection = "com:ttyUSB0:baud=19200";

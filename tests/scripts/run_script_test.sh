@@ -7,8 +7,9 @@ set -euo pipefail
 run=$1
 tree=$(mktemp -d)
 trap 'rm -rf "$tree"' EXIT
-mkdir -p "$tree/scripts" "$tree/build/bin" "$tree/stubs"
+mkdir -p "$tree/scripts" "$tree/build/bin" "$tree/stubs" "$tree/src/text"
 cp "$run" "$tree/run"
+cp "$(dirname "$run")/src/text/Bookmarks.txt" "$tree/src/text/Bookmarks.txt"
 printf '#!/bin/sh\nexit 0\n' >"$tree/scripts/bootstrap"
 printf '#!/bin/sh\nmkdir -p "$1"\n' >"$tree/scripts/make-project-share"
 printf '#!/bin/sh\nexit 0\n' >"$tree/stubs/cmake"

@@ -1,5 +1,6 @@
 #include "AmpModel.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace ampsim {
@@ -130,6 +131,14 @@ Reply AmpModel::Dispatch(std::string_view command) {
         reply.close = true;
         return reply;
     }
+    if (command == "FWD?" || command == "REFL?" || command == "TEMP?")
+        return ReplyLine(ReadingLine(command.substr(0, command.size() - 1)));
+    if (command == "READ?") {
+        Reply reply;
+        for (std::string_view name : {"FWD", "REFL", "TEMP"})
+            reply.lines.push_back(ReadingLine(name));
+        return reply;
+    }
     if (command == "ECHO") return ReplyLine(std::string());
     if (Consume(rest, "ECHO ")) return ReplyLine(std::string(rest));
     if (Consume(rest, kRoutePrefix)) return Routed(rest);
@@ -222,6 +231,34 @@ Reply AmpModel::Status() {
     std::snprintf(text, sizeof text, "STATUS OK FWD=%d.%ddBm REFL=12.1dBm TEMP=38C", forward / 10,
                   forward % 10);
     return ReplyLine(std::string(text));
+}
+
+// Readings that drift like a warming amplifier and jitter like a real detector, deterministic so
+// a test sees the same numbers every run: forward power wanders slowly around 45 dBm, reflected
+// power follows it at a lower level, and the temperature climbs towards 48 C.
+std::string AmpModel::ReadingLine(std::string_view name) {
+    const double n = static_cast<double>(readings_++);
+    double value = 0;
+    const char* unit = "dBm";
+    if (name == "FWD") {
+        value = 45.0 + 0.8 * std::sin(n / 60.0) + 0.05 * Jitter();
+    } else if (name == "REFL") {
+        value = 12.0 + 0.3 * std::sin(n / 60.0 + 1.0) + 0.08 * Jitter();
+    } else {
+        value = 48.0 - 10.0 * std::exp(-n / 600.0) + 0.1 * Jitter();
+        unit = "C";
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*s %.2f %s", static_cast<int>(name.size()), name.data(), value, unit);
+    return text;
+}
+
+// Uniform in [-1, 1).
+double AmpModel::Jitter() {
+    noise_ ^= noise_ << 13;
+    noise_ ^= noise_ >> 17;
+    noise_ ^= noise_ << 5;
+    return static_cast<double>(noise_) / 2147483648.0 - 1.0;
 }
 
 Reply AmpModel::Identity() const {

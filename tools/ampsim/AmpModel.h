@@ -104,11 +104,16 @@ private:
     std::optional<Reply> ConvFault(unsigned table, unsigned index) const;
     Reply Status();
     Reply Identity() const;
+    // FWD?, REFL?, TEMP? and READ? (all three lines).
+    std::string ReadingLine(std::string_view name);
+    double Jitter();
 
     Options options_;
     ConvFaults faults_;
     std::uint64_t commands_ = 0;
     std::uint64_t statusQueries_ = 0;
+    std::uint64_t readings_ = 0;        // readings answered, the clock of their drift
+    std::uint32_t noise_ = 2463534242u; // xorshift state of the jitter: the same run every time
     std::map<std::pair<std::string, unsigned>, Table> tables_; // by (board address, table number)
 };
 

@@ -1,0 +1,168 @@
+#include "app/SerialTools.h"
+
+#include "connection/Connection.h"
+#include "connection/SerialConnection.h"
+#include "console/ConsoleLogic.h"
+#include "console/ConsoleSession.h"
+#include "platform/Config.h"
+#include "platform/QtPlatform.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QStatusBar>
+#include <QTimer>
+#include <cstdlib>
+
+namespace {
+// How often an open serial port's input lines are looked at; a terminal's lamps need no more.
+constexpr int ModemPollMs = 200;
+constexpr char RecentSetting[] = "RecentConnections";
+} // namespace
+
+TSerialTools::TSerialTools(QWidget* window, QMenu* menu, ConsoleSession& session)
+    : QObject(window), session_(session), window_(window) {
+    menu->addSeparator();
+    recentMenu_ = menu->addMenu("Recent &Connections");
+    recentMenu_->setObjectName("miRecentConnections");
+    dtr_ = menu->addAction("&DTR");
+    dtr_->setObjectName("miDtr");
+    rts_ = menu->addAction("&RTS");
+    rts_->setObjectName("miRts");
+    for (QAction* line : {dtr_, rts_})
+        line->setCheckable(true);
+    break_ = menu->addAction("Send &Break...");
+    break_->setObjectName("miSendBreak");
+    logChanges_ = menu->addAction("Log &Modem Line Changes");
+    logChanges_->setObjectName("miLogModemLines");
+    logChanges_->setCheckable(true);
+    lines_ = new QLabel(window);
+    lines_->setObjectName("LabelModemLines");
+    if (auto* main = qobject_cast<QMainWindow*>(window)) main->statusBar()->addPermanentWidget(lines_);
+    lines_->hide();
+    poll_ = new QTimer(this);
+    poll_->setObjectName("TimerModemLines");
+    poll_->setInterval(ModemPollMs);
+    connect(poll_, &QTimer::timeout, this, [this] { Guarded([this] { PollLines(); }); });
+    connect(dtr_, &QAction::triggered, this, [this] { Guarded([this] { SwitchLine(dtr_, true); }); });
+    connect(rts_, &QAction::triggered, this, [this] { Guarded([this] { SwitchLine(rts_, false); }); });
+    connect(break_, &QAction::triggered, this, [this] { Guarded([this] { SendBreak(); }); });
+    LinkChanged();
+}
+
+TSerialConnection* TSerialTools::Port() const {
+    TIO* io = session_.IsOpen() && session_.Link() ? session_.Link()->Tio() : nullptr;
+    return io ? dynamic_cast<TSerialConnection*>(io->Transport()) : nullptr;
+}
+
+void TSerialTools::LinkChanged() {
+    TSerialConnection* port = Port();
+    for (QAction* item : {dtr_, rts_, break_, logChanges_})
+        item->setEnabled(port != nullptr);
+    lastKnown_ = false;
+    if (!port) {
+        poll_->stop();
+        lines_->hide();
+        return;
+    }
+    // Hardware flow control drives RTS itself; the operator's switch would fight it.
+    const bool handshake = port->RtsIsHandshake();
+    rts_->setEnabled(!handshake);
+    rts_->setToolTip(handshake ? "RTS belongs to hardware flow control (rts=hs in the port's mode)."
+                               : QString());
+    PollLines();
+    if (lastKnown_) poll_->start();
+}
+
+void TSerialTools::PollLines() {
+    TSerialConnection* port = Port();
+    ModemLines now;
+    if (!port || !port->ReadModemLines(now)) {
+        poll_->stop();
+        lines_->setText(port ? ToQt(port->ModemFailure()) : QString());
+        lines_->setVisible(port != nullptr);
+        return;
+    }
+    if (lastKnown_ && logChanges_->isChecked()) {
+        for (const std::string& change : ModemInputChanges(last_, now))
+            session_.Log(change, LogColours::Status);
+    }
+    dtr_->setChecked(now.dtr);
+    rts_->setChecked(now.rts);
+    last_ = now;
+    lastKnown_ = true;
+    lines_->setText(ToQt(ModemInputsText(now)));
+    lines_->show();
+}
+
+void TSerialTools::SwitchLine(QAction* action, bool dtr) {
+    TSerialConnection* port = Port();
+    if (!port) return;
+    const bool on = action->isChecked();
+    if (!(dtr ? port->SetDtr(on) : port->SetRts(on))) {
+        action->setChecked(!on);
+        session_.Log(std::string(dtr ? "DTR" : "RTS") + " not switched: " + port->ModemFailure(),
+                     LogColours::Error);
+        return;
+    }
+    session_.Log(std::string(dtr ? "DTR " : "RTS ") + (on ? "on" : "off"), LogColours::Status);
+}
+
+// The break is held by a timer, so the window goes on meanwhile.
+void TSerialTools::SendBreak() {
+    TSerialConnection* port = Port();
+    if (!port) return;
+    std::string text = "250";
+    if (!Boxes().InputQuery("Send Break", "Break length in ms (1 to 5000)", text)) return;
+    char* end = nullptr;
+    const long ms = std::strtol(text.c_str(), &end, 10);
+    if (end == text.c_str() || *end != '\0' || ms < 1 || ms > 5000) {
+        session_.Log("No break sent: the length must be 1 to 5000 ms, not \"" + text + "\".",
+                     LogColours::Error);
+        return;
+    }
+    if (!port->SetBreak(true)) {
+        session_.Log("No break sent: " + port->ModemFailure(), LogColours::Error);
+        return;
+    }
+    session_.Log("Break for " + std::to_string(ms) + " ms", LogColours::Status);
+    QTimer::singleShot(ms, this, [this] {
+        if (TSerialConnection* still = Port()) still->SetBreak(false);
+    });
+}
+
+void TSerialTools::Remember(const std::string& connection) {
+    AddRecentConnection(recent_, connection);
+    ShowRecent();
+    try {
+        SettingsStore& settings = Settings();
+        settings.OpenKey(SettingsKeyPath);
+        settings.WriteStr(RecentSetting, JoinRecentConnections(recent_));
+        settings.CloseKey();
+    } catch (const ESettingsError& e) {
+        session_.Log(e.what(), LogColours::Error);
+    }
+}
+
+void TSerialTools::ReadSettings() {
+    SettingsStore& settings = Settings();
+    settings.OpenKey(SettingsKeyPath);
+    recent_ = SplitRecentConnections(settings.ReadStr(RecentSetting, ""));
+    settings.CloseKey();
+    ShowRecent();
+}
+
+void TSerialTools::ShowRecent() {
+    recentMenu_->clear();
+    for (const std::string& connection : recent_) {
+        QAction* item = recentMenu_->addAction(ToQt(connection));
+        connect(item, &QAction::triggered, this, [this, connection] {
+            Guarded([&] {
+                if (OpenConnection) OpenConnection(connection);
+            });
+        });
+    }
+    recentMenu_->setEnabled(!recent_.empty());
+}

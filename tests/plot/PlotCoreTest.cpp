@@ -1,0 +1,191 @@
+// Series from replies without a window: the patterns, the numbers, the times, the storage, the
+// reduction to pixel columns and the CSV.
+#include "TempDir.h"
+#include "plot/PlotTime.h"
+#include "plot/ReplySeries.h"
+#include "plot/SeriesCsv.h"
+#include "text/Strtools.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+namespace {
+constexpr int64_t Day = 19000 * MsPerDay; // some day's midnight
+constexpr int64_t Noon = Day + 12 * 3600000;
+
+std::string FileText(const std::string& path) {
+    std::stringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+std::vector<SeriesDefinition> FwdAndTemp() {
+    return {{"FWD", "^FWD ([-+0-9.eE]+)"}, {"TEMP", "TEMP=([0-9.]+)C"}};
+}
+
+struct PatternCase {
+    const char* pattern;
+    const char* problem; // "" when usable
+};
+class PatternProblemTest : public testing::TestWithParam<PatternCase> {};
+
+TEST_P(PatternProblemTest, ACompilingPatternWithOneGroupIsTakenElseTheReasonIsGiven) {
+    EXPECT_EQ(PatternProblem(GetParam().pattern), GetParam().problem);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, PatternProblemTest,
+    testing::Values(
+        PatternCase{"^FWD ([-+0-9.eE]+)", ""}, PatternCase{"(?:V|v)=(\\d+)", ""},
+        PatternCase{"^FWD ([0-9.]+", "a parenthesis is not closed or not opened"},
+        PatternCase{"([0-9", "a [ ] bracket is not closed"},
+        PatternCase{"FWD [0-9.]+",
+                    "the pattern needs exactly one capture group ( ) around the number; it has 0"},
+        PatternCase{"(a)(b)", "the pattern needs exactly one capture group ( ) around the number; it has 2"},
+        PatternCase{"", "the pattern is empty"}));
+
+TEST(DefinitionsProblem, NamesTheSeriesAndWhy) {
+    EXPECT_EQ(DefinitionsProblem(FwdAndTemp()), "");
+    EXPECT_EQ(DefinitionsProblem({{"", "(1)"}}), "series 1 has no name");
+    EXPECT_EQ(DefinitionsProblem({{"A", "(1)"}, {"A", "(2)"}}), "two series are named \"A\"");
+    EXPECT_EQ(DefinitionsProblem({{"A", "(1"}}), "series \"A\": a parenthesis is not closed or not opened");
+    EXPECT_EQ(DefinitionsProblem(std::vector<SeriesDefinition>(9, {"A", "(1)"})),
+              "at most 8 series can be plotted");
+}
+
+struct NumberCase {
+    const char* text;
+    bool ok;
+    double value;
+};
+class SeriesNumberTest : public testing::TestWithParam<NumberCase> {};
+
+TEST_P(SeriesNumberTest, ReadsWhatInstrumentsSend) {
+    double value = 0;
+    ASSERT_EQ(ParseSeriesNumber(GetParam().text, value), GetParam().ok) << GetParam().text;
+    if (GetParam().ok) EXPECT_EQ(value, GetParam().value);
+}
+INSTANTIATE_TEST_SUITE_P(Numbers, SeriesNumberTest,
+                         testing::Values(NumberCase{"45.25", true, 45.25}, NumberCase{" +1.5e3 ", true, 1500},
+                                         NumberCase{"-0.5", true, -0.5}, NumberCase{"", false, 0},
+                                         NumberCase{"1.2.3", false, 0}, NumberCase{"+-1", false, 0},
+                                         NumberCase{"nan", false, 0}, NumberCase{"inf", false, 0}));
+
+struct StampCase {
+    const char* stamp;
+    int64_t now;
+    std::optional<int64_t> time;
+};
+class StampTimeTest : public testing::TestWithParam<StampCase> {};
+
+// A line framed just before midnight and handled just after it belongs to the day before.
+TEST_P(StampTimeTest, PlacesTheStampOnItsDay) {
+    EXPECT_EQ(StampTime(GetParam().stamp, GetParam().now), GetParam().time);
+    if (GetParam().time) EXPECT_EQ(FormatStampTime(*GetParam().time), GetParam().stamp);
+}
+INSTANTIATE_TEST_SUITE_P(Stamps, StampTimeTest,
+                         testing::Values(StampCase{"12:00:00.250", Noon + 300, Noon + 250},
+                                         StampCase{"23:59:59.990", Day + 10, Day - 10},
+                                         StampCase{"00:00:00.000", Day + 5, Day},
+                                         StampCase{"24:00:00.000", Noon, std::nullopt},
+                                         StampCase{"12:00:00", Noon, std::nullopt}));
+
+// A match adds the line's time and number to its series; a line that matches no series, or whose
+// group is no number, adds nothing.
+TEST(ReplySeries, TakesTheNumberAndTheArrivalTimeOfEachMatch) {
+    ReplySeries series;
+    std::string reason;
+    EXPECT_FALSE(series.Take("FWD 1", "12:00:00.000", Noon)) << "no series, nothing is run";
+    ASSERT_TRUE(series.SetDefinitions(FwdAndTemp(), reason)) << reason;
+    const uint64_t version = series.Version();
+    EXPECT_TRUE(series.Take("FWD 45.5 dBm", "12:00:00.100", Noon + 200));
+    EXPECT_TRUE(series.Take("STATUS OK FWD=45.2dBm TEMP=38C", "12:00:00.150", Noon + 200));
+    EXPECT_FALSE(series.Take("FWD ---", "12:00:00.160", Noon + 200));
+    EXPECT_FALSE(series.Take("ECHO", "12:00:00.170", Noon + 200));
+    EXPECT_GT(series.Version(), version);
+    ASSERT_EQ(series.Points(0).Size(), 1u);
+    EXPECT_EQ(series.Points(0).At(0).timeMs, Noon + 100);
+    EXPECT_EQ(series.Points(0).At(0).value, 45.5);
+    ASSERT_EQ(series.Points(1).Size(), 1u);
+    EXPECT_EQ(series.Points(1).At(0).timeMs, Noon + 150);
+    EXPECT_EQ(series.Points(1).At(0).value, 38);
+}
+
+// A series whose definition stays keeps its points; a changed one starts empty; a refused set
+// changes nothing.
+TEST(ReplySeries, NewDefinitionsKeepTheUnchangedSeries) {
+    ReplySeries series;
+    std::string reason;
+    ASSERT_TRUE(series.SetDefinitions(FwdAndTemp(), reason));
+    series.Take("FWD 1 TEMP=2C", "12:00:00.000", Noon);
+    EXPECT_FALSE(series.SetDefinitions({{"FWD", "(("}}, reason));
+    EXPECT_EQ(series.Definitions(), FwdAndTemp());
+    ASSERT_TRUE(series.SetDefinitions({{"TEMP", "TEMP=(\\d+)"}, FwdAndTemp()[0]}, reason));
+    EXPECT_EQ(series.Points(0).Size(), 0u);
+    EXPECT_EQ(series.Points(1).Size(), 1u);
+}
+
+TEST(SeriesStore, KeepsPointsAcrossChunksInUnder24BytesEach) {
+    SeriesStore store;
+    const size_t count = 3 * SeriesStore::ChunkPoints + 7;
+    for (size_t i = 0; i < count; ++i)
+        store.Append({static_cast<int64_t>(i) * 10, static_cast<double>(i)});
+    ASSERT_EQ(store.Size(), count);
+    EXPECT_EQ(store.At(SeriesStore::ChunkPoints).value, static_cast<double>(SeriesStore::ChunkPoints));
+    EXPECT_EQ(store.LowerBound(25), 3u);
+    EXPECT_EQ(store.LowerBound(1000000000), count);
+    EXPECT_LT(store.MemoryBytes(), 24 * count);
+}
+
+// However many points, at most two per column plus the neighbours of the span come out, in time
+// order, and a one-point spike survives.
+TEST(ReduceToColumns, KeepsEachColumnsExtremesInTimeOrder) {
+    SeriesStore store;
+    for (int64_t t = 0; t < 100000; ++t)
+        store.Append({t, t == 43210 ? 1000.0 : std::sin(static_cast<double>(t) / 1000.0)});
+    const std::vector<PlotPoint> reduced = ReduceToColumns(store, 1000, 99000, 100);
+    EXPECT_LE(reduced.size(), 202u);
+    EXPECT_EQ(reduced.front().timeMs, 999);
+    EXPECT_EQ(reduced.back().timeMs, 99000);
+    EXPECT_TRUE(std::is_sorted(reduced.begin(), reduced.end(),
+                               [](const PlotPoint& a, const PlotPoint& b) { return a.timeMs < b.timeMs; }));
+    EXPECT_TRUE(
+        std::any_of(reduced.begin(), reduced.end(), [](const PlotPoint& p) { return p.value == 1000; }));
+    EXPECT_TRUE(ReduceToColumns(store, 5, 5, 100).empty());
+}
+
+// The export merges the series by time; the stream written while the lines came holds the same.
+TEST(SeriesCsv, TheExportAndTheStreamGiveTheSameRows) {
+    TempDir dir;
+    const std::string streamed = (dir.Path() / "live.csv").string(),
+                      exported = (dir.Path() / "all.csv").string();
+    ReplySeries series;
+    std::string reason;
+    ASSERT_TRUE(
+        series.SetDefinitions({{"FWD", "^FWD ([-+0-9.eE]+)"}, {"T, \"C\"", "TEMP=([0-9.]+)C"}}, reason));
+    ASSERT_TRUE(series.StartCsv(streamed, reason)) << reason;
+    series.Take("FWD 45.25", "12:00:00.100", Noon + 500);
+    series.Take("FWD 0.1 TEMP=38.5C", "12:00:00.200", Noon + 500);
+    series.Take("TEMP=39C", "12:00:00.300", Noon + 500);
+    const std::string expected =
+        "Time,FWD,\"T, \"\"C\"\"\"\r\n12:00:00.100,45.25,\r\n12:00:00.200,0.1,38.5\r\n"
+        "12:00:00.300,,39\r\n";
+    EXPECT_EQ(FileText(streamed), expected);
+    ASSERT_TRUE(ExportCsv(series, exported, reason)) << reason;
+    EXPECT_EQ(FileText(exported), expected);
+}
+
+TEST(SeriesCsv, AFileThatCannotBeWrittenSaysWhy) {
+    TempDir dir;
+    ReplySeries series;
+    std::string reason;
+    ASSERT_TRUE(series.SetDefinitions(FwdAndTemp(), reason));
+    EXPECT_FALSE(series.StartCsv((dir.Path() / "missing" / "x.csv").string(), reason));
+    EXPECT_EQ(reason, GetSystemErrorText(ENOENT));
+    EXPECT_FALSE(ExportCsv(series, "/dev/full", reason));
+    EXPECT_EQ(reason, GetSystemErrorText(ENOSPC));
+}
+} // namespace
