@@ -66,7 +66,9 @@ class SeriesNumberTest : public testing::TestWithParam<NumberCase> {};
 TEST_P(SeriesNumberTest, ReadsWhatInstrumentsSend) {
     double value = 0;
     ASSERT_EQ(ParseSeriesNumber(GetParam().text, value), GetParam().ok) << GetParam().text;
-    if (GetParam().ok) EXPECT_EQ(value, GetParam().value);
+    if (GetParam().ok) {
+        EXPECT_EQ(value, GetParam().value);
+    }
 }
 INSTANTIATE_TEST_SUITE_P(Numbers, SeriesNumberTest,
                          testing::Values(NumberCase{"45.25", true, 45.25}, NumberCase{" +1.5e3 ", true, 1500},
@@ -84,7 +86,9 @@ class StampTimeTest : public testing::TestWithParam<StampCase> {};
 // A line framed just before midnight and handled just after it belongs to the day before.
 TEST_P(StampTimeTest, PlacesTheStampOnItsDay) {
     EXPECT_EQ(StampTime(GetParam().stamp, GetParam().now), GetParam().time);
-    if (GetParam().time) EXPECT_EQ(FormatStampTime(*GetParam().time), GetParam().stamp);
+    if (GetParam().time) {
+        EXPECT_EQ(FormatStampTime(*GetParam().time), GetParam().stamp);
+    }
 }
 INSTANTIATE_TEST_SUITE_P(Stamps, StampTimeTest,
                          testing::Values(StampCase{"12:00:00.250", Noon + 300, Noon + 250},
