@@ -251,7 +251,7 @@ bool OpenWindows(Windows& w) {
     FormConsole = w.console.get();
     FormSelIpAddr = new TFormSelIpAddr(w.console.get());
     FormOpenCom = new TFormOpenCom(w.console.get());
-    FormOpenCom->ListPorts = [] { return std::vector<std::string>{}; };
+    FormOpenCom->ListPorts = [] { return std::vector<SerialPortInfo>{}; };
     FormBatchSend = new TFormBatchSend(w.console.get());
     WireBatchToConsole(*w.console, *FormBatchSend);
     QSettings(QSettings::NativeFormat, QSettings::UserScope, "Veltrask", "Corvane")
