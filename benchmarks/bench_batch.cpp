@@ -8,6 +8,16 @@
 // command leaving is taken by a small relay between client and amplifier: it stamps each reply it
 // hands to the client and the next command it gets back. Both clients are measured through such a
 // relay as well, so the difference of the two is what the runner adds per line.
+//
+// The headless runner against what a test engineer would write instead, a Python loop over
+// pyvisa-py (the distribution's python3-pyvisa-py, installed by scripts/bootstrap): 5 000 STATUS?
+// each, straight to the amplifier, the steady rate from each one's own time stamps (the runner's
+// log from its first Tx to its last, the loop's clock from its first query to its last), so
+// neither's start counts. Both again while the benchmark keeps every CPU busy with threads of its
+// own at a lower priority, as a compile would on a shared test station. Each round runs the two one
+// right after the other, the order alternating, and the ratio printed is the median of the rounds'
+// ratios, so that what else the machine does falls on both alike. Goal: the runner at least twice
+// the loop's rate on a quiet machine, and at least as fast as it under that load.
 #include "AmpsimProcess.h"
 #include "BenchSupport.h"
 #include "RatioReporter.h"
@@ -32,19 +42,24 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <numeric>
 #include <optional>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -236,7 +251,7 @@ bool OpenWindows(Windows& w) {
     FormConsole = w.console.get();
     FormSelIpAddr = new TFormSelIpAddr(w.console.get());
     FormOpenCom = new TFormOpenCom(w.console.get());
-    FormOpenCom->ListPorts = [] { return std::vector<std::string>{}; };
+    FormOpenCom->ListPorts = [] { return std::vector<SerialPortInfo>{}; };
     FormBatchSend = new TFormBatchSend(w.console.get());
     WireBatchToConsole(*w.console, *FormBatchSend);
     QSettings(QSettings::NativeFormat, QSettings::UserScope, "Veltrask", "Corvane")
@@ -332,10 +347,244 @@ void BM_HeadlessRunnerScript(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * ScriptLines);
 }
 
+// ---- The headless runner against a Python VISA loop ---------------------------------------
+
+constexpr int StatusQueries = 5000;
+// The distribution's interpreter, which python3-pyvisa-py installs into.
+constexpr char Python[] = "/usr/bin/python3";
+
+// The loop a test engineer would write: pyvisa-py over a raw socket, one query at a time. It
+// prints the steady rate, from the start of its first query to the start of its last.
+constexpr char PyVisaLoop[] = R"py(import sys, time
+import pyvisa
+port, count = int(sys.argv[1]), int(sys.argv[2])
+rm = pyvisa.ResourceManager("@py")
+amp = rm.open_resource("TCPIP0::127.0.0.1::%d::SOCKET" % port,
+                       read_termination="\r\n", write_termination="\n", timeout=5000)
+first = last = 0.0
+for i in range(count):
+    last = time.perf_counter()
+    if i == 0:
+        first = last
+    reply = amp.query("STATUS?")
+    if not reply.startswith("STATUS OK"):
+        sys.exit("unexpected reply: " + reply)
+amp.close()
+print("%.6f" % (last - first))
+)py";
+
+// Keeps every CPU busy with threads at a lower priority (nice 10) for as long as it lives.
+class CpuLoad {
+public:
+    static constexpr int Nice = 10;
+    CpuLoad() {
+        const int count = std::max(2, static_cast<int>(std::thread::hardware_concurrency()));
+        for (int i = 0; i < count; ++i)
+            threads_.emplace_back([this] {
+                ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), Nice);
+                uint64_t spin = 0;
+                while (!stop_.load(std::memory_order_relaxed))
+                    benchmark::DoNotOptimize(++spin);
+            });
+    }
+    ~CpuLoad() {
+        stop_ = true;
+        for (auto& thread : threads_)
+            thread.join();
+    }
+    CpuLoad(const CpuLoad&) = delete;
+    CpuLoad& operator=(const CpuLoad&) = delete;
+    int Threads() const { return static_cast<int>(threads_.size()); }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::vector<std::thread> threads_;
+};
+
+// Runs argv with standard output into outPath; true when it exited with 0.
+bool RunChild(const std::vector<std::string>& args, const std::string& outPath) {
+    std::vector<std::string> text = args;
+    std::vector<char*> argv;
+    for (auto& arg : text)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return false;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string ReadWhole(const std::string& path) {
+    std::stringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+// Seconds from the first "Tx:" line of a runner's log to its last, by the log's own stamps; the
+// count of Tx lines in count. 0 when there are fewer than two.
+double TxSpan(const std::string& log, int& count) {
+    static const std::regex tx(R"(\[(\d\d):(\d\d):(\d\d)\.(\d\d\d)\] Tx: )");
+    count = 0;
+    double first = 0;
+    double last = 0;
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), tx); it != std::sregex_iterator(); ++it) {
+        double at = std::stoi((*it)[1]) * 3600.0 + std::stoi((*it)[2]) * 60.0 + std::stoi((*it)[3]) +
+                    std::stoi((*it)[4]) / 1000.0;
+        if (count == 0) first = at;
+        while (at < last)
+            at += 24 * 3600.0; // past midnight
+        last = at;
+        ++count;
+    }
+    return count < 2 ? 0 : last - first;
+}
+
+struct StatusFiles {
+    QTemporaryDir dir;
+    std::string script = FromQt(dir.filePath("status.txt"));
+    std::string pyLoop = FromQt(dir.filePath("pyvisa_loop.py"));
+    std::string out = FromQt(dir.filePath("out.txt"));
+    StatusFiles() {
+        std::ofstream(script, std::ios::binary) << [] {
+            std::string text;
+            for (int i = 0; i < StatusQueries; ++i)
+                text += "STATUS?\r\n";
+            return text;
+        }();
+        std::ofstream(pyLoop, std::ios::binary) << PyVisaLoop;
+    }
+};
+
+StatusFiles& Files() {
+    static StatusFiles files;
+    return files;
+}
+
+// One run of the runner: the rate from its log's stamps (intervals per second); 0 when it failed.
+double RunnerRate(std::string& error) {
+    StatusFiles& files = Files();
+    const std::string connection = "tcp:127.0.0.1:" + std::to_string(Amp().TcpPort());
+    if (!RunChild({CORVANE_BIN_DIR "/corvane", "--batch", files.script, "--connect", connection},
+                  files.out)) {
+        error = "the headless run failed";
+        return 0;
+    }
+    int count = 0;
+    const double span = TxSpan(ReadWhole(files.out), count);
+    if (count != StatusQueries || span <= 0) {
+        error = "the runner's log does not hold every Tx line";
+        return 0;
+    }
+    return (count - 1) / span;
+}
+
+// One run of the Python loop, its rate by its own clock; 0 when it failed.
+double PyVisaRate(std::string& error) {
+    StatusFiles& files = Files();
+    if (!RunChild({Python, files.pyLoop, std::to_string(Amp().TcpPort()), std::to_string(StatusQueries)},
+                  files.out)) {
+        error = "the pyvisa-py loop failed: is python3-pyvisa-py installed (scripts/bootstrap)?";
+        return 0;
+    }
+    const double span = std::atof(ReadWhole(files.out).c_str());
+    if (span <= 0) error = "the pyvisa-py loop printed no time";
+    return span <= 0 ? 0 : (StatusQueries - 1) / span;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// The reference of what the peer and the system allow: the same queries from a plain blocking
+// socket loop in this process, which does nothing else (no log, no script). Its rate, by its own
+// clock from its first query to its last; 0 when it failed.
+double PlainSocketRate() {
+    int fd = ConnectLoopback(Amp().TcpPort());
+    if (fd < 0) return 0;
+    char buffer[4096];
+    Clock::time_point first, last;
+    for (int i = 0; i < StatusQueries; ++i) {
+        last = Clock::now();
+        if (i == 0) first = last;
+        if (!WriteAll(fd, "STATUS?\n", 8)) break;
+        for (ssize_t n = 0; n <= 0 || buffer[n - 1] != '\n';) {
+            n = ::read(fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                ::close(fd);
+                return 0;
+            }
+        }
+    }
+    ::close(fd);
+    return (StatusQueries - 1) / std::chrono::duration<double>(last - first).count();
+}
+
+// The ratios of each case for the summary: the runner's and the plain loop's against the Python loop.
+struct PyVisaRatio {
+    double runner = 0;
+    double plain = 0;
+};
+std::map<std::string, PyVisaRatio> pyVisaRatios;
+
+// Each iteration runs the three, one right after the other, the order turning, so that what else
+// the machine does falls on all alike; a ratio is the median of the iterations' ratios. The
+// iteration's time is the runner's steady span, so items_per_second is its rate.
+void HeadlessVsPyVisa(benchmark::State& state, const char* name, bool loaded) {
+    std::optional<CpuLoad> load;
+    if (loaded) load.emplace();
+    std::vector<double> runner, loop, plain, ratios, plainRatios;
+    std::string error;
+    for (auto _ : state) {
+        double rates[3] = {0, 0, 0}; // runner, Python loop, plain loop
+        for (size_t k = 0; k < 3; ++k) {
+            const size_t which = (runner.size() + k) % 3;
+            rates[which] = which == 0   ? RunnerRate(error)
+                           : which == 1 ? PyVisaRate(error)
+                                        : PlainSocketRate();
+            if (which == 2 && rates[which] <= 0) error = "the plain socket loop failed";
+            if (rates[which] <= 0) break;
+        }
+        if (rates[0] <= 0 || rates[1] <= 0 || rates[2] <= 0) {
+            state.SkipWithError(error.c_str());
+            return;
+        }
+        state.SetIterationTime((StatusQueries - 1) / rates[0]);
+        runner.push_back(rates[0]);
+        loop.push_back(rates[1]);
+        plain.push_back(rates[2]);
+        ratios.push_back(rates[0] / rates[1]);
+        plainRatios.push_back(rates[2] / rates[1]);
+    }
+    state.SetItemsProcessed(state.iterations() * (StatusQueries - 1));
+    state.counters["runner_per_s"] = Median(runner);
+    state.counters["pyvisa_per_s"] = Median(loop);
+    state.counters["plain_per_s"] = Median(plain);
+    pyVisaRatios[name] = {Median(ratios), Median(plainRatios)};
+    state.counters["ratio"] = pyVisaRatios[name].runner;
+    if (load) state.counters["load_threads"] = load->Threads();
+}
+
+void BM_HeadlessVsPyVisa(benchmark::State& state) {
+    HeadlessVsPyVisa(state, "quiet", false);
+}
+void BM_HeadlessVsPyVisaLoaded(benchmark::State& state) {
+    HeadlessVsPyVisa(state, "loaded", true);
+}
+
 BENCHMARK(BM_PlainSocketScript)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainSocketScriptRelayed)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BatchRunnerScript)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HeadlessRunnerScript)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HeadlessVsPyVisa)->Iterations(7)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HeadlessVsPyVisaLoaded)->Iterations(7)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void PrintAddedPerLine() {
     auto ours = secondsPerLine.find("BM_BatchRunnerScript");
@@ -347,6 +596,21 @@ void PrintAddedPerLine() {
     if (headless == secondsPerLine.end()) return;
     std::printf("per line: batch window %.1f us, headless runner %.1f us (target: headless no slower)\n",
                 ours->second * 1e6, headless->second * 1e6);
+}
+
+void PrintPyVisaRatios() {
+    auto quiet = pyVisaRatios.find("quiet");
+    if (quiet != pyVisaRatios.end())
+        std::printf(
+            "ratio headless runner / pyvisa-py loop, %d STATUS?, no load of the benchmark's own: %.2f "
+            "(goal: at least 2; a plain blocking socket loop: %.2f)\n",
+            StatusQueries, quiet->second.runner, quiet->second.plain);
+    auto loaded = pyVisaRatios.find("loaded");
+    if (loaded != pyVisaRatios.end())
+        std::printf(
+            "ratio headless runner / pyvisa-py loop, %d STATUS?, every CPU kept busy at nice %d: %.2f "
+            "(goal: at least 1; a plain blocking socket loop: %.2f)\n",
+            StatusQueries, CpuLoad::Nice, loaded->second.runner, loaded->second.plain);
 }
 } // namespace
 
@@ -368,6 +632,7 @@ int main(int argc, char** argv) {
                                 {"BM_HeadlessRunnerScript", "BM_BatchRunnerScript"},
                                 {"BM_PlainSocketScriptRelayed", "BM_PlainSocketScript"}});
     PrintAddedPerLine();
+    PrintPyVisaRatios();
     w.console->close();
     FormBatchSend = nullptr;
     FormOpenCom = nullptr;

@@ -86,7 +86,7 @@ std::unique_ptr<TFormConsole> OpenConsole(int port) {
     FormConsole = console.get();
     FormSelIpAddr = new TFormSelIpAddr(console.get());
     FormOpenCom = new TFormOpenCom(console.get());
-    FormOpenCom->ListPorts = [] { return std::vector<std::string>{}; };
+    FormOpenCom->ListPorts = [] { return std::vector<SerialPortInfo>{}; };
     QSettings(QSettings::NativeFormat, QSettings::UserScope, "Veltrask", "Corvane")
         .setValue("Connection", QString("tcp:127.0.0.1:%1").arg(port));
     QTimer::singleShot(50, [] { FormOpenCom->findChild<QPushButton*>("ButtonOk")->click(); });

@@ -6,14 +6,16 @@
 #include <string_view>
 
 const char HeadlessUsage[] =
-    "usage: corvane --batch SCRIPT --connect CONNECTION [--log FILE] [--reply-timeout MS] [--answer yes|no]\n"
-    "               [--series NAME=PATTERN ... --csv FILE]\n"
+    "usage: corvane --batch SCRIPT --connect CONNECTION [--log FILE] [--reply-timeout MS]\n"
+    "               [--max-seconds N] [--answer yes|no] [--series NAME=PATTERN ... --csv FILE]\n"
     "  PATTERN: a regular expression whose one capture group is the number, e.g. 'FWD=^FWD ([-+0-9.eE]+)';\n"
     "           --csv writes a row per received line that gave a number, while the script runs\n"
     "  CONNECTION: com:..., tcp:HOST:PORT, tcpsrv:[ADDRESS]:PORT or gpib:...\n"
+    "  --max-seconds N: the whole run, connecting included, ends after N seconds at the latest\n"
     "  exit codes: 0 done, 1 usage, 2 cannot open the connection, 3 script error,\n"
     "              4 no reply within --reply-timeout, 5 #PROMPT without --answer, 6 connection lost,\n"
-    "              7 the log could not be written, 128+N ended by signal N (INT, TERM, HUP)\n";
+    "              7 the log could not be written, 8 stopped by --max-seconds,\n"
+    "              128+N ended by signal N (INT, TERM, HUP)\n";
 
 namespace {
 constexpr std::string_view BatchOption = "--batch";
@@ -49,10 +51,11 @@ std::string_view OptionName(std::string_view arg) {
     return arg.substr(0, arg.find('='));
 }
 
-bool ParseTimeout(const std::string& text, int& ms) {
+// A positive decimal integer, all of the text.
+bool ParsePositive(const std::string& text, int& value) {
     const char* end = text.data() + text.size();
-    auto [at, error] = std::from_chars(text.data(), end, ms);
-    return error == std::errc() && at == end && ms > 0;
+    auto [at, error] = std::from_chars(text.data(), end, value);
+    return error == std::errc() && at == end && value > 0;
 }
 
 bool Take(const std::string& name, const std::string& value, HeadlessOptions& options, std::string& error) {
@@ -63,8 +66,13 @@ bool Take(const std::string& name, const std::string& value, HeadlessOptions& op
     } else if (name == "--log") {
         options.logFile = value;
     } else if (name == "--reply-timeout") {
-        if (!ParseTimeout(value, options.replyTimeoutMs)) {
+        if (!ParsePositive(value, options.replyTimeoutMs)) {
             error = "--reply-timeout wants a positive number of milliseconds, not '" + value + "'";
+            return false;
+        }
+    } else if (name == "--max-seconds") {
+        if (!ParsePositive(value, options.maxSeconds)) {
+            error = "--max-seconds wants a positive number of seconds, not '" + value + "'";
             return false;
         }
     } else if (name == "--series") {

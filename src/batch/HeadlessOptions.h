@@ -1,7 +1,8 @@
 #pragma once
 // The command line of the headless batch runner: `corvane --batch SCRIPT --connect CONNECTION
-// [--log FILE] [--reply-timeout MS] [--answer yes|no] [--series NAME=PATTERN ... --csv FILE]`, each
-// option also as --name=value. Plain C++; main calls it before anything of the windows exists.
+// [--log FILE] [--reply-timeout MS] [--max-seconds N] [--answer yes|no]
+// [--series NAME=PATTERN ... --csv FILE]`, each option also as --name=value. Plain C++; main
+// calls it before anything of the windows exists.
 #include "plot/ReplySeries.h"
 
 #include <string>
@@ -17,6 +18,7 @@ enum HeadlessExit : int {
     ExitPromptUnanswered = 5, // a #PROMPT line came and --answer was not given
     ExitConnectionLost = 6,   // the link ended during the run
     ExitOutputFailed = 7,     // standard output or the --log file could not be written
+    ExitTimeLimit = 8,        // --max-seconds passed before the run ended
     // A signal N that ends the run gives 128 + N, as a shell reports it.
     ExitSignalBase = 128,
 };
@@ -28,6 +30,7 @@ struct HeadlessOptions {
     std::string connection;
     std::string logFile;    // empty: standard output only
     int replyTimeoutMs = 0; // 0: commands without a reply are not an error
+    int maxSeconds = 0;     // 0: the run is not bounded
     PromptAnswer answer = PromptAnswer::None;
     std::vector<SeriesDefinition> series; // each --series, in order
     std::string csvFile;                  // empty: no CSV; else needs series

@@ -7,6 +7,7 @@
 #include "platform/Tick.h"
 #include "text/Strtools.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <pthread.h>
@@ -23,11 +24,14 @@ HeadlessRunner::HeadlessRunner(HeadlessOptions options, std::FILE* out, std::FIL
     : options_(std::move(options)), out_(out), err_(err), handover_(handover), interrupt_(interrupt),
       session_(*this, handover) {
     session_.SetConnection(options_.connection);
+    session_.SetPullLink(true);
 }
 
 HeadlessRunner::~HeadlessRunner() = default;
 
 int HeadlessRunner::Run() {
+    if (options_.maxSeconds > 0)
+        deadline_ = Handover::Clock::now() + std::chrono::seconds(options_.maxSeconds);
     // A log file that takes no line, not even the separator, has ended the run already.
     if (!OpenLogFile() || finished_ || !StartSeries()) return exitCode_;
     if (!LoadScript() || !OpenLink()) {
@@ -82,7 +86,7 @@ bool HeadlessRunner::LoadScript() {
 bool HeadlessRunner::OpenLink() {
     std::string reason;
     if (session_.Open(&reason) == OpenResult::Opened) return true;
-    if (CheckInterrupt()) return false;
+    if (CheckInterrupt() || CheckTimeLimit()) return false;
     // The session has logged it.
     SayError(WithReason("Opening " + options_.connection + " failed.", reason));
     exitCode_ = ExitOpenFailed;
@@ -99,8 +103,10 @@ OpenResult HeadlessRunner::AwaitOpen(ConsoleLink& link, std::string& reason) {
     });
     bool cancelled = false;
     while (!finished) {
-        handover_.WaitUntil([&] { return finished || (interrupt_ && *interrupt_ != 0 && !cancelled); });
-        if (!finished && interrupt_ && *interrupt_ != 0 && !cancelled) {
+        // Once cancelled, the wait is for the open's end alone.
+        handover_.WaitUntil([&] { return finished || (interrupt_ && *interrupt_ != 0 && !cancelled); },
+                            cancelled ? Handover::Clock::time_point::max() : deadline_);
+        if (!finished && !cancelled && ((interrupt_ && *interrupt_ != 0) || TimeIsUp())) {
             cancelled = true;
             link.Close();
         }
@@ -114,10 +120,38 @@ void HeadlessRunner::WaitForClient() {
     TIO* io = session_.Link() ? session_.Link()->Tio() : nullptr;
     auto* server = io ? dynamic_cast<TTcpServerConnection*>(io->Transport()) : nullptr;
     if (!server) return;
-    while (!server->HasClient() && server->IsOpen() && !finished_ && !CheckInterrupt()) {
+    while (!server->HasClient() && server->IsOpen() && !finished_ && !CheckInterrupt() && !CheckTimeLimit()) {
         Flush();
-        handover_.WaitUntil([this] { return interrupt_ && *interrupt_ != 0; },
-                            Handover::Clock::now() + std::chrono::milliseconds(DriveIntervalMs));
+        // Lines before the run owe no step: the wait is for the client and a signal only.
+        if (session_.Pulling()) {
+            session_.Pull(DriveIntervalMs);
+        } else {
+            handover_.WaitUntil([this] { return interrupt_ && *interrupt_ != 0; },
+                                Handover::Clock::now() + std::chrono::milliseconds(DriveIntervalMs));
+        }
+    }
+}
+
+bool HeadlessRunner::Due() const {
+    return rxOwed_ > 0 || deferredOwed_ || finished_ || (interrupt_ && *interrupt_ != 0);
+}
+
+void HeadlessRunner::Await(uint32_t ms) {
+    if (!session_.Pulling()) {
+        Flush();
+        handover_.WaitUntil([this] { return Due(); }, Handover::Clock::now() + std::chrono::milliseconds(ms));
+        return;
+    }
+    // The output is written once it has waited FlushIntervalMs: the lines of a quick exchange share
+    // their writes, and none is held longer. A signal is seen after ms at the latest, which the
+    // drive tick keeps short.
+    if (Due()) return;
+    const uint32_t sinceFlush = TickDiff(GetTickCount(), flushTick_);
+    if (sinceFlush >= FlushIntervalMs) {
+        Flush();
+        session_.Pull(ms);
+    } else {
+        session_.Pull(std::min(ms, FlushIntervalMs - sinceFlush));
     }
 }
 
@@ -125,13 +159,10 @@ void HeadlessRunner::WaitForClient() {
 void HeadlessRunner::Drive() {
     uint32_t nextTick = GetTickCount() + DriveIntervalMs;
     while (!finished_) {
-        Flush();
         const uint32_t now = GetTickCount();
         const uint32_t wait = TBatchRunner::IsPast(now, nextTick) ? 0 : TickDiff(nextTick, now);
-        handover_.WaitUntil(
-            [this] { return rxOwed_ > 0 || deferredOwed_ || finished_ || (interrupt_ && *interrupt_ != 0); },
-            Handover::Clock::now() + std::chrono::milliseconds(wait));
-        if (CheckInterrupt()) break;
+        Await(wait);
+        if (CheckInterrupt() || CheckTimeLimit()) break;
         const uint32_t after = GetTickCount();
         if (!TBatchRunner::IsPast(nextTick, after)) {
             nextTick = after + DriveIntervalMs;
@@ -191,6 +222,19 @@ bool HeadlessRunner::CheckInterrupt() {
     exitCode_ = ExitSignalBase + signal;
     finished_ = true;
     runner_.StopRun();
+    return true;
+}
+
+bool HeadlessRunner::TimeIsUp() const {
+    return options_.maxSeconds > 0 && Handover::Clock::now() >= deadline_;
+}
+
+// The drive tick keeps every wait short, so the run ends within one tick of its limit.
+bool HeadlessRunner::CheckTimeLimit() {
+    if (exitCode_ == ExitTimeLimit) return true;
+    if (finished_ || !TimeIsUp()) return false;
+    Fail(ExitTimeLimit, "Batch stopped: the run reached its limit of --max-seconds " +
+                            std::to_string(options_.maxSeconds) + ".");
     return true;
 }
 
@@ -283,6 +327,7 @@ void HeadlessRunner::SayError(const std::string& text) {
 // Once per turn of the loop rather than per line: a reply and its command cost one write each,
 // the log file's lines before the output's, so that what was printed is on disk.
 void HeadlessRunner::Flush() {
+    flushTick_ = GetTickCount();
     session_.FlushLogFile();
     if (!outputBroken_ && std::fflush(out_) == EOF)
         OutputFailed("standard output", GetSystemErrorText(errno));

@@ -7,8 +7,10 @@
 // given; a fatal error also goes to the error stream.
 //
 // Threads: everything runs on the thread that calls Run, which must be the UI thread of the given
-// Handover; received lines come to it by hand-over from the link's reader thread. Only the
-// interrupt flag is set from elsewhere.
+// Handover. No window needs the hand-over, so the session reads a serial or TCP link in the run's
+// own loop (ConsoleSession::SetPullLink): a received line wakes this one thread, which logs it and
+// sends the next command, with no reader thread in between; GPIB events and the open's end still
+// come by hand-over. Only the interrupt flag is set from elsewhere.
 #include "batch/BatchRunner.h"
 #include "batch/HeadlessOptions.h"
 #include "console/ConsoleSession.h"
@@ -22,6 +24,8 @@
 class HeadlessRunner : public BatchHost, private SessionFace {
 public:
     static constexpr uint32_t DriveIntervalMs = 50;
+    // The longest a log line waits in the output buffer while the run reads its link itself.
+    static constexpr uint32_t FlushIntervalMs = 10;
 
     // out and err stay the caller's. interrupt, when given, is a signal number that another thread
     // sets (and wakes the hand-over with Notify) to end the run.
@@ -60,11 +64,18 @@ private:
     bool LoadScript();
     bool OpenLink();
     void WaitForClient();
+    // Waits up to ms for what the loop acts on: the pulled link's next line or end, else a
+    // hand-over; at once when a step is owed, the run has finished or a signal came.
+    void Await(uint32_t ms);
+    bool Due() const;
     void Drive();
     void Turn(uint32_t now);
     void CheckReplyTime(uint32_t now);
     void CheckEnd(uint32_t now);
     bool CheckInterrupt();
+    // Past --max-seconds: the run ends with its own code and line (once); true then.
+    bool CheckTimeLimit();
+    bool TimeIsUp() const;
     // Logs text, writes it to the error stream and ends the run with code.
     void Fail(int code, const std::string& text);
     // Ends the run with ExitOutputFailed, saying on the error stream what could not be written.
@@ -77,6 +88,7 @@ private:
     std::FILE* err_;
     Handover& handover_;
     const std::atomic<int>* interrupt_;
+    Handover::Clock::time_point deadline_ = Handover::Clock::time_point::max(); //!< --max-seconds
     std::vector<std::string> lines_;
     TBatchRunner runner_{*this};
 
@@ -90,6 +102,7 @@ private:
     uint32_t sentTick_ = 0;      //!< When the oldest command still without a reply went out.
     std::string awaitedCommand_; //!< That command.
     uint32_t lastRxTick_ = 0;
+    uint32_t flushTick_ = 0; //!< When the output was last written.
     bool runEnded_ = false;
     uint32_t endTick_ = 0; //!< When the step machine stopped.
 

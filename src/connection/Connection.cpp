@@ -1,7 +1,9 @@
 #include "connection/Connection.h"
 
+#include "connection/FdIo.h"
 #include "connection/TraceIo.h"
 #include "platform/ModalBoxes.h"
+#include "platform/Tick.h"
 #include "text/Strtools.h"
 
 #include <cstring>
@@ -21,6 +23,15 @@ TIO::~TIO() {
     if (transport_) transport_->CloseAll();
     handover_.WaitUntil([this] { return ended_; });
     reader_.join();
+    // Pull mode: what the reader thread would have delivered at the end, the same way.
+    try {
+        while (Pulling())
+            Pull(0);
+    } catch (const std::exception& e) {
+        ReportStepError(e.what());
+    } catch (...) {
+        ReportStepError("Unknown error.");
+    }
     transport_.reset();
 }
 
@@ -101,6 +112,42 @@ bool TIO::WriteTraced(const void* data, size_t length) {
     return transport_->Write(data, static_cast<int>(length)) == static_cast<int>(length);
 }
 
+TIO::PullResult TIO::Pull(int timeoutMs) {
+    if (!pulling_) return PullResult::Nothing;
+    if (pullDone_) return PullResult::Ended;
+    // Reads until a whole line came, the link ended or the time is over (at least once).
+    const unsigned start = GetTickCount();
+    for (bool first = true; replyFifo_.Size() == 0 && !pullEnded_; first = false) {
+        const int left = RemainingMs(timeoutMs, start);
+        if (left == 0 && !first) break;
+        ReadPulled(left);
+    }
+    std::string line;
+    std::string stamp;
+    if (replyFifo_.Pop(line, stamp)) {
+        DeliverQueuedLine(line, stamp);
+        return PullResult::Line;
+    }
+    if (!pullEnded_) return PullResult::Nothing;
+    pullDone_ = true;
+    RunDisconnected();
+    return PullResult::Ended;
+}
+
+bool TIO::ReadPulled(int timeoutMs) {
+    uint8_t chunk[ChunkSize];
+    // After this side's Close nothing more is read, as the reader thread's loop reads nothing
+    // (a listening port would otherwise serve the next client).
+    const int n = stop_ ? -1 : transport_->ReadWithin(chunk, ChunkSize, timeoutMs);
+    if (n < 0) {
+        pullEnded_ = true;
+        FlushPartialLine();
+        return false;
+    }
+    framer_.Process(chunk, static_cast<size_t>(n), [this](const std::string& line) { OnFramedLine(line); });
+    return true;
+}
+
 bool TIO::Query(const std::string& command, std::string& reply, int timeoutMs, const ReplyFilter& accept) {
     lastSent_ = command;
     bool rxWasSet = false;
@@ -141,14 +188,24 @@ bool TIO::Query(const std::string& command, std::string& reply, int timeoutMs, c
             answered = !accept || accept(line);
             if (!answered) DeliverQueuedLine(line, stamp);
         }
-        if (answered ||
-            !handover_.WaitUntil([this] { return std::exchange(lineSignalled_, false); }, deadline))
+        if (answered) break;
+        if (pulling_) {
+            // Pull mode: this thread reads the link itself until the reply or the deadline.
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - Handover::Clock::now()).count();
+            if (left <= 0 || pullEnded_) break;
+            ReadPulled(static_cast<int>(left));
+        } else if (!handover_.WaitUntil([this] { return std::exchange(lineSignalled_, false); }, deadline)) {
             break;
+        }
     }
-    int owed = restore();
+    // The lines that came after the reply (or were passed over last): queued and not handed over,
+    // or in pull mode all that is queued.
+    const int owed = restore();
+    const int after = pulling_ ? static_cast<int>(replyFifo_.Size()) : owed - taken;
     if (!answered) {
         reply = TimeoutReply;
-        DeliverOwedLines(owed - taken);
+        DeliverOwedLines(after);
         return false;
     }
     reply = line;
@@ -156,7 +213,7 @@ bool TIO::Query(const std::string& command, std::string& reply, int timeoutMs, c
     lineStamp_ = stamp;
     if (onRxLine_) onRxLine_(reply, this);
     // Lines that came after the reply were only queued meanwhile: they follow it now, in order.
-    DeliverOwedLines(owed - taken);
+    DeliverOwedLines(after);
     return true;
 }
 
@@ -190,8 +247,10 @@ void TIO::StartReader(std::string params) {
 }
 
 void TIO::ReaderLoop(const std::string& params) {
+    // In pull mode an open link is the UI thread's to read, and to tell of its end.
+    bool pulled = false;
     try {
-        if (transport_ && OpenInReader(params)) ReadUntilEnd();
+        if (transport_ && OpenInReader(params, pulled) && !pulled) ReadUntilEnd();
     } catch (const std::exception& e) {
         // A handed-over step failed: the operator learns why, and the connection ends cleanly.
         ReportStepError(e.what());
@@ -201,7 +260,7 @@ void TIO::ReaderLoop(const std::string& params) {
         if (transport_) transport_->Close();
     }
     try {
-        if (hasDisconnected_) handover_.Synchronize([this] { RunDisconnected(); });
+        if (hasDisconnected_ && !pulled) handover_.Synchronize([this] { RunDisconnected(); });
     } catch (const std::exception& e) {
         ReportStepError(e.what());
     } catch (...) {
@@ -215,14 +274,17 @@ void TIO::ReportStepError(const std::string& what) {
     handover_.Post([what] { Boxes().Error("Error", what); });
 }
 
-bool TIO::OpenInReader(const std::string& params) {
+bool TIO::OpenInReader(const std::string& params, bool& pulled) {
     bool ok = false;
     try {
         ok = !stop_ && transport_->Open(params);
     } catch (...) {
         ok = false; // a transport reports its failures as results; anything else is a failed open
     }
-    handover_.Synchronize([this, ok] {
+    pulled = ok && pullMode_;
+    handover_.Synchronize([this, ok, pulled] {
+        // First, so that whatever the steps below do, the end is told once, by the UI thread.
+        pulling_ = pulled;
         OpenDone done = std::move(openDone_);
         openDone_ = nullptr;
         std::string reason = ok ? std::string() : transport_->Reason();
@@ -255,6 +317,9 @@ void TIO::FlushPartialLine() {
 void TIO::OnPeerEvent(PeerEvent event, const std::string& peer) {
     if (event == PeerEvent::Left) FlushPartialLine();
     std::string text = "Client " + peer + (event == PeerEvent::Arrived ? " connected." : " left.");
+    // Pull mode (this is the UI thread, inside a read): the lines that came before the event are
+    // told before it, as the reader thread's hand-overs would be.
+    if (pullMode_ && !querying_) DeliverOwedLines(static_cast<int>(replyFifo_.Size()));
     handover_.Synchronize([this, &text] {
         if (onStatus_) onStatus_(text);
     });
@@ -263,6 +328,8 @@ void TIO::OnPeerEvent(PeerEvent event, const std::string& peer) {
 void TIO::OnFramedLine(const std::string& line) {
     SetLastReceived(line);
     replyFifo_.Push(line, GetTimeStamp());
+    // Pull mode: the UI thread framed it and delivers it with its next Pull (or Query takes it).
+    if (pullMode_) return;
     bool handOver = false;
     handover_.Notify([&] {
         lineSignalled_ = true;

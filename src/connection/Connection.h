@@ -8,6 +8,11 @@
 // the open's end, OnConnected, OnStatus, OnRxLine and OnDisconnected by hand-over from the reader
 // thread, which waits until they have run; OnRxLine also directly from Query. The reader thread
 // opens the transport itself, so a connect that takes long never holds the UI thread.
+//
+// Pull mode (SetPullMode, for a caller without a window that waits in a loop of its own): the
+// reader thread only opens, and hands over the open's end and OnConnected as above. From then on
+// the UI thread reads the link itself through Pull, which runs OnRxLine, OnStatus and, at the end,
+// OnDisconnected in the calling thread: a received line costs that one thread, no hand-over.
 #include "connection/ConnectionKinds.h"
 #include "connection/LineFramer.h"
 #include "connection/LockedFifo.h"
@@ -42,6 +47,7 @@ public:
     // Closes the transport, lets the reader thread deliver its OnDisconnected (the UI thread runs
     // hand-overs while it waits) and joins it. A TIO that was never opened also gives one
     // OnDisconnected. Must not be called from inside this TIO's own OnRxLine or OnDisconnected.
+    // In pull mode the lines not yet pulled, the half line and OnDisconnected run here.
     ~TIO();
     TIO(const TIO&) = delete;
     TIO& operator=(const TIO&) = delete;
@@ -57,6 +63,28 @@ public:
     // How long opening may wait for the far end (name lookup and connect); -1: no limit. Set
     // before Open.
     int ConnectTimeoutMs = -1;
+
+    // Before BeginOpen: on, the link is read by Pull once open (see the head of this file).
+    void SetPullMode(bool on) {
+        if (!started_) pullMode_ = on;
+    }
+    bool PullMode() const { return pullMode_; }
+    // The open link is read by Pull and has not told of its end yet.
+    bool Pulling() const { return pulling_ && !pullDone_; }
+
+    // What a Pull did.
+    enum class PullResult {
+        Line,    //!< One received line went to OnRxLine.
+        Nothing, //!< Nothing came within the time (a client's arrival or departure may have been told).
+        Ended,   //!< The link has ended; OnDisconnected has run (on the first such Pull).
+    };
+    // Pull mode, UI thread, once BeginOpen's done has run. Runs the next received line through
+    // OnRxLine, reading the link for up to timeoutMs (-1: no limit) when none is waiting; one line
+    // per call, in arrival order, as the hand-over would deliver them one by one. At the link's
+    // end (the peer's, or this side's Close) the lines that had come, then its half line, then
+    // OnDisconnected, each on its own call. Not in pull mode, or before the open: Nothing at once.
+    // An exception from a notification passes to the caller.
+    PullResult Pull(int timeoutMs);
 
     // Notifications; set them before Open. An empty one is not called.
     void SetOnTxEcho(TxEchoHandler handler) { onTxEcho_ = std::move(handler); }
@@ -92,7 +120,7 @@ public:
     // Lines queued before the command reach OnRxLine before it is sent, lines passed over as they
     // come, and lines that came after the reply in order before Query returns: none is lost or
     // taken for another's reply. Not from inside this TIO's OnRxLine: the reader waits for that
-    // step and cannot read the reply meanwhile.
+    // step and cannot read the reply meanwhile. In pull mode Query reads the link itself.
     bool Query(const std::string& command, std::string& reply, int timeoutMs, const ReplyFilter& accept = {});
 
     const std::string& LastSent() const { return lastSent_; }
@@ -110,7 +138,8 @@ private:
     bool WriteTraced(const void* data, size_t length);
     void StartReader(std::string params = {});
     void ReaderLoop(const std::string& params);
-    bool OpenInReader(const std::string& params);
+    // pulled: the open succeeded in pull mode, so the UI thread reads the link from now on.
+    bool OpenInReader(const std::string& params, bool& pulled);
     void ReadUntilEnd();
     void OnPeerEvent(PeerEvent event, const std::string& peer);
     void FlushPartialLine();
@@ -121,6 +150,8 @@ private:
     void SetLastReceived(const std::string& line);
     void RunDisconnected();
     void ReportStepError(const std::string& what);
+    // Pull mode: one read of up to timeoutMs, framed into replyFifo_; false once the link ended.
+    bool ReadPulled(int timeoutMs);
 
     Handover& handover_;
     std::unique_ptr<TConnection> transport_; //!< Set before the reader starts; deleted after it ended.
@@ -137,7 +168,13 @@ private:
     int owed_ = 0;               //!< Lines queued while rxHandover_ was off, not handed over.
 
     std::atomic<bool> hasDisconnected_{false};
-    bool querying_ = false; //!< UI thread: a Query waits; delivery steps handed over before it do nothing.
+
+    // Pull mode. pullMode_ is set before the reader starts; the others belong to the UI thread.
+    bool pullMode_ = false;
+    bool pulling_ = false;   //!< The open succeeded: the UI thread reads the link.
+    bool pullEnded_ = false; //!< The transport's end was read (the half line queued).
+    bool pullDone_ = false;  //!< OnDisconnected has run.
+    bool querying_ = false;  //!< UI thread: a Query waits; delivery steps handed over before it do nothing.
 
     TxEchoHandler onTxEcho_;
     RxLineHandler onRxLine_;

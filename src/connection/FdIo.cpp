@@ -2,6 +2,7 @@
 
 #include "platform/Tick.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -70,6 +71,33 @@ ssize_t ReadSoon(GuardedFd& fd, void* buffer, size_t size) {
         std::this_thread::yield();
     } while (std::chrono::steady_clock::now() < until);
     return 0;
+}
+
+bool AwakeReads::Awake() {
+    ++reads_;
+    // Both ways once each at the start, then the quicker, the other now and then.
+    if (micros_[0] == 0 || micros_[1] == 0) return micros_[0] != 0;
+    const bool awake = micros_[1] < micros_[0];
+    return reads_ % ProbeEvery == 0 ? !awake : awake;
+}
+
+ssize_t AwakeReads::Spin(GuardedFd& fd, void* buffer, size_t size) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(SoonMicros);
+    do {
+        ssize_t n = fd.ReadSome(buffer, size);
+        if (n > 0) return n;
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return 0;
+    } while (std::chrono::steady_clock::now() < until);
+    return 0;
+}
+
+void AwakeReads::Took(bool awake, std::chrono::steady_clock::duration waited) {
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(waited).count();
+    const double sample = static_cast<double>(std::clamp<int64_t>(micros, 1, CapMicros));
+    double& average = micros_[awake ? 1 : 0];
+    // A way taken now and then is followed more quickly than the one in use.
+    const bool inUse = (micros_[1] < micros_[0]) == awake;
+    average = average == 0 ? sample : average + (sample - average) / (inUse ? 8 : 2);
 }
 
 ssize_t WriteAll(GuardedFd& fd, const WakeEvent& wake, const void* data, size_t size) {

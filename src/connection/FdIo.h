@@ -7,6 +7,7 @@
 #include "connection/WakeEvent.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <mutex>
 #include <sys/types.h>
@@ -50,6 +51,34 @@ WaitResult WaitReadable(int fd, const WakeEvent& wake, int timeoutMs);
 // again and handles it).
 constexpr int SoonMicros = 150;
 ssize_t ReadSoon(GuardedFd& fd, void* buffer, size_t size);
+
+// How a thread that reads in a loop of its own (TIO's pull mode) waits for a reply: awake first,
+// trying non-blocking reads for up to SoonMicros without ever yielding the CPU (a thread that
+// yields can hand it to a lower-priority load for that one's whole time slice, and a reply that
+// comes meanwhile does not bring it back, as it never slept), or asleep at once. Which is quicker
+// depends on where the scheduler runs the peer: on another CPU, a sleeping reader must be woken,
+// which on an idle virtual CPU costs about as much as the reply itself; on the reader's own CPU,
+// the peer cannot run while the reader spins. So each read's wait, from its start to its bytes,
+// goes into a running average for its way, the quicker way is taken, and the other is tried
+// again now and then. As long as they are even, the reader sleeps: no CPU is spent on nothing.
+// One object per reading thread.
+class AwakeReads {
+public:
+    static constexpr int ProbeEvery = 128;
+    // A longer wait counts as this long: a slow peer or an idle link says nothing of the way.
+    static constexpr int CapMicros = 2000;
+    // Whether the next read stays awake first.
+    bool Awake();
+    // Tries non-blocking reads of fd for up to SoonMicros. The bytes read (> 0), or 0: nothing
+    // came, or the descriptor reported an end or error (the caller's blocking read sees that again).
+    static ssize_t Spin(GuardedFd& fd, void* buffer, size_t size);
+    // A read that stayed awake first (awake) or not got its bytes after waited.
+    void Took(bool awake, std::chrono::steady_clock::duration waited);
+
+private:
+    double micros_[2] = {0, 0}; //!< The running averages, asleep [0] and awake [1]; 0: none yet.
+    unsigned reads_ = 0;
+};
 
 // How long a write may wait for room without any byte taken. Writes come from the UI thread, and
 // the reader thread waits for the UI thread with every line: a peer that stops reading (hardware

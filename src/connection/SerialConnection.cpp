@@ -262,8 +262,13 @@ int TSerialConnection::Write(const void* data, int length) {
 }
 
 int TSerialConnection::Read(void* buffer, int size, int /*timeoutMs*/) {
+    return ReadWithin(buffer, size, -1);
+}
+
+int TSerialConnection::ReadWithin(void* buffer, int size, int timeoutMs) {
     if (!port_.IsOpen() || size < 2) return -1;
-    WaitResult waited = WaitReadable(port_.Fd(), stop_, -1);
+    WaitResult waited = WaitReadable(port_.Fd(), stop_, timeoutMs);
+    if (waited == WaitResult::Timeout) return 0;
     if (waited == WaitResult::Woken) return -1;
     if (waited != WaitResult::Ready) {
         SetReasonOnce("the device went away");

@@ -31,6 +31,8 @@ public:
     // Waits without limit (timeoutMs is not used) for at least one byte and reads at most size - 1,
     // putting a 0 after them, and traces them. The device hanging up ends the connection (-1).
     int Read(void* buffer, int size, int timeoutMs) override;
+    // As Read, but waits at most timeoutMs (-1: no limit); nothing by then gives 0.
+    int ReadWithin(void* buffer, int size, int timeoutMs) override;
     bool IsOpen() const override { return port_.IsOpen(); }
     // Discards what is queued in both directions.
     bool Purge(int flags) override;

@@ -4,7 +4,8 @@
 //
 // Threads: Open and Read run in TIO's reader thread (a connect can take seconds, and the window must
 // not wait for it); Configure, Write, Close, IsOpen and destruction run in the UI thread. Close from
-// the UI thread releases an Open or a Read that is blocked at that moment.
+// the UI thread releases an Open or a Read that is blocked at that moment. In TIO's pull mode the
+// reader thread only opens, and the UI thread itself reads, through ReadWithin.
 //
 // Results: Read returns the bytes read (> 0), 0 for "nothing this time, call again", or a negative
 // value when the connection has ended. Write returns the bytes written, 0 when a write on an open
@@ -39,6 +40,9 @@ public:
     // The byte's value when exactly one byte came, else -1.
     virtual int GetChar(int timeoutMs);
     virtual int Read(void* buffer, int size, int timeoutMs) = 0;
+    // As Read, but a time-out is no end: it returns 0, "nothing this time". For a caller that
+    // reads in a loop of its own and must see the time pass between reads (TIO's pull mode).
+    virtual int ReadWithin(void* buffer, int size, int timeoutMs) = 0;
     virtual bool IsOpen() const = 0;
     virtual bool Purge(int /*flags*/) { return true; }
     // Close, and for a listening transport also stop listening, so that a Read waiting for a

@@ -6,6 +6,7 @@
 #include "text/Strtools.h"
 
 #include <cerrno>
+#include <chrono>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -71,17 +72,43 @@ int TTcpClientConnection::Write(const void* data, int length) {
 
 int TTcpClientConnection::Read(void* buffer, int size, int timeoutMs) {
     if (!socket_.IsOpen()) return -1;
-    unsigned start = GetTickCount();
+    // The reader thread catches a reply that follows at once while it is still awake.
     ssize_t early = ReadSoon(socket_, buffer, static_cast<size_t>(size));
     if (early > 0) return static_cast<int>(early);
-    for (;;) {
-        int left = RemainingMs(timeoutMs, start);
-        if (left == 0) return -1;
-        WaitResult waited = WaitReadable(socket_.Fd(), wake_, left);
-        if (waited == WaitResult::Timeout) continue;
-        if (waited != WaitResult::Ready) {
-            Close();
-            return -1;
+    const int n = Receive(buffer, size, timeoutMs, false);
+    return n == 0 ? -1 : n; // a time-out ends a Read
+}
+
+int TTcpClientConnection::ReadWithin(void* buffer, int size, int timeoutMs) {
+    if (!socket_.IsOpen()) return -1;
+    // A caller that only asks what has come (no time) reads once; one that would wait stays
+    // awake for the reply first when that has been the quicker way (AwakeReads).
+    if (timeoutMs == 0) return Receive(buffer, size, timeoutMs, true);
+    const auto start = std::chrono::steady_clock::now();
+    const bool awake = awake_.Awake();
+    if (awake) {
+        if (ssize_t early = AwakeReads::Spin(socket_, buffer, static_cast<size_t>(size)); early > 0) {
+            awake_.Took(true, std::chrono::steady_clock::now() - start);
+            return static_cast<int>(early);
+        }
+    }
+    const int n = Receive(buffer, size, timeoutMs, true);
+    if (n > 0) awake_.Took(awake, std::chrono::steady_clock::now() - start);
+    return n;
+}
+
+int TTcpClientConnection::Receive(void* buffer, int size, int timeoutMs, bool readFirst) {
+    unsigned start = GetTickCount();
+    for (bool wait = !readFirst;; wait = true) {
+        if (wait) {
+            int left = RemainingMs(timeoutMs, start);
+            if (left == 0) return 0;
+            WaitResult waited = WaitReadable(socket_.Fd(), wake_, left);
+            if (waited == WaitResult::Timeout) continue;
+            if (waited != WaitResult::Ready) {
+                Close();
+                return -1;
+            }
         }
         ssize_t n = socket_.ReadSome(buffer, static_cast<size_t>(size));
         if (n > 0) return static_cast<int>(n);
@@ -203,6 +230,14 @@ void TTcpServerConnection::AcceptOne() {
 }
 
 int TTcpServerConnection::Read(void* buffer, int size, int timeoutMs) {
+    return Serve(buffer, size, timeoutMs, -1);
+}
+
+int TTcpServerConnection::ReadWithin(void* buffer, int size, int timeoutMs) {
+    return Serve(buffer, size, timeoutMs, 0);
+}
+
+int TTcpServerConnection::Serve(void* buffer, int size, int timeoutMs, int timedOut) {
     unsigned start = GetTickCount();
     for (;;) {
         if (!listener_.IsOpen()) return -1;
@@ -212,7 +247,7 @@ int TTcpServerConnection::Read(void* buffer, int size, int timeoutMs) {
                          {hadClient ? client_.Fd() : -1, POLLIN, 0},
                          {listener_.Fd(), POLLIN, 0}};
         int left = RemainingMs(timeoutMs, start);
-        if (left == 0) return -1;
+        if (left == 0) return timedOut;
         int n = ::poll(fds, 4, left);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 || fds[0].revents) return -1;

@@ -18,12 +18,21 @@ public:
     bool Configure(const std::string&) override { return true; }
     void Close() override;
     int Write(const void* data, int length) override;
+    // A time-out ends a Read (-1) ...
     int Read(void* buffer, int size, int timeoutMs) override;
+    // ... and is "nothing this time" (0) here. With a time, it stays awake for the bytes a little
+    // first while that pays (AwakeReads); for one thread only.
+    int ReadWithin(void* buffer, int size, int timeoutMs) override;
     bool IsOpen() const override { return socket_.IsOpen(); }
 
 private:
+    // Reads what has come, waiting up to timeoutMs for it: > 0 bytes, 0 at the time-out, -1 at
+    // the end. readFirst: a read before any wait (else the wait comes first).
+    int Receive(void* buffer, int size, int timeoutMs, bool readFirst);
+
     GuardedFd socket_;
-    WakeEvent wake_; //!< Signalled by Close to release a blocked Read or Write.
+    WakeEvent wake_;   //!< Signalled by Close to release a blocked Read or Write.
+    AwakeReads awake_; //!< ReadWithin's (one thread reads that way).
 };
 
 class TTcpServerConnection : public TConnection {
@@ -45,8 +54,10 @@ public:
     int Write(const void* data, int length) override;
     // Waits for the client's bytes; accepts a client when none is served and turns others away.
     // A client that leaves (or is closed by Close) makes room for the next; OnPeerEvent tells of
-    // both. Ends (-1) only when listening stops.
+    // both. Ends (-1) when listening stops, and at the time-out.
     int Read(void* buffer, int size, int timeoutMs) override;
+    // As Read, but the time-out gives 0.
+    int ReadWithin(void* buffer, int size, int timeoutMs) override;
     // Listening: a port that serves clients counts as an open connection.
     bool IsOpen() const override { return listener_.IsOpen(); }
     // A client is connected.
@@ -56,6 +67,8 @@ public:
 
 private:
     int ReadClient(void* buffer, int size);
+    // Read's loop; a time-out returns timedOut.
+    int Serve(void* buffer, int size, int timeoutMs, int timedOut);
     void AcceptOne();
     void ClientLeft();
 
@@ -64,5 +77,5 @@ private:
     WakeEvent clientWake_;             //!< Signalled when the client is closed.
     WakeEvent stopWake_;               //!< Signalled when listening stops.
     std::atomic<bool> stopped_{false}; //!< CloseAll came, possibly before Open finished.
-    std::string clientPeer_;           //!< Reader thread only: "a.b.c.d:port" of the client served.
+    std::string clientPeer_;           //!< The reading thread's: "a.b.c.d:port" of the client served.
 };

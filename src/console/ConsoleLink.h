@@ -6,7 +6,8 @@
 //
 // Threads: every operation and every event runs on the UI thread (the thread of the Handover the
 // link is made with). Received lines and the end of a TIO link arrive by hand-over from its reader
-// thread; GPIB driver events are posted to the hand-over by the driver's thread.
+// thread, or in pull mode from Pull, which the owner calls from its own loop; GPIB driver events
+// are posted to the hand-over by the driver's thread.
 #include "connection/ConnectionKinds.h"
 #include "connection/LineEnds.h"
 #include "platform/Handover.h"
@@ -72,6 +73,16 @@ public:
     // Reads one reply and hands it to RxLine (GPIB, which is read on request). A TIO link's lines
     // arrive by themselves: false.
     virtual bool ReadReply() = 0;
+
+    // Pull mode: the owner reads the link in its own loop instead of having each line handed over
+    // from a reader thread (see TIO's pull mode). Asked for before BeginOpen; a link that cannot
+    // be read so (GPIB, read on request anyway) keeps its way.
+    virtual void SetPullMode(bool /*on*/) {}
+    // The open link is read by Pull, and its end has not been told yet.
+    virtual bool Pulling() const { return false; }
+    // Delivers the link's next received line through RxLine, reading the link up to timeoutMs for
+    // it, or its end through Disconnected. True when something was delivered.
+    virtual bool Pull(int /*timeoutMs*/) { return false; }
 
     virtual bool IsGpib() const = 0;
     // The TIO under the link, for the tools that query it directly; none for GPIB.

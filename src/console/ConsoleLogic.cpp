@@ -4,7 +4,13 @@
 #include <cstdio>
 
 std::string StampedLine(const std::string& timeStamp, const std::string& text) {
-    return "[" + timeStamp + "] " + text;
+    std::string line;
+    line.reserve(timeStamp.size() + text.size() + 3);
+    line += '[';
+    line += timeStamp;
+    line += "] ";
+    line += text;
+    return line;
 }
 
 std::string ConnectedText(const std::string& connection, const std::string& timeStamp, uint32_t ticks) {

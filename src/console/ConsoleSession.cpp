@@ -26,6 +26,7 @@ ConsoleSession::~ConsoleSession() {
 OpenResult ConsoleSession::Open(std::string* reason) {
     link_ = MakeConsoleLink(target_, MakeLinkEvents(), handover_);
     link_->SetOpenTimeout(openTimeoutMs_);
+    link_->SetPullMode(pullLink_);
     link_->SetLineEnds(lineEnds_);
     std::string why;
     opening_ = true;
@@ -122,6 +123,11 @@ void ConsoleSession::OnDisconnected(const std::string& reason) {
 }
 
 // --- Sending and receiving ---
+
+bool ConsoleSession::Pull(uint32_t ms) {
+    handover_.RunPending();
+    return Pulling() && link_->Pull(static_cast<int>(ms));
+}
 
 bool ConsoleSession::Send(const std::string& text) {
     if (!IsOpen()) {

@@ -6,7 +6,7 @@
 // loop). What the session needs of its face goes through SessionFace.
 //
 // Threads: everything runs on the UI thread of the Handover the session is made with; the link's
-// events come to it by hand-over.
+// events come to it by hand-over, or, when the face reads the link itself (SetPullLink), from Pull.
 #include "connection/ConnectionKinds.h"
 #include "console/ConsoleLink.h"
 #include "console/ConsoleLogic.h"
@@ -91,6 +91,19 @@ public:
     bool IsGpib() const { return link_ && link_->IsGpib(); }
     ConsoleLink* Link() const { return link_.get(); }
 
+    // --- Reading the link in the face's own loop ---
+    // On: a link that can be read so (serial, TCP, a listening port) is read by the face through
+    // Pull instead of each line being handed over from the link's reader thread, so a received
+    // line costs the face's thread alone. For a face without a window (the headless runner); the
+    // window's event loop takes hand-overs. Before Open; GPIB is read on request either way.
+    void SetPullLink(bool on) { pullLink_ = on; }
+    // The open link is read through Pull (until its end has been told).
+    bool Pulling() const { return link_ && link_->Pulling(); }
+    // Runs waiting hand-overs, then the link's next received line (LineReceived and all, as a
+    // hand-over would) or its end, reading the link for up to ms when nothing has come. True when
+    // a line or the end was delivered. Without a pulled link it only runs the hand-overs.
+    bool Pull(uint32_t ms);
+
     // --- Sending ---
     // Sends text plus the line end and starts timing the reply. "Not sent: ..." is logged in red
     // when it did not go out (no link, or the link's reason); false then. The same "Not sent"
@@ -165,6 +178,7 @@ private:
     std::string connection_;
     ConnectionTarget target_;
     int openTimeoutMs_ = -1;
+    bool pullLink_ = false;
     LineEnds lineEnds_;
     std::unique_ptr<ConsoleLink> link_;
     bool connected_ = false;

@@ -19,6 +19,9 @@ public:
     std::string SendFailure() const override { return io_->SendFailure(); }
     std::string OpenedNote() const override;
     bool ReadReply() override { return false; }
+    void SetPullMode(bool on) override { io_->SetPullMode(on); }
+    bool Pulling() const override { return io_->Pulling(); }
+    bool Pull(int timeoutMs) override { return io_->Pull(timeoutMs) != TIO::PullResult::Nothing; }
     bool IsGpib() const override { return false; }
     TIO* Tio() const override { return io_.get(); }
 

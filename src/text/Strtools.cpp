@@ -37,19 +37,44 @@ struct LocalNow {
     int milliseconds = 0;
 };
 
+// Every log line takes a stamp; the local time of day changes its second but once a second, so
+// the zone's rules are asked only then (per thread).
 LocalNow ReadLocalNow() {
+    thread_local time_t cachedSecond = -1;
+    thread_local std::tm cachedTime{};
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
+    if (now.tv_sec != cachedSecond) {
+        localtime_r(&now.tv_sec, &cachedTime);
+        cachedSecond = now.tv_sec;
+    }
     LocalNow result;
-    localtime_r(&now.tv_sec, &result.time);
+    result.time = cachedTime;
     result.milliseconds = static_cast<int>(now.tv_nsec / 1000000);
     return result;
+}
+
+// Writes value's last count decimal digits at at.
+void PutDigits(char* at, int value, int count) {
+    for (int i = count - 1; i >= 0; --i, value /= 10)
+        at[i] = static_cast<char>('0' + value % 10);
 }
 } // namespace
 
 // The separator is always ':' and the digits always ASCII: the log is read by people and by
-// tools alike, and must not change with the user's regional settings.
+// tools alike, and must not change with the user's regional settings. Written digit by digit, as
+// every line of a fast exchange takes two; values beyond a clock's ranges go the general way.
 std::string FormatTimeStamp(const std::tm& time, int milliseconds) {
+    const auto twoDigits = [](int value) { return value >= 0 && value <= 99; };
+    if (twoDigits(time.tm_hour) && twoDigits(time.tm_min) && twoDigits(time.tm_sec) && milliseconds >= 0 &&
+        milliseconds <= 999) {
+        std::string text = "00:00:00.000";
+        PutDigits(&text[0], time.tm_hour, 2);
+        PutDigits(&text[3], time.tm_min, 2);
+        PutDigits(&text[6], time.tm_sec, 2);
+        PutDigits(&text[9], milliseconds, 3);
+        return text;
+    }
     char text[64];
     std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", time.tm_hour, time.tm_min, time.tm_sec,
                   milliseconds);

@@ -538,3 +538,27 @@ TEST(ProgramModeTest, HeadlessOnlyWithTheBatchOptionHelpAnywhereAndUnknownOption
         EXPECT_EQ(bad, c.bad) << c.args.front();
     }
 }
+
+// --max-seconds bounds a script that would loop for ever: its own code, and one line that says so
+// in the log, on the output stream and in the log file, and on the error stream.
+TEST_F(Headless, MaxSecondsEndsARunThatWouldNeverEnd) {
+    HeadlessOptions options;
+    std::string error;
+    const std::string log = (dir.Path() / "run.log").string();
+    ASSERT_TRUE(ParseHeadlessOptions(
+        {"--batch", Script("#LABEL a\n#GOTO a\n"), "--connect", Tcp(), "--log", log, "--max-seconds", "1"},
+        options, error))
+        << error;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(options), ExitTimeLimit);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    const std::string line = "Batch stopped: the run reached its limit of --max-seconds 1.";
+    Texts texts = LogTexts(out);
+    ASSERT_GE(texts.size(), 2u) << out;
+    EXPECT_EQ(texts.end()[-2], line);
+    EXPECT_EQ(texts.back(), "disconnected.");
+    EXPECT_EQ(err, "corvane: " + line + "\n");
+    std::stringstream file;
+    file << std::ifstream(log, std::ios::binary).rdbuf();
+    EXPECT_NE(file.str().find("] " + line + "\r\n"), std::string::npos) << file.str();
+}

@@ -1,0 +1,112 @@
+// TIO in pull mode: the reader thread only opens; the test's thread (the UI thread) reads the link
+// itself through Pull and Query. Nothing is handed over once the link is open.
+#include "AmpsimProcess.h"
+#include "TestSupport.h"
+#include "TioRecorder.h"
+#include "connection/FdIo.h"
+#include "connection/TraceIo.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+
+namespace {
+using Lines = std::vector<std::string>;
+using Pulled = TIO::PullResult;
+
+class TioPull : public testing::Test {
+protected:
+    void SetUp() override {
+        SetTraceStream(nullptr);
+        recorder.Attach(*io);
+        io->SetPullMode(true);
+    }
+    void TearDown() override { SetTraceStream(stdout); }
+
+    Handover ui;
+    TioRecorder recorder;
+    std::unique_ptr<TIO> io = std::make_unique<TIO>(ui);
+};
+} // namespace
+
+// One line per Pull, in order, only when pulled; then the peer's half line and its end, each once.
+TEST_F(TioPull, LinesComeOneAPullThenThePeersHalfLineThenTheEnd) {
+    AmpsimProcess amp({"--tcp", "127.0.0.1:0"});
+    ASSERT_TRUE(amp.Ready()) << amp.Error();
+    ASSERT_TRUE(io->Open("tcp:127.0.0.1:" + std::to_string(amp.TcpPort())));
+    EXPECT_TRUE(io->Pulling());
+    ASSERT_TRUE(io->Send("MULTI? 3\n"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(ui.RunPending(), 0) << "nothing is handed over";
+    EXPECT_TRUE(recorder.rx.empty());
+    for (const char* expected : {"MULTI 1/3\r", "MULTI 2/3\r", "MULTI 3/3\r"}) {
+        ASSERT_EQ(io->Pull(5000), Pulled::Line);
+        EXPECT_EQ(recorder.rx.back(), expected);
+    }
+    EXPECT_EQ(io->Pull(20), Pulled::Nothing);
+    ASSERT_TRUE(io->Send("DROP\n"));
+    ASSERT_EQ(io->Pull(5000), Pulled::Line);
+    EXPECT_EQ(recorder.rx.back(), "PARTIAL (incomplete)");
+    EXPECT_EQ(recorder.disconnected, 0);
+    EXPECT_EQ(io->Pull(5000), Pulled::Ended);
+    EXPECT_FALSE(io->Pulling());
+    EXPECT_EQ(io->Pull(5000), Pulled::Ended);
+    io.reset();
+    EXPECT_EQ(recorder.disconnected, 1);
+    EXPECT_EQ(recorder.rx.size(), 4u);
+}
+
+// A query reads the link itself; the lines after its reply follow it before it returns.
+TEST_F(TioPull, AQueryReadsTheLinkItself) {
+    AmpsimProcess amp({"--tcp", "127.0.0.1:0"});
+    ASSERT_TRUE(amp.Ready()) << amp.Error();
+    ASSERT_TRUE(io->Open("tcp:127.0.0.1:" + std::to_string(amp.TcpPort())));
+    std::string reply;
+    ASSERT_TRUE(io->Query("MULTI? 2\n", reply, 5000,
+                          [](const std::string& line) { return line.ends_with("2/2\r"); }));
+    EXPECT_EQ(reply, "MULTI 2/2\r");
+    EXPECT_EQ(recorder.rx, (Lines{"MULTI 1/2\r", "MULTI 2/2\r"}));
+    EXPECT_FALSE(io->Query("NOREPLY\n", reply, 50));
+    EXPECT_EQ(reply, TIO::TimeoutReply);
+}
+
+// Over a serial port: this side's close cuts the half line; lines not pulled yet, the half line
+// and the end are told when the TIO goes, in order, once.
+TEST_F(TioPull, WhatWasNotPulledIsToldAtTheEnd) {
+    PtyPair pty;
+    ASSERT_TRUE(io->Open("com:" + pty.SlavePath()));
+    ASSERT_TRUE(pty.Write("one\ntwo\nhalf"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // all of it in the port
+    ASSERT_EQ(io->Pull(5000), Pulled::Line);
+    EXPECT_EQ(recorder.rx, Lines{"one"});
+    io->Close();
+    io.reset();
+    EXPECT_EQ(recorder.rx, (Lines{"one", "two", std::string("half") + TIO::ClosedMidLineNote}));
+    EXPECT_EQ(recorder.disconnected, 1);
+}
+
+// The pulling reader stays awake for a reply only while that has been the quicker way, and tries
+// the other way now and then, so that it follows when the scheduler changes its mind.
+TEST(AwakeReads, TakesTheQuickerWayAndTriesTheOtherNowAndThen) {
+    using std::chrono::microseconds;
+    AwakeReads reads;
+    ASSERT_FALSE(reads.Awake()) << "asleep first";
+    reads.Took(false, microseconds(80));
+    ASSERT_TRUE(reads.Awake()) << "then awake once";
+    reads.Took(true, microseconds(20));
+    auto count = [&](int n, microseconds asleep, microseconds awake) {
+        int awakeReads = 0;
+        for (int i = 0; i < n; ++i) {
+            const bool way = reads.Awake();
+            awakeReads += way;
+            reads.Took(way, way ? awake : asleep);
+        }
+        return awakeReads;
+    };
+    EXPECT_EQ(count(2 * AwakeReads::ProbeEvery, microseconds(80), microseconds(20)),
+              2 * AwakeReads::ProbeEvery - 2);
+    // The peer now runs on the reader's CPU: staying awake only delays it.
+    count(AwakeReads::ProbeEvery, microseconds(30), microseconds(150));
+    EXPECT_LE(count(2 * AwakeReads::ProbeEvery, microseconds(30), microseconds(150)), 2);
+}
