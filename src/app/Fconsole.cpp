@@ -174,6 +174,8 @@ void TFormConsole::ConnectHandlers() {
     connect(ui.ButtonR, &QPushButton::clicked, this, guard([this] { ButtonRClick(); }));
     connect(ui.Button1, &QPushButton::clicked, this, guard([this] { Log()->Clear(); }));
     connect(ui.miAutoReconnect, &QAction::triggered, this, guard([this] { miAutoReconnectClick(); }));
+    connect(ui.miShowReplyStatistics, &QAction::triggered, this,
+            guard([this] { miShowReplyStatisticsClick(); }));
     connect(ui.miLogToFile, &QAction::triggered, this, guard([this] { miLogToFileClick(); }));
     LogFileDialog = LazyFileDialog([this] {
         auto* dialog = new QFileDialog(this);
@@ -279,6 +281,7 @@ void TFormConsole::ReadSettings() {
     session_->SetOpenTimeout(readInt("ConnectTimeoutMs", 5000));
     const int controlChars = settings.ValueExists("ShowControlChars") ? readInt("ShowControlChars", 0) : 0;
     const bool autoReconnect = readInt("ReconnectAutomatically", 0) == 1;
+    const bool replyStatistics = readInt("ShowReplyStatistics", 0) == 1;
     const bool logToFile = readInt("LogToFile", 0) == 1;
     std::string logFile;
     try {
@@ -291,6 +294,8 @@ void TFormConsole::ReadSettings() {
     ShowControlChars(controlChars, false);
     ui_->miAutoReconnect->setChecked(autoReconnect);
     session_->SetAutoReconnect(autoReconnect);
+    ui_->miShowReplyStatistics->setChecked(replyStatistics);
+    ui_->LabelSpeed->setVisible(replyStatistics);
     if (logToFile && !logFile.empty()) session_->StartLogFile(logFile);
     if (!failure.empty()) {
         AddLogLine(failure, LogColours::Error);

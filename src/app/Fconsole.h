@@ -117,6 +117,7 @@ private:
     // Session log file and automatic reconnect (FconsoleSession.cpp).
     void miLogToFileClick();
     void miAutoReconnectClick();
+    void miShowReplyStatisticsClick();
     // Sending (FconsoleSend.cpp).
     bool SendableText(std::string& text);
     bool EditRawInKeyDown(int key);

@@ -182,6 +182,12 @@ void TFormConsole::miLogToFileClick() {
     WriteSetting(*session_, "LogToFile", 1);
 }
 
+void TFormConsole::miShowReplyStatisticsClick() {
+    const bool on = ui_->miShowReplyStatistics->isChecked();
+    ui_->LabelSpeed->setVisible(on);
+    WriteSetting(*session_, "ShowReplyStatistics", on ? 1 : 0);
+}
+
 void TFormConsole::miAutoReconnectClick() {
     WriteSetting(*session_, "ReconnectAutomatically", ui_->miAutoReconnect->isChecked() ? 1 : 0);
     session_->SetAutoReconnect(ui_->miAutoReconnect->isChecked());

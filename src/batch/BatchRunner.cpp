@@ -24,11 +24,13 @@ bool TBatchRunner::Start(uint32_t now) {
     currentLine_ = 0;
     running_ = true;
     prompting_ = false;
-    owedSteps_ = 0;
+    owedLines_.clear();
+    expecting_ = false;
     host_.ShowRunning(true);
     dueTick_ = now + StepWaitMs;
-    SkipBlankLines();
+    const bool anyLine = SkipBlankLines();
     host_.Log("#Begin Batch.", LogColours::WindowText);
+    if (anyLine) ArmExpect(now);
     return true;
 }
 
@@ -47,10 +49,9 @@ void TBatchRunner::Step(uint32_t now) {
         }
         // Something inside the send path may have stopped the run; idle stays at the first line.
         if (!running_) return;
-        ++currentLine_;
-        SkipBlankLines();
+        Advance(now);
     }
-    if (owedSteps_ > 0 && running_ && !deferPosted_) {
+    if (!owedLines_.empty() && running_ && !deferPosted_) {
         deferPosted_ = true;
         host_.PostDeferredStep();
     }
@@ -70,6 +71,10 @@ bool TBatchRunner::ExecuteControl(const ScriptLine& line, uint32_t now) {
     case ScriptLineKind::End:
         StopRun();
         return false;
+    case ScriptLineKind::Expect:
+        // Reached by Next: the operator does not wait for the text.
+        expecting_ = false;
+        return true;
     default:
         return true;
     }
@@ -84,14 +89,52 @@ bool TBatchRunner::AskPrompt(const std::string& text) {
     return yes && running_;
 }
 
-void TBatchRunner::TimerTick(uint32_t now) {
-    if (running_ && !prompting_ && IsPast(now, dueTick_)) Step(now);
+void TBatchRunner::Advance(uint32_t now) {
+    ++currentLine_;
+    if (SkipBlankLines()) ArmExpect(now);
 }
 
-void TBatchRunner::NotifyRxLine(uint32_t now) {
+void TBatchRunner::ArmExpect(uint32_t now) {
+    const ScriptLine line = ClassifyScriptLine(host_.Line(currentLine_));
+    expecting_ = line.kind == ScriptLineKind::Expect;
+    if (!expecting_) return;
+    expect_ = ParseExpectLine(line.argument);
+    expectDue_ = now + expect_.ms;
+    host_.HighlightLine(currentLine_);
+    host_.Log("Expecting \"" + expect_.text + "\" for " + std::to_string(expect_.ms) + " ms...",
+              LogColours::Status);
+}
+
+void TBatchRunner::MatchExpect(uint32_t now, const std::string& line) {
+    if (line.find(expect_.text) == std::string::npos) return;
+    // The matching line steps the script as a reply does: the line after the #EXPECT runs now.
+    expecting_ = false;
+    Advance(now);
+    if (running_ && !expecting_) Step(now);
+}
+
+void TBatchRunner::TimerTick(uint32_t now) {
+    if (!running_ || prompting_) return;
+    if (!expecting_) {
+        if (IsPast(now, dueTick_)) Step(now);
+        return;
+    }
+    if (!IsPast(now, expectDue_)) return;
+    expecting_ = false;
+    host_.HighlightLine(currentLine_);
+    host_.ExpectFailed("Batch stopped: no line with \"" + expect_.text + "\" came within " +
+                       std::to_string(expect_.ms) + " ms.");
+    StopRun();
+}
+
+void TBatchRunner::NotifyRxLine(uint32_t now, const std::string& line) {
     if (!running_ || prompting_) return;
     if (inStep_) {
-        ++owedSteps_;
+        owedLines_.push_back(line);
+        return;
+    }
+    if (expecting_) {
+        MatchExpect(now, line);
         return;
     }
     Step(now);
@@ -99,9 +142,15 @@ void TBatchRunner::NotifyRxLine(uint32_t now) {
 
 void TBatchRunner::DeferredStep(uint32_t now) {
     deferPosted_ = false;
-    if (owedSteps_ == 0) return;
-    --owedSteps_;
-    if (running_ && !prompting_) Step(now);
+    if (owedLines_.empty()) return;
+    const std::string line = std::move(owedLines_.front());
+    owedLines_.pop_front();
+    NotifyRxLine(now, line);
+    // More owed lines than one step takes: each gets its own turn of the event loop.
+    if (!owedLines_.empty() && running_ && !deferPosted_ && !inStep_) {
+        deferPosted_ = true;
+        host_.PostDeferredStep();
+    }
 }
 
 bool TBatchRunner::SkipBlankLines() {
@@ -117,6 +166,7 @@ bool TBatchRunner::SkipBlankLines() {
 void TBatchRunner::StopRun() {
     running_ = false;
     currentLine_ = 0;
-    owedSteps_ = 0;
+    owedLines_.clear();
+    expecting_ = false;
     host_.ShowRunning(false);
 }

@@ -19,6 +19,7 @@
 #include "log/LogColours.h"
 
 #include <cstdint>
+#include <deque>
 #include <string>
 
 // What the runner needs from the batch window.
@@ -39,6 +40,9 @@ public:
     virtual void ShowRunning(bool running) = 0;
     // Asks for one call of DeferredStep on a later turn of the event loop.
     virtual void PostDeferredStep() = 0;
+    // An #EXPECT line's text did not come in time; the run stops after this. text is the red
+    // line that says so.
+    virtual void ExpectFailed(const std::string& text) { Log(text, LogColours::Error); }
 };
 
 class TBatchRunner {
@@ -55,8 +59,9 @@ public:
     void Step(uint32_t now);
     // The drive timer's tick: a step once the wait is over, unless a prompt is open.
     void TimerTick(uint32_t now);
-    // A received line (its text does not matter): a step at once, unless a prompt is open.
-    void NotifyRxLine(uint32_t now);
+    // A received line: a step at once, unless a prompt is open. While an #EXPECT line waits, only
+    // a line that holds its text steps the script, past the #EXPECT line to the one after it.
+    void NotifyRxLine(uint32_t now, const std::string& line);
     // The step owed to a line received while a step was sending.
     void DeferredStep(uint32_t now);
     // Moves CurrentLine to the first non-blank line; at the end of the script the run stops.
@@ -69,6 +74,7 @@ public:
 
     bool Running() const { return running_; }
     bool Prompting() const { return prompting_; }
+    bool Expecting() const { return expecting_; }
     int32_t CurrentLine() const { return currentLine_; }
     uint32_t DueTick() const { return dueTick_; }
     const LabelMap& Labels() const { return labels_; }
@@ -80,6 +86,12 @@ private:
     // Executes a control line; false when the step ends here without moving on.
     bool ExecuteControl(const ScriptLine& line, uint32_t now);
     bool AskPrompt(const std::string& text);
+    // Moves on from the current line to the next non-blank one, and arms it when it is an
+    // #EXPECT line: its wait starts as the line before it has been done.
+    void Advance(uint32_t now);
+    void ArmExpect(uint32_t now);
+    // A received line while an #EXPECT line waits.
+    void MatchExpect(uint32_t now, const std::string& line);
 
     BatchHost& host_;
     LabelMap labels_;
@@ -87,7 +99,10 @@ private:
     bool running_ = false;
     bool prompting_ = false;
     int32_t currentLine_ = 0;
-    bool inStep_ = false;      // a step is executing (possibly waiting in a prompt)
-    int32_t owedSteps_ = 0;    // lines received while a step was sending
-    bool deferPosted_ = false; // a DeferredStep call is on its way
+    bool inStep_ = false;               // a step is executing (possibly waiting in a prompt)
+    std::deque<std::string> owedLines_; // lines received while a step was sending
+    bool deferPosted_ = false;          // a DeferredStep call is on its way
+    bool expecting_ = false;            // the current line is an #EXPECT that waits
+    ExpectLine expect_;
+    uint32_t expectDue_ = 0; // when the wait for expect_ is over
 };

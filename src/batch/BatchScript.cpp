@@ -4,6 +4,7 @@
 
 #include "text/Strtools.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <limits>
@@ -14,6 +15,7 @@ constexpr std::string_view PromptPrefix = "#PROMPT ";
 constexpr std::string_view LabelPrefix = "#LABEL ";
 constexpr std::string_view GotoPrefix = "#GOTO ";
 constexpr std::string_view DelayPrefix = "#DELAY ";
+constexpr std::string_view ExpectPrefix = "#EXPECT ";
 constexpr std::string_view EndWord = "#END";
 
 bool IsDelayBlank(char c) {
@@ -41,10 +43,29 @@ ScriptLine ClassifyScriptLine(std::string_view line) {
     };
     for (const Prefix& prefix :
          {Prefix{PromptPrefix, ScriptLineKind::Prompt}, Prefix{LabelPrefix, ScriptLineKind::Label},
-          Prefix{GotoPrefix, ScriptLineKind::Goto}, Prefix{DelayPrefix, ScriptLineKind::Delay}}) {
+          Prefix{GotoPrefix, ScriptLineKind::Goto}, Prefix{DelayPrefix, ScriptLineKind::Delay},
+          Prefix{ExpectPrefix, ScriptLineKind::Expect}}) {
         if (text.starts_with(prefix.text)) return {prefix.kind, std::string(text.substr(prefix.text.size()))};
     }
     return {text == EndWord ? ScriptLineKind::End : ScriptLineKind::Comment, {}};
+}
+
+ExpectLine ParseExpectLine(std::string_view argument) {
+    ExpectLine expect;
+    const std::string text = TrimScriptLine(argument);
+    const size_t blank = text.find_last_of(" \t");
+    const std::string_view last =
+        blank == std::string::npos ? std::string_view() : std::string_view(text).substr(blank + 1);
+    const bool timed =
+        !last.empty() && last.size() <= 10 && last.find_first_not_of("0123456789") == std::string_view::npos;
+    if (!timed) {
+        expect.text = text;
+        return expect;
+    }
+    expect.ms =
+        static_cast<uint32_t>(std::min<uint64_t>(std::stoull(std::string(last)), ExpectLine::MaxExpectMs));
+    expect.text = TrimScriptLine(std::string_view(text).substr(0, blank));
+    return expect;
 }
 
 int32_t DelayMilliseconds(std::string_view argument) {

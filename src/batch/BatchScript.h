@@ -16,6 +16,7 @@ enum class ScriptLineKind {
     Goto,    // "#GOTO <name>": go on after the "#LABEL <name>" line
     Delay,   // "#DELAY <ms>": wait that long instead of the usual second
     End,     // exactly "#END": stop the run
+    Expect,  // "#EXPECT <text> [ms]": wait for a received line that holds the text
     Comment, // any other line beginning with "#"
     Command, // anything else: sent to the amplifier as trimmed
 };
@@ -37,6 +38,16 @@ ScriptLine ClassifyScriptLine(std::string_view line);
 // digits up to the first non-digit), 0 when there are no digits. Values beyond what the wrapping
 // tick arithmetic can tell apart are clamped to +-(2^31 - 1) ms.
 int32_t DelayMilliseconds(std::string_view argument);
+
+// An "#EXPECT " argument: the text to wait for and how long. A last word of decimal digits after
+// the text is the time in milliseconds (at most MaxExpectMs); a line of digits alone is the text.
+struct ExpectLine {
+    static constexpr uint32_t DefaultMs = 5000;
+    static constexpr uint32_t MaxExpectMs = 0x7fffffff;
+    std::string text;
+    uint32_t ms = DefaultMs;
+};
+ExpectLine ParseExpectLine(std::string_view argument);
 
 // Read access to the script as the editor holds it at this moment (the runner never copies it).
 class ScriptLines {

@@ -89,8 +89,8 @@ void TFormBatchSend::AttachToConsole(ConsoleHooks hooks) {
     console_ = std::move(hooks);
 }
 
-void TFormBatchSend::NotifyRxLine(const std::string&) {
-    runner_.NotifyRxLine(GetTickCount());
+void TFormBatchSend::NotifyRxLine(const std::string& text) {
+    runner_.NotifyRxLine(GetTickCount(), text);
 }
 
 void TFormBatchSend::ShowFromConsole() {

@@ -13,8 +13,8 @@ const char HeadlessUsage[] =
     "  CONNECTION: com:..., tcp:HOST:PORT, tcpsrv:[ADDRESS]:PORT or gpib:...\n"
     "  --max-seconds N: the whole run, connecting included, ends after N seconds at the latest\n"
     "  exit codes: 0 done, 1 usage, 2 cannot open the connection, 3 script error,\n"
-    "              4 no reply within --reply-timeout, 5 #PROMPT without --answer, 6 connection lost,\n"
-    "              7 the log could not be written, 8 stopped by --max-seconds,\n"
+    "              4 no reply within --reply-timeout or #EXPECT time, 5 #PROMPT without --answer,\n"
+    "              6 connection lost, 7 the log could not be written, 8 stopped by --max-seconds,\n"
     "              128+N ended by signal N (INT, TERM, HUP)\n";
 
 namespace {

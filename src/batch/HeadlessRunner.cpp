@@ -41,7 +41,7 @@ int HeadlessRunner::Run() {
     WaitForClient();
     // Lines that came before the run (a greeting) owe no step, as in the window, whose run ignores
     // what arrives while it is idle.
-    rxOwed_ = 0;
+    rxLines_.clear();
     // Start logs "#Begin Batch." or reports the label check through ShowError.
     if (!finished_ && runner_.Start(GetTickCount())) Drive();
     session_.Close(); // logs the end of the link
@@ -133,7 +133,7 @@ void HeadlessRunner::WaitForClient() {
 }
 
 bool HeadlessRunner::Due() const {
-    return rxOwed_ > 0 || deferredOwed_ || finished_ || (interrupt_ && *interrupt_ != 0);
+    return !rxLines_.empty() || deferredOwed_ || finished_ || (interrupt_ && *interrupt_ != 0);
 }
 
 void HeadlessRunner::Await(uint32_t ms) {
@@ -173,9 +173,10 @@ void HeadlessRunner::Drive() {
 }
 
 void HeadlessRunner::Turn(uint32_t now) {
-    while (rxOwed_ > 0 && !finished_) {
-        --rxOwed_;
-        runner_.NotifyRxLine(now);
+    while (!rxLines_.empty() && !finished_) {
+        const std::string line = std::move(rxLines_.front());
+        rxLines_.pop_front();
+        runner_.NotifyRxLine(now, line);
     }
     if (deferredOwed_ && !finished_) {
         deferredOwed_ = false;
@@ -258,10 +259,14 @@ void HeadlessRunner::SendLine(const std::string& text) {
     if (gpib) session_.ReadReply();
 }
 
-void HeadlessRunner::LineReceived(const std::string&) {
+void HeadlessRunner::LineReceived(const std::string& line) {
     awaitingReply_ = false;
     lastRxTick_ = GetTickCount();
-    ++rxOwed_;
+    rxLines_.push_back(line);
+}
+
+void HeadlessRunner::ExpectFailed(const std::string& text) {
+    Fail(ExitReplyTimeout, text);
 }
 
 void HeadlessRunner::SendingEnded() {

@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,8 @@ public:
     void ShowError(const std::string& text) override;
     void ShowRunning(bool) override {}
     void PostDeferredStep() override { deferredOwed_ = true; }
+    // Exit 4, as for a command without a reply.
+    void ExpectFailed(const std::string& text) override;
 
 private:
     // SessionFace
@@ -94,9 +97,9 @@ private:
 
     int exitCode_ = ExitScriptDone;
     bool finished_ = false;
-    bool outputBroken_ = false; //!< Standard output failed: nothing more goes there.
-    int rxOwed_ = 0;            //!< Received lines whose step is still to run.
-    bool deferredOwed_ = false; //!< The runner asked for a DeferredStep.
+    bool outputBroken_ = false;       //!< Standard output failed: nothing more goes there.
+    std::deque<std::string> rxLines_; //!< Received lines whose step is still to run.
+    bool deferredOwed_ = false;       //!< The runner asked for a DeferredStep.
     bool awaitingReply_ = false;
     bool sentAny_ = false;
     uint32_t sentTick_ = 0;      //!< When the oldest command still without a reply went out.

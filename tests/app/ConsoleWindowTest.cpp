@@ -134,6 +134,11 @@ TEST_F(ConsoleTest, BusyRepliesStayOutOfTheStatisticsAndReplyTimesAreLoggedOnceP
     // Two counted replies (the two MULTI lines); the busy one is not counted.
     QString caption = Find<QLabel>("LabelSpeed")->text();
     EXPECT_TRUE(caption.endsWith("ms"));
+    // Shown only when asked for from the Connection menu, and remembered.
+    EXPECT_FALSE(Find<QLabel>("LabelSpeed")->isVisibleTo(console.get()));
+    Find<QAction>("miShowReplyStatistics")->trigger();
+    EXPECT_TRUE(Find<QLabel>("LabelSpeed")->isVisibleTo(console.get()));
+    EXPECT_EQ(Stored("ShowReplyStatistics").toInt(), 1);
     QTest::mouseDClick(Find<QLabel>("LabelSpeed"), Qt::LeftButton);
     EXPECT_EQ(Find<QLabel>("LabelSpeed")->text(), "000/000/0000ms");
 }

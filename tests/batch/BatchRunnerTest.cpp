@@ -56,7 +56,7 @@ protected:
         ASSERT_TRUE(runner.Start(now));
     }
     // One received line, a millisecond after the previous event.
-    void Reply() { runner.NotifyRxLine(++now); }
+    void Reply(const std::string& line = "OK") { runner.NotifyRxLine(++now, line); }
     void Replies(int n) {
         for (int i = 0; i < n; ++i)
             Reply();
@@ -200,7 +200,7 @@ TEST_F(Runner, WhileAPromptIsOpenNeitherRepliesNorTheTimerStep) {
     host.answers = {true};
     host.duringPrompt = [this] {
         EXPECT_TRUE(runner.Prompting());
-        runner.NotifyRxLine(now + 1);
+        runner.NotifyRxLine(now + 1, "OK");
         now += 1500; // answered late
         runner.TimerTick(now);
     };
@@ -216,7 +216,7 @@ TEST_F(Runner, WhileAPromptIsOpenNeitherRepliesNorTheTimerStep) {
 TEST_F(Runner, AReplyReadInsideTheSendPathIsOwedNotNested) {
     // The console's synchronous GPIB read reports the reply before the step has moved on.
     Start({"A", "B", "#LABEL x", "C"});
-    host.onSend = [this](const std::string&) { runner.NotifyRxLine(now); };
+    host.onSend = [this](const std::string&) { runner.NotifyRxLine(now, "OK"); };
     Reply();
     EXPECT_EQ(host.sent, Texts{"A"}) << "no step inside the step";
     EXPECT_EQ(runner.CurrentLine(), 1);
@@ -233,6 +233,32 @@ TEST_F(Runner, AReplyReadInsideTheSendPathIsOwedNotNested) {
     EXPECT_EQ(host.posted, 2) << "a stopped run owes nothing";
     runner.DeferredStep(++now);
     EXPECT_EQ(host.sent.size(), 3u);
+}
+
+// An #EXPECT line waits from the command before it: lines without its text are passed over, the
+// one with it sends the next command at once; Next skips the wait; the time's end stops the run.
+TEST_F(Runner, AnExpectLineWaitsForItsTextThenStepsOrStopsTheRunInTime) {
+    Start({"MULTI? 3", "#EXPECT 3/3 500", "STATUS?", "#EXPECT NEVER 500", "#EXPECT ALSO NEVER", "LAST"});
+    runner.TimerTick(now + TBatchRunner::StepWaitMs + 1);
+    now += TBatchRunner::StepWaitMs + 1;
+    EXPECT_TRUE(runner.Expecting());
+    Reply("MULTI 1/3");
+    Reply("MULTI 2/3");
+    runner.TimerTick(now + 400);
+    EXPECT_EQ(host.sent, Texts{"MULTI? 3"}) << "neither lines nor the step's second step it";
+    Reply("MULTI 3/3");
+    EXPECT_EQ(host.sent, (Texts{"MULTI? 3", "STATUS?"}));
+    EXPECT_EQ(runner.CurrentLine(), 3);
+    runner.Step(++now); // Next
+    EXPECT_EQ(runner.CurrentLine(), 4);
+    EXPECT_TRUE(runner.Expecting()) << "the next #EXPECT waits from here";
+    runner.TimerTick(now + ExpectLine::DefaultMs);
+    EXPECT_TRUE(runner.Running());
+    runner.TimerTick(now + ExpectLine::DefaultMs + 1);
+    EXPECT_FALSE(runner.Running());
+    EXPECT_EQ(host.logged.back(), "Batch stopped: no line with \"ALSO NEVER\" came within 5000 ms.");
+    EXPECT_EQ(host.colours.back(), LogColours::Error);
+    EXPECT_EQ(host.sent.size(), 2u);
 }
 
 TEST_F(Runner, WaitsSurviveTheTickWrapAround) {

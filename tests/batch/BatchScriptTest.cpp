@@ -41,7 +41,22 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"#END   \t", ScriptLineKind::End, ""}, LineCase{"#END now", ScriptLineKind::Comment, ""},
         LineCase{"#end", ScriptLineKind::Comment, ""}, LineCase{"#goto top", ScriptLineKind::Comment, ""},
         LineCase{"#DELAY ", ScriptLineKind::Comment, ""}, // the trailing blank is trimmed away
-        LineCase{"#GOTO", ScriptLineKind::Comment, ""}, LineCase{"# note", ScriptLineKind::Comment, ""}));
+        LineCase{"#GOTO", ScriptLineKind::Comment, ""}, LineCase{"# note", ScriptLineKind::Comment, ""},
+        LineCase{"#EXPECT STATUS OK 2000", ScriptLineKind::Expect, "STATUS OK 2000"}));
+
+TEST(ExpectLine, ALastWordOfDigitsIsTheTime) {
+    auto parsed = [](std::string_view argument) {
+        const ExpectLine line = ParseExpectLine(argument);
+        return std::make_pair(line.text, line.ms);
+    };
+    EXPECT_EQ(parsed("STATUS OK 2000"), std::make_pair(std::string("STATUS OK"), 2000u));
+    EXPECT_EQ(parsed("STATUS OK"), std::make_pair(std::string("STATUS OK"), ExpectLine::DefaultMs));
+    EXPECT_EQ(parsed("42"), std::make_pair(std::string("42"), ExpectLine::DefaultMs));
+    EXPECT_EQ(parsed("READY 2000x"), std::make_pair(std::string("READY 2000x"), ExpectLine::DefaultMs));
+    EXPECT_EQ(parsed("READY 99999999999"),
+              std::make_pair(std::string("READY 99999999999"), ExpectLine::DefaultMs));
+    EXPECT_EQ(parsed("READY 9999999999"), std::make_pair(std::string("READY"), ExpectLine::MaxExpectMs));
+}
 
 TEST(DelayMilliseconds, ReadsALeadingDecimalInteger) {
     EXPECT_EQ(DelayMilliseconds("250"), 250);

@@ -325,6 +325,17 @@ TEST_F(Headless, EveryLineOfTheLastRepliesIsLogged) {
     EXPECT_TRUE(talk.back().starts_with("Rx: STATUS OK")) << out;
 }
 
+// #EXPECT holds the script through a multi-line reply; a text that never comes ends the run with
+// the code of a missing reply.
+TEST_F(Headless, AnExpectLineWaitsThroughAMultiLineReplyOrEndsTheRunWithCodeFour) {
+    HeadlessOptions options = With("MULTI? 3\n#EXPECT 3/3\nSTATUS?\n#EXPECT NEVER 300\n");
+    EXPECT_EQ(Run(options), ExitReplyTimeout) << out;
+    Texts talk = Conversation(LogTexts(out));
+    ASSERT_EQ(talk.size(), 6u) << out;
+    EXPECT_EQ(talk[4], "Tx: STATUS?") << "after the third line of the reply";
+    EXPECT_EQ(err, "corvane: Batch stopped: no line with \"NEVER\" came within 300 ms.\n");
+}
+
 // Output that cannot be written ends the run with its own code and says which and why.
 TEST_F(Headless, OutputThatCannotBeWrittenEndsTheRun) {
     std::FILE* full = std::fopen("/dev/full", "w");
