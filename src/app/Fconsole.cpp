@@ -13,7 +13,6 @@
 #include "text/Fbuttonfield.h"
 #include "text/Strtools.h"
 #include "ui_Fconsole.h"
-
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -36,6 +35,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 
@@ -58,6 +58,12 @@ void ReadLineEndSettings(SettingsStore& settings, std::map<std::string, LineEnds
             ParseLineEnd(settings.ReadStr("TxLineEnd_" + name, "lf"), ends.tx);
         if (settings.ValueExists("RxLineEnd_" + name))
             ParseLineEnd(settings.ReadStr("RxLineEnd_" + name, "lf"), ends.rx);
+        try {
+            if (settings.ValueExists("IdleLineMs_" + name))
+                ends.idleMs = std::clamp(settings.ReadInt("IdleLineMs_" + name, 0), 0, LineEnds::MaxIdleMs);
+        } catch (const ESettingsError&) {
+            // Not a number: the idle line stays off, as it was before anyone set it.
+        }
         byKind[name] = ends;
     }
 }
@@ -69,9 +75,10 @@ void WriteLineEndSettings(const std::map<std::string, LineEnds>& byKind) {
         const bool stored =
             settings.ValueExists("TxLineEnd_" + kind) || settings.ValueExists("RxLineEnd_" + kind);
         // A default that was never changed stays out of the settings.
-        if (!stored && ends.tx == TxLineEnd::Lf && ends.rx == RxLineEnd::Lf) continue;
+        if (!stored && ends.tx == TxLineEnd::Lf && ends.rx == RxLineEnd::Lf && ends.idleMs == 0) continue;
         settings.WriteStr("TxLineEnd_" + kind, std::string(LineEndName(ends.tx)));
         settings.WriteStr("RxLineEnd_" + kind, std::string(LineEndName(ends.rx)));
+        settings.WriteInt("IdleLineMs_" + kind, ends.idleMs);
     }
     settings.CloseKey();
 }
@@ -176,6 +183,7 @@ void TFormConsole::ConnectHandlers() {
     connect(ui.miAutoReconnect, &QAction::triggered, this, guard([this] { miAutoReconnectClick(); }));
     connect(ui.miShowReplyStatistics, &QAction::triggered, this,
             guard([this] { miShowReplyStatisticsClick(); }));
+    connect(ui.CheckBoxEscapes, &QCheckBox::clicked, this, guard([this] { CheckBoxEscapesClick(); }));
     connect(ui.miLogToFile, &QAction::triggered, this, guard([this] { miLogToFileClick(); }));
     LogFileDialog = LazyFileDialog([this] {
         auto* dialog = new QFileDialog(this);
@@ -282,6 +290,7 @@ void TFormConsole::ReadSettings() {
     const int controlChars = settings.ValueExists("ShowControlChars") ? readInt("ShowControlChars", 0) : 0;
     const bool autoReconnect = readInt("ReconnectAutomatically", 0) == 1;
     const bool replyStatistics = readInt("ShowReplyStatistics", 0) == 1;
+    const bool escapes = readInt("Escapes", 0) == 1;
     const bool logToFile = readInt("LogToFile", 0) == 1;
     std::string logFile;
     try {
@@ -296,6 +305,8 @@ void TFormConsole::ReadSettings() {
     session_->SetAutoReconnect(autoReconnect);
     ui_->miShowReplyStatistics->setChecked(replyStatistics);
     ui_->LabelSpeed->setVisible(replyStatistics);
+    ui_->CheckBoxEscapes->setChecked(escapes);
+    session_->SetEscapes(escapes);
     if (logToFile && !logFile.empty()) session_->StartLogFile(logFile);
     if (!failure.empty()) {
         AddLogLine(failure, LogColours::Error);

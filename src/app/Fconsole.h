@@ -118,6 +118,7 @@ private:
     void miLogToFileClick();
     void miAutoReconnectClick();
     void miShowReplyStatisticsClick();
+    void CheckBoxEscapesClick();
     // Sending (FconsoleSend.cpp).
     bool SendableText(std::string& text);
     bool EditRawInKeyDown(int key);

@@ -188,6 +188,12 @@ void TFormConsole::miShowReplyStatisticsClick() {
     WriteSetting(*session_, "ShowReplyStatistics", on ? 1 : 0);
 }
 
+void TFormConsole::CheckBoxEscapesClick() {
+    const bool on = ui_->CheckBoxEscapes->isChecked();
+    session_->SetEscapes(on);
+    WriteSetting(*session_, "Escapes", on ? 1 : 0);
+}
+
 void TFormConsole::miAutoReconnectClick() {
     WriteSetting(*session_, "ReconnectAutomatically", ui_->miAutoReconnect->isChecked() ? 1 : 0);
     session_->SetAutoReconnect(ui_->miAutoReconnect->isChecked());

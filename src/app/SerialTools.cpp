@@ -123,6 +123,15 @@ void TSerialTools::SendBreak() {
                      LogColours::Error);
         return;
     }
+    SendBreakFor(static_cast<int>(ms));
+}
+
+void TSerialTools::SendBreakFor(int ms) {
+    TSerialConnection* port = Port();
+    if (!port) {
+        session_.Log("No break sent: not a serial port.", LogColours::Error);
+        return;
+    }
     if (!port->SetBreak(true)) {
         session_.Log("No break sent: " + port->ModemFailure(), LogColours::Error);
         return;

@@ -32,6 +32,8 @@ public:
     // Reads the recent connections from the settings.
     void ReadSettings();
     const std::vector<std::string>& Recent() const { return recent_; }
+    // Holds a break of ms on the open serial port (the batch's #BREAK); says in the log why not.
+    void SendBreakFor(int ms);
 
 private:
     TSerialConnection* Port() const;

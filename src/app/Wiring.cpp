@@ -55,6 +55,9 @@ void WireBatchToConsole(TFormConsole& console, TFormBatchSend& batch) {
     back.Log = [owner](const std::string& text, uint32_t colour) {
         if (owner) owner->AddLogLine(text, colour);
     };
+    back.SendBreak = [owner](uint32_t ms) {
+        if (owner) owner->SerialTools().SendBreakFor(static_cast<int>(ms));
+    };
     batch.AttachToConsole(std::move(back));
 }
 

@@ -71,6 +71,20 @@ bool TBatchRunner::ExecuteControl(const ScriptLine& line, uint32_t now) {
     case ScriptLineKind::End:
         StopRun();
         return false;
+    case ScriptLineKind::Break: {
+        // The next line follows the usual second after the break has ended.
+        const int32_t ms = DelayMilliseconds(line.argument);
+        if (ms < 1 || ms > MaxBreakMs) {
+            // A station's reset sequence that cannot run must not look as if it had.
+            host_.ShowError("#BREAK wants 1 to " + std::to_string(MaxBreakMs) + " ms, not \"" +
+                            line.argument + "\" (line " + std::to_string(currentLine_ + 1) + ")");
+            StopRun();
+            return false;
+        }
+        dueTick_ = now + static_cast<uint32_t>(ms) + StepWaitMs;
+        host_.SendBreak(static_cast<uint32_t>(ms));
+        return true;
+    }
     case ScriptLineKind::Expect:
         // Reached by Next: the operator does not wait for the text.
         expecting_ = false;

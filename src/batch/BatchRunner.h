@@ -43,11 +43,14 @@ public:
     // An #EXPECT line's text did not come in time; the run stops after this. text is the red
     // line that says so.
     virtual void ExpectFailed(const std::string& text) { Log(text, LogColours::Error); }
+    // Holds a break of ms (1 to MaxBreakMs) on the serial line; the host says what came of it.
+    virtual void SendBreak(uint32_t ms) = 0;
 };
 
 class TBatchRunner {
 public:
     static constexpr uint32_t StepWaitMs = 1000;
+    static constexpr int32_t MaxBreakMs = 5000;
 
     explicit TBatchRunner(BatchHost& host) : host_(host) {}
 

@@ -16,6 +16,7 @@ constexpr std::string_view LabelPrefix = "#LABEL ";
 constexpr std::string_view GotoPrefix = "#GOTO ";
 constexpr std::string_view DelayPrefix = "#DELAY ";
 constexpr std::string_view ExpectPrefix = "#EXPECT ";
+constexpr std::string_view BreakPrefix = "#BREAK ";
 constexpr std::string_view EndWord = "#END";
 
 bool IsDelayBlank(char c) {
@@ -44,7 +45,7 @@ ScriptLine ClassifyScriptLine(std::string_view line) {
     for (const Prefix& prefix :
          {Prefix{PromptPrefix, ScriptLineKind::Prompt}, Prefix{LabelPrefix, ScriptLineKind::Label},
           Prefix{GotoPrefix, ScriptLineKind::Goto}, Prefix{DelayPrefix, ScriptLineKind::Delay},
-          Prefix{ExpectPrefix, ScriptLineKind::Expect}}) {
+          Prefix{ExpectPrefix, ScriptLineKind::Expect}, Prefix{BreakPrefix, ScriptLineKind::Break}}) {
         if (text.starts_with(prefix.text)) return {prefix.kind, std::string(text.substr(prefix.text.size()))};
     }
     return {text == EndWord ? ScriptLineKind::End : ScriptLineKind::Comment, {}};

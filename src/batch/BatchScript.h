@@ -17,6 +17,7 @@ enum class ScriptLineKind {
     Delay,   // "#DELAY <ms>": wait that long instead of the usual second
     End,     // exactly "#END": stop the run
     Expect,  // "#EXPECT <text> [ms]": wait for a received line that holds the text
+    Break,   // "#BREAK <ms>": hold a break on a serial line that long, then go on
     Comment, // any other line beginning with "#"
     Command, // anything else: sent to the amplifier as trimmed
 };

@@ -301,6 +301,10 @@ bool TFormBatchSend::Confirm(const std::string& text) {
     return Boxes().Confirm(BoxTitle(), text);
 }
 
+void TFormBatchSend::SendBreak(uint32_t ms) {
+    if (console_.SendBreak) console_.SendBreak(ms);
+}
+
 void TFormBatchSend::ShowError(const std::string& text) {
     Boxes().Error(BoxTitle(), text);
 }

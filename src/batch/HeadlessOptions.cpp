@@ -12,6 +12,8 @@ const char HeadlessUsage[] =
     "           --csv writes a row per received line that gave a number, while the script runs\n"
     "  CONNECTION: com:..., tcp:HOST:PORT, tcpsrv:[ADDRESS]:PORT or gpib:...\n"
     "  --max-seconds N: the whole run, connecting included, ends after N seconds at the latest\n"
+    "  --tx-eol lf|cr|crlf|none, --rx-eol lf|cr|crlf|any, --idle-ms MS: line ends as in the\n"
+    "           connection dialog; --escapes on|off; --dtr on|off, --rts on|off (com: only)\n"
     "  exit codes: 0 done, 1 usage, 2 cannot open the connection, 3 script error,\n"
     "              4 no reply within --reply-timeout or #EXPECT time, 5 #PROMPT without --answer,\n"
     "              6 connection lost, 7 the log could not be written, 8 stopped by --max-seconds,\n"
@@ -81,6 +83,29 @@ bool Take(const std::string& name, const std::string& value, HeadlessOptions& op
             {value.substr(0, equals), equals == std::string::npos ? "" : value.substr(equals + 1)});
     } else if (name == "--csv") {
         options.csvFile = value;
+    } else if (name == "--tx-eol" || name == "--rx-eol") {
+        const bool ok = name == "--tx-eol" ? ParseLineEnd(value, options.lineEnds.tx)
+                                           : ParseLineEnd(value, options.lineEnds.rx);
+        if (!ok) {
+            error = name + " wants " + (name == "--tx-eol" ? "lf, cr, crlf or none" : "lf, cr, crlf or any") +
+                    ", not '" + value + "'";
+            return false;
+        }
+    } else if (name == "--idle-ms") {
+        if (!ParsePositive(value, options.lineEnds.idleMs) || options.lineEnds.idleMs > LineEnds::MaxIdleMs) {
+            error = "--idle-ms wants milliseconds from 1 to " + std::to_string(LineEnds::MaxIdleMs) +
+                    ", not '" + value + "'";
+            return false;
+        }
+    } else if (name == "--escapes" || name == "--dtr" || name == "--rts") {
+        if (value != "on" && value != "off") {
+            error = name + " wants on or off, not '" + value + "'";
+            return false;
+        }
+        const bool on = value == "on";
+        if (name == "--escapes") options.escapes = on;
+        if (name == "--dtr") options.dtr = on;
+        if (name == "--rts") options.rts = on;
     } else if (name == "--answer") {
         if (value != "yes" && value != "no") {
             error = "--answer wants yes or no, not '" + value + "'";
@@ -157,6 +182,10 @@ bool ParseHeadlessOptions(const std::vector<std::string>& args, HeadlessOptions&
     }
     if (std::string problem = DefinitionsProblem(options.series); !problem.empty()) {
         error = "--series: " + problem;
+        return false;
+    }
+    if ((options.dtr || options.rts) && !options.connection.starts_with("com:")) {
+        error = "--dtr and --rts want a serial connection (com:...)";
         return false;
     }
     if (!options.csvFile.empty() && options.series.empty()) {

@@ -3,8 +3,10 @@
 // [--log FILE] [--reply-timeout MS] [--max-seconds N] [--answer yes|no]
 // [--series NAME=PATTERN ... --csv FILE]`, each option also as --name=value. Plain C++; main
 // calls it before anything of the windows exists.
+#include "connection/LineEnds.h"
 #include "plot/ReplySeries.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,7 +15,7 @@ enum HeadlessExit : int {
     ExitScriptDone = 0,       // the run reached the end of the script, #END or a #PROMPT answered no
     ExitUsage = 1,            // the command line is wrong, or the log file cannot be opened
     ExitOpenFailed = 2,       // the connection cannot be opened
-    ExitScriptError = 3,      // the script cannot be read, holds NUL bytes or fails the label check
+    ExitScriptError = 3,      // the script cannot be read, holds NUL bytes, fails the label check or a #BREAK
     ExitReplyTimeout = 4,     // --reply-timeout passed without a reply to a command
     ExitPromptUnanswered = 5, // a #PROMPT line came and --answer was not given
     ExitConnectionLost = 6,   // the link ended during the run
@@ -34,6 +36,9 @@ struct HeadlessOptions {
     PromptAnswer answer = PromptAnswer::None;
     std::vector<SeriesDefinition> series; // each --series, in order
     std::string csvFile;                  // empty: no CSV; else needs series
+    LineEnds lineEnds;                    // --tx-eol, --rx-eol, --idle-ms; LF both ways by default
+    bool escapes = false;                 // --escapes on: \r \n \t \xhh \\ in commands
+    std::optional<bool> dtr, rts;         // --dtr / --rts on|off, set once a serial port is open
 };
 
 // What the program's command line asks for. It is read before anything of the window toolkit

@@ -1,6 +1,7 @@
 #include "batch/HeadlessRunner.h"
 
 #include "connection/Connection.h"
+#include "connection/SerialConnection.h"
 #include "connection/TcpConnection.h"
 #include "connection/TraceIo.h"
 #include "console/ConsoleLogic.h"
@@ -25,6 +26,8 @@ HeadlessRunner::HeadlessRunner(HeadlessOptions options, std::FILE* out, std::FIL
       session_(*this, handover) {
     session_.SetConnection(options_.connection);
     session_.SetPullLink(true);
+    session_.SetLineEnds(options_.lineEnds);
+    session_.SetEscapes(options_.escapes);
 }
 
 HeadlessRunner::~HeadlessRunner() = default;
@@ -85,7 +88,7 @@ bool HeadlessRunner::LoadScript() {
 
 bool HeadlessRunner::OpenLink() {
     std::string reason;
-    if (session_.Open(&reason) == OpenResult::Opened) return true;
+    if (session_.Open(&reason) == OpenResult::Opened) return SetModemLines();
     if (CheckInterrupt() || CheckTimeLimit()) return false;
     // The session has logged it.
     SayError(WithReason("Opening " + options_.connection + " failed.", reason));
@@ -263,6 +266,39 @@ void HeadlessRunner::LineReceived(const std::string& line) {
     awaitingReply_ = false;
     lastRxTick_ = GetTickCount();
     rxLines_.push_back(line);
+}
+
+TSerialConnection* HeadlessRunner::SerialPort() const {
+    TIO* io = session_.Link() ? session_.Link()->Tio() : nullptr;
+    return io ? dynamic_cast<TSerialConnection*>(io->Transport()) : nullptr;
+}
+
+bool HeadlessRunner::SetModemLines() {
+    TSerialConnection* port = SerialPort();
+    for (const auto& [name, wanted] : {std::pair{"DTR", options_.dtr}, std::pair{"RTS", options_.rts}}) {
+        if (!wanted) continue;
+        const bool set = port && (std::string(name) == "DTR" ? port->SetDtr(*wanted) : port->SetRts(*wanted));
+        if (!set) {
+            Fail(ExitOpenFailed,
+                 WithReason(std::string(name) + " could not be switched " + (*wanted ? "on" : "off") + ":",
+                            port ? port->ModemFailure() : "not a serial port"));
+            return false;
+        }
+        Log(std::string(name) + (*wanted ? " on" : " off"), LogColours::Status);
+    }
+    return true;
+}
+
+void HeadlessRunner::SendBreak(uint32_t ms) {
+    TSerialConnection* port = SerialPort();
+    if (!port || !port->SetBreak(true)) {
+        Fail(ExitConnectionLost,
+             WithReason("Batch stopped: no break sent:", port ? port->ModemFailure() : "not a serial port"));
+        return;
+    }
+    Log("Break for " + std::to_string(ms) + " ms", LogColours::Status);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    port->SetBreak(false);
 }
 
 void HeadlessRunner::ExpectFailed(const std::string& text) {

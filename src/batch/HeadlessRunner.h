@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+class TSerialConnection;
+
 class HeadlessRunner : public BatchHost, private SessionFace {
 public:
     static constexpr uint32_t DriveIntervalMs = 50;
@@ -52,6 +54,9 @@ public:
     void PostDeferredStep() override { deferredOwed_ = true; }
     // Exit 4, as for a command without a reply.
     void ExpectFailed(const std::string& text) override;
+    // Holds the break in this thread: what arrives meanwhile waits in the link, and a run needs
+    // nothing else while its board resets.
+    void SendBreak(uint32_t ms) override;
 
 private:
     // SessionFace
@@ -66,6 +71,9 @@ private:
     bool StartSeries();
     bool LoadScript();
     bool OpenLink();
+    // --dtr and --rts on the serial port just opened; a line that cannot be set ends the run.
+    bool SetModemLines();
+    TSerialConnection* SerialPort() const;
     void WaitForClient();
     // Waits up to ms for what the loop acts on: the pulled link's next line or end, else a
     // hand-over; at once when a step is owed, the run has finished or a signal came.

@@ -6,6 +6,7 @@
 #include "platform/Tick.h"
 #include "text/Strtools.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -138,13 +139,23 @@ bool TIO::ReadPulled(int timeoutMs) {
     uint8_t chunk[ChunkSize];
     // After this side's Close nothing more is read, as the reader thread's loop reads nothing
     // (a listening port would otherwise serve the next client).
-    const int n = stop_ ? -1 : transport_->ReadWithin(chunk, ChunkSize, timeoutMs);
+    int wait = timeoutMs;
+    if (IdleLineMs > 0 && framer_.HasPartial()) {
+        const int left = IdleLineMs - static_cast<int>(GetTickCount() - idleSince_);
+        if (left <= 0) {
+            FlushIdleLine();
+            return true;
+        }
+        wait = wait < 0 ? left : std::min(wait, left);
+    }
+    const int n = stop_ ? -1 : transport_->ReadWithin(chunk, ChunkSize, wait);
     if (n < 0) {
         pullEnded_ = true;
         FlushPartialLine();
         return false;
     }
     framer_.Process(chunk, static_cast<size_t>(n), [this](const std::string& line) { OnFramedLine(line); });
+    if (n > 0) NoteIdleStart();
     return true;
 }
 
@@ -298,12 +309,28 @@ bool TIO::OpenInReader(const std::string& params, bool& pulled) {
 void TIO::ReadUntilEnd() {
     uint8_t chunk[ChunkSize];
     while (!stop_) {
-        int n = transport_->Read(chunk, ChunkSize, -1);
+        // A half line waits for its line end only IdleLineMs when that is set.
+        const bool idleDue = IdleLineMs > 0 && framer_.HasPartial();
+        int n = idleDue ? transport_->ReadWithin(chunk, ChunkSize, IdleLineMs)
+                        : transport_->Read(chunk, ChunkSize, -1);
         if (n < 0) break;
+        if (n == 0 && idleDue) FlushIdleLine();
         framer_.Process(chunk, static_cast<size_t>(n),
                         [this](const std::string& line) { OnFramedLine(line); });
+        if (n > 0) NoteIdleStart();
     }
     FlushPartialLine();
+}
+
+void TIO::NoteIdleStart() {
+    if (IdleLineMs <= 0 || !framer_.HasPartial()) return;
+    idleStamp_ = GetTimeStamp();
+    idleSince_ = GetTickCount();
+}
+
+void TIO::FlushIdleLine() {
+    std::string partial;
+    if (framer_.TakePartial(partial)) OnFramedLine(partial + NoLineEndNote, idleStamp_);
 }
 
 void TIO::FlushPartialLine() {
@@ -326,8 +353,12 @@ void TIO::OnPeerEvent(PeerEvent event, const std::string& peer) {
 }
 
 void TIO::OnFramedLine(const std::string& line) {
+    OnFramedLine(line, GetTimeStamp());
+}
+
+void TIO::OnFramedLine(const std::string& line, std::string stamp) {
     SetLastReceived(line);
-    replyFifo_.Push(line, GetTimeStamp());
+    replyFifo_.Push(line, std::move(stamp));
     // Pull mode: the UI thread framed it and delivers it with its next Pull (or Query takes it).
     if (pullMode_) return;
     bool handOver = false;

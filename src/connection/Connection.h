@@ -42,6 +42,8 @@ public:
     static constexpr char ClosedMidLineNote[] = " (cut off: the link was closed here)";
     // The reply of a query that timed out.
     static constexpr char TimeoutReply[] = "???";
+    // Follows bytes that waited IdleLineMs without a line end (a prompt).
+    static constexpr char NoLineEndNote[] = " (no line end)";
 
     explicit TIO(Handover& handover = Handover::Main());
     // Closes the transport, lets the reader thread deliver its OnDisconnected (the UI thread runs
@@ -59,6 +61,10 @@ public:
     uint8_t StartChar = '#';
     uint8_t EndChar = '*';
     LineFramer::LineEnd LineEnds = LineFramer::LineEnd::Char;
+    // Bytes that have waited this long without a line end are a line of their own, stamped with
+    // their arrival and marked with NoLineEndNote, and what follows starts a new line: a prompt
+    // is shown and counts as a reply. 0: they wait for the line end.
+    int IdleLineMs = 0;
 
     // How long opening may wait for the far end (name lookup and connect); -1: no limit. Set
     // before Open.
@@ -143,7 +149,11 @@ private:
     void ReadUntilEnd();
     void OnPeerEvent(PeerEvent event, const std::string& peer);
     void FlushPartialLine();
+    // After bytes were framed: notes when the half line they left began to wait.
+    void NoteIdleStart();
+    void FlushIdleLine();
     void OnFramedLine(const std::string& line);
+    void OnFramedLine(const std::string& line, std::string stamp);
     void DeliverLine();
     void DeliverOwedLines(int owed);
     void DeliverQueuedLine(const std::string& line, const std::string& stamp);
@@ -175,6 +185,10 @@ private:
     bool pullEnded_ = false; //!< The transport's end was read (the half line queued).
     bool pullDone_ = false;  //!< OnDisconnected has run.
     bool querying_ = false;  //!< UI thread: a Query waits; delivery steps handed over before it do nothing.
+
+    // IdleLineMs: the reading thread's.
+    std::string idleStamp_;  //!< The arrival of the half line's last bytes.
+    unsigned idleSince_ = 0; //!< Their tick.
 
     TxEchoHandler onTxEcho_;
     RxLineHandler onRxLine_;

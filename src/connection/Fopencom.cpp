@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QStandardItemModel>
 #include <QTreeView>
 #include <QtConcurrent/QtConcurrentRun>
@@ -180,6 +181,15 @@ void TFormOpenCom::AddLineEndRow() {
     row->addWidget(txEnd_);
     row->addWidget(new QLabel("received:", this));
     row->addWidget(rxEnd_);
+    idle_ = new QSpinBox(this);
+    idle_->setObjectName("SpinIdleMs");
+    idle_->setRange(0, LineEnds::MaxIdleMs);
+    idle_->setSingleStep(50);
+    idle_->setSpecialValueText("off");
+    idle_->setSuffix(" ms");
+    idle_->setToolTip("Received bytes that wait this long without a line end are shown as a line (a prompt)");
+    row->addWidget(new QLabel("or after:", this));
+    row->addWidget(idle_);
     row->addStretch();
     QGridLayout* form = ui_->LayoutForm;
     const int buttonsRow = form->rowCount() - 1;
@@ -193,6 +203,7 @@ void TFormOpenCom::AddLineEndRow() {
     }
     for (QComboBox* box : {txEnd_, rxEnd_})
         connect(box, &QComboBox::activated, this, [this] { Guarded([this] { TakeLineEnds(); }); });
+    connect(idle_, &QSpinBox::valueChanged, this, [this] { Guarded([this] { TakeLineEnds(); }); });
     ShowLineEnds();
 }
 
@@ -201,17 +212,20 @@ void TFormOpenCom::ShowLineEnds() {
     const std::string kind = KindNameOf(CheckedGroup());
     const auto found = LineEndsByKind.find(kind);
     const LineEnds ends = found == LineEndsByKind.end() ? LineEnds{} : found->second;
+    showingLineEnds_ = true;
     txEnd_->setCurrentIndex(static_cast<int>(ends.tx));
     rxEnd_->setCurrentIndex(static_cast<int>(ends.rx));
-    txEnd_->setEnabled(!kind.empty());
-    rxEnd_->setEnabled(!kind.empty());
+    idle_->setValue(ends.idleMs);
+    showingLineEnds_ = false;
+    for (QWidget* chooser : std::initializer_list<QWidget*>{txEnd_, rxEnd_, idle_})
+        chooser->setEnabled(!kind.empty());
 }
 
 void TFormOpenCom::TakeLineEnds() {
     const std::string kind = KindNameOf(CheckedGroup());
-    if (kind.empty()) return;
+    if (kind.empty() || showingLineEnds_) return;
     LineEndsByKind[kind] = {static_cast<TxLineEnd>(txEnd_->currentIndex()),
-                            static_cast<RxLineEnd>(rxEnd_->currentIndex())};
+                            static_cast<RxLineEnd>(rxEnd_->currentIndex()), idle_->value()};
 }
 
 void TFormOpenCom::Check(ConGroup group) {

@@ -21,6 +21,7 @@
 #include <vector>
 
 class QComboBox;
+class QSpinBox;
 class QLabel;
 class QRadioButton;
 namespace Ui {
@@ -96,6 +97,8 @@ private:
     QLabel* unreadableNote_ = nullptr;
     QComboBox* txEnd_ = nullptr;           //!< "ComboBoxTxEnd"
     QComboBox* rxEnd_ = nullptr;           //!< "ComboBoxRxEnd"
+    QSpinBox* idle_ = nullptr;             //!< "SpinIdleMs"
+    bool showingLineEnds_ = false;         //!< The choosers are being set from LineEndsByKind.
     std::map<QObject*, ConGroup> groupOf_; //!< controls whose focus checks their group's radio button
     std::string connectionKindName_;
     bool labelPortDoubleClicked_ = false; //!< the release that ends a double click is no click

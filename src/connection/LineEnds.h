@@ -11,8 +11,12 @@ enum class TxLineEnd { Lf, Cr, CrLf, None };
 enum class RxLineEnd { Lf, Cr, CrLf, Any };
 
 struct LineEnds {
+    static constexpr int MaxIdleMs = 60000;
     TxLineEnd tx = TxLineEnd::Lf;
     RxLineEnd rx = RxLineEnd::Lf;
+    // Received bytes that wait this long without a line end are shown as a line (a prompt);
+    // 0: off, they wait for their line end.
+    int idleMs = 0;
 };
 
 // The bytes a send appends.

@@ -45,6 +45,8 @@ public:
 
     // Bytes of the line being received so far.
     size_t PendingLength() const { return length_; }
+    // A line has begun and not ended (what TakePartial would take).
+    bool HasPartial() const { return whole_ > 0 || (Ends == LineEnd::CrLf && pendingCr_); }
 
     // The line begun but not ended (the peer left mid-line); false when none was begun.
     bool TakePartial(std::string& line) {

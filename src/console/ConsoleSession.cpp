@@ -2,6 +2,7 @@
 
 #include "platform/Tick.h"
 #include "plot/PlotTime.h"
+#include "text/Escapes.h"
 #include "text/Strtools.h"
 
 #include <filesystem>
@@ -135,9 +136,15 @@ bool ConsoleSession::Send(const std::string& text) {
         LogNotSent("Not sent: not connected.");
         return false;
     }
+    std::string bytes = text;
+    std::string malformed;
+    if (escapes_ && !ExpandEscapes(text, bytes, malformed)) {
+        LogNotSent("Not sent: " + malformed + ".");
+        return false;
+    }
     sendTick_ = GetTickCount();
     replyTimeShown_ = false;
-    if (link_->SendLine(text)) return true;
+    if (link_->SendLine(bytes)) return true;
     LogNotSent(WithReason("Not sent:", link_->SendFailure()));
     return false;
 }

@@ -35,6 +35,7 @@ void TioLink::SetLineEnds(const LineEnds& ends) {
     io_->EndCharEnabled = true;
     io_->EndChar = EndCharFor(ends.rx);
     io_->LineEnds = FramerEndsFor(ends.rx);
+    io_->IdleLineMs = ends.idleMs;
 }
 
 TioLink::~TioLink() {

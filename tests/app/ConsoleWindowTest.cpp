@@ -143,6 +143,16 @@ TEST_F(ConsoleTest, BusyRepliesStayOutOfTheStatisticsAndReplyTimesAreLoggedOnceP
     EXPECT_EQ(Find<QLabel>("LabelSpeed")->text(), "000/000/0000ms");
 }
 
+// The escapes box reaches the send path and is remembered.
+TEST_F(ConsoleTest, TheEscapesBoxSendsEscapesAsBytes) {
+    AmpsimProcess amp;
+    StartWith(Tcp(amp));
+    Find<QCheckBox>("CheckBoxEscapes")->click();
+    EXPECT_EQ(Stored("Escapes").toInt(), 1);
+    Type("ECHO a\\x41b");
+    EXPECT_TRUE(Until([&] { return LogHas("Rx: aAb"); }));
+}
+
 TEST_F(ConsoleTest, PingPongAndRepeatExcludeEachOther) {
     AmpsimProcess amp;
     StartWith(Tcp(amp));

@@ -33,6 +33,7 @@ public:
     void ShowError(const std::string& text) override { errors.push_back(text); }
     void ShowRunning(bool running) override { looks.push_back(running); }
     void PostDeferredStep() override { ++posted; }
+    void SendBreak(uint32_t ms) override { breaks.push_back(ms); }
 
     std::vector<std::string> lines;
     std::vector<int32_t> highlighted;
@@ -43,6 +44,7 @@ public:
     std::function<void(const std::string&)> onSend;
     std::function<void()> duringPrompt;
     int posted = 0;
+    std::vector<uint32_t> breaks;
 };
 
 using Texts = std::vector<std::string>;
@@ -259,6 +261,23 @@ TEST_F(Runner, AnExpectLineWaitsForItsTextThenStepsOrStopsTheRunInTime) {
     EXPECT_EQ(host.logged.back(), "Batch stopped: no line with \"ALSO NEVER\" came within 5000 ms.");
     EXPECT_EQ(host.colours.back(), LogColours::Error);
     EXPECT_EQ(host.sent.size(), 2u);
+}
+
+// #BREAK holds its break and the next line follows a second after it ended; a length out of range
+// stops the run with the reason and sends nothing.
+TEST_F(Runner, ABreakLineHoldsItsBreakOrStopsTheRunWhenItsLengthIsOutOfRange) {
+    Start({"#BREAK 300", "A", "#BREAK 0", "B"});
+    runner.TimerTick(now + TBatchRunner::StepWaitMs + 1);
+    now += TBatchRunner::StepWaitMs + 1;
+    EXPECT_EQ(host.breaks, std::vector<uint32_t>{300});
+    runner.TimerTick(now + 300 + TBatchRunner::StepWaitMs);
+    EXPECT_TRUE(host.sent.empty());
+    runner.TimerTick(now + 300 + TBatchRunner::StepWaitMs + 1);
+    EXPECT_EQ(host.sent, Texts{"A"});
+    Reply();
+    EXPECT_FALSE(runner.Running());
+    EXPECT_EQ(host.errors, Texts{"#BREAK wants 1 to 5000 ms, not \"0\" (line 3)"});
+    EXPECT_EQ(host.breaks.size(), 1u);
 }
 
 TEST_F(Runner, WaitsSurviveTheTickWrapAround) {

@@ -336,6 +336,18 @@ TEST_F(Headless, AnExpectLineWaitsThroughAMultiLineReplyOrEndsTheRunWithCodeFour
     EXPECT_EQ(err, "corvane: Batch stopped: no line with \"NEVER\" came within 300 ms.\n");
 }
 
+// --dtr on a port without modem lines (a pseudo-terminal) ends the run before its script, with
+// the code of a connection that cannot be used and the reason.
+TEST_F(Headless, AModemLineThatCannotBeSetEndsTheRunWithCodeTwo) {
+    PtyPair pty;
+    HeadlessOptions options = With("STATUS?\n");
+    options.connection = "com:" + pty.SlavePath();
+    options.dtr = true;
+    EXPECT_EQ(Run(options), ExitOpenFailed);
+    EXPECT_TRUE(err.starts_with("corvane: DTR could not be switched on:")) << err;
+    EXPECT_TRUE(Conversation(LogTexts(out)).empty()) << out;
+}
+
 // Output that cannot be written ends the run with its own code and says which and why.
 TEST_F(Headless, OutputThatCannotBeWrittenEndsTheRun) {
     std::FILE* full = std::fopen("/dev/full", "w");

@@ -119,3 +119,18 @@ TEST_F(ConsoleLinkTest, SendsAndFramesByTheChosenLineEnds) {
     ASSERT_TRUE(RunUntil(ui, [&] { return recorder.Count("rx ") == 2; }));
     EXPECT_EQ(recorder.seen, (std::vector<std::string>{"connected", "tx STATUS?", "rx ONE", "rx TWO"}));
 }
+
+// CR-ended replies frame line by line, and a prompt without a line end becomes a line of its own,
+// marked, once it has waited the idle time (the simulator ending its lines with CR, then a prompt).
+TEST_F(ConsoleLinkTest, APromptWithoutALineEndIsALineAfterTheIdleTime) {
+    AmpsimProcess amp({"--tcp", "127.0.0.1:0", "--eol", "cr", "--prompt", "PROMPT> "});
+    ASSERT_TRUE(amp.Ready()) << amp.Error();
+    auto link = MakeConsoleLink("tcp:127.0.0.1:" + std::to_string(amp.TcpPort()), recorder.Events(), ui);
+    link->SetLineEnds({TxLineEnd::Cr, RxLineEnd::Cr, 100});
+    ASSERT_EQ(link->Open(), OpenResult::Opened);
+    ASSERT_TRUE(link->SendLine("MULTI? 2"));
+    ASSERT_TRUE(RunUntil(ui, [&] { return recorder.Count("rx ") == 3; }));
+    EXPECT_EQ(recorder.seen,
+              (std::vector<std::string>{"connected", "tx MULTI? 2", "rx MULTI 1/2", "rx MULTI 2/2",
+                                        std::string("rx PROMPT> ") + TIO::NoLineEndNote}));
+}

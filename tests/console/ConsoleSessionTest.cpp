@@ -2,6 +2,7 @@
 // automatic reconnect against a peer that accepts and drops at once.
 #include "console/ConsoleSession.h"
 
+#include "AmpsimProcess.h"
 #include "TempDir.h"
 #include "TestSupport.h"
 
@@ -188,4 +189,23 @@ TEST(ConsoleSessionTest, ARepeatedNotSentLineIsLoggedOnceWithItsCount) {
     session.Log("next", LogColours::Status);
     EXPECT_EQ(face.lines, (std::vector<std::string>{"Not sent: not connected.",
                                                     "Not sent: not connected. (2 more times)", "next"}));
+}
+
+// With escapes on, a line goes out as its bytes, and one with a malformed escape not at all.
+TEST(ConsoleSessionTest, EscapesBecomeBytesAndAMalformedOneIsNotSent) {
+    AmpsimProcess amp;
+    ASSERT_TRUE(amp.Ready()) << amp.Error();
+    Handover ui;
+    RecordingFace face(ui);
+    ConsoleSession session(face, ui);
+    session.SetConnection("tcp:127.0.0.1:" + std::to_string(amp.TcpPort()));
+    ASSERT_EQ(session.Open(), OpenResult::Opened);
+    session.SetEscapes(true);
+    EXPECT_FALSE(session.Send("ECHO \\\\q\\q"));
+    EXPECT_EQ(face.lines.back(),
+              "Not sent: the escape \\q at column 9 is not one of \\r \\n \\t \\xhh \\\\.");
+    EXPECT_TRUE(session.Send("ECHO a\\x41b\\\\"));
+    ASSERT_TRUE(face.Pump(
+        session, [&] { return face.lines.back().starts_with("Rx: "); }, 5000));
+    EXPECT_TRUE(face.lines.back().starts_with("Rx: aAb\\")) << face.lines.back();
 }

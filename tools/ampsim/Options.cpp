@@ -51,7 +51,8 @@ std::optional<unsigned>* PointTarget(Options& options, std::string_view name) {
 }
 
 bool TakesValue(Options& options, std::string_view name) {
-    return name == "--tcp" || name == "--serial" || name == "--discovery" || PointTarget(options, name);
+    return name == "--tcp" || name == "--serial" || name == "--discovery" || name == "--eol" ||
+           name == "--prompt" || PointTarget(options, name);
 }
 
 bool ApplyValue(Options& options, std::string_view name, std::string_view value, std::string& error) {
@@ -75,6 +76,18 @@ bool ApplyValue(Options& options, std::string_view name, std::string_view value,
     }
     if (name == "--discovery") {
         options.discovery = std::string(value);
+        return true;
+    }
+    if (name == "--eol") {
+        if (value == "crlf" || value == "cr" || value == "lf") {
+            options.eol = value == "crlf" ? "\r\n" : value == "cr" ? "\r" : "\n";
+            return true;
+        }
+        error = "--eol: expected crlf, cr or lf, got '" + std::string(value) + "'";
+        return false;
+    }
+    if (name == "--prompt") {
+        options.prompt = std::string(value);
         return true;
     }
     TcpEndpoint endpoint;
@@ -163,6 +176,8 @@ Behaviour:
                          line end and close that connection. The pty cannot be closed: there
                          the partial line is sent and the command count starts again.
   --serial TEXT          serial number in the *IDN? reply (default AS000001).
+  --eol crlf|cr|lf       what ends each reply line (default crlf). Commands end at CR or LF.
+  --prompt TEXT          after each reply send TEXT with no line end, as a prompt (e.g. "PROMPT> ").
   --discovery ADDRESS    also answer the amplifier finder's discovery hello ("0 1 A" on UDP
                          port 8001) that arrives on the interface holding ADDRESS, with one
                          reply datagram per simulated amplifier, sent back to the hello's sender:

@@ -1,5 +1,6 @@
 #include "Peer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
@@ -68,7 +69,9 @@ void Peer::ReadInput(Clock::time_point now) {
 
 void Peer::Frame(const char* data, std::size_t size, Clock::time_point now) {
     while (size > 0) {
-        const char* lf = static_cast<const char*>(std::memchr(data, '\n', size));
+        // A command ends at CR or LF; the LF of a CR LF pair ends an empty line, which is skipped.
+        const char* lf = std::find_if(data, data + size, [](char c) { return c == '\n' || c == '\r'; });
+        if (lf == data + size) lf = nullptr;
         std::size_t part = lf ? static_cast<std::size_t>(lf - data) : size;
         if (!discarding_) {
             line_.append(data, part);
@@ -156,6 +159,7 @@ void Peer::Execute(const Command& command, Clock::time_point now) {
         tailCloses_ = true;
     }
     tailPending_ = !tail_.empty() || tailCloses_;
+    if (!tailPending_) out_ += settings_.prompt;
 }
 
 void Peer::ProduceRun() {
@@ -165,6 +169,7 @@ void Peer::ProduceRun() {
 
 void Peer::FinishReply() {
     out_ += tail_;
+    if (!tailCloses_) out_ += settings_.prompt;
     closing_ = tailCloses_;
     tail_.clear();
     tailPending_ = false;
@@ -173,7 +178,7 @@ void Peer::FinishReply() {
 
 void Peer::AppendLine(const std::string& line) {
     out_ += line;
-    out_ += "\r\n";
+    out_ += settings_.eol;
     if (OutPending() > kOutputHardCap) failed_ = true;
 }
 

@@ -20,6 +20,8 @@ using Clock = std::chrono::steady_clock;
 struct PeerSettings {
     std::chrono::milliseconds delay{0}; // a reply is due this long after its command arrived
     unsigned closeAfter = 0;            // cut the conversation after this many commands; 0 = never
+    std::string eol = "\r\n";           // ends each reply line
+    std::string prompt;                 // follows each reply, with no line end
 };
 
 class Peer {

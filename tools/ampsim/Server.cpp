@@ -38,7 +38,8 @@ Server::Server(const Options& options)
       model_(AmpModel::Options{options.serial, options.busyEvery},
              AmpModel::ConvFaults{options.convSilentPoint, options.convMalformedPoint,
                                   options.convDoublePoint, options.convLatePoint, options.convLateMs}),
-      peerSettings_{std::chrono::milliseconds(options.delayMs), options.closeAfter} {}
+      peerSettings_{std::chrono::milliseconds(options.delayMs), options.closeAfter, options.eol,
+                    options.prompt} {}
 
 Server::~Server() {
     clients_.clear();
