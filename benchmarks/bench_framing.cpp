@@ -1,4 +1,8 @@
-// Bytes per second through the reader thread's byte processing (framing of received lines).
+// Bytes per second through the reader thread's byte processing (framing of received lines), for
+// each way of ending a received line against today's LF framing in the same run. The traffic of
+// each mode ends its lines as that mode expects, so every mode frames the same number of lines.
+#include "RatioReporter.h"
+#include "connection/LineEnds.h"
 #include "connection/LineFramer.h"
 
 #include <benchmark/benchmark.h>
@@ -6,22 +10,26 @@
 #include <string>
 
 namespace {
-std::string MakeTraffic(size_t lineLength, size_t bytes) {
-    std::string line(lineLength - 2, 'A');
+constexpr size_t LineLength = 48;
+
+std::string MakeTraffic(RxLineEnd end, size_t bytes) {
+    const std::string ending = end == RxLineEnd::Lf ? "\n" : end == RxLineEnd::Cr ? "\r" : "\r\n";
+    std::string line(LineLength - ending.size(), 'A');
     for (size_t i = 0; i < line.size(); ++i)
         line[i] = static_cast<char>('0' + i % 40);
-    line += "\r\n";
+    line += ending;
     std::string traffic;
     while (traffic.size() < bytes)
         traffic += line;
     return traffic;
 }
 
-void BM_Framing(benchmark::State& state) {
-    const std::string traffic = MakeTraffic(static_cast<size_t>(state.range(0)), 1 << 20);
+void Frame(benchmark::State& state, RxLineEnd end) {
+    const std::string traffic = MakeTraffic(end, 1 << 20);
     LineFramer framer;
-    framer.EndChar = '\n';
     framer.StartCharEnabled = false;
+    framer.EndChar = EndCharFor(end);
+    framer.Ends = FramerEndsFor(end);
     size_t lines = 0;
     const auto* bytes = reinterpret_cast<const uint8_t*>(traffic.data());
     for (auto _ : state) {
@@ -35,9 +43,30 @@ void BM_Framing(benchmark::State& state) {
         }
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * traffic.size()));
-    state.counters["lines/s"] = benchmark::Counter(static_cast<double>(lines), benchmark::Counter::kIsRate);
+    state.SetItemsProcessed(static_cast<int64_t>(lines));
 }
-BENCHMARK(BM_Framing)->Arg(16)->Arg(48)->Arg(200)->Unit(benchmark::kMillisecond);
+
+void BM_FramingLf(benchmark::State& state) {
+    Frame(state, RxLineEnd::Lf);
+}
+void BM_FramingCr(benchmark::State& state) {
+    Frame(state, RxLineEnd::Cr);
+}
+void BM_FramingCrLf(benchmark::State& state) {
+    Frame(state, RxLineEnd::CrLf);
+}
+void BM_FramingCrOrLf(benchmark::State& state) {
+    Frame(state, RxLineEnd::Any);
+}
+BENCHMARK(BM_FramingLf)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FramingCr)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FramingCrLf)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FramingCrOrLf)->Unit(benchmark::kMillisecond);
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    return RunWithRatios(argc, argv,
+                         {{"BM_FramingCr", "BM_FramingLf"},
+                          {"BM_FramingCrLf", "BM_FramingLf"},
+                          {"BM_FramingCrOrLf", "BM_FramingLf"}});
+}

@@ -4,6 +4,7 @@
 #include "AmpsimProcess.h"
 #include "RecordingBoxes.h"
 #include "TestSupport.h"
+#include "connection/Connection.h"
 #include "connection/Gpib.h"
 
 #include <gtest/gtest.h>

@@ -17,7 +17,9 @@ TEST_P(Escapes, BecomeTheirBytesOrAreRefusedWithWhereAndWhy) {
     std::string error;
     ASSERT_EQ(ExpandEscapes(GetParam().typed, bytes, error), GetParam().ok) << error;
     EXPECT_EQ(GetParam().ok ? bytes : error, GetParam().result);
-    if (!GetParam().ok) EXPECT_EQ(bytes, "untouched");
+    if (!GetParam().ok) {
+        EXPECT_EQ(bytes, "untouched");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

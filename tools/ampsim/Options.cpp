@@ -176,7 +176,8 @@ Behaviour:
                          line end and close that connection. The pty cannot be closed: there
                          the partial line is sent and the command count starts again.
   --serial TEXT          serial number in the *IDN? reply (default AS000001).
-  --eol crlf|cr|lf       what ends each reply line (default crlf). Commands end at CR or LF.
+  --eol crlf|cr|lf       what ends each reply line (default crlf). With cr, commands end
+                         at CR too, else at LF.
   --prompt TEXT          after each reply send TEXT with no line end, as a prompt (e.g. "PROMPT> ").
   --discovery ADDRESS    also answer the amplifier finder's discovery hello ("0 1 A" on UDP
                          port 8001) that arrives on the interface holding ADDRESS, with one

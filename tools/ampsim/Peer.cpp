@@ -1,6 +1,5 @@
 #include "Peer.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
@@ -69,9 +68,10 @@ void Peer::ReadInput(Clock::time_point now) {
 
 void Peer::Frame(const char* data, std::size_t size, Clock::time_point now) {
     while (size > 0) {
-        // A command ends at CR or LF; the LF of a CR LF pair ends an empty line, which is skipped.
-        const char* lf = std::find_if(data, data + size, [](char c) { return c == '\n' || c == '\r'; });
-        if (lf == data + size) lf = nullptr;
+        // A command ends as the replies do: at CR for an instrument that speaks CR (--eol cr),
+        // else at LF.
+        const char end = settings_.eol == "\r" ? '\r' : '\n';
+        const char* lf = static_cast<const char*>(std::memchr(data, end, size));
         std::size_t part = lf ? static_cast<std::size_t>(lf - data) : size;
         if (!discarding_) {
             line_.append(data, part);
@@ -106,6 +106,10 @@ void Peer::Advance(Clock::time_point now) {
             ProduceRun();
         } else if (tailPending_) {
             FinishReply();
+        } else if (promptOwed_) {
+            // After the whole reply, its run of lines included; not on a link being closed.
+            out_ += settings_.prompt;
+            promptOwed_ = false;
         } else if (!queue_.empty() && queue_.front().due <= now) {
             Command command = std::move(queue_.front());
             queue_.pop_front();
@@ -159,7 +163,7 @@ void Peer::Execute(const Command& command, Clock::time_point now) {
         tailCloses_ = true;
     }
     tailPending_ = !tail_.empty() || tailCloses_;
-    if (!tailPending_) out_ += settings_.prompt;
+    promptOwed_ = !settings_.prompt.empty();
 }
 
 void Peer::ProduceRun() {
@@ -169,7 +173,6 @@ void Peer::ProduceRun() {
 
 void Peer::FinishReply() {
     out_ += tail_;
-    if (!tailCloses_) out_ += settings_.prompt;
     closing_ = tailCloses_;
     tail_.clear();
     tailPending_ = false;

@@ -103,6 +103,7 @@ private:
     std::uint64_t runNext_ = 1;
     std::string tail_;         // sent without a line end once the run is over
     bool tailPending_ = false; // tail_ and tailCloses_ still to be applied
+    bool promptOwed_ = false;  // --prompt follows the reply under way
     bool tailCloses_ = false;
 };
 
