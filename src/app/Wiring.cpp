@@ -2,6 +2,7 @@
 
 #include "app/ConsoleTools.h"
 #include "app/Fconsole.h"
+#include "app/SerialTools.h"
 #include "batch/Fbatchsend.h"
 #include "platform/Config.h"
 #include "projects/Fgotoprojdlg.h"

@@ -356,9 +356,9 @@ void TIO::OnFramedLine(const std::string& line) {
     OnFramedLine(line, GetTimeStamp());
 }
 
-void TIO::OnFramedLine(const std::string& line, std::string stamp) {
+void TIO::OnFramedLine(const std::string& line, const std::string& stamp) {
     SetLastReceived(line);
-    replyFifo_.Push(line, std::move(stamp));
+    replyFifo_.Push(line, stamp);
     // Pull mode: the UI thread framed it and delivers it with its next Pull (or Query takes it).
     if (pullMode_) return;
     bool handOver = false;

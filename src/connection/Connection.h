@@ -153,7 +153,7 @@ private:
     void NoteIdleStart();
     void FlushIdleLine();
     void OnFramedLine(const std::string& line);
-    void OnFramedLine(const std::string& line, std::string stamp);
+    void OnFramedLine(const std::string& line, const std::string& stamp);
     void DeliverLine();
     void DeliverOwedLines(int owed);
     void DeliverQueuedLine(const std::string& line, const std::string& stamp);
