@@ -3,7 +3,6 @@
 #include "AmpsimProcess.h"
 #include "TestSupport.h"
 #include "TioRecorder.h"
-#include "connection/FdIo.h"
 #include "connection/TraceIo.h"
 
 #include <gtest/gtest.h>
@@ -84,29 +83,4 @@ TEST_F(TioPull, WhatWasNotPulledIsToldAtTheEnd) {
     io.reset();
     EXPECT_EQ(recorder.rx, (Lines{"one", "two", std::string("half") + TIO::ClosedMidLineNote}));
     EXPECT_EQ(recorder.disconnected, 1);
-}
-
-// The pulling reader stays awake for a reply only while that has been the quicker way, and tries
-// the other way now and then, so that it follows when the scheduler changes its mind.
-TEST(AwakeReads, TakesTheQuickerWayAndTriesTheOtherNowAndThen) {
-    using std::chrono::microseconds;
-    AwakeReads reads;
-    ASSERT_FALSE(reads.Awake()) << "asleep first";
-    reads.Took(false, microseconds(80));
-    ASSERT_TRUE(reads.Awake()) << "then awake once";
-    reads.Took(true, microseconds(20));
-    auto count = [&](int n, microseconds asleep, microseconds awake) {
-        int awakeReads = 0;
-        for (int i = 0; i < n; ++i) {
-            const bool way = reads.Awake();
-            awakeReads += way;
-            reads.Took(way, way ? awake : asleep);
-        }
-        return awakeReads;
-    };
-    EXPECT_EQ(count(2 * AwakeReads::ProbeEvery, microseconds(80), microseconds(20)),
-              2 * AwakeReads::ProbeEvery - 2);
-    // The peer now runs on the reader's CPU: staying awake only delays it.
-    count(AwakeReads::ProbeEvery, microseconds(30), microseconds(150));
-    EXPECT_LE(count(2 * AwakeReads::ProbeEvery, microseconds(30), microseconds(150)), 2);
 }
