@@ -37,6 +37,11 @@ QtBenchEnvironment::QtBenchEnvironment(int& argc, char** argv) {
     QApplication::setApplicationDisplayName("Corvane");
     InstallQtHandover();
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings_.path());
+    // A console's first start asks for a bookmark file; a stored one that exists is loaded instead.
+    const QString bookmarks = settings_.filePath("Bookmarks.txt");
+    std::ofstream(bookmarks.toStdString(), std::ios::binary) << "[Status]\r\nSTATUS?\r\n";
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Veltrask", "Corvane")
+        .setValue("BookmarkFile", bookmarks);
     traceSink_ = std::fopen("/dev/null", "w");
     SetTraceStream(traceSink_);
 }
