@@ -60,31 +60,41 @@ public:
 private:
     // The two CR LF framings; kept apart from the plain loop, which stays as lean as it was.
     template <class OnLine> void ProcessCrLf(const uint8_t* bytes, size_t n, OnLine& onLine) {
+        const bool crOrLf = Ends == LineEnd::CrOrLf;
+        bool afterCr = pendingCr_;
         for (size_t i = 0; i < n; ++i) {
             const uint8_t b = bytes[i];
-            const bool afterCr = std::exchange(pendingCr_, false);
+            // The common byte, above CR and LF and not the start character, only joins the line.
+            if (b > '\r' && !(StartCharEnabled && b == StartChar)) {
+                if (afterCr && !crOrLf) Append('\r'); // a CR without LF after it is part of the line
+                afterCr = false;
+                Append(b);
+                continue;
+            }
+            const bool wasAfterCr = std::exchange(afterCr, false);
             if (StartCharEnabled && b == StartChar) {
                 length_ = 0;
                 whole_ = 0;
-            } else if (Ends == LineEnd::CrOrLf) {
-                if (b == '\n' && afterCr) continue; // the LF of a CR LF pair: its line has ended
+            } else if (crOrLf) {
+                if (b == '\n' && wasAfterCr) continue; // the LF of a CR LF pair: its line has ended
                 if (b == '\r' || b == '\n') {
-                    pendingCr_ = b == '\r';
+                    afterCr = b == '\r';
                     onLine(TakeLine());
                 } else {
                     Append(b);
                 }
-            } else if (afterCr && b == '\n') {
+            } else if (wasAfterCr && b == '\n') {
                 onLine(TakeLine());
             } else {
-                if (afterCr) Append('\r');
+                if (wasAfterCr) Append('\r');
                 if (b == '\r') {
-                    pendingCr_ = true;
+                    afterCr = true;
                 } else {
                     Append(b);
                 }
             }
         }
+        pendingCr_ = afterCr;
     }
 
     void Append(uint8_t b) {
