@@ -4,12 +4,15 @@
 // busy-polls its socket, which is the practical limit on this machine (it never pays a wake-up).
 // The console runs with the raw trace going to a file, to /dev/null and switched off, since the
 // trace must cost little when standard output is a file. It also runs with the session log file
-// on (trace off), against the same console with it off: the file must cost little too.
+// on (trace off), against the same console with it off: the file must cost little too. And it
+// runs with received lines framed at CR LF and at either of CR and LF (the simulator ends its lines
+// with CR LF, so every framing sees the same lines), against the LF framing of the trace-off rounds.
 #include "AmpsimProcess.h"
 #include "BenchSupport.h"
 #include "app/Fconsole.h"
 #include "connection/Fopencom.h"
 #include "connection/Fselipaddr.h"
+#include "connection/LineEnds.h"
 #include "connection/TraceIo.h"
 #include "log/LogView.h"
 #include "platform/QtPlatform.h"
@@ -138,7 +141,7 @@ int main(int argc, char** argv) {
         return rate;
     };
     // Alternating rounds, medians: on a shared machine single runs vary widely. Each round starts
-    // with a different one of the six, so none always follows the same neighbour.
+    // with a different one of the eight, so none always follows the same neighbour.
     const std::string sessionPath = traceDir.filePath("session.txt").toStdString();
     console->ChooseLogFile = [&](std::string& path) {
         path = sessionPath;
@@ -151,7 +154,19 @@ int main(int argc, char** argv) {
         logToFile->trigger();
         return rate;
     };
-    std::vector<double> blocking, busy, toFile, toNull, off, logFile;
+    // The console reopened through its dialog with these line ends for TCP.
+    auto reopenWith = [&](RxLineEnd end) {
+        FormOpenCom->LineEndsByKind["tcp"] = LineEnds{TxLineEnd::Lf, end};
+        QTimer::singleShot(50, [] { FormOpenCom->findChild<QPushButton*>("ButtonOk")->click(); });
+        console->OpenConnection();
+    };
+    auto consoleFramedBy = [&](RxLineEnd end) {
+        reopenWith(end);
+        double rate = ConsoleRoundTrips(*console);
+        reopenWith(RxLineEnd::Lf);
+        return rate;
+    };
+    std::vector<double> blocking, busy, toFile, toNull, off, logFile, crLf, crOrLf;
     const std::vector<std::function<void()>> measures{
         [&] { blocking.push_back(RawRoundTrips(amp.TcpPort(), false)); },
         [&] { busy.push_back(RawRoundTrips(amp.TcpPort(), true)); },
@@ -163,6 +178,8 @@ int main(int argc, char** argv) {
         [&] { toNull.push_back(consoleWithTrace(devNull)); },
         [&] { off.push_back(consoleWithTrace(nullptr)); },
         [&] { logFile.push_back(consoleWithLogFile()); },
+        [&] { crLf.push_back(consoleFramedBy(RxLineEnd::CrLf)); },
+        [&] { crOrLf.push_back(consoleFramedBy(RxLineEnd::Any)); },
     };
     for (int round = 0; round < Rounds; ++round) {
         for (size_t i = 0; i < measures.size(); ++i)
@@ -184,6 +201,9 @@ int main(int argc, char** argv) {
     std::printf("console ping-pong, every line logged, session log file on: median %.0f round trips/s\n",
                 logFileRate);
     std::printf("ratio session log file on / off = %.2f (goal: 0.95 or more)\n", logFileRate / offRate);
+    std::printf("ratio CR LF framing / LF framing = %.2f, CR or LF framing / LF framing = %.2f (goal: 0.95 "
+                "or more)\n",
+                Median(crLf) / offRate, Median(crOrLf) / offRate);
     std::printf("ratio console (trace to a file) / raw blocking client = %.2f\n", fileRate / blockingRate);
     std::printf("ratio console (trace to a file) / raw busy-polling client = %.2f\n", fileRate / busyRate);
     std::printf("ratio trace to a file / trace off = %.2f (goal: 0.90 or more)\n", fileRate / offRate);
