@@ -201,7 +201,11 @@ void TFrameButtonField::AddButton(QWidget* tab, const BookmarkButtonLayout& layo
 }
 
 void TFrameButtonField::ClearButtons() {
-    WhileHidden([this] { PageControlBookmarks->clear(); });
+    // From the last tab back: removing the first shifts every other and moves the current page.
+    WhileHidden([this] {
+        for (int i = PageControlBookmarks->count() - 1; i >= 0; --i)
+            PageControlBookmarks->removeTab(i);
+    });
     // Deleting a tab deletes its buttons with it.
     for (QWidget* tab : tabs_)
         delete tab;

@@ -3,6 +3,7 @@
 #include "ModalAnswers.h"
 #include "RecordingBoxes.h"
 #include "platform/QtPlatform.h"
+#include "text/BookmarkTabs.h"
 #include "text/Fbuttonfield.h"
 
 #include <QApplication>
@@ -373,3 +374,26 @@ TEST_F(ButtonFieldTest, TheStoredPathIsCreatedEmptyWhenMissing) {
     EXPECT_TRUE(Stored().isValid());
 }
 } // namespace
+
+// The bookmark tabs keep each tab's measures: laid out as a plain tab widget lays out the same
+// tabs, and measured again when the font changes.
+TEST(BookmarkTabs, AreLaidOutAsPlainTabsAlsoAfterAFontChange) {
+    TBookmarkTabs kept;
+    QTabWidget plain;
+    auto widths = [](QTabWidget& tabs) {
+        std::vector<int> result;
+        for (int i = 0; i < tabs.count(); ++i)
+            result.push_back(tabs.tabBar()->tabRect(i).width());
+        return result;
+    };
+    for (QTabWidget* tabs : {static_cast<QTabWidget*>(&kept), &plain}) {
+        for (const char* caption : {"Status", "Conversion tables", "W"})
+            tabs->addTab(new QWidget, caption);
+    }
+    EXPECT_EQ(widths(kept), widths(plain));
+    QFont larger = kept.font();
+    larger.setPointSize(larger.pointSize() * 3);
+    kept.tabBar()->setFont(larger);
+    plain.tabBar()->setFont(larger);
+    EXPECT_EQ(widths(kept), widths(plain));
+}
