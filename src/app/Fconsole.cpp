@@ -13,6 +13,7 @@
 #include "text/Fbuttonfield.h"
 #include "text/Strtools.h"
 #include "ui_Fconsole.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
