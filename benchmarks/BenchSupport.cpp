@@ -2,15 +2,66 @@
 #include <fstream>
 #include <malloc.h>
 
+#include "app/Fconsole.h"
+#include "connection/Fopencom.h"
+#include "connection/Fselipaddr.h"
 #include "connection/TraceIo.h"
 #include "platform/QtPlatform.h"
 
+#include <QPushButton>
 #include <QSettings>
+#include <QTimer>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstdlib>
+#include <fcntl.h>
 #include <netinet/tcp.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+pid_t SpawnWithOutput(const std::vector<std::string>& args, const std::string& outPath) {
+    std::vector<std::string> text = args;
+    std::vector<char*> argv;
+    for (auto& arg : text)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return spawned == 0 ? pid : -1;
+}
+
+bool WaitSucceeded(pid_t pid) {
+    if (pid < 0) return false;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::unique_ptr<TFormConsole> OpenConsoleOn(int port, const std::function<void(TFormConsole&)>& beforeStart) {
+    auto console = std::make_unique<TFormConsole>();
+    FormConsole = console.get();
+    FormSelIpAddr = new TFormSelIpAddr(console.get());
+    FormOpenCom = new TFormOpenCom(console.get());
+    FormOpenCom->ListPorts = [] { return std::vector<SerialPortInfo>{}; };
+    if (beforeStart) beforeStart(*console);
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Veltrask", "Corvane")
+        .setValue("Connection", QString("tcp:127.0.0.1:%1").arg(port));
+    QTimer::singleShot(50, [] { FormOpenCom->findChild<QPushButton*>("ButtonOk")->click(); });
+    console->show();
+    console->FormActivate();
+    return console;
+}
 
 void SetNoDelay(int fd) {
     int on = 1;

@@ -5,12 +5,32 @@
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+class TFormConsole;
 
 // Resident memory of the process, after returning freed memory to the system so that what an
 // earlier benchmark freed does not hide what this one takes.
 double ResidentBytes();
 double Seconds(std::chrono::steady_clock::duration elapsed);
+
+// The middle value (the upper of the two middle ones for an even count); 0 for none.
+double Median(std::vector<double> values);
+
+// Starts args[0] with args, its standard output into outPath (made or emptied); -1 when it could
+// not be started. WaitSucceeded waits for it: true when it exited with 0.
+pid_t SpawnWithOutput(const std::vector<std::string>& args, const std::string& outPath);
+bool WaitSucceeded(pid_t pid);
+
+// The console window with its dialogs, connected to tcp:127.0.0.1:port through its own
+// connection dialog (answered OK) and settings, as an operator starts it. beforeStart runs
+// between making the windows and the console's first activation (to wire further windows).
+std::unique_ptr<TFormConsole> OpenConsoleOn(int port,
+                                            const std::function<void(TFormConsole&)>& beforeStart = {});
 
 // A blocking TCP client on 127.0.0.1:port with TCP_NODELAY; -1 when the connect fails.
 int ConnectLoopback(int port);

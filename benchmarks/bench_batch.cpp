@@ -247,18 +247,10 @@ Windows* windows = nullptr;
 
 bool OpenWindows(Windows& w) {
     w.relay = std::make_unique<Relay>(Amp().TcpPort());
-    w.console = std::make_unique<TFormConsole>();
-    FormConsole = w.console.get();
-    FormSelIpAddr = new TFormSelIpAddr(w.console.get());
-    FormOpenCom = new TFormOpenCom(w.console.get());
-    FormOpenCom->ListPorts = [] { return std::vector<SerialPortInfo>{}; };
-    FormBatchSend = new TFormBatchSend(w.console.get());
-    WireBatchToConsole(*w.console, *FormBatchSend);
-    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Veltrask", "Corvane")
-        .setValue("Connection", QString("tcp:127.0.0.1:%1").arg(w.relay->Port()));
-    QTimer::singleShot(50, [] { FormOpenCom->findChild<QPushButton*>("ButtonOk")->click(); });
-    w.console->show();
-    w.console->FormActivate();
+    w.console = OpenConsoleOn(w.relay->Port(), [](TFormConsole& console) {
+        FormBatchSend = new TFormBatchSend(&console);
+        WireBatchToConsole(console, *FormBatchSend);
+    });
     if (!w.console->Session().Connected()) return false;
     QStringList script;
     for (int i = 0; i < ScriptLines; ++i)
@@ -298,23 +290,11 @@ bool RunHeadlessScript(const std::string& script, const std::string& logPath, in
                        double& processSeconds) {
     std::string connection = "tcp:127.0.0.1:" + std::to_string(port);
     std::string program = CORVANE_BIN_DIR "/corvane";
-    std::vector<std::string> args{program, "--batch", script, "--connect", connection};
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     Clock::time_point start = Clock::now();
-    pid_t pid = -1;
-    int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return false;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    const bool succeeded =
+        WaitSucceeded(SpawnWithOutput({program, "--batch", script, "--connect", connection}, logPath));
     processSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return succeeded;
 }
 
 void BM_HeadlessRunnerScript(benchmark::State& state) {
@@ -401,23 +381,9 @@ private:
     std::vector<std::thread> threads_;
 };
 
-// Runs argv with standard output into outPath; true when it exited with 0.
+// Runs args with standard output into outPath; true when it exited with 0.
 bool RunChild(const std::vector<std::string>& args, const std::string& outPath) {
-    std::vector<std::string> text = args;
-    std::vector<char*> argv;
-    for (auto& arg : text)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return false;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return WaitSucceeded(SpawnWithOutput(args, outPath));
 }
 
 std::string ReadWhole(const std::string& path) {
@@ -495,12 +461,6 @@ double PyVisaRate(std::string& error) {
     const double span = std::atof(ReadWhole(files.out).c_str());
     if (span <= 0) error = "the pyvisa-py loop printed no time";
     return span <= 0 ? 0 : (StatusQueries - 1) / span;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 // The reference of what the peer and the system allow: the same queries from a plain blocking

@@ -41,11 +41,6 @@ constexpr char InsideMark[] = "CORVANE_BENCH_IN_NETNS";
 
 using Clock = std::chrono::steady_clock;
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
 double MsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }

@@ -44,11 +44,6 @@ namespace {
 constexpr int MeasureMs = 1000;
 constexpr int Rounds = 10;
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 // One raw client's round trips per second; busyPoll: the socket is read with non-blocking calls
 // in a loop instead of blocking reads.
 double RawRoundTrips(int port, bool busyPoll) {
@@ -83,18 +78,9 @@ double RawRoundTrips(int port, bool busyPoll) {
     return trips * 1000.0 / static_cast<double>(timer.elapsed());
 }
 
-// The console, connected to the simulator through its own dialog and settings.
+// The console, connected to the simulator, with its input line ready.
 std::unique_ptr<TFormConsole> OpenConsole(int port) {
-    auto console = std::make_unique<TFormConsole>();
-    FormConsole = console.get();
-    FormSelIpAddr = new TFormSelIpAddr(console.get());
-    FormOpenCom = new TFormOpenCom(console.get());
-    FormOpenCom->ListPorts = [] { return std::vector<SerialPortInfo>{}; };
-    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Veltrask", "Corvane")
-        .setValue("Connection", QString("tcp:127.0.0.1:%1").arg(port));
-    QTimer::singleShot(50, [] { FormOpenCom->findChild<QPushButton*>("ButtonOk")->click(); });
-    console->show();
-    console->FormActivate();
+    auto console = OpenConsoleOn(port);
     console->findChild<QLineEdit*>("EditRawIn")->setText("ECHO ping");
     return console;
 }

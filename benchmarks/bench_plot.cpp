@@ -37,22 +37,9 @@ constexpr int MeasureMs = 1000;
 constexpr int Rounds = 8;
 constexpr size_t SoakPoints = 1000000;
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
+// The console, connected to the simulator, with its input line ready.
 std::unique_ptr<TFormConsole> OpenConsole(int port) {
-    auto console = std::make_unique<TFormConsole>();
-    FormConsole = console.get();
-    FormSelIpAddr = new TFormSelIpAddr(console.get());
-    FormOpenCom = new TFormOpenCom(console.get());
-    FormOpenCom->ListPorts = [] { return std::vector<SerialPortInfo>{}; };
-    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Veltrask", "Corvane")
-        .setValue("Connection", QString("tcp:127.0.0.1:%1").arg(port));
-    QTimer::singleShot(50, [] { FormOpenCom->findChild<QPushButton*>("ButtonOk")->click(); });
-    console->show();
-    console->FormActivate();
+    auto console = OpenConsoleOn(port);
     console->findChild<QLineEdit*>("EditRawIn")->setText("FWD?");
     return console;
 }
