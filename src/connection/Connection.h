@@ -74,7 +74,6 @@ public:
     void SetPullMode(bool on) {
         if (!started_) pullMode_ = on;
     }
-    bool PullMode() const { return pullMode_; }
     // The open link is read by Pull and has not told of its end yet.
     bool Pulling() const { return pulling_ && !pullDone_; }
 

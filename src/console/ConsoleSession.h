@@ -108,7 +108,6 @@ public:
     // On: \r \n \t \xhh and \\ in what Send is given become their bytes, and a line with a
     // malformed escape is not sent ("Not sent: ..."). Off (the default): text goes as it is.
     void SetEscapes(bool on) { escapes_ = on; }
-    bool Escapes() const { return escapes_; }
     // Sends text plus the line end and starts timing the reply. "Not sent: ..." is logged in red
     // when it did not go out (no link, or the link's reason); false then. The same "Not sent"
     // again and again is logged once, and how often it came follows before the next other line.

@@ -62,7 +62,6 @@ public:
     // each flushed as it is written. False when the file cannot be made: reason says why.
     bool StartCsv(const std::string& path, std::string& reason);
     void StopCsv();
-    bool CsvRunning() const { return csv_ != nullptr; }
     // Called once when a row cannot be written (the stream has stopped then), with the file and why.
     std::function<void(const std::string& path, const std::string& reason)> CsvFailed;
 
