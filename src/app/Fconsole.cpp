@@ -181,10 +181,7 @@ void TFormConsole::ConnectHandlers() {
     connect(ui.ButtonW, &QPushButton::clicked, this, guard([this] { ButtonWClick(); }));
     connect(ui.ButtonR, &QPushButton::clicked, this, guard([this] { ButtonRClick(); }));
     connect(ui.Button1, &QPushButton::clicked, this, guard([this] { Log()->Clear(); }));
-    connect(ui.miAutoReconnect, &QAction::triggered, this, guard([this] { miAutoReconnectClick(); }));
-    connect(ui.miShowReplyStatistics, &QAction::triggered, this,
-            guard([this] { miShowReplyStatisticsClick(); }));
-    connect(ui.CheckBoxEscapes, &QCheckBox::clicked, this, guard([this] { CheckBoxEscapesClick(); }));
+    ConnectSessionOptions();
     connect(ui.miLogToFile, &QAction::triggered, this, guard([this] { miLogToFileClick(); }));
     LogFileDialog = LazyFileDialog([this] {
         auto* dialog = new QFileDialog(this);

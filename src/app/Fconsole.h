@@ -116,9 +116,7 @@ private:
     void FormClose();
     // Session log file and automatic reconnect (FconsoleSession.cpp).
     void miLogToFileClick();
-    void miAutoReconnectClick();
-    void miShowReplyStatisticsClick();
-    void CheckBoxEscapesClick();
+    void ConnectSessionOptions();
     // Sending (FconsoleSend.cpp).
     bool SendableText(std::string& text);
     bool EditRawInKeyDown(int key);

@@ -182,19 +182,21 @@ void TFormConsole::miLogToFileClick() {
     WriteSetting(*session_, "LogToFile", 1);
 }
 
-void TFormConsole::miShowReplyStatisticsClick() {
-    const bool on = ui_->miShowReplyStatistics->isChecked();
-    ui_->LabelSpeed->setVisible(on);
-    WriteSetting(*session_, "ShowReplyStatistics", on ? 1 : 0);
-}
-
-void TFormConsole::CheckBoxEscapesClick() {
-    const bool on = ui_->CheckBoxEscapes->isChecked();
-    session_->SetEscapes(on);
-    WriteSetting(*session_, "Escapes", on ? 1 : 0);
-}
-
-void TFormConsole::miAutoReconnectClick() {
-    WriteSetting(*session_, "ReconnectAutomatically", ui_->miAutoReconnect->isChecked() ? 1 : 0);
-    session_->SetAutoReconnect(ui_->miAutoReconnect->isChecked());
+// The options that change the session and are remembered at once: the automatic reconnect, the
+// reply statistics and the escapes in what is sent.
+void TFormConsole::ConnectSessionOptions() {
+    auto option = [this](auto* control, auto signal, const char* setting, auto apply) {
+        connect(control, signal, this, [this, control, setting, apply] {
+            Guarded([&] {
+                const bool on = control->isChecked();
+                apply(on);
+                WriteSetting(*session_, setting, on ? 1 : 0);
+            });
+        });
+    };
+    option(ui_->miAutoReconnect, &QAction::triggered, "ReconnectAutomatically",
+           [this](bool on) { session_->SetAutoReconnect(on); });
+    option(ui_->miShowReplyStatistics, &QAction::triggered, "ShowReplyStatistics",
+           [this](bool on) { ui_->LabelSpeed->setVisible(on); });
+    option(ui_->CheckBoxEscapes, &QCheckBox::clicked, "Escapes", [this](bool on) { session_->SetEscapes(on); });
 }
