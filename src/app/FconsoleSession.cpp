@@ -198,5 +198,6 @@ void TFormConsole::ConnectSessionOptions() {
            [this](bool on) { session_->SetAutoReconnect(on); });
     option(ui_->miShowReplyStatistics, &QAction::triggered, "ShowReplyStatistics",
            [this](bool on) { ui_->LabelSpeed->setVisible(on); });
-    option(ui_->CheckBoxEscapes, &QCheckBox::clicked, "Escapes", [this](bool on) { session_->SetEscapes(on); });
+    option(ui_->CheckBoxEscapes, &QCheckBox::clicked, "Escapes",
+           [this](bool on) { session_->SetEscapes(on); });
 }
