@@ -4,6 +4,7 @@
 // MaxLine keeps its first MaxLine bytes; the rest is dropped until the line ends, and the line
 // says so: "... (cut: <whole length> bytes)" follows its text. A 0 byte is a byte of the line like
 // any other: the log shows it, so an instrument that sends one never loses the rest of its reply.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -63,14 +64,17 @@ private:
         const bool crOrLf = Ends == LineEnd::CrOrLf;
         bool afterCr = pendingCr_;
         for (size_t i = 0; i < n; ++i) {
-            const uint8_t b = bytes[i];
-            // The common byte, above CR and LF and not the start character, only joins the line.
-            if (b > '\r' && !(StartCharEnabled && b == StartChar)) {
+            // A run of common bytes (above CR and LF, not the start character) only joins the line:
+            // it is found first and copied whole.
+            const size_t run = CommonRun(bytes + i, n - i);
+            if (run > 0) {
                 if (afterCr && !crOrLf) Append('\r'); // a CR without LF after it is part of the line
                 afterCr = false;
-                Append(b);
-                continue;
+                AppendRun(bytes + i, run);
+                i += run;
+                if (i == n) break;
             }
+            const uint8_t b = bytes[i];
             const bool wasAfterCr = std::exchange(afterCr, false);
             if (StartCharEnabled && b == StartChar) {
                 length_ = 0;
@@ -95,6 +99,22 @@ private:
             }
         }
         pendingCr_ = afterCr;
+    }
+
+    size_t CommonRun(const uint8_t* bytes, size_t n) const {
+        const int start = StartCharEnabled ? StartChar : -1;
+        size_t k = 0;
+        while (k < n && bytes[k] > '\r' && bytes[k] != start)
+            ++k;
+        return k;
+    }
+
+    void AppendRun(const uint8_t* bytes, size_t n) {
+        const size_t room = MaxLine - length_;
+        const size_t kept = n < room ? n : room;
+        std::copy(bytes, bytes + kept, buffer_ + length_);
+        length_ += kept;
+        whole_ += n;
     }
 
     void Append(uint8_t b) {
