@@ -85,15 +85,22 @@ TEST(LineFramer, DefaultStartAndEndCharacters) {
 }
 
 TEST(LineFramer, OverlongLineKeepsItsFirstBytesSaysItWasCutAndTheNextLineIsWhole) {
-    LineFramer framer = ConsoleFramer();
-    std::string longLine(LineFramer::MaxLine + 1000, 'x');
-    longLine[LineFramer::MaxLine - 1] = 'y';
-    Lines lines = Frame(framer, longLine + "\n" + std::string(LineFramer::MaxLine, 'z') + "\nnext\n");
-    ASSERT_EQ(lines.size(), 3u);
-    const std::string mark = "... (cut: " + std::to_string(LineFramer::MaxLine + 1000) + " bytes)";
-    EXPECT_EQ(lines[0], longLine.substr(0, LineFramer::MaxLine) + mark);
-    EXPECT_EQ(lines[1], std::string(LineFramer::MaxLine, 'z')) << "a line of exactly the limit is whole";
-    EXPECT_EQ(lines[2], "next");
+    // The LF loop takes a byte at a time, the CR LF loop whole runs of bytes: both cut alike.
+    for (RxLineEnd end : {RxLineEnd::Lf, RxLineEnd::CrLf}) {
+        LineFramer framer = ConsoleFramer();
+        framer.EndChar = EndCharFor(end);
+        framer.Ends = FramerEndsFor(end);
+        const std::string eol = end == RxLineEnd::Lf ? "\n" : "\r\n";
+        std::string longLine(LineFramer::MaxLine + 1000, 'x');
+        longLine[LineFramer::MaxLine - 1] = 'y';
+        Lines lines =
+            Frame(framer, longLine + eol + std::string(LineFramer::MaxLine, 'z') + eol + "next" + eol);
+        ASSERT_EQ(lines.size(), 3u);
+        const std::string mark = "... (cut: " + std::to_string(LineFramer::MaxLine + 1000) + " bytes)";
+        EXPECT_EQ(lines[0], longLine.substr(0, LineFramer::MaxLine) + mark);
+        EXPECT_EQ(lines[1], std::string(LineFramer::MaxLine, 'z')) << "a line of exactly the limit is whole";
+        EXPECT_EQ(lines[2], "next");
+    }
 }
 
 TEST(LineFramer, TheLineBegunButNotEndedCanBeTakenOnce) {
