@@ -16,7 +16,7 @@
 
 class QFileDialog;
 class QLabel;
-class QTabWidget;
+class TBookmarkTabs;
 namespace Ui {
 class TFrameButtonField;
 }
@@ -90,7 +90,7 @@ public:
     // How parameters are asked; the "Enter Parameter Value" dialog unless replaced.
     void SetPromptUi(std::unique_ptr<ParamPromptUi> ui);
 
-    QTabWidget* PageControlBookmarks = nullptr;
+    TBookmarkTabs* PageControlBookmarks = nullptr;
     QPushButton* ButtonEditBookmarks = nullptr;
     QPushButton* ButtonLoadBookmarks = nullptr;
     QPushButton* ButtonSaveBookmarks = nullptr;

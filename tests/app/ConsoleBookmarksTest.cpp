@@ -6,12 +6,12 @@
 #include "batch/Fbatchsend.h"
 #include "connection/TraceIo.h"
 #include "platform/QtPlatform.h"
+#include "text/BookmarkTabs.h"
 #include "text/Fbuttonfield.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTabWidget>
 #include <QTest>
 
 #include <cstdio>

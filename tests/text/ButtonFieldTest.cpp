@@ -8,6 +8,8 @@
 
 #include <QApplication>
 #include <QSettings>
+#include <QStackedWidget>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -375,25 +377,40 @@ TEST_F(ButtonFieldTest, TheStoredPathIsCreatedEmptyWhenMissing) {
 }
 } // namespace
 
-// The bookmark tabs keep each tab's measures: laid out as a plain tab widget lays out the same
-// tabs, and measured again when the font changes.
-TEST(BookmarkTabs, AreLaidOutAsPlainTabsAlsoAfterAFontChange) {
+// The bookmark tabs measure a tab as Qt's tab widget does, also after a font change; removing the
+// current tab selects the one on its right; a row too wide for its room scrolls to the chosen tab.
+TEST(BookmarkTabs, MeasureAsQtsTabWidgetAndKeepTheChosenTabInView) {
     TBookmarkTabs kept;
-    QTabWidget plain;
-    auto widths = [](QTabWidget& tabs) {
-        std::vector<int> result;
-        for (int i = 0; i < tabs.count(); ++i)
-            result.push_back(tabs.tabBar()->tabRect(i).width());
-        return result;
-    };
-    for (QTabWidget* tabs : {static_cast<QTabWidget*>(&kept), &plain}) {
-        for (const char* caption : {"Status", "Conversion tables", "W"})
-            tabs->addTab(new QWidget, caption);
+    QTabWidget plain; // what the field had before
+    const std::vector<QString> captions{"Status", "Conversion &tables", "W"};
+    for (const QString& caption : captions) {
+        kept.addTab(new QWidget, caption);
+        plain.addTab(new QWidget, caption);
     }
-    EXPECT_EQ(widths(kept), widths(plain));
+    auto sameWidths = [&] {
+        for (int i = 0; i < plain.count(); ++i)
+            EXPECT_EQ(kept.TabBar()->TabRect(i).width(), plain.tabBar()->tabRect(i).width()) << i;
+    };
+    sameWidths();
     QFont larger = kept.font();
     larger.setPointSize(larger.pointSize() * 3);
-    kept.tabBar()->setFont(larger);
+    kept.TabBar()->setFont(larger);
     plain.tabBar()->setFont(larger);
-    EXPECT_EQ(widths(kept), widths(plain));
+    sameWidths();
+
+    kept.setCurrentIndex(1);
+    kept.removeTab(1);
+    EXPECT_EQ(kept.currentIndex(), 1);
+    EXPECT_EQ(kept.tabText(1), "W");
+
+    for (int i = 0; i < 50; ++i)
+        kept.addTab(new QWidget, QString("Tab %1").arg(i));
+    kept.resize(300, 200);
+    kept.show();
+    kept.setCurrentIndex(40);
+    QCoreApplication::processEvents();
+    const QRect chosen = kept.TabBar()->TabRect(40);
+    EXPECT_GE(chosen.left(), 0);
+    EXPECT_LE(chosen.right(), kept.TabBar()->width());
+    EXPECT_EQ(kept.widget(40), kept.findChild<QStackedWidget*>()->currentWidget());
 }
