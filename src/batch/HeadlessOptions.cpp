@@ -8,6 +8,7 @@
 const char HeadlessUsage[] =
     "usage: corvane --batch SCRIPT --connect CONNECTION [--log FILE] [--reply-timeout MS]\n"
     "               [--max-seconds N] [--answer yes|no] [--series NAME=PATTERN ... --csv FILE]\n"
+    "       corvane-batch SCRIPT --connect CONNECTION [the same options]: the same without Qt\n"
     "  PATTERN: a regular expression whose one capture group is the number, e.g. 'FWD=^FWD ([-+0-9.eE]+)';\n"
     "           --csv writes a row per received line that gave a number, while the script runs\n"
     "  CONNECTION: com:..., tcp:HOST:PORT, tcpsrv:[ADDRESS]:PORT or gpib:...\n"

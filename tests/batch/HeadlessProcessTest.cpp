@@ -40,10 +40,11 @@ std::vector<std::string> HeadlessEnvironment() {
     return env;
 }
 
-// Runs corvane with args and collects both streams until it exits; watch sees the child and its
-// output so far after each read.
-ChildResult RunCorvane(const Texts& args, const std::function<void(pid_t, const std::string&)>& watch = {}) {
-    std::vector<std::string> argvText{CORVANE_BIN_DIR "/corvane"};
+// Runs the program (corvane unless told) with args and collects both streams until it exits;
+// watch sees the child and its output so far after each read.
+ChildResult RunCorvane(const Texts& args, const std::function<void(pid_t, const std::string&)>& watch = {},
+                       const std::string& program = "corvane") {
+    std::vector<std::string> argvText{CORVANE_BIN_DIR "/" + program};
     argvText.insert(argvText.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& arg : argvText)
@@ -237,6 +238,22 @@ TEST(HeadlessProcessEnvironment, HelpAndAnUnknownOptionNeedNoDisplay) {
     EXPECT_EQ(bad.code, ExitUsage);
     EXPECT_TRUE(bad.out.empty()) << bad.out;
     EXPECT_EQ(bad.err, "corvane: unknown option '--verbose'\n" + ProgramUsage());
+}
+
+// The runner's program without Qt runs a script given first, without --batch, as corvane --batch
+// does, and answers --help with the runner's usage.
+TEST(HeadlessProcessWithoutQt, RunsTheScriptAsTheWindowProgramDoes) {
+    ASSERT_TRUE(Amp().Ready()) << Amp().Error();
+    TempDir dir;
+    dir.Write("script.txt", "*IDN?\nECHO two\n");
+    ChildResult run =
+        RunCorvane({(dir.Path() / "script.txt").string(), "--connect", Tcp()}, {}, "corvane-batch");
+    EXPECT_EQ(run.code, ExitScriptDone) << run.err;
+    EXPECT_EQ(Conversation(LogTexts(run.out)),
+              (Texts{"Tx: *IDN?", "Rx: Veltrask,AmpSim,AS000001,1.0", "Tx: ECHO two", "Rx: two"}));
+    ChildResult help = RunCorvane({"--help"}, {}, "corvane-batch");
+    EXPECT_EQ(help.code, 0);
+    EXPECT_EQ(help.out, HeadlessUsage);
 }
 
 // A signal ends the run where it is: its line closes the log, the link is closed, and the exit
