@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
     }
     if (args.size() > 1 && !args[1].starts_with("-")) args.insert(args.begin() + 1, "--batch");
     std::vector<char*> argvOut;
+    argvOut.reserve(args.size() + 1);
     for (std::string& arg : args)
         argvOut.push_back(arg.data());
     argvOut.push_back(nullptr);

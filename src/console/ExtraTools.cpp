@@ -30,7 +30,7 @@ bool ReadNumberPair(const std::string& line, int& x, int& y) {
 std::tm LocalNow() {
     std::time_t now = std::time(nullptr);
     std::tm local{};
-    ::localtime_r(&now, &local);
+    ToLocalTime(now, local);
     return local;
 }
 } // namespace

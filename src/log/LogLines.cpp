@@ -1,6 +1,6 @@
 #include "log/LogLines.h"
 
-#include <lz4.h>
+#include "log/ChunkPacking.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -96,17 +96,7 @@ char* LogLines::Reserve(std::size_t length, std::size_t& chunk, std::size_t& off
 
 // A chunk that packs badly (random bytes) stays plain.
 void LogLines::Pack(Chunk& chunk) {
-    if (chunk.used == 0 || chunk.used > static_cast<std::size_t>(LZ4_MAX_INPUT_SIZE)) return;
-    const int plainSize = static_cast<int>(chunk.used);
-    auto scratch =
-        std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(LZ4_compressBound(plainSize)));
-    const int packedSize =
-        LZ4_compress_default(chunk.data.get(), scratch.get(), plainSize, LZ4_compressBound(plainSize));
-    if (packedSize <= 0 || static_cast<std::size_t>(packedSize) >= chunk.used - chunk.used / 8) return;
-    chunk.packedSize = static_cast<std::size_t>(packedSize);
-    chunk.packed = std::make_unique_for_overwrite<char[]>(chunk.packedSize);
-    std::memcpy(chunk.packed.get(), scratch.get(), chunk.packedSize);
-    chunk.data.reset();
+    if (PackChunk(chunk.data.get(), chunk.used, chunk.packed, chunk.packedSize)) chunk.data.reset();
 }
 
 const char* LogLines::Bytes(std::size_t number) const {
@@ -118,9 +108,8 @@ const char* LogLines::Bytes(std::size_t number) const {
             unpacked_.size = chunk.used;
         }
         // Packed here from bytes that never left the process: a failure would be a broken store.
-        const int got = LZ4_decompress_safe(chunk.packed.get(), unpacked_.data.get(),
-                                            static_cast<int>(chunk.packedSize), static_cast<int>(chunk.used));
-        if (got != static_cast<int>(chunk.used)) std::abort();
+        if (!UnpackChunk(chunk.packed.get(), chunk.packedSize, unpacked_.data.get(), chunk.used))
+            std::abort();
         unpacked_.chunk = number;
     }
     return unpacked_.data.get();

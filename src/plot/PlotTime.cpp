@@ -1,5 +1,7 @@
 #include "plot/PlotTime.h"
 
+#include "text/Strtools.h"
+
 #include <cstdio>
 #include <ctime>
 
@@ -18,10 +20,8 @@ bool ParseDigits(const std::string& text, size_t at, size_t count, int max, int&
 int64_t LocalNowMs() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    std::tm local{};
-    localtime_r(&now.tv_sec, &local);
-    // tm_gmtoff carries the zone and daylight saving in force at that moment.
-    return (static_cast<int64_t>(now.tv_sec) + local.tm_gmtoff) * 1000 + now.tv_nsec / 1000000;
+    // The zone and daylight saving in force at that moment.
+    return (static_cast<int64_t>(now.tv_sec) + UtcOffsetSeconds(now.tv_sec)) * 1000 + now.tv_nsec / 1000000;
 }
 
 std::optional<int64_t> StampTime(const std::string& stamp, int64_t nowMs) {

@@ -7,11 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <netdb.h>
-#include <pwd.h>
-#include <sys/socket.h>
-#include <sys/types.h>
-#include <unistd.h>
+#include <ctime>
 #include <vector>
 
 // ---- Splitting -----------------------------------------------------------------------------------
@@ -45,7 +41,7 @@ LocalNow ReadLocalNow() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     if (now.tv_sec != cachedSecond) {
-        localtime_r(&now.tv_sec, &cachedTime);
+        ToLocalTime(now.tv_sec, cachedTime);
         cachedSecond = now.tv_sec;
     }
     LocalNow result;
@@ -268,82 +264,21 @@ std::string MaskParamPrompts(const std::string& text, const std::string& mask) {
 }
 
 // ---- System queries ------------------------------------------------------------------------------
-
-std::string GetLocalUserName() {
-    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
-        return found->pw_name;
-    // Containers often run under a uid that the password database does not know.
-    const char* user = std::getenv("USER");
-    return user != nullptr ? user : "";
-}
-
-namespace {
-std::string HostName() {
-    char name[HOST_NAME_MAX + 1] = {};
-    if (gethostname(name, sizeof name - 1) != 0) return {};
-    return name;
-}
-} // namespace
+// The system's own answers are in Strtools_posix.cpp and Strtools_win32.cpp.
 
 // Operators know the machine by its short name, which by old convention has at most 15 characters.
 std::string GetLocalComputerName() {
-    const std::string name = HostName();
+    const std::string name = SystemHostName();
     return name.substr(0, std::min<size_t>(name.find('.'), 15));
 }
 
-std::string GetDnsDomainName() {
-    const std::string host = HostName();
-    if (host.empty()) return {};
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_flags = AI_CANONNAME;
-    addrinfo* info = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &info) != 0) return {};
-    std::string canonical = info->ai_canonname != nullptr ? info->ai_canonname : "";
-    freeaddrinfo(info);
-    const size_t dot = canonical.find('.');
-    return dot == std::string::npos ? std::string() : canonical.substr(dot + 1);
-}
-
-std::string GetExeDir() {
-    std::vector<char> path(PATH_MAX);
-    for (;;) {
-        const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
-        if (length < 0) return {};
-        // readlink cuts silently at the buffer's size; only a shorter answer is known to be whole.
-        if (static_cast<size_t>(length) < path.size()) {
-            const std::string full(path.data(), static_cast<size_t>(length));
-            const size_t slash = full.rfind('/');
-            return slash == std::string::npos ? full : full.substr(0, slash);
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
-namespace {
-// strerror_r comes in two shapes: the GNU one returns the text, the POSIX one fills the buffer.
-[[maybe_unused]] const char* ErrorTextOf(const char* gnuResult, const char*) {
-    return gnuResult;
-}
-[[maybe_unused]] const char* ErrorTextOf(int posixResult, const char* buffer) {
-    return posixResult == 0 ? buffer : "";
-}
-} // namespace
-
-// The C library names codes it does not know "Unknown error N"; for callers that is no text at all.
 // The text-file unit's own refusals are told here too, so every file message reads alike.
 std::string GetSystemErrorText(int code) {
     if (code == TextFileTooLarge)
         return "The file is larger than " + std::to_string(MaxTextFileBytes / (size_t{1024} * 1024)) +
                " MB, the limit for text files.";
     if (code == TextFileNotRegular) return "It is not a regular file.";
-    char buffer[256] = {};
-    const std::string text = ErrorTextOf(strerror_r(code, buffer, sizeof buffer), buffer);
-    return text.starts_with("Unknown error") ? std::string() : text;
+    return SystemErrorText(code);
 }
 
 std::string TrimText(std::string_view text) {

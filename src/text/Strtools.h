@@ -80,4 +80,13 @@ std::string GetLocalUserName();
 std::string GetLocalComputerName();
 std::string GetDnsDomainName();
 std::string GetExeDir();
+// The text of an error code: an errno value on POSIX, a Windows system error code (GetLastError,
+// WSAGetLastError) on Windows; also the text-file unit's own codes. Empty for a code the system
+// does not know.
 std::string GetSystemErrorText(int code);
+
+// The parts each system answers in its own way (Strtools_posix.cpp, Strtools_win32.cpp).
+std::string SystemHostName();          // the full host name, as the system has it
+std::string SystemErrorText(int code); // empty for a code the system does not know
+bool ToLocalTime(std::time_t t, std::tm& local);
+long UtcOffsetSeconds(std::time_t t); // local time minus UTC at t: zone and daylight saving
