@@ -3,9 +3,7 @@
 #include "platform/QtPlatform.h"
 #include "text/Strtools.h"
 
-#include <cerrno>
 #include <filesystem>
-#include <unistd.h>
 
 namespace {
 // QSettings says only that a write failed; the system says why. The store writes a new file beside
@@ -15,9 +13,10 @@ std::string WriteFailure(const std::string& file) {
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error) return error.message();
-    if (::access(folder.c_str(), W_OK) != 0) return GetSystemErrorText(errno);
-    if (::access(file.c_str(), F_OK) == 0 && ::access(file.c_str(), W_OK) != 0)
-        return GetSystemErrorText(errno);
+    if (const int refused = FileAccessError(folder, true)) return GetSystemErrorText(refused);
+    if (FileAccessError(file, false) == 0) {
+        if (const int refused = FileAccessError(file, true)) return GetSystemErrorText(refused);
+    }
     return "the file could not be written";
 }
 

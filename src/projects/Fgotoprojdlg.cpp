@@ -23,8 +23,6 @@
 #include <QTimer>
 #include <cerrno>
 #include <cstdlib>
-#include <pwd.h>
-#include <unistd.h>
 
 TFormGotoProj* FormGotoProj = nullptr;
 
@@ -46,14 +44,6 @@ std::string ExtensionKey(const std::string& path) {
     for (char& c : key)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return key;
-}
-
-// The interactive shell the operator uses, for the terminal opened in a folder.
-std::string UserShell() {
-    if (const char* shell = std::getenv("SHELL"); shell && *shell) return shell;
-    if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_shell && *user->pw_shell)
-        return user->pw_shell;
-    return "/bin/sh";
 }
 
 // Draws an entry as the navigator always has: its icon at (2, 2), its text at (22, 2), on the
@@ -400,7 +390,7 @@ void TFormGotoProj::MenuItemOpenExplorerClick() {
 void TFormGotoProj::MenuItemOpenCmdLineClick() {
     // env changes into the folder and starts the operator's shell there: no command text is built,
     // so no folder name can inject one.
-    ReportLaunch(RunInTerminal({"env", "-C", SelectedFolder(), UserShell()}));
+    ReportLaunch(RunInTerminal({"env", "-C", SelectedFolder(), GetUserShell()}));
 }
 
 // The clipboard carries text, which cannot hold a name's bytes that are not UTF-8: they arrive as

@@ -80,6 +80,10 @@ std::string GetLocalUserName();
 std::string GetLocalComputerName();
 std::string GetDnsDomainName();
 std::string GetExeDir();
+// The operator's interactive shell: $SHELL, else the account's; the command interpreter on Windows.
+std::string GetUserShell();
+// 0 when path exists (and, with write, may be written), else the system's error code for why not.
+int FileAccessError(const std::string& path, bool write);
 // The text of an error code: an errno value on POSIX, a Windows system error code (GetLastError,
 // WSAGetLastError) on Windows; also the text-file unit's own codes. Empty for a code the system
 // does not know.

@@ -1,6 +1,7 @@
 // The local system's answers on POSIX.
 #include "text/Strtools.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,17 @@ std::string GetLocalUserName() {
     // Containers often run under a uid that the password database does not know.
     const char* user = std::getenv("USER");
     return user != nullptr ? user : "";
+}
+
+std::string GetUserShell() {
+    if (const char* shell = std::getenv("SHELL"); shell && *shell) return shell;
+    if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_shell && *user->pw_shell)
+        return user->pw_shell;
+    return "/bin/sh";
+}
+
+int FileAccessError(const std::string& path, bool write) {
+    return ::access(path.c_str(), write ? W_OK : F_OK) == 0 ? 0 : errno;
 }
 
 std::string SystemHostName() {

@@ -2,26 +2,18 @@
 // as UTF-8.
 #include "text/Strtools.h"
 
-#include <windows.h>
+#include "platform/Win32Text.h"
 
 #include <vector>
 
 namespace {
-std::string Utf8(const wchar_t* text, int length) {
-    if (length <= 0) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text, length, result.data(), size, nullptr, nullptr);
-    return result;
-}
-
 std::string ComputerName(COMPUTER_NAME_FORMAT format) {
     DWORD size = 0;
     GetComputerNameExW(format, nullptr, &size);
     if (size == 0) return {};
     std::vector<wchar_t> name(size);
     if (!GetComputerNameExW(format, name.data(), &size)) return {};
-    return Utf8(name.data(), static_cast<int>(size));
+    return Utf8FromWide(name.data(), static_cast<int>(size));
 }
 } // namespace
 
@@ -29,7 +21,21 @@ std::string GetLocalUserName() {
     wchar_t name[257] = {};
     DWORD size = 257;
     if (!GetUserNameW(name, &size) || size == 0) return {};
-    return Utf8(name, static_cast<int>(size - 1)); // the count includes the terminating 0
+    return Utf8FromWide(name, static_cast<int>(size - 1)); // the count includes the terminating 0
+}
+
+std::string GetUserShell() {
+    wchar_t shell[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(L"ComSpec", shell, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? Utf8FromWide(shell, static_cast<int>(length)) : "cmd.exe";
+}
+
+int FileAccessError(const std::string& path, bool write) {
+    const DWORD attributes = GetFileAttributesW(WideFromUtf8(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return static_cast<int>(GetLastError());
+    const bool readOnlyFile =
+        (attributes & FILE_ATTRIBUTE_READONLY) && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return write && readOnlyFile ? ERROR_ACCESS_DENIED : 0;
 }
 
 std::string SystemHostName() {
@@ -47,7 +53,7 @@ std::string GetExeDir() {
         if (length == 0) return {};
         // A name cut at the buffer's size is told by a length equal to it.
         if (length < path.size()) {
-            const std::string full = Utf8(path.data(), static_cast<int>(length));
+            const std::string full = Utf8FromWide(path.data(), static_cast<int>(length));
             const size_t separator = full.find_last_of("\\/");
             return separator == std::string::npos ? full : full.substr(0, separator);
         }
@@ -60,7 +66,7 @@ std::string SystemErrorText(int code) {
     const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
         static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string result = Utf8(text, static_cast<int>(length));
+    std::string result = Utf8FromWide(text, static_cast<int>(length));
     LocalFree(text);
     // The system ends its texts with a line end (and often a full stop before it).
     while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' '))

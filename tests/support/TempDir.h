@@ -1,15 +1,23 @@
 #pragma once
 // A temporary folder for one test, removed with everything in it when the object goes.
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 class TempDir {
 public:
+    // A new folder of a random name (create_directory makes it only when nobody has), as mkdtemp
+    // would, on any system.
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "corvane-test-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data()) ? pattern : "";
+        std::random_device seed;
+        std::mt19937_64 random(seed());
+        std::error_code error;
+        const auto base = std::filesystem::temp_directory_path(error);
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            auto candidate = base / ("corvane-test-" + std::to_string(random() % 1000000000));
+            if (std::filesystem::create_directory(candidate, error)) path_ = candidate;
+        }
     }
     ~TempDir() {
         std::error_code ignored;
