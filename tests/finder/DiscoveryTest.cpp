@@ -156,7 +156,9 @@ INSTANTIATE_TEST_SUITE_P(
                     AddressCase{"1.2.3.4;rm -rf ~", false}, AddressCase{"1.2.3", false},
                     AddressCase{"256.1.1.1", false}, AddressCase{"-1.2.3.4", false},
                     AddressCase{" 1.2.3.4", false}, AddressCase{"1.2.3.4 ", false},
-                    AddressCase{"localhost", false}, AddressCase{"", false},
+                    AddressCase{"localhost", false}, AddressCase{"", false}, AddressCase{"01.2.3.4", false},
+                    AddressCase{"1.2.3.4.", false}, AddressCase{"1..2.3", false},
+                    AddressCase{"0.0.0.0", true},
                     AddressCase{"999999999999999999999999999999999999999999999999999999999999", false}));
 
 TEST(LaunchPlans, TheProgramAndItsArgumentsAreSeparate) {

@@ -1,11 +1,13 @@
 // A discovery reply is any datagram anyone on the network sends. Arbitrary bytes (up to the largest
 // datagram) must parse within the field widths, and only a dotted IPv4 address may ever come out of
-// the launch checks.
+// the launch checks, exactly the addresses the system's own reader (inet_pton) takes.
 #include "finder/Discovery.h"
 #include "finder/FinderLaunch.h"
 
+#include <arpa/inet.h>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 namespace {
@@ -16,6 +18,11 @@ void Check(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
+    const std::string whole(text);
+    in_addr address{};
+    const bool systemTakes =
+        whole.find('\0') == std::string::npos && ::inet_pton(AF_INET, whole.c_str(), &address) == 1;
+    Check(IsDottedIpv4(whole) == systemTakes);
     std::optional<AmpInfo> info = ParseDiscoveryReply(text);
     if (!info) return 0;
     Check(info->Mac.size() <= 12 && info->Ip.size() <= 15 && info->Extra1.size() <= 15);
