@@ -8,13 +8,12 @@
 // command. Its standard input and output are /dev/null (our standard output carries the raw
 // trace); it keeps our standard error for its diagnostics. Any thread may call.
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 struct ShellResult {
     int error = 0;       //!< errno of the failure; 0 when the program started
     std::string message; //!< the failure for the operator, with the system's error text; empty on success
-    pid_t pid = -1;      //!< the started process
+    long long pid = -1;  //!< the started process's id
     bool Ok() const { return error == 0; }
 };
 
@@ -34,6 +33,13 @@ ShellResult ShellOpen(const std::string& target);
 // installed. Tried in order: $TERMINAL (the user's own choice), x-terminal-emulator (Debian's
 // configured default), gnome-terminal, konsole, xterm.
 std::vector<std::string> TerminalCommand(const std::vector<std::string>& argv);
+
+// The command line that hands argv to a Windows program unchanged, as its C runtime reads it.
+std::string WindowsCommandLine(const std::vector<std::string>& argv);
+
+// For both sides of this unit: the system's text for error (or "error N"), and a failed result.
+std::string ShellErrorText(int error);
+ShellResult ShellFailure(int error, const std::string& message);
 
 // Runs a console program in a new terminal window. Fails without opening a window when the program
 // or every terminal emulator is missing.
