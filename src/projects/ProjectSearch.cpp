@@ -3,9 +3,6 @@
 #include "text/Strtools.h"
 
 #include <algorithm>
-#include <dirent.h>
-#include <memory>
-#include <sys/stat.h>
 
 namespace {
 char LowerAscii(char c) {
@@ -35,28 +32,11 @@ bool NameBefore(const std::string& a, const std::string& b) {
     return a < b;
 }
 
-bool IsFolder(const std::string& base, const dirent& entry) {
-    if (entry.d_type == DT_DIR) return true;
-    if (entry.d_type != DT_LNK && entry.d_type != DT_UNKNOWN) return false;
-    struct stat info {};
-    return ::stat((base + entry.d_name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
 // The folder names in base that match pattern, sorted; false when cancelled.
 bool ListFolders(const FolderListing& listing, const SearchCancelled& cancelled,
                  std::vector<std::string>& names) {
-    std::unique_ptr<DIR, DirCloser> dir(::opendir(listing.base.c_str()));
-    if (!dir) return true;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        if (cancelled && cancelled()) return false;
-        std::string name = entry->d_name;
-        if (name == "." || name == "..") continue;
-        if (WildcardMatch(listing.pattern, name) && IsFolder(listing.base, *entry)) names.push_back(name);
-    }
+    auto matches = [&](const std::string& name) { return WildcardMatch(listing.pattern, name); };
+    if (!ReadFolderNames(listing.base, matches, cancelled, names)) return false;
     std::sort(names.begin(), names.end(), NameBefore);
     return true;
 }

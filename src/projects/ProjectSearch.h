@@ -32,6 +32,13 @@ bool WildcardMatch(const std::string& pattern, const std::string& name);
 // then incomplete and should be thrown away.
 using SearchCancelled = std::function<bool()>;
 
+// The system's side of the search (ProjectSearch_posix.cpp, ProjectSearch_win32.cpp): appends the
+// names of the folders in base (a link to a folder counts as one; "." and ".." never) that take
+// accepts, in the system's order; take is asked before anything else is looked up about a name.
+// A base that cannot be read gives no names. False when cancelled.
+bool ReadFolderNames(const std::string& base, const std::function<bool(const std::string&)>& take,
+                     const SearchCancelled& cancelled, std::vector<std::string>& names);
+
 // The folders the five listings find, each as base + name + "/", in the order of the listings and,
 // within one listing, by name without regard to case. Plain files, "." and ".." are left out; a
 // link to a folder counts as a folder. A folder found by two listings is there twice. A missing
