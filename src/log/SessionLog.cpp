@@ -1,11 +1,9 @@
 #include "log/SessionLog.h"
 
+#include "text/Strtools.h"
+
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 void AppendUtf8(std::string& utf8, const std::string& latin1) {
@@ -40,9 +38,8 @@ bool SessionLog::Open(const std::string& path) {
     Close();
     path_ = path;
     vanished_ = false;
-    fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) {
-        failure_ = std::strerror(errno);
+    if (const int error = file_.Open(path)) {
+        failure_ = GetSystemErrorText(error);
         return false;
     }
     failure_.clear();
@@ -51,8 +48,7 @@ bool SessionLog::Open(const std::string& path) {
 
 void SessionLog::Close() {
     Flush();
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    file_.Close();
     Drop();
 }
 
@@ -62,49 +58,42 @@ void SessionLog::Drop() {
 }
 
 void SessionLog::Queue(const std::string& line) {
-    if (fd_ < 0) return;
+    if (!file_.IsOpen()) return;
     AppendUtf8(queued_, line);
     queued_ += "\r\n";
     lineEnds_.push_back(queued_.size());
 }
 
 bool SessionLog::WriteLine(const std::string& line) {
-    if (fd_ < 0) return false;
+    if (!file_.IsOpen()) return false;
     Queue(line);
     return Flush();
 }
 
 bool SessionLog::Flush() {
-    if (fd_ < 0 || queued_.empty()) return true;
-    // A file deleted under it still takes every write, into an inode no one can read any more:
-    // that is a failure too, said like one. Asked once per batch, as a stat per line would cost
-    // as much as the writing.
-    struct stat status {};
-    if (::fstat(fd_, &status) == 0 && status.st_nlink == 0) {
-        failure_ = std::strerror(ENOENT);
+    if (!file_.IsOpen() || queued_.empty()) return true;
+    // A file deleted under it still takes every write, where no one can read them any more: that
+    // is a failure too, said like one. Asked once per batch, as asking per line would cost as
+    // much as the writing.
+    if (file_.Deleted()) {
+        failure_ = GetSystemErrorText(ENOENT);
         vanished_ = true;
-        ::close(fd_);
-        fd_ = -1;
+        file_.Close();
         return false;
     }
     size_t done = 0;
-    while (done < queued_.size()) {
-        const ssize_t n = ::write(fd_, queued_.data() + done, queued_.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        // A write that makes no progress without an error would loop for ever: call it full.
-        if (n <= 0) return Fail(n < 0 ? errno : ENOSPC, done);
-        done += static_cast<size_t>(n);
-    }
+    if (const int error = file_.Write(queued_.data(), queued_.size(), done)) return Fail(error, done);
     Drop();
     return true;
 }
 
 bool SessionLog::Fail(int error, size_t written) {
-    failure_ = std::strerror(error);
+    failure_ = GetSystemErrorText(error);
     const auto whole = std::upper_bound(lineEnds_.begin(), lineEnds_.end(), written);
-    TakeBack(written - (whole == lineEnds_.begin() ? 0 : *(whole - 1)));
-    ::close(fd_);
-    fd_ = -1;
+    // The part of a line that did get in goes again, so the file always ends at a line end and
+    // the next session's separator starts a line of its own.
+    file_.TakeBack(written - (whole == lineEnds_.begin() ? 0 : *(whole - 1)));
+    file_.Close();
     Drop();
     return false;
 }
@@ -114,9 +103,8 @@ bool SessionLog::Reopen(const std::string& firstLine) {
     std::vector<size_t> keptEnds = std::move(lineEnds_);
     Drop();
     vanished_ = false;
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) {
-        failure_ = std::strerror(errno);
+    if (const int error = file_.Open(path_)) {
+        failure_ = GetSystemErrorText(error);
         return false;
     }
     failure_.clear();
@@ -126,13 +114,4 @@ bool SessionLog::Reopen(const std::string& firstLine) {
     for (size_t end : keptEnds)
         lineEnds_.push_back(base + end);
     return Flush();
-}
-
-// The part of a line that did get in goes again, so the file always ends at a line end and the
-// next session's separator starts a line of its own. Appends went to the end: the part is there.
-void SessionLog::TakeBack(size_t written) {
-    struct stat status {};
-    if (written == 0 || ::fstat(fd_, &status) != 0 || status.st_size < static_cast<off_t>(written)) return;
-    while (::ftruncate(fd_, status.st_size - static_cast<off_t>(written)) < 0 && errno == EINTR) {
-    }
 }

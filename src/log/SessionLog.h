@@ -1,12 +1,14 @@
 #pragma once
 // The session log file: every log line appended to a file, so a crash or a power cut loses
-// nothing that was on screen. Lines are queued and go out together at Flush, in one write(2) (no
-// stdio buffer): the face flushes before it paints what it was given, so a process that is killed
+// nothing that was on screen. Lines are queued and go out together at Flush, in one write (no stdio
+// buffer): the face flushes before it paints what it was given, so a process that is killed
 // leaves in the file every line it showed, at one system call per repaint rather than per line.
 // The file is opened for appending and never truncated. Lines are Latin-1 instrument text; the
 // file holds UTF-8, CR LF.
 //
 // Threads: one thread at a time (the console's UI thread).
+#include "log/AppendFile.h"
+
 #include <string>
 #include <vector>
 
@@ -29,7 +31,7 @@ public:
     bool Open(const std::string& path);
     // Flushes what is queued, then closes.
     void Close();
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return file_.IsOpen(); }
     // The file being written, or the one last tried.
     const std::string& Path() const { return path_; }
 
@@ -53,10 +55,9 @@ public:
 
 private:
     bool Fail(int error, size_t written);
-    void TakeBack(size_t written);
     void Drop();
 
-    int fd_ = -1;
+    AppendFile file_;
     std::string path_;
     std::string failure_;
     bool vanished_ = false;

@@ -1,0 +1,32 @@
+#pragma once
+// A file opened for appending, as the session log writes it: created when missing, every write at
+// its end, never truncated but for taking back the part of a line that a failed write left. Its
+// side per system is in AppendFile_posix.cpp and AppendFile_win32.cpp; error codes are errno values
+// or Windows system error codes (GetSystemErrorText tells both). One thread at a time.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class AppendFile {
+public:
+    AppendFile() = default;
+    ~AppendFile() { Close(); }
+    AppendFile(const AppendFile&) = delete;
+    AppendFile& operator=(const AppendFile&) = delete;
+
+    // Opens path after closing the file before; 0, or the system's error code.
+    int Open(const std::string& path);
+    void Close();
+    bool IsOpen() const { return handle_ != Closed; }
+    // The file was deleted while open: what is written now goes where no one can read it.
+    bool Deleted() const;
+    // Writes all of data at the end; 0, or the error code with written telling how much got in.
+    int Write(const char* data, std::size_t size, std::size_t& written);
+    // Cuts the last bytes off the file (the part of a line a failed write left).
+    void TakeBack(std::size_t bytes);
+
+private:
+    static constexpr std::intptr_t Closed = -1;
+    std::intptr_t handle_ = Closed; //!< A descriptor, or a HANDLE on Windows.
+    std::string path_;              //!< As opened: Windows is asked by name whether it is still there.
+};
