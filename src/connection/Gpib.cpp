@@ -1,11 +1,11 @@
 #include "connection/Gpib.h"
 
 #include "platform/ModalBoxes.h"
+#include "platform/SharedLibrary.h"
 #include "text/Strtools.h"
 
 #include <algorithm>
 #include <cstring>
-#include <dlfcn.h>
 #include <filesystem>
 #include <limits>
 #include <vector>
@@ -31,8 +31,8 @@ std::string loadError; // UI thread only: why the last load failed
 
 // Looks up one export; a missing one is told to the operator and stays unbound.
 template <typename Function> void Bind(void* library, const char* name, Function& slot) {
-    // POSIX guarantees that dlsym's object pointer converts to a function pointer.
-    slot = reinterpret_cast<Function>(dlsym(library, name));
+    // Both systems guarantee that the exported address converts to a function pointer.
+    slot = reinterpret_cast<Function>(SharedLibrarySymbol(library, name));
     if (!slot) Boxes().Error("Error", std::string("Importing function ") + name + " failed.\n");
 }
 
@@ -58,7 +58,7 @@ std::string GpibLibraryFileName(const std::string& driver) {
 }
 
 std::string GpibLibraryFileName(const std::string& driver, const std::string& folder) {
-    std::string name = "libGpib" + driver + ".so";
+    std::string name = SharedLibraryFileName("Gpib" + driver);
     std::string inFolder = folder + "/" + name;
     std::error_code error;
     if (!folder.empty() && std::filesystem::is_regular_file(inFolder, error)) return inFolder;
@@ -69,10 +69,8 @@ std::string GpibLibraryFileName(const std::string& driver, const std::string& fo
 
 bool LoadGpibLibrary(const std::string& fileName) {
     if (binding.library) return true;
-    void* library = dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* library = OpenSharedLibrary(fileName, loadError);
     if (!library) {
-        const char* why = dlerror();
-        loadError = why ? why : "unknown reason";
         Boxes().Error("Error", "Loading GPIB-library failed.\r\n" + fileName + "\r\n" + loadError);
         return false;
     }
@@ -87,7 +85,7 @@ void UnloadGpibLibrary() {
     if (binding.initCalled && binding.deinit) binding.deinit();
     void* library = binding.library;
     binding = GpibBinding{};
-    dlclose(library);
+    CloseSharedLibrary(library);
 }
 
 std::string GpibLoadError() {

@@ -21,10 +21,10 @@
 // kGpibBufferSize - 1 bytes.
 inline constexpr std::size_t kGpibBufferSize = 8196;
 
-// The library file of a driver: "libGpib" + driver + ".so" in folder (the program's folder when
-// not given) when that file exists; otherwise the bare file name, which dlopen looks up through the
-// system's library search. A driver name with a '/' is never looked up in the system: it names a
-// path below folder, as it would on the folder search.
+// The library file of a driver: "libGpib" + driver + ".so" (".dll" on Windows) in folder (the
+// program's folder when not given) when that file exists; otherwise the bare file name, which the
+// loader looks up through the system's library search. A driver name with a '/' is never looked up in the
+// system: it names a path below folder, as it would on the folder search.
 std::string GpibLibraryFileName(const std::string& driver);
 std::string GpibLibraryFileName(const std::string& driver, const std::string& folder);
 

@@ -1,0 +1,28 @@
+#include "platform/SharedLibrary.h"
+
+#include "platform/Win32Text.h"
+#include "text/Strtools.h"
+
+std::string SharedLibraryFileName(const std::string& base) {
+    return "lib" + base + ".dll";
+}
+
+// A file name without a folder is searched where Windows searches; a relative path with a folder
+// is taken from the program's folder down, never from the working directory alone.
+void* OpenSharedLibrary(const std::string& fileName, std::string& why) {
+    HMODULE library = LoadLibraryExW(WideFromUtf8(fileName).c_str(), nullptr, 0);
+    if (!library) {
+        const int error = static_cast<int>(GetLastError());
+        why = GetSystemErrorText(error);
+        if (why.empty()) why = "error " + std::to_string(error);
+    }
+    return reinterpret_cast<void*>(library);
+}
+
+void* SharedLibrarySymbol(void* library, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void CloseSharedLibrary(void* library) {
+    FreeLibrary(static_cast<HMODULE>(library));
+}
