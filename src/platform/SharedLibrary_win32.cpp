@@ -7,8 +7,8 @@ std::string SharedLibraryFileName(const std::string& base) {
     return "lib" + base + ".dll";
 }
 
-// A file name without a folder is searched where Windows searches; a relative path with a folder
-// is taken from the program's folder down, never from the working directory alone.
+// fileName is a full path (the GPIB loader's, in the program's folder) or a bare name, which
+// Windows looks up through its own library search.
 void* OpenSharedLibrary(const std::string& fileName, std::string& why) {
     HMODULE library = LoadLibraryExW(WideFromUtf8(fileName).c_str(), nullptr, 0);
     if (!library) {

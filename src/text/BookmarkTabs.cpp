@@ -154,20 +154,15 @@ std::vector<TPageTabBar::Tab>::const_iterator TPageTabBar::FirstEndingAfter(int 
 void TPageTabBar::Lay() const {
     if (laidOut_) return;
     laidOut_ = true;
+    // A tab's height comes from the font alone, not from its text: measured once for all.
+    if (tabHeight_ < 0) tabHeight_ = MeasureTab(QString()).height();
     int left = 0;
-    int height = 0;
     for (Tab& tab : tabs_) {
-        if (tab.width < 0) {
-            const QSize size = MeasureTab(tab.text);
-            tab.width = size.width();
-            height = std::max(height, size.height());
-        }
+        if (tab.width < 0) tab.width = MeasureTab(tab.text).width();
         tab.left = left;
         left += tab.width;
     }
     totalWidth_ = left;
-    // Every tab has the one font, so a tab measured earlier has the height of those measured now.
-    if (height > 0 || tabs_.empty()) tabHeight_ = height > 0 ? height : MeasureTab(QString()).height();
 }
 
 // The size Qt's tab bar gives a tab of this text (no icon, no buttons on the tab).
@@ -276,6 +271,7 @@ void TPageTabBar::changeEvent(QEvent* event) {
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
         for (Tab& tab : tabs_)
             tab.width = -1;
+        tabHeight_ = -1;
         MarkChanged();
     }
     QWidget::changeEvent(event);
@@ -294,7 +290,6 @@ int TPageTabBar::RowWidth() const {
 }
 
 void TPageTabBar::ArrangeArrows() {
-    Lay();
     const bool needed = totalWidth_ > width();
     if (needed) {
         const int buttonWidth = style()->pixelMetric(QStyle::PM_TabBarScrollButtonWidth, nullptr, this);

@@ -69,7 +69,7 @@ private:
 
     mutable std::vector<Tab> tabs_;
     mutable bool laidOut_ = true;
-    mutable int tabHeight_ = 0;
+    mutable int tabHeight_ = -1; //!< -1: not measured yet.
     mutable int totalWidth_ = 0;
     int current_ = -1;
     int hover_ = -1;
