@@ -42,8 +42,12 @@ OpenResult ConsoleSession::Open(std::string* reason) {
     if (reason) *reason = why;
     if (result != OpenResult::Opened) {
         DropLink(); // an automatic attempt's end was logged; an open that never was tells of none
-        // An automatic attempt that fails is told by its "Reconnecting" line alone.
-        if (!automaticOpen_) Log(WithReason("Opening " + connection_ + " failed.", why), LogColours::Error);
+        // An automatic attempt that fails is told by its "Reconnecting" line alone. The operator's
+        // open that fails plans no attempts, also when its drop was told before the open ended.
+        if (!automaticOpen_) {
+            StopReconnect();
+            Log(WithReason("Opening " + connection_ + " failed.", why), LogColours::Error);
+        }
         face_.StateChanged();
         return result;
     }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <netinet/in.h>
@@ -18,6 +19,7 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 // Shows lines in a list, waits for an open through the hand-over, and keeps its one timer as a
@@ -62,7 +64,8 @@ private:
     std::optional<Handover::Clock::time_point> due_;
 };
 
-// A loopback peer that takes every connection and closes it at once.
+// A loopback peer that takes every connection and closes it at once, but the first, which it holds
+// a moment: the operator's own open must hold for there to be anything to reconnect.
 class DroppingPeer {
 public:
     DroppingPeer() {
@@ -76,9 +79,12 @@ public:
         ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
         port_ = ntohs(address.sin_port);
         thread_ = std::thread([this] {
-            while (!stop_) {
+            for (bool first = true; !stop_;) {
                 pollfd ready{fd_, POLLIN, 0};
-                if (::poll(&ready, 1, 50) > 0) ::close(::accept(fd_, nullptr, nullptr));
+                if (::poll(&ready, 1, 50) <= 0) continue;
+                const int link = ::accept(fd_, nullptr, nullptr);
+                if (std::exchange(first, false)) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                ::close(link);
             }
         });
     }
