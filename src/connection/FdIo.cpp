@@ -5,62 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <fcntl.h>
-#include <poll.h>
 #include <thread>
-#include <unistd.h>
-
-void GuardedFd::Attach(int fd) {
-    std::lock_guard guard(lock_);
-    if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    fd_ = fd;
-}
-
-bool GuardedFd::Close() {
-    std::lock_guard guard(lock_);
-    int fd = fd_.exchange(-1);
-    if (fd < 0) return false;
-    ::close(fd);
-    return true;
-}
-
-ssize_t GuardedFd::ReadSome(void* buffer, size_t size) {
-    std::lock_guard guard(lock_);
-    if (fd_ < 0) {
-        errno = EBADF;
-        return -1;
-    }
-    return ::read(fd_, buffer, size);
-}
-
-ssize_t GuardedFd::WriteSome(const void* data, size_t size) {
-    std::lock_guard guard(lock_);
-    if (fd_ < 0) {
-        errno = EBADF;
-        return -1;
-    }
-    return ::write(fd_, data, size);
-}
-
-namespace {
-WaitResult WaitFor(int fd, short events, const WakeEvent& wake, int timeoutMs) {
-    unsigned start = GetTickCount();
-    for (;;) {
-        pollfd fds[2] = {{wake.Fd(), POLLIN, 0}, {fd, events, 0}};
-        int n = ::poll(fds, 2, RemainingMs(timeoutMs, start));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return WaitResult::Failed;
-        if (fds[0].revents) return WaitResult::Woken;
-        if (n == 0) return WaitResult::Timeout;
-        if (fds[1].revents & POLLNVAL) return WaitResult::Failed;
-        return WaitResult::Ready;
-    }
-}
-} // namespace
-
-WaitResult WaitReadable(int fd, const WakeEvent& wake, int timeoutMs) {
-    return WaitFor(fd, POLLIN, wake, timeoutMs);
-}
 
 ssize_t ReadSoon(GuardedFd& fd, void* buffer, size_t size) {
     auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(SoonMicros);
@@ -111,7 +56,7 @@ ssize_t WriteAll(GuardedFd& fd, const WakeEvent& wake, const void* data, size_t 
             start = GetTickCount(); // the limit is on progress: a slow port may take long in all
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             int left = RemainingMs(WriteTimeoutMs, start);
-            WaitResult waited = left == 0 ? WaitResult::Timeout : WaitFor(fd.Fd(), POLLOUT, wake, left);
+            WaitResult waited = left == 0 ? WaitResult::Timeout : WaitWritable(fd.Fd(), wake, left);
             if (waited == WaitResult::Timeout) errno = ETIMEDOUT;
             if (waited != WaitResult::Ready) return -1;
         } else if (n < 0 && errno == EINTR) {
@@ -127,4 +72,23 @@ int RemainingMs(int timeoutMs, unsigned startTick) {
     if (timeoutMs < 0) return -1;
     uint32_t elapsed = TickDiff(GetTickCount(), startTick);
     return elapsed >= static_cast<uint32_t>(timeoutMs) ? 0 : timeoutMs - static_cast<int>(elapsed);
+}
+
+namespace {
+WaitResult WaitFor(WaitItem target, const WakeEvent& wake, int timeoutMs) {
+    WaitItem items[2] = {{-1, &wake}, target};
+    const int n = WaitAny(items, 2, timeoutMs);
+    if (n < 0) return WaitResult::Failed;
+    if (items[0].ready) return WaitResult::Woken;
+    if (n == 0) return WaitResult::Timeout;
+    return items[1].closed ? WaitResult::Failed : WaitResult::Ready;
+}
+} // namespace
+
+WaitResult WaitReadable(int fd, const WakeEvent& wake, int timeoutMs) {
+    return WaitFor({fd}, wake, timeoutMs);
+}
+
+WaitResult WaitWritable(int fd, const WakeEvent& wake, int timeoutMs) {
+    return WaitFor({fd, nullptr, true}, wake, timeoutMs);
 }

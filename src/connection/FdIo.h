@@ -1,5 +1,6 @@
 #pragma once
-// Descriptor I/O shared by the transports. The reader thread blocks in WaitReadable while the UI
+// Descriptor I/O shared by the transports (on Windows: socket I/O; a serial port there has its own
+// overlapped I/O). The reader thread blocks in WaitReadable while the UI
 // thread may write to the descriptor or close it; GuardedFd makes that safe: every read, write and
 // close happens under its lock, so a descriptor is never closed (and its number reused by another
 // open) while a read or write on it is under way. Waits happen outside the lock and also watch a
@@ -23,12 +24,14 @@ public:
     // The descriptor number for poll(); may be stale by the time it is used, which is harmless
     // because the I/O itself rechecks under the lock.
     int Fd() const { return fd_.load(); }
-    // Takes ownership of fd (non-blocking mode is set).
+    // Takes ownership of fd (non-blocking mode is set). On Windows fd is a socket: its handle fits
+    // in an int, as the system keeps handles within 32 bits for 32-bit programs.
     void Attach(int fd);
     // Closes the descriptor; false when none was open.
     bool Close();
 
-    // One non-blocking read or write; -1 with errno EBADF when closed.
+    // One non-blocking read or write; -1 with errno EBADF when closed, EAGAIN when it would wait,
+    // else the system's code (a Winsock code on Windows).
     ssize_t ReadSome(void* buffer, size_t size);
     ssize_t WriteSome(const void* data, size_t size);
 
@@ -42,6 +45,25 @@ enum class WaitResult { Ready, Timeout, Woken, Failed };
 // Waits for fd to become readable (hang-up and errors count as readable, so the read reports them),
 // for the wake event, or for timeoutMs (-1: no limit). EINTR is retried.
 WaitResult WaitReadable(int fd, const WakeEvent& wake, int timeoutMs);
+// The same for room to write (or the end of a connect under way).
+WaitResult WaitWritable(int fd, const WakeEvent& wake, int timeoutMs);
+
+// One thing a wait watches: a descriptor (a socket on Windows) or a wake event.
+struct WaitItem {
+    int fd = -1;                     //!< -1: none
+    const WakeEvent* wake = nullptr; //!< Used when fd is -1.
+    bool write = false;              //!< fd: wait for room to write instead of input.
+    bool ready = false;              //!< Set by WaitAny.
+    bool closed = false;             //!< Set by WaitAny, with ready: fd is no open descriptor.
+};
+
+// Waits until any item is ready or timeoutMs passes (-1: no limit); items with neither are skipped,
+// and those past MaxWaitItems too.
+// Returns how many are ready, 0 at the time-out, -1 when the wait itself failed. Hang-up and errors
+// count as ready, so the read or write that follows reports them; so does an fd that is no open
+// descriptor (closed by another thread meanwhile), marked closed.
+constexpr size_t MaxWaitItems = 8;
+int WaitAny(WaitItem* items, size_t count, int timeoutMs);
 
 // Tries non-blocking reads for SoonMicros before the caller blocks in a wait. A reply usually
 // follows a command within tens of microseconds; catching it while still awake saves the wake-up

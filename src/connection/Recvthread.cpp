@@ -9,16 +9,10 @@
 #include "text/Strtools.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <map>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -31,24 +25,9 @@ constexpr size_t MaxBatch = 64;
 // Room for such a burst while the UI thread works through the previous batch.
 constexpr int UdpReceiveBuffer = 1 << 20;
 
-void SetOption(int fd, int level, int name, int value = 1) {
-    ::setsockopt(fd, level, name, &value, sizeof value);
-}
-
-void SetSendTimeout(int fd) {
-    timeval limit{SendTimeoutMs / 1000, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-}
-
-void SetBlocking(int fd) {
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-}
-
 int PortOf(int fd) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (fd < 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
-    return ntohs(address.sin_port);
+    Ipv4Endpoint local;
+    return LocalEndpoint(fd, local) ? local.port : 0;
 }
 
 // The threads of all receive loops, so that program end can wait for them and join them. Threads
@@ -162,7 +141,7 @@ void TRecvThread::OpenUdp(const std::string& address, const std::string& portTex
     mode_ = Mode::Udp;
     int fd = UdpOpen(udpPort_, address);
     if (fd < 0) return;
-    SetOption(fd, SOL_SOCKET, SO_RCVBUF, UdpReceiveBuffer);
+    SetReceiveBuffer(fd, UdpReceiveBuffer);
     std::lock_guard guard(ioLock_);
     socket_ = fd;
     disconnectOnClose_ = true;
@@ -212,7 +191,7 @@ int TRecvThread::Send(const std::string& destination, const void* data, int leng
 int TRecvThread::SendSocket(const void* data, int length) {
     std::lock_guard guard(ioLock_);
     if (socket_ < 0) return 0;
-    ssize_t n = ::send(socket_, data, static_cast<size_t>(length), MSG_NOSIGNAL);
+    long n = SendWithin(socket_, data, static_cast<size_t>(length), SendTimeoutMs, wake_);
     return n > 0 ? static_cast<int>(n) : 0;
 }
 
@@ -221,17 +200,11 @@ int TRecvThread::SendUdp(const std::string& destination, const void* data, int l
     std::string host, portText;
     int port = udpPort_;
     if (SplitAtFirst(target, host, ":", portText)) port = static_cast<int>(LeadingInt(portText));
-    in_addr to{};
-    to.s_addr = htonl(INADDR_BROADCAST);
-    if (!host.empty() && !LookupHost(host, to)) return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr = to;
-    address.sin_port = htons(static_cast<uint16_t>(port));
+    Ipv4Endpoint to{Ipv4Broadcast, static_cast<uint16_t>(port)};
+    if (!host.empty() && !LookupHost(host, to.address)) return 0;
     std::lock_guard guard(ioLock_);
     if (socket_ < 0) return 0;
-    ssize_t n = ::sendto(socket_, data, static_cast<size_t>(length), MSG_NOSIGNAL,
-                         reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    long n = SocketSendTo(socket_, data, static_cast<size_t>(length), to);
     return n > 0 ? static_cast<int>(n) : 0;
 }
 
@@ -241,7 +214,7 @@ int TRecvThread::SendServer(const std::string& destination, const void* data, in
         std::lock_guard guard(ioLock_);
         for (Client& client : clients_) {
             if (client.fd < 0 || client.peer != destination) continue;
-            ssize_t n = ::send(client.fd, data, static_cast<size_t>(length), MSG_NOSIGNAL);
+            long n = SendWithin(client.fd, data, static_cast<size_t>(length), SendTimeoutMs, wake_);
             if (n > 0) return static_cast<int>(n);
             CloseSocket(client.fd);
             client.fd = -1;
@@ -367,12 +340,9 @@ void TRecvThread::TcpClientLoop() {
         if (stop_) {
             CloseSocket(std::exchange(fd, -1));
         } else {
-            SetBlocking(fd); // sends wait for room, at most SendTimeoutMs
-            SetSendTimeout(fd);
-            sockaddr_in peer{};
-            socklen_t length = sizeof peer;
-            ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length);
-            peer_ = SocketAddressText(peer);
+            Ipv4Endpoint peer;
+            PeerEndpoint(fd, peer);
+            peer_ = EndpointText(peer);
             socket_ = fd;
         }
     }
@@ -396,7 +366,7 @@ int TRecvThread::StreamReceive(int fd, char* buffer) {
     for (const Client& client : clients_)
         stillOurs = stillOurs || fd == client.fd;
     if (!stillOurs) return -1;
-    ssize_t n = ::recv(fd, buffer, MaxStreamBlock, MSG_DONTWAIT);
+    long n = SocketReceive(fd, buffer, MaxStreamBlock);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return 0;
     if (n <= 0) return -1;
     buffer[n] = 0;
@@ -431,13 +401,11 @@ bool TRecvThread::ReceiveDatagrams(std::vector<Datagram>& batch) {
     std::lock_guard guard(ioLock_);
     while (batch.size() < MaxBatch) {
         if (socket_ < 0) return false;
-        sockaddr_in from{};
-        socklen_t length = sizeof from;
-        ssize_t n = ::recvfrom(socket_, buffer, MaxDatagram, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
-                               &length);
+        Ipv4Endpoint from;
+        long n = SocketReceiveFrom(socket_, buffer, MaxDatagram, from);
         if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
         if (n == 0) continue;
-        peer_ = SocketAddressText(from);
+        peer_ = EndpointText(from);
         batch.push_back({peer_, std::string(buffer, static_cast<size_t>(n))});
     }
     return true;
@@ -445,21 +413,20 @@ bool TRecvThread::ReceiveDatagrams(std::vector<Datagram>& batch) {
 
 void TRecvThread::ServerLoop() {
     while (!stop_) {
-        std::vector<pollfd> fds{{wake_.Fd(), POLLIN, 0}};
+        WaitItem items[2 + ClientSlots] = {{-1, &wake_}};
         {
             std::lock_guard guard(ioLock_);
             if (listener_ < 0) return;
-            fds.push_back({listener_, POLLIN, 0});
-            for (const Client& client : clients_)
-                fds.push_back({client.fd, POLLIN, 0}); // -1 is ignored by poll
+            items[1].fd = listener_;
+            for (int slot = 0; slot < ClientSlots; ++slot)
+                items[2 + slot].fd = clients_[slot].fd; // -1 is skipped
         }
-        int n = ::poll(fds.data(), fds.size(), -1);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 || fds[0].revents || stop_) return;
-        if (fds[1].revents & POLLNVAL) return;
-        if (fds[1].revents) AcceptClient();
+        int n = WaitAny(items, 2 + ClientSlots, -1);
+        if (n < 0 || items[0].ready || stop_) return;
+        if (items[1].closed) return;
+        if (items[1].ready) AcceptClient();
         for (int slot = 0; slot < ClientSlots; ++slot)
-            if (fds[2 + slot].fd >= 0 && fds[2 + slot].revents) ReadClient(slot, fds[2 + slot].fd);
+            if (items[2 + slot].fd >= 0 && items[2 + slot].ready) ReadClient(slot, items[2 + slot].fd);
     }
 }
 
@@ -477,7 +444,6 @@ void TRecvThread::AcceptClient() {
             CloseSocket(fd); // all slots taken: accepted and closed at once
             return;
         }
-        SetSendTimeout(fd);
         *free = {fd, peer};
     }
     DeliverConnected(peer);
@@ -502,33 +468,7 @@ void TRecvThread::ReadClient(int slot, int fd) {
 }
 
 int TcpConnectTimed(const std::string& host, int port, int timeoutMs, const WakeEvent& wake) {
-    in_addr address{};
-    if (!LookupHost(host, address)) return -1;
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    SetOption(fd, SOL_SOCKET, SO_KEEPALIVE);
-    SetOption(fd, IPPROTO_TCP, TCP_NODELAY);
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_addr = address;
-    peer.sin_port = htons(static_cast<uint16_t>(port));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0) return fd;
-    if (errno != EINPROGRESS) {
-        ::close(fd);
-        return -1;
-    }
-    const unsigned start = GetTickCount();
-    for (;;) {
-        pollfd fds[2] = {{wake.Fd(), POLLIN, 0}, {fd, POLLOUT, 0}};
-        int n = ::poll(fds, 2, RemainingMs(timeoutMs, start));
-        if (n < 0 && errno == EINTR) continue;
-        int error = 0;
-        socklen_t length = sizeof error;
-        // Writable also reports a refused connect; SO_ERROR tells which.
-        if (n > 0 && !fds[0].revents && fds[1].revents &&
-            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0)
-            return fd;
-        ::close(fd);
-        return -1;
-    }
+    ConnectAttempt attempt{&wake, timeoutMs, {}};
+    const int fd = TcpConnect(host + ":" + std::to_string(port), attempt);
+    return fd == NoSocket ? -1 : fd;
 }

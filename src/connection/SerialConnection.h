@@ -1,13 +1,14 @@
 #pragma once
-// A local serial port through termios. The port name is a device under /dev ("ttyUSB0") or, when
-// it holds a "/", a path. The port is opened exclusively and fully raw, so every byte passes as
-// it is both ways and no flow control is on; a mode string sets its line settings and turns flow
-// control on when it asks for it (see SerialMode.h).
-#include "connection/FdIo.h"
+// A local serial port: termios here, a COM port with overlapped I/O on Windows. The port name is
+// a device under /dev ("ttyUSB0") or, when it starts with "/", a path; on Windows a COM name
+// ("COM3"). The port is opened exclusively and fully raw, so every byte passes as it is both ways
+// and no flow control is on; a mode string sets its line settings and turns flow control on when
+// it asks for it (see SerialMode.h).
 #include "connection/ModemLines.h"
 #include "connection/TConnection.h"
 
 #include <atomic>
+#include <memory>
 #include <string>
 
 class TSerialConnection : public TConnection {
@@ -33,7 +34,7 @@ public:
     int Read(void* buffer, int size, int timeoutMs) override;
     // As Read, but waits at most timeoutMs (-1: no limit); nothing by then gives 0.
     int ReadWithin(void* buffer, int size, int timeoutMs) override;
-    bool IsOpen() const override { return port_.IsOpen(); }
+    bool IsOpen() const override;
     // Discards what is queued in both directions.
     bool Purge(int flags) override;
 
@@ -48,16 +49,16 @@ public:
     // The mode string handed RTS to hardware flow control ("rts=hs"): it is not the operator's.
     bool RtsIsHandshake() const { return rtsHandshake_; }
 
-    // The device path that a port name stands for.
+    // The device path that a port name stands for ("/dev/ttyUSB0", "\\.\COM3").
     static std::string DevicePath(const std::string& portName);
 
 private:
-    bool SetRaw();
-    bool ModemIoctl(unsigned long request, int* bits);
+    // 0: the modem-line call was done; else its system code, which ModemFailure() then explains.
+    bool ModemResult(int code);
 
     std::string modemFailure_; //!< UI thread.
     std::atomic<bool> rtsHandshake_{false};
 
-    GuardedFd port_;
-    WakeEvent stop_; //!< Signalled by Close to release a blocked Read or Write.
+    struct Device; //!< The system's side of the open port, and the wake-up of its waits.
+    std::unique_ptr<Device> device_;
 };

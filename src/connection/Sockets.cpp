@@ -1,148 +1,90 @@
 #include "connection/Sockets.h"
 
+#include "connection/FdIo.h"
 #include "platform/IntegerText.h"
+#include "platform/Tick.h"
 #include "text/Strtools.h"
 
-#include <arpa/inet.h>
-#include <atomic>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
-#include <cstring>
 #include <memory>
 #include <mutex>
-#include <netdb.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
-namespace {
-std::atomic<int> socketUsers{0};
+using namespace socket_parts;
 
-void SetOption(int socket, int level, int name) {
-    int on = 1;
-    ::setsockopt(socket, level, name, &on, sizeof on);
+std::string EndpointText(const Ipv4Endpoint& endpoint) {
+    const uint32_t a = endpoint.address;
+    return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 0xFF) + "." +
+           std::to_string((a >> 8) & 0xFF) + "." + std::to_string(a & 0xFF) + ":" +
+           std::to_string(endpoint.port);
 }
 
-bool ParseDotted(const std::string& text, in_addr& address) {
-    return ::inet_pton(AF_INET, text.c_str(), &address) == 1;
-}
-
-sockaddr_in MakeAddress(in_addr host, uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr = host;
-    address.sin_port = htons(port);
-    return address;
-}
-} // namespace
-
-void SocketStartup() {
-    static std::once_flag once;
-    std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
-    ++socketUsers;
-}
-
-void SocketCleanup() {
-    --socketUsers;
-}
-
-int SocketUsers() {
-    return socketUsers.load();
-}
-
-bool LookupHost(const std::string& name, in_addr& address) {
-    if (ParseDotted(name, address)) return true;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || !found) return false;
-    address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-    ::freeaddrinfo(found);
+// As inet_pton takes them: four decimal parts of up to 255, no sign, no leading zero.
+bool ParseDottedIpv4(const std::string& text, uint32_t& address) {
+    uint32_t value = 0;
+    size_t at = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0 && (at >= text.size() || text[at++] != '.')) return false;
+        const size_t first = at;
+        unsigned octet = 0;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9' && at - first < 3)
+            octet = octet * 10 + static_cast<unsigned>(text[at++] - '0');
+        const size_t digits = at - first;
+        if (digits == 0 || octet > 255 || (digits > 1 && text[first] == '0')) return false;
+        value = value << 8 | octet;
+    }
+    if (at != text.size()) return false;
+    address = value;
     return true;
 }
 
-int TcpConnect(const std::string& params) {
-    std::string host, portText;
-    SplitAtFirst(params, host, ":", portText);
-    auto port = static_cast<uint16_t>(LeadingInt(portText));
-    in_addr address{};
-    if (!LookupHost(host, address)) return NoSocket;
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0) return NoSocket;
-    SetOption(s, SOL_SOCKET, SO_KEEPALIVE);
-    SetOption(s, IPPROTO_TCP, TCP_NODELAY);
-    sockaddr_in peer = MakeAddress(address, port);
-    if (::connect(s, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
-        ::close(s);
-        return NoSocket;
-    }
-    return s;
+bool LookupHost(const std::string& name, uint32_t& address) {
+    return ParseDottedIpv4(name, address) || ResolveIpv4(name, address) == 0;
 }
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
-int MsLeft(Clock::time_point deadline) {
-    if (deadline == Clock::time_point::max()) return -1;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left < 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
-}
-
-enum class Waited { Ready, Cancelled, TimedOut };
-
-// Waits for fd to report events, for the attempt's cancel event, or for the deadline.
-Waited WaitOrCancel(int fd, short events, const ConnectAttempt& attempt, Clock::time_point deadline) {
-    for (;;) {
-        pollfd fds[2] = {{fd, events, 0}, {attempt.cancel ? attempt.cancel->Fd() : -1, POLLIN, 0}};
-        int n = ::poll(fds, 2, MsLeft(deadline));
-        if (n < 0 && errno == EINTR) continue;
-        if (fds[1].revents) return Waited::Cancelled;
-        if (n == 0) return Waited::TimedOut;
-        return Waited::Ready;
-    }
-}
-
-// A name lookup that can be abandoned: getaddrinfo cannot be interrupted, so it runs in a thread
-// of its own that finishes in its own time; whoever leaves last frees the shared record.
+// A name lookup that can be abandoned: the system's lookup cannot be interrupted, so it runs in a
+// thread of its own that finishes in its own time; whoever leaves last frees the shared record.
 struct Lookup {
     std::string name;
     WakeEvent done;
-    std::mutex lock;        //!< Protects result and address (the wake-up alone orders nothing).
-    int result = EAI_AGAIN; // written before done is signalled
-    in_addr address{};
+    std::mutex lock; //!< Protects result and address (the wake-up alone orders nothing).
+    int result = -1; // written before done is signalled
+    uint32_t address = 0;
 };
 
-bool LookupHostInTime(const std::string& name, in_addr& address, ConnectAttempt& attempt,
-                      Clock::time_point deadline) {
-    if (ParseDotted(name, address)) return true;
+// Waits for the wait item, the attempt's cancel event or the time left; false with the reason set
+// when the wait did not end with the item.
+bool WaitOrGiveUp(WaitItem item, ConnectAttempt& attempt, unsigned start) {
+    WaitItem items[2] = {item, {-1, attempt.cancel}};
+    const int n = WaitAny(items, 2, RemainingMs(attempt.timeoutMs, start));
+    if (items[1].ready)
+        attempt.reason = "cancelled";
+    else if (n == 0)
+        attempt.reason = "timed out";
+    return n > 0 && !items[1].ready;
+}
+
+bool LookupHostInTime(const std::string& name, uint32_t& address, ConnectAttempt& attempt, unsigned start) {
+    if (ParseDottedIpv4(name, address)) return true;
     auto lookup = std::make_shared<Lookup>();
     lookup->name = name;
     std::thread([lookup] {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        int rc = ::getaddrinfo(lookup->name.c_str(), nullptr, &hints, &found);
+        uint32_t found = 0;
+        const int rc = ResolveIpv4(lookup->name, found);
         {
             std::lock_guard guard(lookup->lock);
-            if (rc == 0 && found) lookup->address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-            lookup->result = rc == 0 && !found ? EAI_NONAME : rc;
+            lookup->address = found;
+            lookup->result = rc;
         }
-        if (found) ::freeaddrinfo(found);
         lookup->done.Signal();
     }).detach();
-    Waited waited = WaitOrCancel(lookup->done.Fd(), POLLIN, attempt, deadline);
-    if (waited != Waited::Ready) {
-        attempt.reason = waited == Waited::Cancelled ? "cancelled" : "timed out";
-        return false;
-    }
+    if (!WaitOrGiveUp({-1, &lookup->done}, attempt, start)) return false;
     std::lock_guard guard(lookup->lock);
     if (lookup->result != 0) {
-        attempt.reason = "host '" + name + "' not found (" + ::gai_strerror(lookup->result) + ")";
+        attempt.reason = "host '" + name + "' not found (" + LookupErrorText(lookup->result) + ")";
         return false;
     }
     address = lookup->address;
@@ -165,97 +107,49 @@ bool InstrumentPort(const std::string& text, uint16_t& port, std::string& reason
 }
 
 // Connects the non-blocking socket s to peer within the attempt's limits.
-bool ConnectInTime(int s, const sockaddr_in& peer, ConnectAttempt& attempt, Clock::time_point deadline) {
-    if (::connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) return true;
-    if (errno != EINPROGRESS) {
-        attempt.reason = GetSystemErrorText(errno);
-        return false;
+bool ConnectInTime(int s, const Ipv4Endpoint& peer, ConnectAttempt& attempt, unsigned start) {
+    const int started = StartConnect(s, peer);
+    if (started != 0) {
+        if (started < 0) attempt.reason = GetSystemErrorText(errno);
+        return started > 0;
     }
-    Waited waited = WaitOrCancel(s, POLLOUT, attempt, deadline);
-    if (waited != Waited::Ready) {
-        attempt.reason = waited == Waited::Cancelled ? "cancelled" : "timed out";
-        return false;
-    }
-    int error = 0;
-    socklen_t length = sizeof error;
-    ::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length);
+    if (!WaitOrGiveUp({s, nullptr, true}, attempt, start)) return false;
+    const int error = ConnectError(s);
     if (error != 0) attempt.reason = GetSystemErrorText(error);
     return error == 0;
 }
 } // namespace
 
 int TcpConnect(const std::string& params, ConnectAttempt& attempt) {
-    const Clock::time_point deadline = attempt.timeoutMs < 0
-                                           ? Clock::time_point::max()
-                                           : Clock::now() + std::chrono::milliseconds(attempt.timeoutMs);
+    const unsigned start = GetTickCount();
     std::string host, portText;
     SplitAtFirst(params, host, ":", portText);
-    uint16_t port = 0;
-    in_addr address{};
-    if (!InstrumentPort(portText, port, attempt.reason)) return NoSocket;
-    if (!LookupHostInTime(host, address, attempt, deadline)) return NoSocket;
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (s < 0) {
+    Ipv4Endpoint peer;
+    if (!InstrumentPort(portText, peer.port, attempt.reason)) return NoSocket;
+    if (!LookupHostInTime(host, peer.address, attempt, start)) return NoSocket;
+    const int s = OpenStream();
+    if (s == NoSocket) {
         attempt.reason = GetSystemErrorText(errno);
         return NoSocket;
     }
-    SetOption(s, SOL_SOCKET, SO_KEEPALIVE);
-    SetOption(s, IPPROTO_TCP, TCP_NODELAY);
-    if (!ConnectInTime(s, MakeAddress(address, port), attempt, deadline)) {
-        ::close(s);
+    if (!ConnectInTime(s, peer, attempt, start)) {
+        CloseSocket(s);
         return NoSocket;
     }
     return s;
 }
 
-int TcpListen(int port, const std::string& address) {
-    in_addr local{};
-    local.s_addr = htonl(INADDR_ANY);
-    if (!address.empty() && !ParseDotted(address, local)) return NoSocket;
-    if (port < 0 || port > 65535) return NoSocket;
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0) return NoSocket;
-    SetOption(s, SOL_SOCKET, SO_REUSEADDR);
-    sockaddr_in bound = MakeAddress(local, static_cast<uint16_t>(port));
-    if (::bind(s, reinterpret_cast<sockaddr*>(&bound), sizeof bound) != 0 || ::listen(s, 5) != 0) {
-        ::close(s);
-        return NoSocket;
+long SendWithin(int socket, const void* data, size_t size, int timeoutMs, const WakeEvent& wake) {
+    const auto* bytes = static_cast<const char*>(data);
+    size_t sent = 0;
+    while (sent < size) {
+        const long n = SocketSend(socket, bytes + sent, size - sent);
+        if (n > 0) {
+            sent += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) return sent > 0 ? static_cast<long>(sent) : -1;
+        if (WaitWritable(socket, wake, timeoutMs) != WaitResult::Ready) break;
     }
-    return s;
-}
-
-int TcpAccept(int listenSocket, std::string& peer) {
-    sockaddr_in from{};
-    socklen_t length = sizeof from;
-    int s = ::accept4(listenSocket, reinterpret_cast<sockaddr*>(&from), &length, SOCK_CLOEXEC);
-    if (s < 0) return NoSocket;
-    SetOption(s, SOL_SOCKET, SO_KEEPALIVE);
-    SetOption(s, IPPROTO_TCP, TCP_NODELAY);
-    peer = SocketAddressText(from);
-    return s;
-}
-
-int UdpOpen(int port, const std::string& address) {
-    int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (s < 0) return NoSocket;
-    SetOption(s, SOL_SOCKET, SO_BROADCAST);
-    SetOption(s, SOL_SOCKET, SO_REUSEADDR);
-    in_addr local{};
-    bool ok = ParseDotted(address, local) && port >= 0 && port <= 65535;
-    sockaddr_in bound = MakeAddress(local, static_cast<uint16_t>(port));
-    if (!ok || ::bind(s, reinterpret_cast<sockaddr*>(&bound), sizeof bound) != 0) {
-        ::close(s);
-        return NoSocket;
-    }
-    return s;
-}
-
-void CloseSocket(int socket) {
-    if (socket != NoSocket) ::close(socket);
-}
-
-std::string SocketAddressText(const sockaddr_in& address) {
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-    return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+    return static_cast<long>(sent);
 }

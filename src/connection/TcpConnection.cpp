@@ -7,9 +7,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 constexpr char PeerClosed[] = "the peer closed the connection";
@@ -185,11 +182,8 @@ int TTcpServerConnection::Write(const void* data, int length) {
 }
 
 int TTcpServerConnection::LocalPort() const {
-    sockaddr_in local{};
-    socklen_t length = sizeof local;
-    int fd = listener_.Fd();
-    if (fd < 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) return 0;
-    return ntohs(local.sin_port);
+    Ipv4Endpoint local;
+    return LocalEndpoint(listener_.Fd(), local) ? local.port : 0;
 }
 
 int TTcpServerConnection::ReadClient(void* buffer, int size) {
@@ -218,13 +212,13 @@ void TTcpServerConnection::AcceptOne() {
         if (OnPeerEvent) OnPeerEvent(PeerEvent::Arrived, peer);
         return;
     }
-    // The newcomer's socket is fresh and blocking: the 23 bytes fit its send buffer at once.
-    [[maybe_unused]] auto sent = ::send(s, BusyReply, sizeof BusyReply - 1, MSG_NOSIGNAL);
-    // Closing a socket with unread input makes Linux send a reset, which can destroy the reply
+    // The newcomer's socket is fresh: the 23 bytes fit its send buffer at once.
+    [[maybe_unused]] auto sent = SocketSend(s, BusyReply, sizeof BusyReply - 1);
+    // Closing a socket with unread input makes the system send a reset, which can destroy the reply
     // before the newcomer reads it: end our side first and read away what it already sent.
-    ::shutdown(s, SHUT_WR);
+    ShutdownSending(s);
     char discard[512];
-    while (::recv(s, discard, sizeof discard, MSG_DONTWAIT) > 0) {
+    while (SocketReceive(s, discard, sizeof discard) > 0) {
     }
     CloseSocket(s);
 }
@@ -242,24 +236,23 @@ int TTcpServerConnection::Serve(void* buffer, int size, int timeoutMs, int timed
     for (;;) {
         if (!listener_.IsOpen()) return -1;
         bool hadClient = client_.IsOpen();
-        pollfd fds[4] = {{stopWake_.Fd(), POLLIN, 0},
-                         {hadClient ? clientWake_.Fd() : -1, POLLIN, 0},
-                         {hadClient ? client_.Fd() : -1, POLLIN, 0},
-                         {listener_.Fd(), POLLIN, 0}};
+        WaitItem items[4] = {{-1, &stopWake_},
+                             {-1, hadClient ? &clientWake_ : nullptr},
+                             {hadClient ? client_.Fd() : -1},
+                             {listener_.Fd()}};
         int left = RemainingMs(timeoutMs, start);
         if (left == 0) return timedOut;
-        int n = ::poll(fds, 4, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 || fds[0].revents) return -1;
+        int n = WaitAny(items, 4, left);
+        if (n < 0 || items[0].ready) return -1;
         // A client closed here (Close) has left like one that went by itself; the port serves the next.
-        if (hadClient && (fds[1].revents || !client_.IsOpen())) {
+        if (hadClient && (items[1].ready || !client_.IsOpen())) {
             ClientLeft();
             continue;
         }
-        if (hadClient && fds[2].revents) {
+        if (hadClient && items[2].ready) {
             int got = ReadClient(buffer, size);
             if (got != 0) return got;
         }
-        if (fds[3].revents) AcceptOne();
+        if (items[3].ready) AcceptOne();
     }
 }

@@ -1,7 +1,10 @@
 #pragma once
-// A descriptor that poll() can wait on beside a transport's own, signalled by Close from another
-// thread. Closing a descriptor does not wake a poll() that waits on it on Linux, so every blocking
-// wait of a transport also watches one of these.
+// A waitable object that a transport's blocking waits watch beside its own socket or port, signalled
+// by Close from another thread: closing a descriptor does not wake a poll() that waits on it on
+// Linux, and closing a socket or port handle does not end a wait on it on Windows either. An eventfd
+// here, a manual-reset event there.
+#include <cstdint>
+
 class WakeEvent {
 public:
     WakeEvent();
@@ -12,8 +15,9 @@ public:
     void Signal(); // stays signalled until Reset
     void Reset();
     bool IsSignalled() const; // without consuming the signal
-    int Fd() const { return fd_; }
+    // The system's object for the waits in FdIo: a descriptor here, an event handle on Windows.
+    intptr_t Native() const { return native_; }
 
 private:
-    int fd_;
+    intptr_t native_;
 };

@@ -50,6 +50,6 @@ std::string UdpSocket::Receive(std::string& from, int timeoutMs) {
     socklen_t length = sizeof sender;
     ssize_t n = ::recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&sender), &length);
     if (n < 0) return "";
-    from = SocketAddressText(sender);
+    from = EndpointText({ntohl(sender.sin_addr.s_addr), ntohs(sender.sin_port)});
     return std::string(buffer, static_cast<size_t>(n));
 }

@@ -3,6 +3,7 @@
 // that every byte passes untouched both ways and flow control is on only when a mode asks for it.
 // The test plays the instrument on the master side.
 #include "TestSupport.h"
+#include "connection/FdIo.h"
 #include "connection/SerialConnection.h"
 #include "connection/TraceIo.h"
 

@@ -145,7 +145,7 @@ TEST(Sockets, StartupCountAndUdpBinding) {
     int udp = UdpOpen(0, "127.0.0.1");
     EXPECT_NE(udp, NoSocket);
     CloseSocket(udp);
-    in_addr address{};
+    uint32_t address = 0;
     EXPECT_TRUE(LookupHost("127.0.0.1", address));
     EXPECT_TRUE(LookupHost("localhost", address));
     EXPECT_FALSE(LookupHost("", address));

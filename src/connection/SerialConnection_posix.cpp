@@ -2,6 +2,7 @@
 
 #include "CorvaneConfig.h"
 #include "connection/ConnectionString.h"
+#include "connection/FdIo.h"
 #include "connection/SerialMode.h"
 #include "connection/TraceIo.h"
 #include "text/Strtools.h"
@@ -109,9 +110,33 @@ bool SetModemLine(int fd, int bit, std::optional<ModemLine> state) {
     if (!state || (state != ModemLine::On && state != ModemLine::Off)) return true;
     return ::ioctl(fd, state == ModemLine::On ? TIOCMBIS : TIOCMBIC, &bit) == 0;
 }
+
+// Raw mode with reads that return as soon as one byte is there: whatever the port held before
+// (a terminal's cooked defaults, another program's settings), no byte is swallowed, mapped,
+// echoed or held back for a line end, and no flow control is on; an instrument's XOFF (0x13)
+// would otherwise stall our output and its XON and XOFF bytes would vanish. Speed, size, parity
+// and stop bits are left to the mode string.
+bool SetRaw(int fd) {
+    termios t{};
+    if (::tcgetattr(fd, &t) != 0) return false;
+    t.c_iflag &=
+        ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | IUCLC | IMAXBEL);
+    t.c_oflag &= ~OPOST;
+    t.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN | TOSTOP);
+    t.c_cflag &= ~CRTSCTS;
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    return ::tcsetattr(fd, TCSANOW, &t) == 0;
+}
 } // namespace
 
-TSerialConnection::TSerialConnection() {
+struct TSerialConnection::Device {
+    GuardedFd port;
+    WakeEvent stop; //!< Signalled by Close to release a blocked Read or Write.
+};
+
+TSerialConnection::TSerialConnection() : device_(std::make_unique<Device>()) {
     TSerialConnection::Init();
 }
 TSerialConnection::~TSerialConnection() {
@@ -124,6 +149,10 @@ void TSerialConnection::Deinit() {
     Close();
 }
 
+bool TSerialConnection::IsOpen() const {
+    return device_->port.IsOpen();
+}
+
 std::string TSerialConnection::DevicePath(const std::string& portName) {
     // A name is a device under /dev ("ttyUSB0", "pts/3"); only a leading '/' makes it a path, so
     // nothing depends on the working folder.
@@ -131,11 +160,11 @@ std::string TSerialConnection::DevicePath(const std::string& portName) {
 }
 
 bool TSerialConnection::Open(const std::string& params) {
-    if (port_.IsOpen()) return false;
+    if (device_->port.IsOpen()) return false;
     std::string name, mode;
     SplitSerialParams(params, name, mode);
     const std::string path = DevicePath(name);
-    stop_.Reset(); // a Close from before this open (of an earlier connection) is over
+    device_->stop.Reset(); // a Close from before this open (of an earlier connection) is over
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         SetReason(path + ": " + GetSystemErrorText(errno));
@@ -153,15 +182,15 @@ bool TSerialConnection::Open(const std::string& params) {
         return false;
     }
     ClaimExclusive(fd);
-    port_.Attach(fd);
+    device_->port.Attach(fd);
     // A Close that came while this was opening found nothing to close: the open is given up.
-    if (stop_.IsSignalled()) {
+    if (device_->stop.IsSignalled()) {
         SetReason("cancelled");
         Close();
         return false;
     }
     // Raw first: the mode string then turns on what it asks for, flow control included.
-    if (!SetRaw()) {
+    if (!SetRaw(device_->port.Fd())) {
         SetReason(path + ": " + GetSystemErrorText(errno));
         Close();
         return false;
@@ -170,31 +199,11 @@ bool TSerialConnection::Open(const std::string& params) {
     return true;
 }
 
-// Raw mode with reads that return as soon as one byte is there: whatever the port held before
-// (a terminal's cooked defaults, another program's settings), no byte is swallowed, mapped,
-// echoed or held back for a line end, and no flow control is on; an instrument's XOFF (0x13)
-// would otherwise stall our output and its XON and XOFF bytes would vanish. Speed, size, parity
-// and stop bits are left to the mode string.
-bool TSerialConnection::SetRaw() {
-    termios t{};
-    int fd = port_.Fd();
-    if (::tcgetattr(fd, &t) != 0) return false;
-    t.c_iflag &=
-        ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | IUCLC | IMAXBEL);
-    t.c_oflag &= ~OPOST;
-    t.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN | TOSTOP);
-    t.c_cflag &= ~CRTSCTS;
-    t.c_cflag |= CLOCAL | CREAD;
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
-    return ::tcsetattr(fd, TCSANOW, &t) == 0;
-}
-
 bool TSerialConnection::Configure(const std::string& mode) {
-    if (!port_.IsOpen() || mode.empty()) return true;
+    if (!device_->port.IsOpen() || mode.empty()) return true;
     SerialMode parsed;
     if (!ParseSerialMode(mode, parsed)) return false;
-    int fd = port_.Fd();
+    int fd = device_->port.Fd();
     termios before{};
     if (::tcgetattr(fd, &before) != 0) return false;
     termios wanted = before;
@@ -209,10 +218,16 @@ bool TSerialConnection::Configure(const std::string& mode) {
     return ok;
 }
 
-bool TSerialConnection::ModemIoctl(unsigned long request, int* bits) {
-    const int fd = port_.Fd();
-    if (fd >= 0 && ::ioctl(fd, request, bits) == 0) return true;
-    const int code = fd >= 0 ? errno : EBADF;
+namespace {
+// The modem-line call on fd: 0 when done, else the system's code.
+int ModemIoctl(int fd, unsigned long request, int* bits) {
+    if (fd < 0) return EBADF;
+    return ::ioctl(fd, request, bits) == 0 ? 0 : errno;
+}
+} // namespace
+
+bool TSerialConnection::ModemResult(int code) {
+    if (code == 0) return true;
     // A pseudo-terminal or a plain tty answers "not a typewriter" or "invalid argument".
     modemFailure_ = code == ENOTTY || code == EINVAL
                         ? "The port has no modem lines (" + std::string(std::strerror(code)) + ")."
@@ -222,7 +237,7 @@ bool TSerialConnection::ModemIoctl(unsigned long request, int* bits) {
 
 bool TSerialConnection::ReadModemLines(ModemLines& lines) {
     int bits = 0;
-    if (!ModemIoctl(TIOCMGET, &bits)) return false;
+    if (!ModemResult(ModemIoctl(device_->port.Fd(), TIOCMGET, &bits))) return false;
     lines = {(bits & TIOCM_CTS) != 0, (bits & TIOCM_DSR) != 0, (bits & TIOCM_CAR) != 0,
              (bits & TIOCM_RNG) != 0, (bits & TIOCM_DTR) != 0, (bits & TIOCM_RTS) != 0};
     return true;
@@ -230,30 +245,30 @@ bool TSerialConnection::ReadModemLines(ModemLines& lines) {
 
 bool TSerialConnection::SetDtr(bool on) {
     int bit = TIOCM_DTR;
-    return ModemIoctl(on ? TIOCMBIS : TIOCMBIC, &bit);
+    return ModemResult(ModemIoctl(device_->port.Fd(), on ? TIOCMBIS : TIOCMBIC, &bit));
 }
 
 bool TSerialConnection::SetRts(bool on) {
     int bit = TIOCM_RTS;
-    return ModemIoctl(on ? TIOCMBIS : TIOCMBIC, &bit);
+    return ModemResult(ModemIoctl(device_->port.Fd(), on ? TIOCMBIS : TIOCMBIC, &bit));
 }
 
 bool TSerialConnection::SetBreak(bool on) {
-    return ModemIoctl(on ? TIOCSBRK : TIOCCBRK, nullptr);
+    return ModemResult(ModemIoctl(device_->port.Fd(), on ? TIOCSBRK : TIOCCBRK, nullptr));
 }
 
 void TSerialConnection::Close() {
     // Signalled also when nothing is open yet, so an open under way in the reader gives up.
-    port_.Close();
-    stop_.Signal();
+    device_->port.Close();
+    device_->stop.Signal();
 }
 
 int TSerialConnection::Write(const void* data, int length) {
-    if (!port_.IsOpen()) {
+    if (!device_->port.IsOpen()) {
         SetReason("not connected");
         return -1;
     }
-    if (WriteAll(port_, stop_, data, static_cast<size_t>(length)) < 0) {
+    if (WriteAll(device_->port, device_->stop, data, static_cast<size_t>(length)) < 0) {
         SetReasonOnce(errno == ETIMEDOUT ? "the device takes no data" : GetSystemErrorText(errno));
         Close();
         return 0;
@@ -266,8 +281,8 @@ int TSerialConnection::Read(void* buffer, int size, int /*timeoutMs*/) {
 }
 
 int TSerialConnection::ReadWithin(void* buffer, int size, int timeoutMs) {
-    if (!port_.IsOpen() || size < 2) return -1;
-    WaitResult waited = WaitReadable(port_.Fd(), stop_, timeoutMs);
+    if (!device_->port.IsOpen() || size < 2) return -1;
+    WaitResult waited = WaitReadable(device_->port.Fd(), device_->stop, timeoutMs);
     if (waited == WaitResult::Timeout) return 0;
     if (waited == WaitResult::Woken) return -1;
     if (waited != WaitResult::Ready) {
@@ -275,7 +290,7 @@ int TSerialConnection::ReadWithin(void* buffer, int size, int timeoutMs) {
         Close();
         return -1;
     }
-    ssize_t n = port_.ReadSome(buffer, static_cast<size_t>(size - 1));
+    ssize_t n = device_->port.ReadSome(buffer, static_cast<size_t>(size - 1));
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
     if (n <= 0) {
         // The device hung up (an adapter unplugged, the far end of a pseudo-terminal closed):
@@ -290,6 +305,6 @@ int TSerialConnection::ReadWithin(void* buffer, int size, int timeoutMs) {
 }
 
 bool TSerialConnection::Purge(int /*flags*/) {
-    int fd = port_.Fd();
+    int fd = device_->port.Fd();
     return fd >= 0 && ::tcflush(fd, TCIOFLUSH) == 0;
 }

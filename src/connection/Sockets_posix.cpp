@@ -1,0 +1,184 @@
+#include "connection/Sockets.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <mutex>
+#include <netdb.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+std::atomic<int> socketUsers{0};
+
+void SetOption(int socket, int level, int name, int value = 1) {
+    ::setsockopt(socket, level, name, &value, sizeof value);
+}
+
+sockaddr_in MakeAddress(const Ipv4Endpoint& endpoint) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(endpoint.address);
+    address.sin_port = htons(endpoint.port);
+    return address;
+}
+
+Ipv4Endpoint EndpointOf(const sockaddr_in& address) {
+    return {ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
+}
+
+void SetNoDelayAndKeepAlive(int s) {
+    SetOption(s, SOL_SOCKET, SO_KEEPALIVE);
+    SetOption(s, IPPROTO_TCP, TCP_NODELAY);
+}
+
+// Binds s to the endpoint; closes it and gives NoSocket when that fails.
+int Bound(int s, const Ipv4Endpoint& local) {
+    const sockaddr_in bound = MakeAddress(local);
+    if (::bind(s, reinterpret_cast<const sockaddr*>(&bound), sizeof bound) == 0) return s;
+    ::close(s);
+    return NoSocket;
+}
+} // namespace
+
+void SocketStartup() {
+    static std::once_flag once;
+    std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
+    ++socketUsers;
+}
+
+void SocketCleanup() {
+    --socketUsers;
+}
+
+int SocketUsers() {
+    return socketUsers.load();
+}
+
+namespace socket_parts {
+int OpenStream() {
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (s >= 0) SetNoDelayAndKeepAlive(s);
+    return s < 0 ? NoSocket : s;
+}
+
+int StartConnect(int socket, const Ipv4Endpoint& peer) {
+    const sockaddr_in address = MakeAddress(peer);
+    if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return 1;
+    return errno == EINPROGRESS ? 0 : -1;
+}
+
+int ConnectError(int socket) {
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
+    return error;
+}
+
+int ResolveIpv4(const std::string& name, uint32_t& address) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+    if (rc != 0) return rc;
+    if (!found) return EAI_NONAME;
+    address = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+    ::freeaddrinfo(found);
+    return 0;
+}
+
+std::string LookupErrorText(int code) {
+    return ::gai_strerror(code);
+}
+} // namespace socket_parts
+
+int TcpListen(int port, const std::string& address) {
+    Ipv4Endpoint local{0, static_cast<uint16_t>(port)};
+    if (!address.empty() && !ParseDottedIpv4(address, local.address)) return NoSocket;
+    if (port < 0 || port > 65535) return NoSocket;
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return NoSocket;
+    SetOption(s, SOL_SOCKET, SO_REUSEADDR);
+    if (Bound(s, local) == NoSocket) return NoSocket;
+    if (::listen(s, 5) != 0) {
+        ::close(s);
+        return NoSocket;
+    }
+    return s;
+}
+
+int TcpAccept(int listenSocket, std::string& peer) {
+    sockaddr_in from{};
+    socklen_t length = sizeof from;
+    const int s = ::accept4(listenSocket, reinterpret_cast<sockaddr*>(&from), &length, SOCK_CLOEXEC);
+    if (s < 0) return NoSocket;
+    SetNoDelayAndKeepAlive(s);
+    peer = EndpointText(EndpointOf(from));
+    return s;
+}
+
+int UdpOpen(int port, const std::string& address) {
+    Ipv4Endpoint local{0, static_cast<uint16_t>(port)};
+    if (!ParseDottedIpv4(address, local.address) || port < 0 || port > 65535) return NoSocket;
+    const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return NoSocket;
+    SetOption(s, SOL_SOCKET, SO_BROADCAST);
+    SetOption(s, SOL_SOCKET, SO_REUSEADDR);
+    return Bound(s, local);
+}
+
+void CloseSocket(int socket) {
+    if (socket != NoSocket) ::close(socket);
+}
+
+long SocketSend(int socket, const void* data, size_t size) {
+    return ::send(socket, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+long SocketReceive(int socket, void* buffer, size_t size) {
+    return ::recv(socket, buffer, size, MSG_DONTWAIT);
+}
+
+long SocketSendTo(int socket, const void* data, size_t size, const Ipv4Endpoint& to) {
+    const sockaddr_in address = MakeAddress(to);
+    return ::sendto(socket, data, size, MSG_NOSIGNAL | MSG_DONTWAIT,
+                    reinterpret_cast<const sockaddr*>(&address), sizeof address);
+}
+
+long SocketReceiveFrom(int socket, void* buffer, size_t size, Ipv4Endpoint& from) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    const long n =
+        ::recvfrom(socket, buffer, size, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&address), &length);
+    if (n >= 0) from = EndpointOf(address);
+    return n;
+}
+
+bool LocalEndpoint(int socket, Ipv4Endpoint& endpoint) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (socket < 0 || ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return false;
+    endpoint = EndpointOf(address);
+    return true;
+}
+
+bool PeerEndpoint(int socket, Ipv4Endpoint& endpoint) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (socket < 0 || ::getpeername(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return false;
+    endpoint = EndpointOf(address);
+    return true;
+}
+
+void SetReceiveBuffer(int socket, int bytes) {
+    SetOption(socket, SOL_SOCKET, SO_RCVBUF, bytes);
+}
+
+void ShutdownSending(int socket) {
+    ::shutdown(socket, SHUT_WR);
+}
