@@ -1,9 +1,9 @@
 #include "connection/FdIo.h"
 
 #include "connection/Winsock.h"
-#include "platform/Tick.h"
 
 #include <algorithm>
+#include <chrono>
 
 void GuardedFd::Attach(int fd) {
     std::lock_guard guard(lock_);
@@ -125,13 +125,17 @@ bool Sleep(const WaitItem* items, size_t count, int ms) {
 }
 } // namespace
 
+// The program's own tick (platform/Tick.h) shares its name with the system's, so the time left is
+// counted here with the clock it is made of.
 int WaitAny(WaitItem* items, size_t count, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
     count = std::min(count, MaxWaitItems);
-    const unsigned start = GetTickCount();
+    const Clock::time_point start = Clock::now();
     for (;;) {
         const int ready = MarkReady(items, count);
         if (ready != 0) return ready;
-        const int left = RemainingMs(timeoutMs, start);
+        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        const int left = timeoutMs < 0 ? -1 : static_cast<int>(std::max<long long>(timeoutMs - spent, 0));
         if (left == 0) return 0;
         if (!Sleep(items, count, left)) return -1;
     }

@@ -1,17 +1,11 @@
 #include "TestSupport.h"
 
+#include "connection/FdIo.h"
+#include "connection/Sockets.h"
+
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <pty.h>
-#include <sys/socket.h>
-#include <termios.h>
-#include <unistd.h>
 
 bool RunUntil(Handover& ui, const std::function<bool()>& done, int timeoutMs) {
     auto deadline = Handover::Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -23,9 +17,7 @@ bool RunUntil(Handover& ui, const std::function<bool()>& done, int timeoutMs) {
     return done();
 }
 
-namespace {
-// Reads into pending until it holds a LF, the descriptor ends, or the time runs out.
-std::string ReadLineFrom(int fd, std::string& pending, int timeoutMs, bool toEnd) {
+std::string ReadLineWith(const TimedRead& read, std::string& pending, int timeoutMs, bool toEnd) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         size_t lf = pending.find('\n');
@@ -37,136 +29,56 @@ std::string ReadLineFrom(int fd, std::string& pending, int timeoutMs, bool toEnd
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
                                                                           std::chrono::steady_clock::now());
         if (left.count() <= 0) break;
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
         char buffer[65536];
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0) break;
+        long n = read(buffer, sizeof buffer, static_cast<int>(left.count()));
+        if (n == 0) continue;
+        if (n < 0) break;
         pending.append(buffer, static_cast<size_t>(n));
     }
     std::string rest = toEnd ? pending : "";
     if (toEnd) pending.clear();
     return rest;
 }
-} // namespace
 
 TestClient::TestClient(int port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int on = 1;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
+    SocketStartup();
+    ConnectAttempt attempt{nullptr, 5000, {}};
+    fd_ = TcpConnect("127.0.0.1:" + std::to_string(port), attempt);
 }
 
 TestClient::~TestClient() {
-    if (fd_ >= 0) ::close(fd_);
+    CloseSocket(fd_);
+    SocketCleanup();
 }
 
 bool TestClient::Send(const std::string& text) {
-    return ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+    WakeEvent never;
+    return SendWithin(fd_, text.data(), text.size(), 5000, never) == static_cast<long>(text.size());
 }
 
 std::string TestClient::ReadLine(int timeoutMs) {
-    return ReadLineFrom(fd_, pending_, timeoutMs, false);
+    return ReadLineWith([this](char* buffer, size_t size, int ms) { return Receive(buffer, size, ms); }, pending_,
+                        timeoutMs, false);
 }
 std::string TestClient::ReadToEnd(int timeoutMs) {
-    return ReadLineFrom(fd_, pending_, timeoutMs, true);
+    return ReadLineWith([this](char* buffer, size_t size, int ms) { return Receive(buffer, size, ms); }, pending_,
+                        timeoutMs, true);
 }
 
-PtyPair::PtyPair(Start start) {
-    char name[256] = {};
-    termios raw{};
-    cfmakeraw(&raw);
-    if (::openpty(&master_, &slave_, name, start == Start::Raw ? &raw : nullptr, nullptr) == 0)
-        slavePath_ = name;
-    ::fcntl(master_, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
-}
-
-PtyPair::~PtyPair() {
-    CloseMaster();
-    CloseSlave();
-}
-
-bool PtyPair::Write(const std::string& text) {
-    return ::write(master_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-}
-
-std::string PtyPair::ReadLine(int timeoutMs) {
-    return ReadLineFrom(master_, pending_, timeoutMs, false);
-}
-
-std::string PtyPair::ReadBytes(size_t count, int timeoutMs) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (pending_.size() < count) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                          std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        pollfd p{master_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-        char buffer[65536];
-        ssize_t n = ::read(master_, buffer, std::min(sizeof buffer, count - pending_.size()));
-        if (n <= 0) break;
-        pending_.append(buffer, static_cast<size_t>(n));
-    }
-    std::string got = pending_.substr(0, std::min(count, pending_.size()));
-    pending_.erase(0, got.size());
-    return got;
-}
-
-void PtyPair::CloseMaster() {
-    if (master_ >= 0) ::close(master_);
-    master_ = -1;
-}
-
-void PtyPair::CloseSlave() {
-    if (slave_ >= 0) ::close(slave_);
-    slave_ = -1;
+long TestClient::Receive(char* buffer, size_t size, int timeoutMs) {
+    WakeEvent never;
+    if (WaitReadable(fd_, never, timeoutMs) != WaitResult::Ready) return 0;
+    long n = SocketReceive(fd_, buffer, size);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
+    return n > 0 ? n : -1;
 }
 
 int FreeLoopbackPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-FullListener::FullListener() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(listener_, 0);
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    // A backlog of 0 still queues one connection; two fill it for certain.
-    for (int i = 0; i < 2; ++i) {
-        int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        idle_.push_back(s);
-    }
-    // Let the handshakes settle into the queue before a test connects.
-    for (int s : idle_) {
-        pollfd writable{s, POLLOUT, 0};
-        ::poll(&writable, 1, 200);
-    }
-}
-
-FullListener::~FullListener() {
-    for (int s : idle_)
-        ::close(s);
-    ::close(listener_);
+    SocketStartup();
+    const int s = TcpListen(0, "127.0.0.1");
+    Ipv4Endpoint local;
+    LocalEndpoint(s, local);
+    CloseSocket(s);
+    SocketCleanup();
+    return local.port;
 }

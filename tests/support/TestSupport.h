@@ -9,6 +9,12 @@
 // Runs the hand-over's pending steps on the calling (UI) thread until done() or timeoutMs.
 bool RunUntil(Handover& ui, const std::function<bool()>& done, int timeoutMs = 10000);
 
+// A read that waits up to timeoutMs: the bytes read, 0 at the time-out, -1 at the end.
+using TimedRead = std::function<long(char* buffer, size_t size, int timeoutMs)>;
+// Reads through read into pending until it holds a LF (returns the line with it) or, with toEnd,
+// until the end; at the time-out returns "" (toEnd: everything that came).
+std::string ReadLineWith(const TimedRead& read, std::string& pending, int timeoutMs, bool toEnd);
+
 // A blocking loopback TCP client for tests.
 class TestClient {
 public:
@@ -26,9 +32,13 @@ public:
     int Fd() const { return fd_; }
 
 private:
+    long Receive(char* buffer, size_t size, int timeoutMs);
+
     int fd_ = -1;
     std::string pending_;
 };
+
+// POSIX only from here.
 
 // A pseudo-terminal pair; the test plays the instrument on the master side. The pair starts in
 // raw mode, or with the kernel's cooked defaults (echo, line editing, XON/XOFF, CR/LF mapping)
