@@ -5,7 +5,8 @@
 // sockets share the port: one bound to the chosen local address, which sends the hello (it leaves
 // from that address, on its interface) and receives the answers sent to it, and one bound to all
 // addresses for the broadcast answers, of which only those that arrived on the chosen address's
-// interface are kept: the others come from other networks of this host.
+// interface are kept: the others come from other networks of this host. (Windows hands broadcasts
+// to the socket of the interface's address: there the first socket is the only one.)
 //
 // Threads: none of its own; one thread uses an instance. Nothing here blocks: the owner reads when
 // a descriptor is readable.
