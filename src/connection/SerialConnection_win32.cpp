@@ -7,6 +7,7 @@
 #include "platform/Win32Text.h"
 #include "text/Strtools.h"
 
+#include <algorithm>
 #include <mutex>
 
 namespace {
@@ -26,7 +27,7 @@ BYTE ParityCode(char parity) {
 }
 
 DWORD DtrControl(ModemLine line) {
-    return line == ModemLine::On ? DTR_CONTROL_ENABLE
+    return line == ModemLine::On          ? DTR_CONTROL_ENABLE
            : line == ModemLine::Handshake ? DTR_CONTROL_HANDSHAKE
                                           : DTR_CONTROL_DISABLE;
 }
@@ -66,8 +67,9 @@ void ApplyModeToDcb(const SerialMode& mode, DCB& dcb) {
 
 bool SameLineSettings(const DCB& a, const DCB& b) {
     return a.BaudRate == b.BaudRate && a.ByteSize == b.ByteSize && a.Parity == b.Parity &&
-           a.StopBits == b.StopBits && a.fOutX == b.fOutX && a.fInX == b.fInX && a.fOutxCtsFlow == b.fOutxCtsFlow &&
-           a.fOutxDsrFlow == b.fOutxDsrFlow && a.fRtsControl == b.fRtsControl && a.fDtrControl == b.fDtrControl;
+           a.StopBits == b.StopBits && a.fOutX == b.fOutX && a.fInX == b.fInX &&
+           a.fOutxCtsFlow == b.fOutxCtsFlow && a.fOutxDsrFlow == b.fOutxDsrFlow &&
+           a.fRtsControl == b.fRtsControl && a.fDtrControl == b.fDtrControl;
 }
 
 // Raw: every byte passes as it is, no flow control, no error character; DTR and RTS on, as a
@@ -83,10 +85,10 @@ bool SetRaw(HANDLE port) {
     dcb.fDtrControl = DTR_CONTROL_ENABLE;
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
     if (!::SetCommState(port, &dcb)) return false;
-    // A read returns at once with what has come, or waits for the first byte (for ever, in effect):
-    // the waits themselves are ours, with the stop event beside them.
-    COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, MAXDWORD - 1, 0, 0};
-    return ::SetCommTimeouts(port, &timeouts) != 0;
+    // A read returns at once with what has come; the waits for input are WaitCommEvent's, with
+    // the stop event beside them.
+    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
+    return ::SetCommTimeouts(port, &timeouts) != 0 && ::SetCommMask(port, EV_RXCHAR) != 0;
 }
 
 // An overlapped operation's event, made per call: the reader and a writer each have their own.
@@ -104,8 +106,8 @@ struct TSerialConnection::Device {
     std::mutex lock;                    //!< Held while I/O is started or cancelled and across Close.
     HANDLE port = INVALID_HANDLE_VALUE; //!< Written under lock.
     std::atomic<bool> open{false};
-    WakeEvent stop;                     //!< Signalled by Close to release a waiting Read or Write.
-    bool dtr = true, rts = true;        //!< As last set: Windows cannot read back its own outputs.
+    WakeEvent stop;              //!< Signalled by Close to release a waiting Read or Write.
+    bool dtr = true, rts = true; //!< As last set: Windows cannot read back its own outputs.
 
     // Starts an overlapped read or write under the lock; false (with the system's code) when the
     // port is closed or the call failed.
@@ -138,7 +140,8 @@ struct TSerialConnection::Device {
         std::lock_guard guard(lock);
         COMSTAT status{};
         DWORD errors = 0;
-        return port != INVALID_HANDLE_VALUE && ::ClearCommError(port, &errors, &status) ? status.cbOutQue : MAXDWORD;
+        return port != INVALID_HANDLE_VALUE && ::ClearCommError(port, &errors, &status) ? status.cbOutQue
+                                                                                        : MAXDWORD;
     }
 };
 
@@ -171,8 +174,8 @@ bool TSerialConnection::Open(const std::string& params) {
     const std::string path = DevicePath(name);
     device_->stop.Reset(); // a Close from before this open (of an earlier connection) is over
     // No sharing: a second open, from this or another program, fails as on Linux with its lock.
-    HANDLE port = ::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE port = ::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
         const DWORD code = ::GetLastError();
         SetReason(code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION
@@ -222,7 +225,8 @@ bool TSerialConnection::Configure(const std::string& mode) {
     DCB applied{};
     applied.DCBlength = sizeof applied;
     // Read back what the driver really holds, as on Linux.
-    const bool ok = ::SetCommState(port, &wanted) && ::GetCommState(port, &applied) && SameLineSettings(applied, wanted);
+    const bool ok =
+        ::SetCommState(port, &wanted) && ::GetCommState(port, &applied) && SameLineSettings(applied, wanted);
     if (!ok) ::SetCommState(port, &before);
     if (ok && parsed.Rts) rtsHandshake_ = *parsed.Rts == ModemLine::Handshake;
     if (ok && parsed.Dtr) device_->dtr = *parsed.Dtr != ModemLine::Off;
@@ -234,9 +238,10 @@ bool TSerialConnection::ModemResult(int code) {
     if (code == 0) return true;
     const std::string text = GetSystemErrorText(code);
     // A port without modem lines (Wine's port on a pseudo-terminal) refuses the calls as unsupported.
-    modemFailure_ = code == ERROR_INVALID_FUNCTION || code == ERROR_NOT_SUPPORTED || code == ERROR_INVALID_PARAMETER
-                        ? "The port has no modem lines (" + text + ")."
-                        : text + ".";
+    modemFailure_ =
+        code == ERROR_INVALID_FUNCTION || code == ERROR_NOT_SUPPORTED || code == ERROR_INVALID_PARAMETER
+            ? "The port has no modem lines (" + text + ")."
+            : text + ".";
     return false;
 }
 
@@ -251,23 +256,30 @@ template <typename Call> int ModemCall(std::mutex& lock, const HANDLE& port, Cal
 
 bool TSerialConnection::ReadModemLines(ModemLines& lines) {
     DWORD bits = 0;
-    if (!ModemResult(ModemCall(device_->lock, device_->port, [&](HANDLE p) { return ::GetCommModemStatus(p, &bits); })))
+    if (!ModemResult(ModemCall(device_->lock, device_->port,
+                               [&](HANDLE p) { return ::GetCommModemStatus(p, &bits); })))
         return false;
-    lines = {(bits & MS_CTS_ON) != 0,  (bits & MS_DSR_ON) != 0, (bits & MS_RLSD_ON) != 0,
-             (bits & MS_RING_ON) != 0, device_->dtr,            device_->rts};
+    lines = {(bits & MS_CTS_ON) != 0,
+             (bits & MS_DSR_ON) != 0,
+             (bits & MS_RLSD_ON) != 0,
+             (bits & MS_RING_ON) != 0,
+             device_->dtr,
+             device_->rts};
     return true;
 }
 
 bool TSerialConnection::SetDtr(bool on) {
-    const bool done = ModemResult(ModemCall(device_->lock, device_->port,
-                                            [&](HANDLE p) { return ::EscapeCommFunction(p, on ? SETDTR : CLRDTR); }));
+    const bool done = ModemResult(ModemCall(device_->lock, device_->port, [&](HANDLE p) {
+        return ::EscapeCommFunction(p, on ? SETDTR : CLRDTR);
+    }));
     if (done) device_->dtr = on;
     return done;
 }
 
 bool TSerialConnection::SetRts(bool on) {
-    const bool done = ModemResult(ModemCall(device_->lock, device_->port,
-                                            [&](HANDLE p) { return ::EscapeCommFunction(p, on ? SETRTS : CLRRTS); }));
+    const bool done = ModemResult(ModemCall(device_->lock, device_->port, [&](HANDLE p) {
+        return ::EscapeCommFunction(p, on ? SETRTS : CLRRTS);
+    }));
     if (done) device_->rts = on;
     return done;
 }
@@ -300,7 +312,8 @@ int TSerialConnection::Write(const void* data, int length) {
     Overlapped op;
     DWORD code = 0;
     const auto size = static_cast<DWORD>(length);
-    if (!device_->Begin(op, [&](HANDLE p) { return ::WriteFile(p, data, size, nullptr, &op.ov); }, code)) {
+    if (!device_->Begin(
+            op, [&](HANDLE p) { return ::WriteFile(p, data, size, nullptr, &op.ov); }, code)) {
         SetReasonOnce(GetSystemErrorText(static_cast<int>(code)));
         Close();
         return 0;
@@ -336,35 +349,57 @@ int TSerialConnection::Read(void* buffer, int size, int /*timeoutMs*/) {
     return ReadWithin(buffer, size, -1);
 }
 
+// Reads what has come, or waits for input at most timeoutMs. A character that comes between the
+// look and the wait is seen at the next look: no wait is longer than SliceMs.
 int TSerialConnection::ReadWithin(void* buffer, int size, int timeoutMs) {
+    constexpr int SliceMs = 100;
     if (!IsOpen() || size < 2) return -1;
+    const unsigned start = ::GetTickCount();
+    for (;;) {
+        const int n = ReadNow(buffer, size - 1);
+        if (n != 0) return n;
+        const unsigned spent = ::GetTickCount() - start;
+        if (timeoutMs >= 0 && spent >= static_cast<unsigned>(timeoutMs)) return 0;
+        const int left = timeoutMs < 0 ? SliceMs : std::min(SliceMs, timeoutMs - static_cast<int>(spent));
+        if (!WaitForInput(left)) return -1;
+    }
+}
+
+int TSerialConnection::ReadNow(void* buffer, int room) {
     Overlapped op;
     DWORD code = 0;
-    const auto room = static_cast<DWORD>(size - 1);
-    if (!device_->Begin(op, [&](HANDLE p) { return ::ReadFile(p, buffer, room, nullptr, &op.ov); }, code)) {
+    if (!device_->Begin(
+            op, [&](HANDLE p) { return ::ReadFile(p, buffer, room, nullptr, &op.ov); }, code)) {
         if (code != ERROR_INVALID_HANDLE) SetReasonOnce("the device went away");
         Close();
         return -1;
     }
-    HANDLE waits[2] = {op.ov.hEvent, reinterpret_cast<HANDLE>(device_->stop.Native())};
-    const DWORD waited = ::WaitForMultipleObjects(2, waits, FALSE, timeoutMs < 0 ? INFINITE : timeoutMs);
-    const bool done = waited == WAIT_OBJECT_0;
     DWORD n = 0;
-    const bool succeeded = device_->Finish(op, !done, n);
-    const DWORD failure = succeeded ? 0 : ::GetLastError();
-    if (n > 0) {
-        // Bytes that came as the wait ended are delivered, whatever ended it.
-        static_cast<char*>(buffer)[n] = 0;
-        TraceIo(TraceDirection::Receive, buffer, n);
-        return static_cast<int>(n);
+    if (!device_->Finish(op, false, n)) {
+        if (::GetLastError() == ERROR_OPERATION_ABORTED) return -1; // closed here
+        // The device went away (an adapter unplugged, the far end of a pseudo-terminal closed).
+        SetReasonOnce("the device went away");
+        Close();
+        return -1;
     }
-    if (waited == WAIT_TIMEOUT) return 0;
-    if (!done || failure == ERROR_OPERATION_ABORTED) return -1; // closed here
-    if (failure == 0) return 0;
-    // The device went away (an adapter unplugged, the far end of a pseudo-terminal closed).
-    SetReasonOnce("the device went away");
-    Close();
-    return -1;
+    if (n == 0) return 0;
+    static_cast<char*>(buffer)[n] = 0;
+    TraceIo(TraceDirection::Receive, buffer, n);
+    return static_cast<int>(n);
+}
+
+bool TSerialConnection::WaitForInput(int ms) {
+    Overlapped op;
+    DWORD events = 0;
+    DWORD code = 0;
+    if (!device_->Begin(
+            op, [&](HANDLE p) { return ::WaitCommEvent(p, &events, &op.ov); }, code))
+        return IsOpen();
+    HANDLE waits[2] = {op.ov.hEvent, reinterpret_cast<HANDLE>(device_->stop.Native())};
+    const DWORD waited = ::WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(ms));
+    DWORD unused = 0;
+    device_->Finish(op, waited != WAIT_OBJECT_0, unused);
+    return waited != WAIT_OBJECT_0 + 1 && IsOpen();
 }
 
 bool TSerialConnection::Purge(int /*flags*/) {

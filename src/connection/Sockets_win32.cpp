@@ -99,6 +99,8 @@ int ConnectError(int socket) {
 }
 
 int ResolveIpv4(const std::string& name, uint32_t& address) {
+    // Windows resolves an empty name to this host; no instrument has an empty name.
+    if (name.empty()) return WSAHOST_NOT_FOUND;
     SocketStartup(); // a lookup may come before any transport started Winsock
     addrinfo hints{};
     hints.ai_family = AF_INET;

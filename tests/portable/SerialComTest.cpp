@@ -2,7 +2,6 @@
 // pseudo-terminal whose far side answers every line with the line and " OK" (with-com-pty.py).
 #include "TestSupport.h"
 #include "TioRecorder.h"
-#include "connection/SerialConnection.h"
 #include "connection/TraceIo.h"
 
 #include <gtest/gtest.h>
@@ -36,11 +35,10 @@ TEST_F(SerialCom, LinesGoBothWaysThroughTheConfiguredPort) {
     EXPECT_EQ(recorder.rx[0], "STATUS? OK\r");
 }
 
-TEST_F(SerialCom, ASecondOpenOfThePortIsRefusedAndCloseReleasesTheReader) {
+// (A second open of the port is refused on Windows by the share mode; Wine does not enforce share
+// modes on devices, so that is not checked here.)
+TEST_F(SerialCom, CloseReleasesTheWaitingReader) {
     ASSERT_TRUE(io->Open("com:" + com));
-    TSerialConnection second;
-    EXPECT_FALSE(second.Open(com));
-    EXPECT_NE(second.Reason().find("in use"), std::string::npos) << second.Reason();
     io->Close();
     EXPECT_TRUE(RunUntil(
         ui, [&] { return recorder.disconnected == 1; }, 2000));
