@@ -45,7 +45,8 @@ bool SetPipeWaits(HANDLE pipe, bool waits) {
     return SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr) != 0;
 }
 
-// Writes through handle; in no-wait mode a write that falls short means the pipe is full.
+// Writes through handle; in no-wait mode a write that falls short means the pipe is full. Windows
+// takes what fits; Wine takes a no-wait write whole or not at all.
 size_t WriteHandle(HANDLE handle, bool noWait, const char* data, size_t size) {
     size_t done = 0;
     while (done < size) {
