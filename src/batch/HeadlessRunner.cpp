@@ -1,5 +1,6 @@
 #include "batch/HeadlessRunner.h"
 
+#include "batch/HeadlessSignals.h"
 #include "connection/Connection.h"
 #include "connection/SerialConnection.h"
 #include "connection/TcpConnection.h"
@@ -10,8 +11,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
-#include <pthread.h>
 #include <thread>
 
 namespace {
@@ -374,41 +373,6 @@ void HeadlessRunner::Flush() {
         OutputFailed("standard output", GetSystemErrorText(errno));
 }
 
-namespace {
-// Waits for SIGINT, SIGTERM and SIGHUP in a thread of its own (they are blocked everywhere else)
-// and hands the number to the run, which ends at its next turn. SIGUSR1 ends the watch.
-class SignalWatch {
-public:
-    explicit SignalWatch(Handover& handover) : handover_(handover) {
-        sigemptyset(&set_);
-        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1})
-            sigaddset(&set_, s);
-        pthread_sigmask(SIG_BLOCK, &set_, nullptr);
-        thread_ = std::thread([this] { Watch(); });
-    }
-    ~SignalWatch() {
-        pthread_kill(thread_.native_handle(), SIGUSR1);
-        thread_.join();
-    }
-    SignalWatch(const SignalWatch&) = delete;
-    SignalWatch& operator=(const SignalWatch&) = delete;
-    const std::atomic<int>& Caught() const { return caught_; }
-
-private:
-    void Watch() {
-        for (;;) {
-            int signal = 0;
-            if (sigwait(&set_, &signal) != 0 || signal == SIGUSR1) return;
-            handover_.Notify([this, signal] { caught_ = signal; });
-        }
-    }
-    Handover& handover_;
-    sigset_t set_{};
-    std::atomic<int> caught_{0};
-    std::thread thread_;
-};
-} // namespace
-
 int RunHeadlessCommand(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     HeadlessOptions options;
@@ -418,10 +382,9 @@ int RunHeadlessCommand(int argc, char** argv) {
         return ExitUsage;
     }
     // Standard output carries the log lines; the raw byte trace the window program writes there
-    // would break them up. A reader that goes away is a failed write, said and ended, not a kill.
+    // would break them up.
     SetTraceStream(nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-    SignalWatch signals(Handover::Main());
+    HeadlessSignals signals(Handover::Main());
     HeadlessRunner runner(std::move(options), stdout, stderr, Handover::Main(), &signals.Caught());
     return runner.Run();
 }

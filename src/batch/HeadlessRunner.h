@@ -122,7 +122,8 @@ private:
 };
 
 // main's headless branch: parses the arguments after the program name, runs, and returns the
-// exit code. SIGINT, SIGTERM and SIGHUP end the run with its last line logged. Call it before
-// any other thread exists (it blocks those signals for every thread it starts). The caller has
-// started the socket layer.
+// exit code. SIGINT, SIGTERM and SIGHUP (on Windows the console's Ctrl+C, Ctrl+Break and close:
+// HeadlessSignals.h) end the run with its last line logged. Call it before any other thread exists
+// (on POSIX it blocks those signals for every thread it starts). The caller has started the
+// socket layer.
 int RunHeadlessCommand(int argc, char** argv);

@@ -1,5 +1,6 @@
 #pragma once
-// This machine's IPv4 addresses as dotted text, for choosing the local end of a connection.
+// This machine's IPv4 addresses as dotted text, for choosing the local end of a connection. Each
+// system's side is in LocalAddresses_posix.cpp and LocalAddresses_win32.cpp. Any thread may call.
 #include <string>
 #include <vector>
 
@@ -14,3 +15,6 @@ std::vector<std::string> InterfaceIpv4Addresses();
 // Linux the host name often resolves only to 127.0.1.1 (Debian's /etc/hosts entry), which is no
 // interface an instrument can reach; the interfaces supply the real addresses.
 std::vector<std::string> LocalIpv4Addresses();
+
+// For both sides of this unit: appends address unless it is empty or listed already.
+void AddNewAddress(std::vector<std::string>& list, const std::string& address);

@@ -287,7 +287,7 @@ void ConsoleSession::BeginReconnect() {
         face_.SendingEnded();
         return;
     }
-    face_.WatchFd(deviceFolder_.Fd());
+    if (deviceFolder_.Fd() >= 0) face_.WatchFd(deviceFolder_.Fd());
     // The node may be back already (or never have gone): look once the drop has been told, from
     // the face's loop, as the link that dropped is still reporting it.
     face_.ArmTimer(0);
@@ -298,8 +298,13 @@ void ConsoleSession::ScheduleReconnect() {
 }
 
 bool ConsoleSession::DeviceIsThere() const {
-    std::error_code ignored;
-    return std::filesystem::exists(SerialDevicePath(target_), ignored);
+    return DevicePresent(SerialDevicePath(target_));
+}
+
+// A watch without a descriptor (Windows) is looked at again after its pause; one with a
+// descriptor tells by itself.
+void ConsoleSession::LookForDeviceLater() {
+    if (deviceFolder_.PollMs() > 0) face_.ArmTimer(deviceFolder_.PollMs());
 }
 
 void ConsoleSession::FdReady() {
@@ -313,7 +318,10 @@ void ConsoleSession::TimerDue() {
         ReconnectAttempt();
         return;
     }
-    if (!DeviceIsThere()) return; // the folder watch tells when it comes
+    if (!DeviceIsThere()) {
+        LookForDeviceLater(); // else the folder watch tells when it comes
+        return;
+    }
     // A device that came back but dropped again at once is tried after the plan's pause.
     const uint32_t wait = plan_.Attempts() == 0 ? 0 : plan_.MsUntilDue(GetTickCount());
     if (wait == 0) {
@@ -345,9 +353,13 @@ void ConsoleSession::ReconnectAttempt() {
         return;
     }
     if (ReconnectWayFor(target_) == ReconnectWay::AfterPause) ScheduleReconnect();
-    // A serial device that failed to open is tried again when its folder changes, or at the
-    // next pause if it is still there.
-    if (ReconnectWayFor(target_) == ReconnectWay::WhenDevice && DeviceIsThere()) ScheduleReconnect();
+    // A serial device that failed to open is tried again when its folder changes (or the next
+    // look finds it), or at the next pause if it is still there.
+    if (ReconnectWayFor(target_) != ReconnectWay::WhenDevice) return;
+    if (DeviceIsThere())
+        ScheduleReconnect();
+    else
+        LookForDeviceLater();
 }
 
 void ConsoleSession::StopReconnect() {

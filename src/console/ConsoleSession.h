@@ -175,6 +175,7 @@ private:
     void ReconnectAttempt();
     void StopReconnect();
     bool DeviceIsThere() const;
+    void LookForDeviceLater();
 
     SessionFace& face_;
     Handover& handover_;
@@ -203,5 +204,5 @@ private:
 
     bool autoReconnect_ = false;
     ReconnectPlan plan_;
-    FolderWatch deviceFolder_; //!< The folder of a dropped serial device.
+    FolderWatch deviceFolder_; //!< Tells when to look for a dropped serial device.
 };

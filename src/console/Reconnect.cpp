@@ -1,13 +1,10 @@
+// When a dropped link is tried again, alike on every system; what tells that a serial device is
+// back is in Reconnect_posix.cpp and Reconnect_win32.cpp.
 #include "console/Reconnect.h"
 
 #include "connection/ConnectionString.h"
 #include "connection/SerialConnection.h"
 #include "platform/Tick.h"
-
-#include <cerrno>
-#include <cstring>
-#include <sys/inotify.h>
-#include <unistd.h>
 
 ReconnectWay ReconnectWayFor(const ConnectionTarget& target) {
     return target.Kind ? target.Kind->Reconnect : ReconnectWay::None;
@@ -57,27 +54,4 @@ int ReconnectPlan::Attempt(uint32_t nowMs) {
     ++attempts_;
     dueMs_ = nowMs + ReconnectPauseMs(attempts_ + 1);
     return attempts_;
-}
-
-bool FolderWatch::Start(const std::string& folder) {
-    Stop();
-    fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    // A device node is created, renamed into place (udev's symlinks) or gets its permissions.
-    if (fd_ < 0 || ::inotify_add_watch(fd_, folder.c_str(), IN_CREATE | IN_MOVED_TO | IN_ATTRIB) < 0) {
-        failure_ = std::strerror(errno);
-        Stop();
-        return false;
-    }
-    return true;
-}
-
-void FolderWatch::Stop() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-}
-
-void FolderWatch::Drain() {
-    alignas(inotify_event) char buffer[4096];
-    while (fd_ >= 0 && ::read(fd_, buffer, sizeof buffer) > 0) {
-    }
 }

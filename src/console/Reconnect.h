@@ -52,8 +52,15 @@ private:
     uint32_t dueMs_ = 0;
 };
 
-// Tells when entries appear in or change in a folder (inotify), for a device node that comes back.
-// The owner waits for Fd() to be readable (no polling loop), then calls Drain().
+// Whether a serial device is there: its node exists (POSIX); on Windows the system knows the port
+// named at the end of the path (QueryDosDevice of "COM3" for "\\.\COM3" or "COM3").
+bool DevicePresent(const std::string& devicePath);
+
+// Tells the owner when to look whether a dropped serial device is back. On POSIX it watches the
+// device node's folder (inotify): the owner waits for Fd() to be readable (no polling loop), then
+// calls Drain(). A COM port is no entry of a folder that Windows lets anyone watch: there Fd() is
+// -1 and the owner looks again every PollMs(). Its side per system is in Reconnect_posix.cpp and
+// Reconnect_win32.cpp.
 class FolderWatch {
 public:
     FolderWatch() = default;
@@ -61,10 +68,13 @@ public:
     FolderWatch(const FolderWatch&) = delete;
     FolderWatch& operator=(const FolderWatch&) = delete;
 
-    // False when the folder cannot be watched: Failure() gives the system's reason.
+    // False when the folder cannot be watched: Failure() gives the system's reason. Windows does
+    // not look at the folder.
     bool Start(const std::string& folder);
     void Stop();
     int Fd() const { return fd_; }
+    // How long the owner waits before it looks again; 0 when Fd() tells instead.
+    uint32_t PollMs() const;
     // Reads the pending events (their content does not matter: the owner looks at the path).
     void Drain();
     const std::string& Failure() const { return failure_; }
