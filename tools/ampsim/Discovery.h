@@ -7,12 +7,14 @@
 // The socket listens on all addresses of port 8001 (a hello is a broadcast to 255.255.255.255, which
 // a socket bound to one unicast address never sees) and sends its replies from the given local
 // address, so the finder sees them come from ADDRESS:8001. Single-threaded; the server calls it from
-// its poll loop.
+// its poll loop. One side per system (Discovery_posix.cpp, Discovery_win32.cpp); this header names
+// no system type.
 #include <cstdint>
-#include <netinet/in.h>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "Io.h"
 
 namespace ampsim {
 
@@ -23,8 +25,12 @@ struct DiscoveryOptions {
     bool broadcast = false; // reply to 255.255.255.255:8001 out of the hello's interface
 };
 
-// The reply line of amplifier number n (1-based), whose IP is address + (n - 1).
-std::string DiscoveryReply(const std::string& address, unsigned n);
+inline constexpr std::uint16_t kDiscoveryPort = 8001;
+inline constexpr char kDiscoveryHello[] = "0 1 A";
+
+// The reply line of amplifier number n (1-based), whose IP is address + (n - 1); the address as a
+// number, its first octet highest.
+std::string DiscoveryReply(std::uint32_t address, unsigned n);
 
 class DiscoveryResponder {
 public:
@@ -36,16 +42,17 @@ public:
     // Binds port 8001; "udp ADDRESS:8001" is the announcement. False with error on failure.
     bool Open(std::string& error);
     const std::string& Announcement() const { return announcement_; }
-    int Fd() const { return fd_; }
+    IoHandle Socket() const { return socket_; }
     // Reads what is waiting and answers each hello.
     void Handle();
 
 private:
-    void Answer(const sockaddr_in& to, int arrivalInterface);
+    // The replies and the announcement, once the address is known to be local.
+    void Prepare(std::uint32_t address);
 
     DiscoveryOptions options_;
-    int fd_ = -1;
-    in_addr local_{};
+    IoHandle socket_ = kNoHandle;
+    std::uint32_t local_ = 0; // the local address, in network byte order
     std::vector<std::string> replies_;
     std::string announcement_;
 };

@@ -1,10 +1,9 @@
 #include "Peer.h"
 
-#include <cerrno>
 #include <cstring>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <utility>
+
+#include "PollSet.h"
 
 namespace ampsim {
 namespace {
@@ -17,50 +16,36 @@ bool IsBlankLine(const std::string& line) {
     return line.empty() || line == "\r";
 }
 
-// Reads away what a non-blocking descriptor holds, within the per-turn bound.
-void DrainInput(int fd) {
-    char buffer[4096];
-    for (int i = 0; i < kReadsPerTurn; ++i)
-        if (::read(fd, buffer, sizeof buffer) <= 0) return;
-}
-
 } // namespace
 
-Peer::Peer(int fd, Kind kind, AmpModel& model, PeerSettings settings)
-    : fd_(fd), kind_(kind), model_(model), settings_(settings) {}
+Peer::Peer(IoHandle handle, Kind kind, AmpModel& model, PeerSettings settings)
+    : handle_(handle), kind_(kind), model_(model), settings_(std::move(settings)) {}
 
-// Closing a socket with unread input makes the kernel answer with a reset, which can destroy the
+// Closing a socket with unread input makes the system answer with a reset, which can destroy the
 // reply (or the partial line of DROP) before the client reads it; so the end is announced first
 // and the input read away.
 Peer::~Peer() {
-    if (kind_ == Kind::Socket && !failed_) {
-        ::shutdown(fd_, SHUT_WR);
-        DrainInput(fd_);
-    }
-    ::close(fd_);
+    if (kind_ == Kind::Socket && !failed_) EndSending(handle_);
+    CloseIo(handle_);
 }
 
-short Peer::PollEvents() const {
-    short events = 0;
-    if (!inputEnded_ && !failed_ && !closing_ && queuedBytes_ < kMaxQueuedInput) events |= POLLIN;
-    if (OutPending() > 0) events |= POLLOUT;
+unsigned Peer::PollEvents() const {
+    unsigned events = 0;
+    if (!inputEnded_ && !failed_ && !closing_ && queuedBytes_ < kMaxQueuedInput) events |= kPollIn;
+    if (OutPending() > 0) events |= kPollOut;
     return events;
 }
 
 void Peer::ReadInput(Clock::time_point now) {
     char buffer[64 * 1024];
     for (int i = 0; i < kReadsPerTurn && queuedBytes_ < kMaxQueuedInput && !inputEnded_; ++i) {
-        ssize_t n = ::read(fd_, buffer, sizeof buffer);
-        if (n > 0) {
-            Frame(buffer, static_cast<std::size_t>(n), now);
-        } else if (n == 0) {
+        IoResult got = ReadSome(handle_, kind_, buffer, sizeof buffer);
+        if (got.status == IoStatus::Data) {
+            Frame(buffer, got.bytes, now);
+        } else if (got.status == IoStatus::Ended) {
             inputEnded_ = true;
-        } else if (errno == EINTR) {
-            continue;
-        } else {
-            // EIO on the pty master means no slave is open; the server resets the pty on POLLHUP.
-            if (errno != EAGAIN && errno != EWOULDBLOCK && !(kind_ == Kind::Pty && errno == EIO))
-                failed_ = true;
+        } else if (got.status != IoStatus::Interrupted) {
+            if (got.status == IoStatus::Failed) failed_ = true;
             return;
         }
     }
@@ -190,14 +175,13 @@ void Peer::AppendLine(const std::string& line) {
 bool Peer::Flush() {
     while (!failed_ && OutPending() > 0) {
         const char* data = out_.data() + outSent_;
-        ssize_t n = kind_ == Kind::Socket ? ::send(fd_, data, OutPending(), MSG_NOSIGNAL | MSG_DONTWAIT)
-                                          : ::write(fd_, data, OutPending());
-        if (n > 0) {
-            outSent_ += static_cast<std::size_t>(n);
+        IoResult put = WriteSome(handle_, kind_, data, OutPending());
+        if (put.status == IoStatus::Data) {
+            outSent_ += put.bytes;
             midLine_ = out_[outSent_ - 1] != '\n';
-        } else if (n < 0 && errno == EINTR) {
+        } else if (put.status == IoStatus::Interrupted) {
             continue;
-        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        } else if (put.status == IoStatus::WouldBlock) {
             break;
         } else {
             failed_ = true;

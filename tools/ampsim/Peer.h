@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "AmpModel.h"
+#include "Io.h"
 
 namespace ampsim {
 
@@ -26,23 +27,25 @@ struct PeerSettings {
 
 class Peer {
 public:
-    enum class Kind { Socket, Pty };
+    using Kind = LinkKind;
 
     static constexpr std::size_t kMaxLine = 64 * 1024;              // longer lines are discarded
     static constexpr std::size_t kMaxQueuedInput = 1024 * 1024;     // reading pauses above this
     static constexpr std::size_t kOutputHighWater = 256 * 1024;     // commands wait above this
     static constexpr std::size_t kOutputHardCap = 16 * 1024 * 1024; // the peer is dropped above this
 
-    // Takes ownership of fd (non-blocking) and closes it on destruction. model must outlive the peer.
-    Peer(int fd, Kind kind, AmpModel& model, PeerSettings settings);
+    // Takes ownership of handle (non-blocking) and closes it on destruction. model must outlive the
+    // peer.
+    Peer(IoHandle handle, Kind kind, AmpModel& model, PeerSettings settings);
     ~Peer();
     Peer(const Peer&) = delete;
     Peer& operator=(const Peer&) = delete;
 
-    int Fd() const { return fd_; }
-    // The poll events this peer waits for now.
-    short PollEvents() const;
-    // Reads what has arrived (call on POLLIN/POLLHUP/POLLERR); now stamps the commands.
+    IoHandle Handle() const { return handle_; }
+    // The poll events (PollSet.h) this peer waits for now.
+    unsigned PollEvents() const;
+    // Reads what has arrived (call when the handle is readable, hung up or in error); now stamps
+    // the commands.
     void ReadInput(Clock::time_point now);
     // Runs the commands that are due, produces reply output and writes what the peer takes.
     void Advance(Clock::time_point now);
@@ -50,7 +53,8 @@ public:
     std::optional<Clock::time_point> NextDue() const;
     // The conversation is over: a socket is to be closed, the pty to be reset.
     bool Finished() const;
-    // Forgets the conversation (input, queued commands, unsent output, command count); keeps fd.
+    // Forgets the conversation (input, queued commands, unsent output, command count); keeps the
+    // handle.
     void Reset();
     // For the pty, when its client has gone: as Reset(), except that a reply line only partly
     // written keeps its rest, which goes out first when the peer is next advanced. The terminal
@@ -82,7 +86,7 @@ private:
     std::size_t OutPending() const { return out_.size() - outSent_; }
     bool RunActive() const { return runNext_ <= run_.count; }
 
-    int fd_;
+    IoHandle handle_;
     Kind kind_;
     AmpModel& model_;
     PeerSettings settings_;

@@ -1,14 +1,20 @@
-// ampsim: a simulated amplifier on TCP and/or a pseudo-terminal. See --help.
+// ampsim: a simulated amplifier on TCP and/or a pseudo-terminal (TCP only on Windows). See --help.
 #include <cstdio>
 #include <string>
 
+#include "Io.h"
 #include "Options.h"
 #include "Server.h"
 
 int main(int argc, char** argv) {
     std::string error;
+    if (!ampsim::PrepareIo(error)) {
+        std::fprintf(stderr, "ampsim: %s\n", error.c_str());
+        return 1;
+    }
     std::optional<ampsim::Options> options = ampsim::ParseOptions(argc, argv, error);
-    if (!options) {
+    if (options && !options->help) error = ampsim::UnsupportedOption(*options);
+    if (!options || !error.empty()) {
         std::fprintf(stderr, "ampsim: %s\n", error.c_str());
         return 2;
     }
