@@ -134,7 +134,8 @@ int WaitAny(WaitItem* items, size_t count, int timeoutMs) {
     for (;;) {
         const int ready = MarkReady(items, count);
         if (ready != 0) return ready;
-        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        const auto spent =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         const int left = timeoutMs < 0 ? -1 : static_cast<int>(std::max<long long>(timeoutMs - spent, 0));
         if (left == 0) return 0;
         if (!Sleep(items, count, left)) return -1;

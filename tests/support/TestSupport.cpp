@@ -57,12 +57,12 @@ bool TestClient::Send(const std::string& text) {
 }
 
 std::string TestClient::ReadLine(int timeoutMs) {
-    return ReadLineWith([this](char* buffer, size_t size, int ms) { return Receive(buffer, size, ms); }, pending_,
-                        timeoutMs, false);
+    return ReadLineWith([this](char* buffer, size_t size, int ms) { return Receive(buffer, size, ms); },
+                        pending_, timeoutMs, false);
 }
 std::string TestClient::ReadToEnd(int timeoutMs) {
-    return ReadLineWith([this](char* buffer, size_t size, int ms) { return Receive(buffer, size, ms); }, pending_,
-                        timeoutMs, true);
+    return ReadLineWith([this](char* buffer, size_t size, int ms) { return Receive(buffer, size, ms); },
+                        pending_, timeoutMs, true);
 }
 
 long TestClient::Receive(char* buffer, size_t size, int timeoutMs) {

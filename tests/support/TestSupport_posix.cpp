@@ -41,8 +41,9 @@ bool PtyPair::Write(const std::string& text) {
 }
 
 std::string PtyPair::ReadLine(int timeoutMs) {
-    return ReadLineWith([this](char* buffer, size_t size, int ms) { return ReadFd(master_, buffer, size, ms); },
-                        pending_, timeoutMs, false);
+    return ReadLineWith(
+        [this](char* buffer, size_t size, int ms) { return ReadFd(master_, buffer, size, ms); }, pending_,
+        timeoutMs, false);
 }
 
 std::string PtyPair::ReadBytes(size_t count, int timeoutMs) {
