@@ -135,13 +135,16 @@ struct TSerialConnection::Device {
         // The operation is over: its handle is not looked at, even if Close took it meanwhile.
         return ::GetOverlappedResult(op.port, &op.ov, &moved, FALSE) != 0;
     }
+    // The port's queues: false when it is closed or gone.
+    bool Queues(COMSTAT& status) {
+        std::lock_guard guard(lock);
+        DWORD errors = 0;
+        return port != INVALID_HANDLE_VALUE && ::ClearCommError(port, &errors, &status);
+    }
     // The bytes still queued for sending; MAXDWORD when the port cannot tell.
     DWORD Queued() {
-        std::lock_guard guard(lock);
         COMSTAT status{};
-        DWORD errors = 0;
-        return port != INVALID_HANDLE_VALUE && ::ClearCommError(port, &errors, &status) ? status.cbOutQue
-                                                                                        : MAXDWORD;
+        return Queues(status) ? status.cbOutQue : MAXDWORD;
     }
 };
 
@@ -365,11 +368,21 @@ int TSerialConnection::ReadWithin(void* buffer, int size, int timeoutMs) {
     }
 }
 
+// A read is started only for bytes the input queue holds: with nothing there, Wine's read waits for
+// them whatever the time-outs say.
 int TSerialConnection::ReadNow(void* buffer, int room) {
+    COMSTAT queues{};
+    if (!device_->Queues(queues)) {
+        if (IsOpen()) SetReasonOnce("the device went away");
+        Close();
+        return -1;
+    }
+    if (queues.cbInQue == 0) return 0;
+    const DWORD wanted = std::min<DWORD>(static_cast<DWORD>(room), queues.cbInQue);
     Overlapped op;
     DWORD code = 0;
     if (!device_->Begin(
-            op, [&](HANDLE p) { return ::ReadFile(p, buffer, room, nullptr, &op.ov); }, code)) {
+            op, [&](HANDLE p) { return ::ReadFile(p, buffer, wanted, nullptr, &op.ov); }, code)) {
         if (code != ERROR_INVALID_HANDLE) SetReasonOnce("the device went away");
         Close();
         return -1;
@@ -398,6 +411,8 @@ bool TSerialConnection::WaitForInput(int ms) {
     HANDLE waits[2] = {op.ov.hEvent, reinterpret_cast<HANDLE>(device_->stop.Native())};
     const DWORD waited = ::WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(ms));
     DWORD unused = 0;
+    // A wait that fails by itself (not cancelled here) is a port that went away; the next look
+    // at its queues tells.
     device_->Finish(op, waited != WAIT_OBJECT_0, unused);
     return waited != WAIT_OBJECT_0 + 1 && IsOpen();
 }
