@@ -106,8 +106,9 @@ struct TSerialConnection::Device {
     std::mutex lock;                    //!< Held while I/O is started or cancelled and across Close.
     HANDLE port = INVALID_HANDLE_VALUE; //!< Written under lock.
     std::atomic<bool> open{false};
-    WakeEvent stop;              //!< Signalled by Close to release a waiting Read or Write.
-    bool dtr = true, rts = true; //!< As last set: Windows cannot read back its own outputs.
+    WakeEvent stop; //!< Signalled by Close to release a waiting Read or Write.
+    //! As last set (Windows cannot read back its own outputs); set by an open in the reader too.
+    std::atomic<bool> dtr{true}, rts{true};
 
     // Starts an overlapped read or write under the lock; false (with the system's code) when the
     // port is closed or the call failed.
@@ -202,7 +203,8 @@ bool TSerialConnection::Open(const std::string& params) {
         std::lock_guard guard(device_->lock);
         device_->port = port;
         device_->open = true;
-        device_->dtr = device_->rts = true;
+        device_->dtr = true;
+        device_->rts = true;
     }
     // A Close that came while this was opening found nothing to close: the open is given up.
     if (device_->stop.IsSignalled()) {
