@@ -1,46 +1,43 @@
-// The local addresses on POSIX: the resolver for the host name, getifaddrs for the interfaces.
+// The interfaces' addresses on POSIX: getifaddrs.
 #include "connection/LocalAddresses.h"
+
+#include "connection/Sockets.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
-std::string Dotted(const sockaddr* address) {
-    char text[INET_ADDRSTRLEN] = {};
-    const auto* in = reinterpret_cast<const sockaddr_in*>(address);
-    return inet_ntop(AF_INET, &in->sin_addr, text, sizeof text) ? text : "";
+// Calls visit for each IPv4 address of the interfaces, with the interface's entry.
+template <typename Visit> void EachIpv4Interface(Visit visit) {
+    ifaddrs* interfaces = nullptr;
+    if (getifaddrs(&interfaces) != 0) return;
+    for (const ifaddrs* i = interfaces; i; i = i->ifa_next) {
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
+        visit(*i, ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr));
+    }
+    freeifaddrs(interfaces);
 }
 } // namespace
 
-std::vector<std::string> HostNameIpv4Addresses() {
+std::vector<std::string> InterfaceIpv4Addresses() {
     std::vector<std::string> addresses;
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0) return addresses;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM; // one entry per address instead of one per socket type
-    addrinfo* found = nullptr;
-    if (getaddrinfo(name, nullptr, &hints, &found) != 0) return addresses;
-    for (const addrinfo* a = found; a; a = a->ai_next)
-        AddNewAddress(addresses, Dotted(a->ai_addr));
-    freeaddrinfo(found);
+    EachIpv4Interface([&](const ifaddrs& i, uint32_t address) {
+        if ((i.ifa_flags & IFF_UP) && !(i.ifa_flags & IFF_LOOPBACK))
+            AddNewAddress(addresses, Ipv4Text(address));
+    });
     return addresses;
 }
 
-std::vector<std::string> InterfaceIpv4Addresses() {
-    std::vector<std::string> addresses;
-    ifaddrs* interfaces = nullptr;
-    if (getifaddrs(&interfaces) != 0) return addresses;
-    for (const ifaddrs* i = interfaces; i; i = i->ifa_next) {
-        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
-        if (!(i->ifa_flags & IFF_UP) || (i->ifa_flags & IFF_LOOPBACK)) continue;
-        AddNewAddress(addresses, Dotted(i->ifa_addr));
-    }
-    freeifaddrs(interfaces);
-    return addresses;
+int InterfaceIndexOf(uint32_t address) {
+    int index = 0;
+    EachIpv4Interface([&](const ifaddrs& i, uint32_t found) {
+        if (index != 0 || found != address) return;
+        // An address alias is listed under its label ("eth0:1"); the interface is the part before ':'.
+        const std::string name = i.ifa_name;
+        index = static_cast<int>(if_nametoindex(name.substr(0, name.find(':')).c_str()));
+    });
+    return index;
 }

@@ -55,10 +55,6 @@ public:
 private:
     // 0: the modem-line call was done; else its system code, which ModemFailure() then explains.
     bool ModemResult(int code);
-    // Windows: one read of what has come (bytes, 0 none, -1 the end), and a wait for input of at
-    // most ms (false when the port was closed or stopped).
-    int ReadNow(void* buffer, int room);
-    bool WaitForInput(int ms);
 
     std::string modemFailure_; //!< UI thread.
     std::atomic<bool> rtsHandshake_{false};

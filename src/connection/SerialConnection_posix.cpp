@@ -143,12 +143,6 @@ TSerialConnection::~TSerialConnection() {
     TSerialConnection::Deinit();
 }
 
-void TSerialConnection::Init() {}
-
-void TSerialConnection::Deinit() {
-    Close();
-}
-
 bool TSerialConnection::IsOpen() const {
     return device_->port.IsOpen();
 }
@@ -274,10 +268,6 @@ int TSerialConnection::Write(const void* data, int length) {
         return 0;
     }
     return length;
-}
-
-int TSerialConnection::Read(void* buffer, int size, int /*timeoutMs*/) {
-    return ReadWithin(buffer, size, -1);
 }
 
 int TSerialConnection::ReadWithin(void* buffer, int size, int timeoutMs) {

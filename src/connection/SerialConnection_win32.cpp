@@ -147,6 +147,41 @@ struct TSerialConnection::Device {
         COMSTAT status{};
         return Queues(status) ? status.cbOutQue : MAXDWORD;
     }
+
+    static constexpr long ClosedHere = -1; //!< ReadQueued: Close took the port.
+    static constexpr long Gone = -2;       //!< ReadQueued: the port failed.
+    // Reads at most room of the bytes the input queue holds: the bytes read, 0 when none are there,
+    // or ClosedHere or Gone. A read is started only for queued bytes: with nothing there, Wine's
+    // read waits for them whatever the time-outs say.
+    long ReadQueued(void* buffer, DWORD room) {
+        COMSTAT queues{};
+        if (!Queues(queues)) return open ? Gone : ClosedHere;
+        if (queues.cbInQue == 0) return 0;
+        Overlapped op;
+        DWORD code = 0;
+        const DWORD wanted = std::min(room, queues.cbInQue);
+        if (!Begin(
+                op, [&](HANDLE p) { return ::ReadFile(p, buffer, wanted, nullptr, &op.ov); }, code))
+            return code == ERROR_INVALID_HANDLE ? ClosedHere : Gone;
+        DWORD n = 0;
+        if (!Finish(op, false, n)) return ::GetLastError() == ERROR_OPERATION_ABORTED ? ClosedHere : Gone;
+        return static_cast<long>(n);
+    }
+    // Waits at most ms for input (WaitCommEvent) beside the stop event; false when stopped or
+    // closed. A wait that fails by itself is a port that went away: the next look at its queues tells.
+    bool WaitForInput(int ms) {
+        Overlapped op;
+        DWORD events = 0;
+        DWORD code = 0;
+        if (!Begin(
+                op, [&](HANDLE p) { return ::WaitCommEvent(p, &events, &op.ov); }, code))
+            return open;
+        HANDLE waits[2] = {op.ov.hEvent, reinterpret_cast<HANDLE>(stop.Native())};
+        const DWORD waited = ::WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(ms));
+        DWORD unused = 0;
+        Finish(op, waited != WAIT_OBJECT_0, unused);
+        return waited != WAIT_OBJECT_0 + 1 && open;
+    }
 };
 
 TSerialConnection::TSerialConnection() : device_(std::make_unique<Device>()) {
@@ -154,12 +189,6 @@ TSerialConnection::TSerialConnection() : device_(std::make_unique<Device>()) {
 }
 TSerialConnection::~TSerialConnection() {
     TSerialConnection::Deinit();
-}
-
-void TSerialConnection::Init() {}
-
-void TSerialConnection::Deinit() {
-    Close();
 }
 
 bool TSerialConnection::IsOpen() const {
@@ -350,10 +379,6 @@ int TSerialConnection::Write(const void* data, int length) {
     return length;
 }
 
-int TSerialConnection::Read(void* buffer, int size, int /*timeoutMs*/) {
-    return ReadWithin(buffer, size, -1);
-}
-
 // Reads what has come, or waits for input at most timeoutMs. A character that comes between the
 // look and the wait is seen at the next look: no wait is longer than SliceMs.
 int TSerialConnection::ReadWithin(void* buffer, int size, int timeoutMs) {
@@ -361,62 +386,23 @@ int TSerialConnection::ReadWithin(void* buffer, int size, int timeoutMs) {
     if (!IsOpen() || size < 2) return -1;
     const unsigned start = ::GetTickCount();
     for (;;) {
-        const int n = ReadNow(buffer, size - 1);
-        if (n != 0) return n;
+        const long n = device_->ReadQueued(buffer, static_cast<DWORD>(size - 1));
+        if (n > 0) {
+            static_cast<char*>(buffer)[n] = 0;
+            TraceIo(TraceDirection::Receive, buffer, static_cast<size_t>(n));
+            return static_cast<int>(n);
+        }
+        if (n < 0) {
+            // The device went away (an adapter unplugged, the far end of a pseudo-terminal closed).
+            if (n == Device::Gone) SetReasonOnce("the device went away");
+            Close();
+            return -1;
+        }
         const unsigned spent = ::GetTickCount() - start;
         if (timeoutMs >= 0 && spent >= static_cast<unsigned>(timeoutMs)) return 0;
         const int left = timeoutMs < 0 ? SliceMs : std::min(SliceMs, timeoutMs - static_cast<int>(spent));
-        if (!WaitForInput(left)) return -1;
+        if (!device_->WaitForInput(left)) return -1;
     }
-}
-
-// A read is started only for bytes the input queue holds: with nothing there, Wine's read waits for
-// them whatever the time-outs say.
-int TSerialConnection::ReadNow(void* buffer, int room) {
-    COMSTAT queues{};
-    if (!device_->Queues(queues)) {
-        if (IsOpen()) SetReasonOnce("the device went away");
-        Close();
-        return -1;
-    }
-    if (queues.cbInQue == 0) return 0;
-    const DWORD wanted = std::min<DWORD>(static_cast<DWORD>(room), queues.cbInQue);
-    Overlapped op;
-    DWORD code = 0;
-    if (!device_->Begin(
-            op, [&](HANDLE p) { return ::ReadFile(p, buffer, wanted, nullptr, &op.ov); }, code)) {
-        if (code != ERROR_INVALID_HANDLE) SetReasonOnce("the device went away");
-        Close();
-        return -1;
-    }
-    DWORD n = 0;
-    if (!device_->Finish(op, false, n)) {
-        if (::GetLastError() == ERROR_OPERATION_ABORTED) return -1; // closed here
-        // The device went away (an adapter unplugged, the far end of a pseudo-terminal closed).
-        SetReasonOnce("the device went away");
-        Close();
-        return -1;
-    }
-    if (n == 0) return 0;
-    static_cast<char*>(buffer)[n] = 0;
-    TraceIo(TraceDirection::Receive, buffer, n);
-    return static_cast<int>(n);
-}
-
-bool TSerialConnection::WaitForInput(int ms) {
-    Overlapped op;
-    DWORD events = 0;
-    DWORD code = 0;
-    if (!device_->Begin(
-            op, [&](HANDLE p) { return ::WaitCommEvent(p, &events, &op.ov); }, code))
-        return IsOpen();
-    HANDLE waits[2] = {op.ov.hEvent, reinterpret_cast<HANDLE>(device_->stop.Native())};
-    const DWORD waited = ::WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(ms));
-    DWORD unused = 0;
-    // A wait that fails by itself (not cancelled here) is a port that went away; the next look
-    // at its queues tells.
-    device_->Finish(op, waited != WAIT_OBJECT_0, unused);
-    return waited != WAIT_OBJECT_0 + 1 && IsOpen();
 }
 
 bool TSerialConnection::Purge(int /*flags*/) {

@@ -14,11 +14,13 @@
 
 using namespace socket_parts;
 
-std::string EndpointText(const Ipv4Endpoint& endpoint) {
-    const uint32_t a = endpoint.address;
+std::string Ipv4Text(uint32_t a) {
     return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 0xFF) + "." +
-           std::to_string((a >> 8) & 0xFF) + "." + std::to_string(a & 0xFF) + ":" +
-           std::to_string(endpoint.port);
+           std::to_string((a >> 8) & 0xFF) + "." + std::to_string(a & 0xFF);
+}
+
+std::string EndpointText(const Ipv4Endpoint& endpoint) {
+    return Ipv4Text(endpoint.address) + ":" + std::to_string(endpoint.port);
 }
 
 // As inet_pton takes them: four decimal parts of up to 255, no sign, no leading zero.
@@ -40,8 +42,23 @@ bool ParseDottedIpv4(const std::string& text, uint32_t& address) {
     return true;
 }
 
+int ResolveIpv4(const std::string& name, std::vector<uint32_t>& addresses) {
+    addresses.clear();
+    return ResolveAll(name, addresses);
+}
+
+namespace {
+// The first address name resolves to: 0, or the resolver's code.
+int ResolveFirst(const std::string& name, uint32_t& address) {
+    std::vector<uint32_t> found;
+    const int rc = ResolveIpv4(name, found);
+    if (rc == 0) address = found.front();
+    return rc;
+}
+} // namespace
+
 bool LookupHost(const std::string& name, uint32_t& address) {
-    return ParseDottedIpv4(name, address) || ResolveIpv4(name, address) == 0;
+    return ParseDottedIpv4(name, address) || ResolveFirst(name, address) == 0;
 }
 
 namespace {
@@ -73,7 +90,7 @@ bool LookupHostInTime(const std::string& name, uint32_t& address, ConnectAttempt
     lookup->name = name;
     std::thread([lookup] {
         uint32_t found = 0;
-        const int rc = ResolveIpv4(lookup->name, found);
+        const int rc = ResolveFirst(lookup->name, found);
         {
             std::lock_guard guard(lookup->lock);
             lookup->address = found;

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 constexpr int NoSocket = -1;
 
@@ -20,7 +21,8 @@ struct Ipv4Endpoint {
 };
 constexpr uint32_t Ipv4Broadcast = 0xFFFFFFFF;
 
-// "a.b.c.d:port".
+// "a.b.c.d" and "a.b.c.d:port".
+std::string Ipv4Text(uint32_t address);
 std::string EndpointText(const Ipv4Endpoint& endpoint);
 // A dotted IPv4 address; false for anything else.
 bool ParseDottedIpv4(const std::string& text, uint32_t& address);
@@ -35,6 +37,9 @@ int SocketUsers();
 // A dotted IPv4 address is used as it is; any other name is looked up and its first IPv4 address
 // taken. False when the lookup fails.
 bool LookupHost(const std::string& name, uint32_t& address);
+// Every IPv4 address name resolves to, in the resolver's order: 0, or a code that
+// socket_parts::LookupErrorText explains. Blocks as long as the resolver does.
+int ResolveIpv4(const std::string& name, std::vector<uint32_t>& addresses);
 
 // How a connect may end early, and why it failed.
 struct ConnectAttempt {
@@ -89,7 +94,8 @@ int OpenStream();
 int StartConnect(int socket, const Ipv4Endpoint& peer);
 // The result of a connect that was under way: 0 or the system's code.
 int ConnectError(int socket);
-// The name lookup itself: 0, or a code that LookupErrorText explains.
-int ResolveIpv4(const std::string& name, uint32_t& address);
+// The name lookup itself: 0 with at least one address, or a code that LookupErrorText explains
+// (an empty name is no name, on Windows too).
+int ResolveAll(const std::string& name, std::vector<uint32_t>& addresses);
 std::string LookupErrorText(int code);
 } // namespace socket_parts

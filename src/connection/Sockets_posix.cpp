@@ -77,17 +77,17 @@ int ConnectError(int socket) {
     return error;
 }
 
-int ResolveIpv4(const std::string& name, uint32_t& address) {
+int ResolveAll(const std::string& name, std::vector<uint32_t>& addresses) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_socktype = SOCK_STREAM; // one entry per address instead of one per socket type
     addrinfo* found = nullptr;
     const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
     if (rc != 0) return rc;
-    if (!found) return EAI_NONAME;
-    address = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+    for (const addrinfo* a = found; a; a = a->ai_next)
+        addresses.push_back(ntohl(reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr.s_addr));
     ::freeaddrinfo(found);
-    return 0;
+    return addresses.empty() ? EAI_NONAME : 0;
 }
 
 std::string LookupErrorText(int code) {

@@ -1,6 +1,7 @@
 #include "connection/Sockets.h"
 
 #include "connection/Winsock.h"
+#include "text/Strtools.h"
 
 #include <atomic>
 #include <mutex>
@@ -54,14 +55,20 @@ int Bound(int s, const Ipv4Endpoint& local) {
 }
 } // namespace
 
+namespace {
 // Winsock is started once and left running: its release at the last user would make a socket that
 // another thread is still closing fail, and the process's end releases it anyway.
-void SocketStartup() {
+void StartWinsock() {
     static std::once_flag once;
     std::call_once(once, [] {
         WSADATA data;
         ::WSAStartup(MAKEWORD(2, 2), &data);
     });
+}
+} // namespace
+
+void SocketStartup() {
+    StartWinsock();
     ++socketUsers;
 }
 
@@ -98,31 +105,25 @@ int ConnectError(int socket) {
     return error;
 }
 
-int ResolveIpv4(const std::string& name, uint32_t& address) {
+int ResolveAll(const std::string& name, std::vector<uint32_t>& addresses) {
     // Windows resolves an empty name to this host; no instrument has an empty name.
     if (name.empty()) return WSAHOST_NOT_FOUND;
-    SocketStartup(); // a lookup may come before any transport started Winsock
+    StartWinsock(); // a lookup may come before any transport started Winsock
     addrinfo hints{};
     hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_socktype = SOCK_STREAM; // one entry per address instead of one per socket type
     addrinfo* found = nullptr;
-    int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
-    if (rc == 0 && !found) rc = WSAHOST_NOT_FOUND;
-    if (rc == 0) address = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
-    if (found) ::freeaddrinfo(found);
-    SocketCleanup();
-    return rc;
+    const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+    if (rc != 0) return rc;
+    for (const addrinfo* a = found; a; a = a->ai_next)
+        addresses.push_back(ntohl(reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr.s_addr));
+    ::freeaddrinfo(found);
+    return addresses.empty() ? WSAHOST_NOT_FOUND : 0;
 }
 
 // getaddrinfo's codes on Windows are Winsock codes, which the system's message table knows.
 std::string LookupErrorText(int code) {
-    char text[256] = {};
-    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                     static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
-    std::string result(text, n);
-    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == '.'))
-        result.pop_back();
-    return result.empty() ? "error " + std::to_string(code) : result;
+    return GetSystemErrorText(code);
 }
 } // namespace socket_parts
 

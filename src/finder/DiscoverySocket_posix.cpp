@@ -1,9 +1,9 @@
 #include "finder/DiscoverySocket.h"
 
+#include "connection/LocalAddresses.h"
+
 #include <arpa/inet.h>
 #include <cstring>
-#include <ifaddrs.h>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,22 +12,6 @@ namespace {
 // Hundreds of amplifiers answer each hello at once: room for that burst while the window works
 // through the answers before it.
 constexpr int ReceiveRoom = 1 << 20;
-
-// The index of the interface that holds address (network byte order); 0 when none does.
-int InterfaceOf(uint32_t address) {
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0) return 0;
-    int index = 0;
-    for (ifaddrs* entry = list; entry && index == 0; entry = entry->ifa_next) {
-        if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
-        if (reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr != address) continue;
-        // An address alias is listed under its label ("eth0:1"); the interface is the part before ':'.
-        std::string name = entry->ifa_name;
-        index = static_cast<int>(::if_nametoindex(name.substr(0, name.find(':')).c_str()));
-    }
-    ::freeifaddrs(list);
-    return index;
-}
 
 int BoundSocket(uint32_t address, int port) {
     int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -64,7 +48,7 @@ bool DiscoverySocket::Open(const std::string& localAddress, int port) {
     Close();
     in_addr address{};
     if (port < 0 || port > 65535 || ::inet_pton(AF_INET, localAddress.c_str(), &address) != 1) return false;
-    const int index = InterfaceOf(address.s_addr);
+    const int index = InterfaceIndexOf(ntohl(address.s_addr));
     if (index == 0) return false;
     unicast_ = BoundSocket(address.s_addr, port);
     broadcast_ = BoundSocket(htonl(INADDR_ANY), port);

@@ -1,9 +1,9 @@
 #include "finder/DiscoverySocket.h"
 
+#include "connection/LocalAddresses.h"
 #include "connection/Sockets.h"
 #include "connection/Winsock.h"
 
-#include <iphlpapi.h>
 #include <mswsock.h>
 
 #include <cstring>
@@ -13,30 +13,6 @@ namespace {
 // Hundreds of amplifiers answer each hello at once: room for that burst while the window works
 // through the answers before it.
 constexpr int ReceiveRoom = 1 << 20;
-
-// The index of the interface that holds address (network byte order); 0 when none does.
-int InterfaceOf(uint32_t address) {
-    ULONG size = 16 * 1024;
-    std::vector<unsigned char> buffer;
-    ULONG rc = ERROR_BUFFER_OVERFLOW;
-    for (int tries = 0; tries < 3 && rc == ERROR_BUFFER_OVERFLOW; ++tries) {
-        buffer.resize(size);
-        rc = ::GetAdaptersAddresses(
-            AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER, nullptr,
-            reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
-    }
-    if (rc != NO_ERROR) return 0;
-    for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter;
-         adapter = adapter->Next) {
-        for (auto* unicast = adapter->FirstUnicastAddress; unicast; unicast = unicast->Next) {
-            const sockaddr* found = unicast->Address.lpSockaddr;
-            if (found->sa_family == AF_INET &&
-                reinterpret_cast<const sockaddr_in*>(found)->sin_addr.s_addr == address)
-                return static_cast<int>(adapter->IfIndex);
-        }
-    }
-    return 0;
-}
 
 void SetOption(SOCKET s, int level, int name, int value) {
     ::setsockopt(s, level, name, reinterpret_cast<const char*>(&value), sizeof value);
@@ -90,7 +66,7 @@ bool DiscoverySocket::Open(const std::string& localAddress, int port) {
     uint32_t address = 0;
     if (port < 0 || port > 65535 || !ParseDottedIpv4(localAddress, address)) return false;
     SocketStartup();
-    const int index = InterfaceOf(htonl(address));
+    const int index = InterfaceIndexOf(address);
     // Windows hands a broadcast to a socket bound to the address of the interface it came in on,
     // so the one socket hears both kinds of answer; a second one on all addresses would only get
     // each broadcast answer twice.

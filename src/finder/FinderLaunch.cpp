@@ -1,5 +1,6 @@
 #include "finder/FinderLaunch.h"
 
+#include "connection/Sockets.h"
 #include "text/Strtools.h"
 
 namespace {
@@ -21,21 +22,8 @@ bool IsPortNumber(const std::string& text) {
 // As inet_pton reads an IPv4 address, on every system: four decimal parts of at most 255 joined by
 // dots, nothing else, and no part with a leading zero (which some readers take for octal).
 bool IsDottedIpv4(const std::string& text) {
-    int parts = 0;
-    int value = -1; // -1: no digit of this part yet
-    for (char c : text) {
-        if (c >= '0' && c <= '9') {
-            if (value == 0) return false; // a leading zero
-            if (value < 0 && ++parts > 4) return false;
-            value = (value < 0 ? 0 : value * 10) + (c - '0');
-            if (value > 255) return false;
-        } else if (c == '.' && value >= 0 && parts < 4) {
-            value = -1;
-        } else {
-            return false;
-        }
-    }
-    return parts == 4 && value >= 0;
+    uint32_t address = 0;
+    return ParseDottedIpv4(text, address);
 }
 
 LaunchPlan PingPlan(const std::string& ip) {
