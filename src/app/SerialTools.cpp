@@ -123,23 +123,19 @@ void TSerialTools::SendBreak() {
                      LogColours::Error);
         return;
     }
-    SendBreakFor(static_cast<int>(ms));
+    if (const std::string failure = SendBreakFor(static_cast<int>(ms)); !failure.empty())
+        session_.Log("No break sent: " + failure, LogColours::Error);
 }
 
-void TSerialTools::SendBreakFor(int ms) {
+std::string TSerialTools::SendBreakFor(int ms) {
     TSerialConnection* port = Port();
-    if (!port) {
-        session_.Log("No break sent: not a serial port.", LogColours::Error);
-        return;
-    }
-    if (!port->SetBreak(true)) {
-        session_.Log("No break sent: " + port->ModemFailure(), LogColours::Error);
-        return;
-    }
+    if (!port) return "not a serial port.";
+    if (!port->SetBreak(true)) return port->ModemFailure();
     session_.Log("Break for " + std::to_string(ms) + " ms", LogColours::Status);
     QTimer::singleShot(ms, this, [this] {
         if (TSerialConnection* still = Port()) still->SetBreak(false);
     });
+    return {};
 }
 
 void TSerialTools::Remember(const std::string& connection) {

@@ -32,8 +32,9 @@ public:
     // Reads the recent connections from the settings.
     void ReadSettings();
     const std::vector<std::string>& Recent() const { return recent_; }
-    // Holds a break of ms on the open serial port (the batch's #BREAK); says in the log why not.
-    void SendBreakFor(int ms);
+    // Holds a break of ms on the open serial port (the batch's #BREAK), ended by a timer: empty,
+    // or why no break was sent.
+    std::string SendBreakFor(int ms);
 
 private:
     TSerialConnection* Port() const;

@@ -57,7 +57,7 @@ void WireBatchToConsole(TFormConsole& console, TFormBatchSend& batch) {
         if (owner) owner->AddLogLine(text, colour);
     };
     back.SendBreak = [owner](uint32_t ms) {
-        if (owner) owner->SerialTools().SendBreakFor(static_cast<int>(ms));
+        return owner ? owner->SerialTools().SendBreakFor(static_cast<int>(ms)) : std::string("no console");
     };
     batch.AttachToConsole(std::move(back));
 }

@@ -15,7 +15,7 @@ private:
 } // namespace
 
 bool TBatchRunner::Start(uint32_t now) {
-    LabelCheck check = CheckLabels(host_, labels_);
+    LabelCheck check = CheckScript(host_, labels_);
     if (!check.ok) {
         host_.HighlightLine(check.line);
         host_.ShowError(check.message);
@@ -72,17 +72,21 @@ bool TBatchRunner::ExecuteControl(const ScriptLine& line, uint32_t now) {
         StopRun();
         return false;
     case ScriptLineKind::Break: {
-        // The next line follows the usual second after the break has ended.
-        const int32_t ms = DelayMilliseconds(line.argument);
-        if (ms < 1 || ms > MaxBreakMs) {
-            // A station's reset sequence that cannot run must not look as if it had.
-            host_.ShowError("#BREAK wants 1 to " + std::to_string(MaxBreakMs) + " ms, not \"" +
-                            line.argument + "\" (line " + std::to_string(currentLine_ + 1) + ")");
+        uint32_t ms = 0;
+        std::string problem;
+        if (!ParseBreakLength(line.argument, ms, problem)) {
+            StopAtUnreadableLine(problem);
+            return false;
+        }
+        if (const std::string failure = host_.SendBreak(ms); !failure.empty()) {
+            host_.BreakFailed("Batch stopped: no break sent: " + failure);
             StopRun();
             return false;
         }
-        dueTick_ = now + static_cast<uint32_t>(ms) + StepWaitMs;
-        host_.SendBreak(static_cast<uint32_t>(ms));
+        // The next line follows the usual second after the break has ended.
+        breakEnd_ = now + ms;
+        breakHeld_ = true;
+        dueTick_ = breakEnd_ + StepWaitMs;
         return true;
     }
     case ScriptLineKind::Expect:
@@ -112,11 +116,28 @@ void TBatchRunner::ArmExpect(uint32_t now) {
     const ScriptLine line = ClassifyScriptLine(host_.Line(currentLine_));
     expecting_ = line.kind == ScriptLineKind::Expect;
     if (!expecting_) return;
-    expect_ = ParseExpectLine(line.argument);
+    std::string problem;
+    if (!ParseExpectLine(line.argument, expect_, problem)) {
+        StopAtUnreadableLine(problem);
+        return;
+    }
     expectDue_ = now + expect_.ms;
     host_.HighlightLine(currentLine_);
     host_.Log("Expecting \"" + expect_.text + "\" for " + std::to_string(expect_.ms) + " ms...",
               LogColours::Status);
+}
+
+void TBatchRunner::StopAtUnreadableLine(const std::string& problem) {
+    expecting_ = false;
+    host_.HighlightLine(currentLine_);
+    host_.ShowError(ScriptLineProblem(problem, currentLine_));
+    StopRun();
+}
+
+void TBatchRunner::RewindToFirstLine(uint32_t now) {
+    currentLine_ = 0;
+    expecting_ = false;
+    if (running_ && !inStep_ && SkipBlankLines()) ArmExpect(now);
 }
 
 void TBatchRunner::MatchExpect(uint32_t now, const std::string& line) {
@@ -142,7 +163,7 @@ void TBatchRunner::TimerTick(uint32_t now) {
 }
 
 void TBatchRunner::NotifyRxLine(uint32_t now, const std::string& line) {
-    if (!running_ || prompting_) return;
+    if (!running_ || prompting_ || BreakHeld(now)) return;
     if (inStep_) {
         owedLines_.push_back(line);
         return;
@@ -177,8 +198,15 @@ bool TBatchRunner::SkipBlankLines() {
     return false;
 }
 
+bool TBatchRunner::BreakHeld(uint32_t now) {
+    if (breakHeld_ && !IsPast(now, breakEnd_)) return true;
+    breakHeld_ = false;
+    return false;
+}
+
 void TBatchRunner::StopRun() {
     running_ = false;
+    breakHeld_ = false;
     currentLine_ = 0;
     owedLines_.clear();
     expecting_ = false;

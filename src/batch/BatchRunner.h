@@ -43,26 +43,31 @@ public:
     // An #EXPECT line's text did not come in time; the run stops after this. text is the red
     // line that says so.
     virtual void ExpectFailed(const std::string& text) { Log(text, LogColours::Error); }
-    // Holds a break of ms (1 to MaxBreakMs) on the serial line; the host says what came of it.
-    virtual void SendBreak(uint32_t ms) = 0;
+    // Starts a break of ms (1 to MaxBreakMs) on the serial line, which the host ends after ms
+    // without holding the event loop meanwhile. Empty when it started, else why no break was sent
+    // (not a serial port, the port's reason): the run stops then, as a reset sequence that could
+    // not run must not look as if it had.
+    virtual std::string SendBreak(uint32_t ms) = 0;
+    // A #BREAK line sent no break; the run stops after this. text is the red line that says so.
+    virtual void BreakFailed(const std::string& text) { Log(text, LogColours::Error); }
 };
 
 class TBatchRunner {
 public:
     static constexpr uint32_t StepWaitMs = 1000;
-    static constexpr int32_t MaxBreakMs = 5000;
 
     explicit TBatchRunner(BatchHost& host) : host_(host) {}
 
-    // Start: rebuilds the labels and checks them (error box, offending line highlighted, run not
-    // begun, false), then runs from the first non-blank line, whose step is due a second later.
+    // Start: rebuilds the labels and checks them and every #EXPECT and #BREAK line (CheckScript;
+    // error box, offending line highlighted, run not begun, false), then runs from the first non-blank line, whose step is due a second later.
     // Logs "#Begin Batch." also when the script holds no line to run.
     bool Start(uint32_t now);
     // One step: executes the current line and moves on. Nothing happens while idle or inside a step.
     void Step(uint32_t now);
     // The drive timer's tick: a step once the wait is over, unless a prompt is open.
     void TimerTick(uint32_t now);
-    // A received line: a step at once, unless a prompt is open. While an #EXPECT line waits, only
+    // A received line: a step at once, unless a prompt is open or a #BREAK is held (a command
+    // sent during the break would be lost in it). While an #EXPECT line waits, only
     // a line that holds its text steps the script, past the #EXPECT line to the one after it.
     void NotifyRxLine(uint32_t now, const std::string& line);
     // The step owed to a line received while a step was sending.
@@ -72,8 +77,9 @@ public:
     bool SkipBlankLines();
     // Back to idle at the first line. Logs nothing.
     void StopRun();
-    // The console shows the hidden window again: an active run goes on from the first line.
-    void RewindToFirstLine() { currentLine_ = 0; }
+    // The console shows the hidden window again: an active run goes on from the first line, and
+    // an #EXPECT that was waiting waits no more (the first line's own #EXPECT is armed anew).
+    void RewindToFirstLine(uint32_t now);
 
     bool Running() const { return running_; }
     bool Prompting() const { return prompting_; }
@@ -93,6 +99,10 @@ private:
     // #EXPECT line: its wait starts as the line before it has been done.
     void Advance(uint32_t now);
     void ArmExpect(uint32_t now);
+    // A control line whose argument can no longer be read (the script was edited during the run):
+    // the error box names it and the run stops.
+    void StopAtUnreadableLine(const std::string& problem);
+    bool BreakHeld(uint32_t now);
     // A received line while an #EXPECT line waits.
     void MatchExpect(uint32_t now, const std::string& line);
 
@@ -108,4 +118,6 @@ private:
     bool expecting_ = false;            // the current line is an #EXPECT that waits
     ExpectLine expect_;
     uint32_t expectDue_ = 0; // when the wait for expect_ is over
+    bool breakHeld_ = false; // a #BREAK's break is on until breakEnd_
+    uint32_t breakEnd_ = 0;
 };

@@ -51,22 +51,63 @@ ScriptLine ClassifyScriptLine(std::string_view line) {
     return {text == EndWord ? ScriptLineKind::End : ScriptLineKind::Comment, {}};
 }
 
-ExpectLine ParseExpectLine(std::string_view argument) {
-    ExpectLine expect;
+namespace {
+// A word an operator means as a number: digits, maybe with a sign, a point or a comma.
+bool ReadsAsNumber(std::string_view word) {
+    return !word.empty() && word.find_first_of("0123456789") != std::string_view::npos &&
+           word.find_first_not_of("0123456789+-.,") == std::string_view::npos;
+}
+
+// A whole decimal number from low to high, all of the word.
+bool WholeNumberIn(std::string_view word, uint64_t low, uint64_t high, uint32_t& value) {
+    if (word.empty() || word.size() > 10 || word.find_first_not_of("0123456789") != std::string_view::npos)
+        return false;
+    const uint64_t number = std::stoull(std::string(word));
+    if (number < low || number > high) return false;
+    value = static_cast<uint32_t>(number);
+    return true;
+}
+
+bool TakeExpectTime(std::string_view word, ExpectLine& expect, std::string& problem) {
+    if (WholeNumberIn(word, ExpectLine::MinExpectMs, ExpectLine::MaxExpectMs, expect.ms)) return true;
+    problem = "#EXPECT wants a time of " + std::to_string(ExpectLine::MinExpectMs) + " to " +
+              std::to_string(ExpectLine::MaxExpectMs) + " ms after its text, not \"" + std::string(word) +
+              "\"; put the text in quotes if the number belongs to it";
+    return false;
+}
+
+bool ParseQuotedExpect(std::string_view text, ExpectLine& expect, std::string& problem) {
+    const size_t close = text.rfind('"');
+    if (close == 0) {
+        problem = "#EXPECT's quoted text has no closing quote";
+        return false;
+    }
+    expect.text = std::string(text.substr(1, close - 1));
+    const std::string rest = TrimScriptLine(text.substr(close + 1));
+    return rest.empty() || TakeExpectTime(rest, expect, problem);
+}
+} // namespace
+
+bool ParseExpectLine(std::string_view argument, ExpectLine& expect, std::string& problem) {
+    expect = ExpectLine{};
     const std::string text = TrimScriptLine(argument);
+    if (text.starts_with('"')) return ParseQuotedExpect(text, expect, problem);
     const size_t blank = text.find_last_of(" \t");
     const std::string_view last =
         blank == std::string::npos ? std::string_view() : std::string_view(text).substr(blank + 1);
-    const bool timed =
-        !last.empty() && last.size() <= 10 && last.find_first_not_of("0123456789") == std::string_view::npos;
-    if (!timed) {
+    if (!ReadsAsNumber(last)) {
         expect.text = text;
-        return expect;
+        return true;
     }
-    expect.ms =
-        static_cast<uint32_t>(std::min<uint64_t>(std::stoull(std::string(last)), ExpectLine::MaxExpectMs));
     expect.text = TrimScriptLine(std::string_view(text).substr(0, blank));
-    return expect;
+    return TakeExpectTime(last, expect, problem);
+}
+
+bool ParseBreakLength(std::string_view argument, uint32_t& ms, std::string& problem) {
+    const std::string text = TrimScriptLine(argument);
+    if (WholeNumberIn(text, 1, MaxBreakMs, ms)) return true;
+    problem = "#BREAK wants 1 to " + std::to_string(MaxBreakMs) + " ms, not \"" + text + "\"";
+    return false;
 }
 
 int32_t DelayMilliseconds(std::string_view argument) {
@@ -99,6 +140,25 @@ LabelCheck CheckLabels(const ScriptLines& script, LabelMap& labels) {
             return {false, i, "Non-existing goto " + line.argument + " in line " + std::to_string(i + 1)};
     }
     return {};
+}
+
+std::string ScriptLineProblem(const std::string& problem, int32_t index) {
+    return problem + " (line " + std::to_string(index + 1) + ")";
+}
+
+LabelCheck CheckScript(const ScriptLines& script, LabelMap& labels) {
+    LabelCheck check = CheckLabels(script, labels);
+    const int32_t count = script.LineCount();
+    for (int32_t i = 0; i < count && check.ok; ++i) {
+        const ScriptLine line = ClassifyScriptLine(script.Line(i));
+        std::string problem;
+        ExpectLine expect;
+        uint32_t ms = 0;
+        if ((line.kind == ScriptLineKind::Expect && !ParseExpectLine(line.argument, expect, problem)) ||
+            (line.kind == ScriptLineKind::Break && !ParseBreakLength(line.argument, ms, problem)))
+            check = {false, i, ScriptLineProblem(problem, i)};
+    }
+    return check;
 }
 
 bool ReadScriptFile(const std::string& path, std::vector<std::string>& lines, std::string& error) {

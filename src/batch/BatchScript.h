@@ -40,15 +40,25 @@ ScriptLine ClassifyScriptLine(std::string_view line);
 // tick arithmetic can tell apart are clamped to +-(2^31 - 1) ms.
 int32_t DelayMilliseconds(std::string_view argument);
 
-// An "#EXPECT " argument: the text to wait for and how long. A last word of decimal digits after
-// the text is the time in milliseconds (at most MaxExpectMs); a line of digits alone is the text.
+// An "#EXPECT " argument: the text to wait for and how long. Unquoted, a last word that reads as
+// a number after the text is the time in milliseconds and the rest is the text; a line of digits
+// alone is the text. A text in double quotes is taken as it stands, blanks and digits included,
+// and only a time may follow it. A time must be a whole number of milliseconds from MinExpectMs
+// to MaxExpectMs: "MULTI 3" or "OK -5" would otherwise wait 3 ms, or for "OK -5", without a word.
 struct ExpectLine {
     static constexpr uint32_t DefaultMs = 5000;
+    static constexpr uint32_t MinExpectMs = 10;
     static constexpr uint32_t MaxExpectMs = 0x7fffffff;
     std::string text;
     uint32_t ms = DefaultMs;
 };
-ExpectLine ParseExpectLine(std::string_view argument);
+// False with problem set (what is wrong, for a message that adds the line number) when the
+// argument cannot be read so.
+bool ParseExpectLine(std::string_view argument, ExpectLine& expect, std::string& problem);
+
+// A "#BREAK " argument: a whole number of milliseconds from 1 to MaxBreakMs, nothing else.
+inline constexpr uint32_t MaxBreakMs = 5000;
+bool ParseBreakLength(std::string_view argument, uint32_t& ms, std::string& problem);
 
 // Read access to the script as the editor holds it at this moment (the runner never copies it).
 class ScriptLines {
@@ -61,7 +71,7 @@ public:
 
 using LabelMap = std::map<std::string, int32_t>;
 
-// The outcome of the label checks made at Start.
+// The outcome of the checks made at Start.
 struct LabelCheck {
     bool ok = true;
     int32_t line = -1;   // 0-based index of the offending line when !ok
@@ -72,6 +82,11 @@ struct LabelCheck {
 // that every "#GOTO " names one of them. Line numbers in the messages count from 1, blank lines
 // included. Stops at the first fault.
 LabelCheck CheckLabels(const ScriptLines& script, LabelMap& labels);
+// The labels as CheckLabels, then every "#EXPECT " and "#BREAK " argument, so that a script that
+// would misread one of them never starts: "<what is wrong> (line <n>)".
+LabelCheck CheckScript(const ScriptLines& script, LabelMap& labels);
+// The message for a control line whose argument cannot be read.
+std::string ScriptLineProblem(const std::string& problem, int32_t index);
 
 // Script files: CR LF, LF or CR line ends on reading, CR LF on writing. On failure the result is
 // false and error holds the reason for the operator ("Cannot open file ..." with the system's text).

@@ -25,7 +25,9 @@ namespace {
 constexpr int DriveIntervalMs = 50;
 constexpr char HelpText[] = "Add lines with amplifier commands here.\nValid batch control commands:\n"
                             "  #PROMPT <MessageBox Text>\n  #LABEL <LabelName>\n  #GOTO <LabelName>\n"
-                            "  #DELAY <MilliSecs>\n  #END\n";
+                            "  #DELAY <MilliSecs>\n  #END\n"
+                            "  #EXPECT <Text> [MilliSecs]   (\"Text\" in quotes when it ends in a number)\n"
+                            "  #BREAK <MilliSecs>   (1 to 5000, serial ports only)\n";
 
 std::string BoxTitle() {
     return FromQt(QApplication::applicationDisplayName());
@@ -94,7 +96,7 @@ void TFormBatchSend::NotifyRxLine(const std::string& text) {
 }
 
 void TFormBatchSend::ShowFromConsole() {
-    if (!isVisible()) runner_.RewindToFirstLine();
+    if (!isVisible()) runner_.RewindToFirstLine(GetTickCount());
     show();
     raise();
     activateWindow();
@@ -301,8 +303,8 @@ bool TFormBatchSend::Confirm(const std::string& text) {
     return Boxes().Confirm(BoxTitle(), text);
 }
 
-void TFormBatchSend::SendBreak(uint32_t ms) {
-    if (console_.SendBreak) console_.SendBreak(ms);
+std::string TFormBatchSend::SendBreak(uint32_t ms) {
+    return console_.SendBreak ? console_.SendBreak(ms) : std::string("not a serial port");
 }
 
 void TFormBatchSend::ShowError(const std::string& text) {

@@ -33,7 +33,8 @@ public:
     struct ConsoleHooks {
         std::function<void(const std::string& text)> SendLine;
         std::function<void(const std::string& text, uint32_t colour)> Log;
-        std::function<void(uint32_t ms)> SendBreak;
+        // Starts a break of ms on the serial line: empty, or why no break was sent.
+        std::function<std::string(uint32_t ms)> SendBreak;
     };
     void AttachToConsole(ConsoleHooks hooks);
 
@@ -91,7 +92,7 @@ private:
     void ShowError(const std::string& text) override;
     void ShowRunning(bool running) override;
     void PostDeferredStep() override;
-    void SendBreak(uint32_t ms) override;
+    std::string SendBreak(uint32_t ms) override;
 
     std::unique_ptr<Ui::TFormBatchSend> ui_;
     QPlainTextEdit* Memo1 = nullptr;

@@ -46,6 +46,7 @@ int HeadlessRunner::Run() {
     rxLines_.clear();
     // Start logs "#Begin Batch." or reports the label check through ShowError.
     if (!finished_ && runner_.Start(GetTickCount())) Drive();
+    EndBreak(GetTickCount(), true);
     session_.Close(); // logs the end of the link
     Flush();
     return exitCode_;
@@ -162,8 +163,10 @@ void HeadlessRunner::Drive() {
     uint32_t nextTick = GetTickCount() + DriveIntervalMs;
     while (!finished_) {
         const uint32_t now = GetTickCount();
-        const uint32_t wait = TBatchRunner::IsPast(now, nextTick) ? 0 : TickDiff(nextTick, now);
+        uint32_t wait = TBatchRunner::IsPast(now, nextTick) ? 0 : TickDiff(nextTick, now);
+        if (breakHeld_) wait = std::min(wait, TBatchRunner::IsPast(now, breakEndTick_) ? 0 : TickDiff(breakEndTick_, now));
         Await(wait);
+        EndBreak(GetTickCount(), false);
         if (CheckInterrupt() || CheckTimeLimit()) break;
         const uint32_t after = GetTickCount();
         if (!TBatchRunner::IsPast(nextTick, after)) {
@@ -288,16 +291,25 @@ bool HeadlessRunner::SetModemLines() {
     return true;
 }
 
-void HeadlessRunner::SendBreak(uint32_t ms) {
+std::string HeadlessRunner::SendBreak(uint32_t ms) {
     TSerialConnection* port = SerialPort();
-    if (!port || !port->SetBreak(true)) {
-        Fail(ExitConnectionLost,
-             WithReason("Batch stopped: no break sent:", port ? port->ModemFailure() : "not a serial port"));
-        return;
-    }
+    if (!port) return "not a serial port.";
+    if (!port->SetBreak(true)) return port->ModemFailure();
     Log("Break for " + std::to_string(ms) + " ms", LogColours::Status);
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    port->SetBreak(false);
+    breakHeld_ = true;
+    breakEndTick_ = GetTickCount() + ms;
+    return {};
+}
+
+void HeadlessRunner::BreakFailed(const std::string& text) {
+    Fail(ExitConnectionLost, text);
+}
+
+// The loop ends the break once its time is over, or when the run ends earlier.
+void HeadlessRunner::EndBreak(uint32_t now, bool force) {
+    if (!breakHeld_ || (!force && !TBatchRunner::IsPast(now, breakEndTick_))) return;
+    breakHeld_ = false;
+    if (TSerialConnection* port = SerialPort()) port->SetBreak(false);
 }
 
 void HeadlessRunner::ExpectFailed(const std::string& text) {

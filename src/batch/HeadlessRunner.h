@@ -54,9 +54,11 @@ public:
     void PostDeferredStep() override { deferredOwed_ = true; }
     // Exit 4, as for a command without a reply.
     void ExpectFailed(const std::string& text) override;
-    // Holds the break in this thread: what arrives meanwhile waits in the link, and a run needs
-    // nothing else while its board resets.
-    void SendBreak(uint32_t ms) override;
+    // Starts the break; the run's loop ends it after ms, and a signal or --max-seconds meanwhile
+    // ends the run as at any other time.
+    std::string SendBreak(uint32_t ms) override;
+    // Exit 6, as for a command that could not be sent.
+    void BreakFailed(const std::string& text) override;
 
 private:
     // SessionFace
@@ -84,6 +86,8 @@ private:
     void CheckReplyTime(uint32_t now);
     void CheckEnd(uint32_t now);
     bool CheckInterrupt();
+    // Ends a break that is held once its time is over; force: now.
+    void EndBreak(uint32_t now, bool force);
     // Past --max-seconds: the run ends with its own code and line (once); true then.
     bool CheckTimeLimit();
     bool TimeIsUp() const;
@@ -116,6 +120,8 @@ private:
     uint32_t flushTick_ = 0; //!< When the output was last written.
     bool runEnded_ = false;
     uint32_t endTick_ = 0; //!< When the step machine stopped.
+    bool breakHeld_ = false;
+    uint32_t breakEndTick_ = 0; //!< When the break that is held ends.
 
     // Last, so it goes first: its link's final events still find the runner whole.
     ConsoleSession session_;

@@ -33,7 +33,10 @@ public:
     void ShowError(const std::string& text) override { errors.push_back(text); }
     void ShowRunning(bool running) override { looks.push_back(running); }
     void PostDeferredStep() override { ++posted; }
-    void SendBreak(uint32_t ms) override { breaks.push_back(ms); }
+    std::string SendBreak(uint32_t ms) override {
+        breaks.push_back(ms);
+        return breakFailure;
+    }
 
     std::vector<std::string> lines;
     std::vector<int32_t> highlighted;
@@ -45,6 +48,7 @@ public:
     std::function<void()> duringPrompt;
     int posted = 0;
     std::vector<uint32_t> breaks;
+    std::string breakFailure;
 };
 
 using Texts = std::vector<std::string>;
@@ -263,21 +267,51 @@ TEST_F(Runner, AnExpectLineWaitsForItsTextThenStepsOrStopsTheRunInTime) {
     EXPECT_EQ(host.sent.size(), 2u);
 }
 
-// #BREAK holds its break and the next line follows a second after it ended; a length out of range
-// stops the run with the reason and sends nothing.
-TEST_F(Runner, ABreakLineHoldsItsBreakOrStopsTheRunWhenItsLengthIsOutOfRange) {
-    Start({"#BREAK 300", "A", "#BREAK 0", "B"});
+// #BREAK holds its break and the next line follows a second after it ended; a line that comes
+// meanwhile takes no step (a command would be lost in the break). A break that cannot be sent
+// stops the run with the reason.
+TEST_F(Runner, ABreakLineHoldsItsBreakOrStopsTheRunWhenNoBreakIsSent) {
+    Start({"#BREAK 300", "A", "#BREAK 20", "B"});
     runner.TimerTick(now + TBatchRunner::StepWaitMs + 1);
     now += TBatchRunner::StepWaitMs + 1;
     EXPECT_EQ(host.breaks, std::vector<uint32_t>{300});
-    runner.TimerTick(now + 300 + TBatchRunner::StepWaitMs);
+    Reply("BOOT BANNER");
+    runner.TimerTick(now + 300 + TBatchRunner::StepWaitMs - 1);
     EXPECT_TRUE(host.sent.empty());
-    runner.TimerTick(now + 300 + TBatchRunner::StepWaitMs + 1);
+    now += 300 + TBatchRunner::StepWaitMs;
+    runner.TimerTick(now);
     EXPECT_EQ(host.sent, Texts{"A"});
+    host.breakFailure = "not a serial port.";
     Reply();
     EXPECT_FALSE(runner.Running());
-    EXPECT_EQ(host.errors, Texts{"#BREAK wants 1 to 5000 ms, not \"0\" (line 3)"});
-    EXPECT_EQ(host.breaks.size(), 1u);
+    EXPECT_EQ(host.logged.back(), "Batch stopped: no break sent: not a serial port.");
+    EXPECT_EQ(host.sent, Texts{"A"});
+}
+
+// Time values an operator would misread never start a run: the error names the line.
+TEST_F(Runner, StartRefusesExpectAndBreakLinesItCannotRead) {
+    for (const auto& [line, error] :
+         {std::pair{"#EXPECT MULTI 3", "#EXPECT wants a time of 10 to 2147483647 ms after its text, not \"3\"; "
+                                      "put the text in quotes if the number belongs to it (line 2)"},
+          std::pair{"#BREAK 2.5", "#BREAK wants 1 to 5000 ms, not \"2.5\" (line 2)"}}) {
+        host = RecordingHost{};
+        host.lines = {"A", line};
+        EXPECT_FALSE(runner.Start(now));
+        EXPECT_EQ(host.errors, Texts{error});
+        EXPECT_EQ(host.highlighted, std::vector<int32_t>{1});
+    }
+}
+
+// The batch window shown again during an #EXPECT goes on from the first line, which is sent
+// on the next reply rather than skipped by the old wait.
+TEST_F(Runner, RewindingDuringAnExpectStartsAgainAtTheFirstLine) {
+    Start({"A", "#EXPECT DONE", "B"});
+    Reply();
+    ASSERT_TRUE(runner.Expecting());
+    runner.RewindToFirstLine(++now);
+    EXPECT_FALSE(runner.Expecting());
+    Reply("DONE");
+    EXPECT_EQ(host.sent, (Texts{"A", "A"}));
 }
 
 TEST_F(Runner, WaitsSurviveTheTickWrapAround) {

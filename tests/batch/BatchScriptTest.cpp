@@ -44,18 +44,33 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"#GOTO", ScriptLineKind::Comment, ""}, LineCase{"# note", ScriptLineKind::Comment, ""},
         LineCase{"#EXPECT STATUS OK 2000", ScriptLineKind::Expect, "STATUS OK 2000"}));
 
-TEST(ExpectLine, ALastWordOfDigitsIsTheTime) {
+TEST(ExpectLine, ALastNumberIsTheTimeAndAQuotedTextIsTakenAsItStands) {
     auto parsed = [](std::string_view argument) {
-        const ExpectLine line = ParseExpectLine(argument);
-        return std::make_pair(line.text, line.ms);
+        ExpectLine line;
+        std::string problem;
+        const bool ok = ParseExpectLine(argument, line, problem);
+        return ok ? line.text + "|" + std::to_string(line.ms) : "refused: " + problem.substr(0, 23);
     };
-    EXPECT_EQ(parsed("STATUS OK 2000"), std::make_pair(std::string("STATUS OK"), 2000u));
-    EXPECT_EQ(parsed("STATUS OK"), std::make_pair(std::string("STATUS OK"), ExpectLine::DefaultMs));
-    EXPECT_EQ(parsed("42"), std::make_pair(std::string("42"), ExpectLine::DefaultMs));
-    EXPECT_EQ(parsed("READY 2000x"), std::make_pair(std::string("READY 2000x"), ExpectLine::DefaultMs));
-    EXPECT_EQ(parsed("READY 99999999999"),
-              std::make_pair(std::string("READY 99999999999"), ExpectLine::DefaultMs));
-    EXPECT_EQ(parsed("READY 9999999999"), std::make_pair(std::string("READY"), ExpectLine::MaxExpectMs));
+    EXPECT_EQ(parsed("STATUS OK 2000"), "STATUS OK|2000");
+    EXPECT_EQ(parsed("STATUS OK"), "STATUS OK|5000");
+    EXPECT_EQ(parsed("42"), "42|5000");
+    EXPECT_EQ(parsed("READY 2000x"), "READY 2000x|5000");
+    EXPECT_EQ(parsed("\"text with spaces 3\" 2000"), "text with spaces 3|2000");
+    EXPECT_EQ(parsed("\"OK -5\""), "OK -5|5000");
+    EXPECT_EQ(parsed("READY 2147483647"), "READY|2147483647");
+    for (const char* refused : {"MULTI 3", "OK -5", "OK 2.5", "READY 9", "READY 2147483648", "\"OK\" soon"})
+        EXPECT_EQ(parsed(refused), "refused: #EXPECT wants a time of") << refused;
+    EXPECT_EQ(parsed("\"OK"), "refused: #EXPECT's quoted text h");
+}
+
+TEST(BreakLength, IsAWholeNumberOfMillisecondsFromOneTo5000) {
+    uint32_t ms = 0;
+    std::string problem;
+    EXPECT_TRUE(ParseBreakLength(" 250 ", ms, problem));
+    EXPECT_EQ(ms, 250u);
+    for (const char* refused : {"2.5", "0", "5001", "-5", "", "250ms"})
+        EXPECT_FALSE(ParseBreakLength(refused, ms, problem)) << refused;
+    EXPECT_EQ(problem, "#BREAK wants 1 to 5000 ms, not \"250ms\"");
 }
 
 TEST(DelayMilliseconds, ReadsALeadingDecimalInteger) {

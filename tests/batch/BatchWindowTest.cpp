@@ -252,9 +252,12 @@ TEST_F(BatchWindowTest, HelpShowsTheControlCommands) {
     batch->Help1Click();
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].kind, "information");
-    EXPECT_EQ(boxes.boxes[0].text, "Add lines with amplifier commands here.\nValid batch control commands:\n"
-                                   "  #PROMPT <MessageBox Text>\n  #LABEL <LabelName>\n  #GOTO <LabelName>\n"
-                                   "  #DELAY <MilliSecs>\n  #END\n");
+    const std::string& text = boxes.boxes[0].text;
+    EXPECT_TRUE(text.starts_with("Add lines with amplifier commands here.\nValid batch control commands:\n"
+                                 "  #PROMPT <MessageBox Text>\n  #LABEL <LabelName>\n  #GOTO <LabelName>\n"
+                                 "  #DELAY <MilliSecs>\n  #END\n  #EXPECT <Text> [MilliSecs]"))
+        << text;
+    EXPECT_NE(text.find("\n  #BREAK <MilliSecs>"), std::string::npos) << text;
 }
 } // namespace
 

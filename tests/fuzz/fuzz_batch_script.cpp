@@ -91,6 +91,22 @@ void CheckLine(const std::string& raw) {
         Check(ms != std::numeric_limits<int32_t>::min());
         break;
     }
+    case ScriptLineKind::Expect: {
+        ExpectLine expect;
+        std::string problem;
+        // A time that is read is one a run can wait; a refusal always says why.
+        if (ParseExpectLine(line.argument, expect, problem))
+            Check(expect.ms >= ExpectLine::MinExpectMs && expect.ms <= ExpectLine::MaxExpectMs);
+        else
+            Check(!problem.empty());
+        break;
+    }
+    case ScriptLineKind::Break: {
+        uint32_t ms = 0;
+        std::string problem;
+        Check(ParseBreakLength(line.argument, ms, problem) ? ms >= 1 && ms <= MaxBreakMs : !problem.empty());
+        break;
+    }
     case ScriptLineKind::End:
         Check(trimmed == "#END" && line.argument.empty());
         break;
