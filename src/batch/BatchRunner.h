@@ -59,8 +59,8 @@ public:
     explicit TBatchRunner(BatchHost& host) : host_(host) {}
 
     // Start: rebuilds the labels and checks them and every #EXPECT and #BREAK line (CheckScript;
-    // error box, offending line highlighted, run not begun, false), then runs from the first non-blank line, whose step is due a second later.
-    // Logs "#Begin Batch." also when the script holds no line to run.
+    // error box, offending line highlighted, run not begun, false), then runs from the first non-blank line,
+    // whose step is due a second later. Logs "#Begin Batch." also when the script holds no line to run.
     bool Start(uint32_t now);
     // One step: executes the current line and moves on. Nothing happens while idle or inside a step.
     void Step(uint32_t now);

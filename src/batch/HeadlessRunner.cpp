@@ -164,7 +164,9 @@ void HeadlessRunner::Drive() {
     while (!finished_) {
         const uint32_t now = GetTickCount();
         uint32_t wait = TBatchRunner::IsPast(now, nextTick) ? 0 : TickDiff(nextTick, now);
-        if (breakHeld_) wait = std::min(wait, TBatchRunner::IsPast(now, breakEndTick_) ? 0 : TickDiff(breakEndTick_, now));
+        if (breakHeld_)
+            wait =
+                std::min(wait, TBatchRunner::IsPast(now, breakEndTick_) ? 0 : TickDiff(breakEndTick_, now));
         Await(wait);
         EndBreak(GetTickCount(), false);
         if (CheckInterrupt() || CheckTimeLimit()) break;

@@ -291,8 +291,9 @@ TEST_F(Runner, ABreakLineHoldsItsBreakOrStopsTheRunWhenNoBreakIsSent) {
 // Time values an operator would misread never start a run: the error names the line.
 TEST_F(Runner, StartRefusesExpectAndBreakLinesItCannotRead) {
     for (const auto& [line, error] :
-         {std::pair{"#EXPECT MULTI 3", "#EXPECT wants a time of 10 to 2147483647 ms after its text, not \"3\"; "
-                                      "put the text in quotes if the number belongs to it (line 2)"},
+         {std::pair{"#EXPECT MULTI 3",
+                    "#EXPECT wants a time of 10 to 2147483647 ms after its text, not \"3\"; "
+                    "put the text in quotes if the number belongs to it (line 2)"},
           std::pair{"#BREAK 2.5", "#BREAK wants 1 to 5000 ms, not \"2.5\" (line 2)"}}) {
         host = RecordingHost{};
         host.lines = {"A", line};

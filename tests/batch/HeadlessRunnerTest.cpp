@@ -348,6 +348,21 @@ TEST_F(Headless, AModemLineThatCannotBeSetEndsTheRunWithCodeTwo) {
     EXPECT_TRUE(Conversation(LogTexts(out)).empty()) << out;
 }
 
+// A break is held by the run's loop, not by a sleep: --max-seconds ends the run during a long
+// one, and the break is taken off the line as the run ends.
+TEST_F(Headless, ALongBreakDoesNotHoldTheRunsLimit) {
+    PtyPair pty;
+    HeadlessOptions options = With("#BREAK 5000\nSTATUS?\n");
+    options.connection = "com:" + pty.SlavePath();
+    options.maxSeconds = 2; // the break starts a second after the run
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(options), ExitTimeLimit) << err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4500));
+    Texts texts = LogTexts(out);
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Break for 5000 ms"), texts.end()) << out;
+    EXPECT_TRUE(Conversation(texts).empty()) << out;
+}
+
 // Output that cannot be written ends the run with its own code and says which and why.
 TEST_F(Headless, OutputThatCannotBeWrittenEndsTheRun) {
     std::FILE* full = std::fopen("/dev/full", "w");
