@@ -17,6 +17,7 @@ namespace {
 // How long the run listens after its last command when no --reply-timeout is given: as long as
 // the window would wait before a next step.
 constexpr uint32_t QuietWaitMs = TBatchRunner::StepWaitMs;
+constexpr char LostDuringLastReply[] = "Batch stopped: the connection was lost during the last reply.";
 } // namespace
 
 HeadlessRunner::HeadlessRunner(HeadlessOptions options, std::FILE* out, std::FILE* err, Handover& handover,
@@ -41,11 +42,11 @@ int HeadlessRunner::Run() {
         return exitCode_;
     }
     WaitForClient();
-    // Lines that came before the run (a greeting) owe no step, as in the window, whose run ignores
-    // what arrives while it is idle.
-    rxLines_.clear();
-    // Start logs "#Begin Batch." or reports the label check through ShowError.
-    if (!finished_ && runner_.Start(GetTickCount())) Drive();
+    // Start logs "#Begin Batch." or reports the script check through ShowError.
+    if (!finished_ && runner_.Start(GetTickCount())) {
+        TakeEarlyLines();
+        Drive();
+    }
     EndBreak(GetTickCount(), true);
     session_.Close(); // logs the end of the link
     Flush();
@@ -135,6 +136,13 @@ void HeadlessRunner::WaitForClient() {
     }
 }
 
+// Lines that came before the run (a listening port's client that greets as it connects) owe no
+// step, as in the window, whose run ignores what arrives while it is idle; but a script that
+// begins with #EXPECT waits for just such a line, and it sees them.
+void HeadlessRunner::TakeEarlyLines() {
+    if (!runner_.Expecting()) rxLines_.clear();
+}
+
 bool HeadlessRunner::Due() const {
     return !rxLines_.empty() || deferredOwed_ || finished_ || (interrupt_ && *interrupt_ != 0);
 }
@@ -215,9 +223,20 @@ void HeadlessRunner::CheckEnd(uint32_t now) {
     }
     const uint32_t wait =
         options_.replyTimeoutMs > 0 ? static_cast<uint32_t>(options_.replyTimeoutMs) : QuietWaitMs;
-    const bool lineSinceEnd = TickDiff(lastRxTick_, endTick_) < 0x80000000u;
-    const uint32_t quietSince = lineSinceEnd ? lastRxTick_ : endTick_;
-    if (TickDiff(now, quietSince) >= wait) finished_ = true;
+    // Quiet since the end, the last line or the last byte, whichever came last: a reply that
+    // trickles in keeps the run listening although no line has ended yet.
+    uint32_t quietSince = endTick_;
+    const ConsoleLink* link = session_.Link();
+    for (const uint32_t tick : {lastRxTick_, link ? link->LastByteTick() : 0u}) {
+        if (tick != 0 && TickDiff(tick, quietSince) < 0x80000000u) quietSince = tick; // 0: none yet
+    }
+    if (TickDiff(now, quietSince) < wait) return;
+    // A listening port's client that left mid-line leaves the port open: its cut is said here.
+    if (lostMidLine_) {
+        Fail(ExitConnectionLost, LostDuringLastReply);
+        return;
+    }
+    finished_ = true;
 }
 
 // A signal ends the run where it is, with its own line, and the link is closed by Run.
@@ -267,7 +286,9 @@ void HeadlessRunner::SendLine(const std::string& text) {
 }
 
 void HeadlessRunner::LineReceived(const std::string& line) {
-    awaitingReply_ = false;
+    // The part of a line the peer left as it went: no reply, and its end loses the run.
+    lostMidLine_ = line.ends_with(TIO::IncompleteNote);
+    if (!lostMidLine_) awaitingReply_ = false;
     lastRxTick_ = GetTickCount();
     rxLines_.push_back(line);
 }
@@ -319,9 +340,10 @@ void HeadlessRunner::ExpectFailed(const std::string& text) {
 }
 
 void HeadlessRunner::SendingEnded() {
-    // Also while the last command's reply is awaited.
-    if (finished_ || (!runner_.Running() && !awaitingReply_)) return;
-    Fail(ExitConnectionLost, "Batch stopped: the connection was lost.");
+    // Also while the last command's reply is awaited, or was cut off by the end.
+    if (finished_ || (!runner_.Running() && !awaitingReply_ && !lostMidLine_)) return;
+    Fail(ExitConnectionLost, lostMidLine_ && !runner_.Running() ? LostDuringLastReply
+                                                                : "Batch stopped: the connection was lost.");
 }
 
 void HeadlessRunner::Log(const std::string& text, uint32_t colour) {

@@ -77,6 +77,7 @@ private:
     bool SetModemLines();
     TSerialConnection* SerialPort() const;
     void WaitForClient();
+    void TakeEarlyLines();
     // Waits up to ms for what the loop acts on: the pulled link's next line or end, else a
     // hand-over; at once when a step is owed, the run has finished or a signal came.
     void Await(uint32_t ms);
@@ -113,6 +114,7 @@ private:
     std::deque<std::string> rxLines_; //!< Received lines whose step is still to run.
     bool deferredOwed_ = false;       //!< The runner asked for a DeferredStep.
     bool awaitingReply_ = false;
+    bool lostMidLine_ = false; //!< The last line was the half line the peer left as it ended.
     bool sentAny_ = false;
     uint32_t sentTick_ = 0;      //!< When the oldest command still without a reply went out.
     std::string awaitedCommand_; //!< That command.

@@ -155,7 +155,7 @@ bool TIO::ReadPulled(int timeoutMs) {
         return false;
     }
     framer_.Process(chunk, static_cast<size_t>(n), [this](const std::string& line) { OnFramedLine(line); });
-    if (n > 0) NoteIdleStart();
+    NoteBytes(n);
     return true;
 }
 
@@ -317,9 +317,15 @@ void TIO::ReadUntilEnd() {
         if (n == 0 && idleDue) FlushIdleLine();
         framer_.Process(chunk, static_cast<size_t>(n),
                         [this](const std::string& line) { OnFramedLine(line); });
-        if (n > 0) NoteIdleStart();
+        NoteBytes(n);
     }
     FlushPartialLine();
+}
+
+void TIO::NoteBytes(int count) {
+    if (count <= 0) return;
+    lastByteTick_ = GetTickCount();
+    NoteIdleStart();
 }
 
 void TIO::NoteIdleStart() {
@@ -338,7 +344,7 @@ void TIO::FlushPartialLine() {
     if (!framer_.TakePartial(partial)) return;
     // The peer's cut and this side's own close are different stories: only the first is the
     // peer's incomplete line.
-    OnFramedLine(partial + (stop_ ? std::string(ClosedMidLineNote) : std::string(" (incomplete)")));
+    OnFramedLine(partial + (stop_ ? std::string(ClosedMidLineNote) : std::string(IncompleteNote)));
 }
 
 void TIO::OnPeerEvent(PeerEvent event, const std::string& peer) {

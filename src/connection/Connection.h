@@ -40,6 +40,8 @@ public:
     static constexpr char EmptyFifoText[] = "Error: ReplyFifo empty!";
     // Follows the part of a line that had come when this side closed the link.
     static constexpr char ClosedMidLineNote[] = " (cut off: the link was closed here)";
+    // Follows the part of a line that had come when the peer ended the link.
+    static constexpr char IncompleteNote[] = " (incomplete)";
     // The reply of a query that timed out.
     static constexpr char TimeoutReply[] = "???";
     // Follows bytes that waited IdleLineMs without a line end (a prompt).
@@ -129,6 +131,9 @@ public:
     bool Query(const std::string& command, std::string& reply, int timeoutMs, const ReplyFilter& accept = {});
 
     const std::string& LastSent() const { return lastSent_; }
+    // When the last byte came from the link (GetTickCount), whole line or not; 0 before any. Any
+    // thread: a reply that trickles in is still coming although no line has ended yet.
+    uint32_t LastByteTick() const { return lastByteTick_; }
     std::string LastReceived() const;
     // Inside OnRxLine: when the line arrived, "hh:nn:ss.zzz" local time, taken as it was framed.
     const std::string& LineStamp() const { return lineStamp_; }
@@ -148,7 +153,9 @@ private:
     void ReadUntilEnd();
     void OnPeerEvent(PeerEvent event, const std::string& peer);
     void FlushPartialLine();
-    // After bytes were framed: notes when the half line they left began to wait.
+    // After count bytes were framed (none when count <= 0): their tick, and when the half line
+    // they left began to wait.
+    void NoteBytes(int count);
     void NoteIdleStart();
     void FlushIdleLine();
     void OnFramedLine(const std::string& line);
@@ -197,7 +204,8 @@ private:
     OpenDone openDone_; //!< UI thread; runs once, in the hand-over that ends the open.
 
     std::string lastSent_;
-    std::string lineStamp_;               //!< UI thread: the stamp of the line being delivered.
-    mutable std::mutex lastReceivedLock_; //!< Protects lastReceived_ (written by both threads).
+    std::atomic<uint32_t> lastByteTick_{0}; //!< Written by whichever thread reads the link.
+    std::string lineStamp_;                 //!< UI thread: the stamp of the line being delivered.
+    mutable std::mutex lastReceivedLock_;   //!< Protects lastReceived_ (written by both threads).
     std::string lastReceived_;
 };

@@ -84,6 +84,10 @@ public:
     // it, or its end through Disconnected. True when something was delivered.
     virtual bool Pull(int /*timeoutMs*/) { return false; }
 
+    // When the link last received a byte, whole line or not (GetTickCount); 0 when it cannot
+    // tell (GPIB, whose replies come whole).
+    virtual uint32_t LastByteTick() const { return 0; }
+
     virtual bool IsGpib() const = 0;
     // The TIO under the link, for the tools that query it directly; none for GPIB.
     virtual TIO* Tio() const = 0;

@@ -24,6 +24,7 @@ public:
     bool Pull(int timeoutMs) override { return io_->Pull(timeoutMs) != TIO::PullResult::Nothing; }
     bool IsGpib() const override { return false; }
     TIO* Tio() const override { return io_.get(); }
+    uint32_t LastByteTick() const override { return io_->LastByteTick(); }
 
 private:
     ConnectionTarget target_;

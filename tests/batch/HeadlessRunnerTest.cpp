@@ -57,6 +57,22 @@ protected:
         std::free(errText);
         return code;
     }
+    // Runs script on a listening port whose client, the instrument, plays its part.
+    int RunWithClient(const std::string& script, const std::function<void(TestClient&)>& instrument) {
+        const int port = RefusingPort();
+        HeadlessOptions options = With(script);
+        options.connection = "tcpsrv:127.0.0.1:" + std::to_string(port);
+        std::thread peer([port, &instrument] {
+            std::unique_ptr<TestClient> client;
+            do {
+                client = std::make_unique<TestClient>(port); // until the port listens
+            } while (!client->Connected());
+            instrument(*client);
+        });
+        const int code = Run(options);
+        peer.join();
+        return code;
+    }
     HeadlessOptions With(const std::string& script) {
         HeadlessOptions options;
         options.script = Script(script);
@@ -214,6 +230,51 @@ TEST_F(Headless, ALinkLostDuringTheRunEndsWithCodeSix) {
     Texts texts = LogTexts(out);
     EXPECT_EQ(std::count(texts.begin(), texts.end(), "Tx: ECHO b"), 0) << out;
     EXPECT_NE(std::find(texts.begin(), texts.end(), "Batch stopped: the connection was lost."), texts.end());
+}
+
+// A reply cut off by the peer's end is no reply: the run that awaited it was lost.
+TEST_F(Headless, ALinkLostDuringTheLastReplyEndsWithCodeSix) {
+    EXPECT_EQ(RunWithClient("STATUS?\n",
+                            [](TestClient& client) {
+                                client.ReadLine(10000);
+                                client.Send("PARTIAL");
+                            }),
+              ExitConnectionLost);
+    EXPECT_EQ(Conversation(LogTexts(out)), (Texts{"Tx: STATUS?", "Rx: PARTIAL (incomplete)"}));
+}
+
+// After the last command the run listens until no byte has come for a second: a line that
+// trickles in for longer than that is logged whole, not cut off.
+TEST_F(Headless, TheQuietWaitRestartsOnEveryByte) {
+    EXPECT_EQ(RunWithClient("STATUS?\n",
+                            [](TestClient& client) {
+                                client.ReadLine(10000);
+                                client.Send("first\n");
+                                for (int i = 0; i < 30; ++i) {
+                                    client.Send("s");
+                                    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+                                }
+                                client.Send("\n");
+                                client.ReadToEnd(10000);
+                            }),
+              ExitScriptDone)
+        << err;
+    EXPECT_EQ(Conversation(LogTexts(out)),
+              (Texts{"Tx: STATUS?", "Rx: first", "Rx: " + std::string(30, 's')}));
+}
+
+// A client that greets as it connects: the script's first #EXPECT sees the greeting.
+TEST_F(Headless, AFirstExpectSeesTheGreetingOfAListeningPortsClient) {
+    EXPECT_EQ(RunWithClient("#EXPECT READY 3000\nECHO x\n",
+                            [](TestClient& client) {
+                                client.Send("READY\n");
+                                client.ReadLine(10000);
+                                client.Send("x\n");
+                                client.ReadToEnd(10000);
+                            }),
+              ExitScriptDone)
+        << err;
+    EXPECT_EQ(Conversation(LogTexts(out)), (Texts{"Rx: READY", "Tx: ECHO x", "Rx: x"}));
 }
 
 // On a listening port the script waits for its client; the instrument here is the test's client.
