@@ -333,6 +333,7 @@ void TFormConsole::ShowControlChars(int setting, bool remember) {
     if (mode == ControlCharMode::ControlsAndHigh) ui_->miShowControlChars->setData(2);
     ui_->miShowControlChars->setChecked(mode != ControlCharMode::Off);
     Log()->SetShowControlChars(mode != ControlCharMode::Off, mode == ControlCharMode::ControlsAndHigh);
+    session_->SetKeepControlBytes(mode != ControlCharMode::Off);
     if (!remember) return;
     SettingsStore& settings = Settings();
     settings.OpenKey(SettingsKeyPath);

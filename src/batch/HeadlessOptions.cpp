@@ -15,6 +15,8 @@ const char HeadlessUsage[] =
     "  --max-seconds N: the whole run, connecting included, ends after N seconds at the latest\n"
     "  --tx-eol lf|cr|crlf|none, --rx-eol lf|cr|crlf|any, --idle-ms MS: line ends as in the\n"
     "           connection dialog; --escapes on|off; --dtr on|off, --rts on|off (com: only)\n"
+    "  --control-chars on|off: on logs every byte of a line but its line end, as the console's\n"
+    "           Show Control Characters does; off (the default) trims control bytes at both ends\n"
     "  exit codes: 0 done, 1 usage, 2 cannot open the connection, 3 script error,\n"
     "              4 no reply within --reply-timeout or #EXPECT time, 5 #PROMPT without --answer,\n"
     "              6 connection lost, 7 the log could not be written, 8 stopped by --max-seconds,\n"
@@ -98,13 +100,14 @@ bool Take(const std::string& name, const std::string& value, HeadlessOptions& op
                     ", not '" + value + "'";
             return false;
         }
-    } else if (name == "--escapes" || name == "--dtr" || name == "--rts") {
+    } else if (name == "--escapes" || name == "--dtr" || name == "--rts" || name == "--control-chars") {
         if (value != "on" && value != "off") {
             error = name + " wants on or off, not '" + value + "'";
             return false;
         }
         const bool on = value == "on";
         if (name == "--escapes") options.escapes = on;
+        if (name == "--control-chars") options.controlChars = on;
         if (name == "--dtr") options.dtr = on;
         if (name == "--rts") options.rts = on;
     } else if (name == "--answer") {

@@ -38,6 +38,7 @@ struct HeadlessOptions {
     std::string csvFile;                  // empty: no CSV; else needs series
     LineEnds lineEnds;                    // --tx-eol, --rx-eol, --idle-ms; LF both ways by default
     bool escapes = false;                 // --escapes on: \r \n \t \xhh \\ in commands
+    bool controlChars = false;            // --control-chars on: lines logged with every byte
     std::optional<bool> dtr, rts;         // --dtr / --rts on|off, set once a serial port is open
 };
 

@@ -28,6 +28,7 @@ HeadlessRunner::HeadlessRunner(HeadlessOptions options, std::FILE* out, std::FIL
     session_.SetPullLink(true);
     session_.SetLineEnds(options_.lineEnds);
     session_.SetEscapes(options_.escapes);
+    session_.SetKeepControlBytes(options_.controlChars);
 }
 
 HeadlessRunner::~HeadlessRunner() = default;

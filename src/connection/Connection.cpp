@@ -103,7 +103,8 @@ bool TIO::Send(const std::string& text) {
 bool TIO::SendData(const void* data, size_t length) {
     lastSent_.assign(static_cast<const char*>(data), ::strnlen(static_cast<const char*>(data), length));
     if (!WriteTraced(data, length)) return false;
-    if (onTxEcho_) onTxEcho_(lastSent_);
+    // Every byte that went out, a NUL and what follows it included.
+    if (onTxEcho_) onTxEcho_(std::string(static_cast<const char*>(data), length));
     return true;
 }
 

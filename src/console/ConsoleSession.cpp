@@ -89,7 +89,7 @@ void ConsoleSession::DropLink() {
 
 LinkEvents ConsoleSession::MakeLinkEvents() {
     LinkEvents events;
-    events.TxEcho = [this](const std::string& text) { Log("Tx: " + TrimText(text), LogColours::Tx); };
+    events.TxEcho = [this](const std::string& text) { Log("Tx: " + LoggedText(text), LogColours::Tx); };
     events.RxLine = [this](const std::string& line, const std::string& stamp) { OnRxLine(line, stamp); };
     events.Connected = [this] { OnConnected(); };
     events.Disconnected = [this](const std::string& reason) { OnDisconnected(reason); };
@@ -180,9 +180,13 @@ void ConsoleSession::ReadReply() {
     if (link_) link_->ReadReply();
 }
 
+std::string ConsoleSession::LoggedText(const std::string& text) const {
+    return keepControlBytes_ ? text : TrimText(text);
+}
+
 void ConsoleSession::OnRxLine(const std::string& received, const std::string& stamp) {
     const std::string line = TrimText(received);
-    LogAt(stamp, "Rx: " + line, LogColours::Rx);
+    LogAt(stamp, "Rx: " + LoggedText(received), LogColours::Rx);
     // Every line is timed from the last send, whether or not the reply time is shown.
     const uint32_t dt = TickDiff(GetTickCount(), sendTick_);
     stats_.Add(line, dt);

@@ -118,6 +118,12 @@ public:
     void ReadReply();
 
     // --- The log ---
+    // On (the console's Show Control Characters): a sent or received line is logged with every
+    // byte but its line end, control bytes at its start and end included. Off (the default): it
+    // is trimmed of them. Either way the reply statistics, the series and the face get the
+    // trimmed line.
+    void SetKeepControlBytes(bool on) { keepControlBytes_ = on; }
+    bool KeepsControlBytes() const { return keepControlBytes_; }
     void Log(const std::string& text, uint32_t colour);
     // A line with a given stamp ("hh:nn:ss.zzz"; empty: now).
     void LogAt(const std::string& stamp, const std::string& text, uint32_t colour);
@@ -163,6 +169,8 @@ private:
     void OnConnected();
     void OnDisconnected(const std::string& reason);
     void OnRxLine(const std::string& received, const std::string& stamp);
+    // A line as the log shows it (SetKeepControlBytes).
+    std::string LoggedText(const std::string& text) const;
     void WriteToLogFile(const std::string& line);
     void LogNotSent(const std::string& text);
     // Logs the count of the repeated "Not sent" line, if any.
@@ -184,6 +192,7 @@ private:
     int openTimeoutMs_ = -1;
     bool pullLink_ = false;
     bool escapes_ = false;
+    bool keepControlBytes_ = false;
     LineEnds lineEnds_;
     std::unique_ptr<ConsoleLink> link_;
     bool connected_ = false;

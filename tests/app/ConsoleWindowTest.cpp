@@ -308,6 +308,7 @@ TEST_F(ConsoleTest, ShowControlCharactersIsAConnectionMenuItemRememberedInTheSet
 
     item->trigger();
     EXPECT_EQ(console->Log()->ShownControlChars(), ControlCharMode::Controls);
+    EXPECT_TRUE(console->Session().KeepsControlBytes()) << "lines are logged with every byte";
     EXPECT_EQ(Stored("ShowControlChars").toInt(), 1);
     item->trigger();
     EXPECT_EQ(console->Log()->ShownControlChars(), ControlCharMode::Off);

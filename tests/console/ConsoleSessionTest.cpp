@@ -215,3 +215,38 @@ TEST(ConsoleSessionTest, EscapesBecomeBytesAndAMalformedOneIsNotSent) {
         session, [&] { return face.lines.back().starts_with("Rx: "); }, 5000));
     EXPECT_TRUE(face.lines.back().starts_with("Rx: aAb\\")) << face.lines.back();
 }
+
+// With control bytes kept, a line is logged with every byte but its line end (a NUL, and bytes at
+// its start and end, included); without, trimmed as before.
+TEST(ConsoleSessionTest, KeptControlBytesAreLoggedAtEveryPlaceOfALine) {
+    AmpsimProcess amp;
+    ASSERT_TRUE(amp.Ready()) << amp.Error();
+    Handover ui;
+    RecordingFace face(ui);
+    ConsoleSession session(face, ui);
+    session.SetConnection("tcp:127.0.0.1:" + std::to_string(amp.TcpPort()));
+    session.SetLineEnds({TxLineEnd::Lf, RxLineEnd::CrLf, 0});
+    ASSERT_EQ(session.Open(), OpenResult::Opened);
+    session.SetEscapes(true);
+    for (const bool keep : {true, false}) {
+        session.SetKeepControlBytes(keep);
+        const size_t before = face.lines.size();
+        EXPECT_TRUE(session.Send("ECHO \\x02A\\x00B\\x03"));
+        ASSERT_TRUE(face.Pump(
+            session, [&] { return face.lines.back().starts_with("Rx: "); }, 5000));
+        const std::vector<std::string> logged(face.lines.begin() + static_cast<long>(before),
+                                              face.lines.end());
+        using Lines = std::vector<std::string>;
+        const Lines expected = keep ? Lines{std::string("Tx: ECHO \x02"
+                                                        "A\0B\x03",
+                                                        14),
+                                            std::string("Rx: \x02"
+                                                        "A\0B\x03",
+                                                        9)}
+                                    : Lines{std::string("Tx: ECHO \x02"
+                                                        "A\0B",
+                                                        13),
+                                            std::string("Rx: A\0B", 7)};
+        EXPECT_EQ(logged, expected);
+    }
+}
