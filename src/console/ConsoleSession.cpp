@@ -12,6 +12,9 @@ ConsoleSession::ConsoleSession(SessionFace& face, Handover& handover) : face_(fa
         Log("Writing the CSV file \"" + path + "\" stopped. " + reason, LogColours::Error);
         face_.CsvFileFailed(path, reason);
     };
+    series_.CsvReopened = [this](const std::string& path) {
+        Log("The CSV file " + path + " was deleted: its rows go on in a new one.", LogColours::Status);
+    };
 }
 
 ConsoleSession::~ConsoleSession() {

@@ -11,10 +11,28 @@ int Fd(std::intptr_t handle) {
 }
 } // namespace
 
+bool IsSinkDevice(const std::string& path) {
+    struct stat file {};
+    if (::stat(path.c_str(), &file) != 0 || !S_ISCHR(file.st_mode)) return false;
+    for (const char* sink : {"/dev/null", "/dev/full"}) {
+        struct stat device {};
+        if (::stat(sink, &device) == 0 && S_ISCHR(device.st_mode) && device.st_rdev == file.st_rdev)
+            return true;
+    }
+    return false;
+}
+
+// O_NONBLOCK: a FIFO put there since the caller looked must not hold the open for its reader.
 int AppendFile::Open(const std::string& path) {
     Close();
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
     if (fd < 0) return errno;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || (!S_ISREG(status.st_mode) && !IsSinkDevice(path))) {
+        ::close(fd);
+        return NotRegular;
+    }
     handle_ = fd;
     return 0;
 }

@@ -2,11 +2,22 @@
 
 #include "platform/Win32Text.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace {
 HANDLE Handle(std::intptr_t handle) {
     return reinterpret_cast<HANDLE>(handle);
 }
 } // namespace
+
+// The null device answers to NUL, also with a drive or a folder before it.
+bool IsSinkDevice(const std::string& path) {
+    const size_t cut = path.find_last_of("\\/:");
+    std::string name = path.substr(cut == std::string::npos ? 0 : cut + 1);
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
+    return name == "NUL";
+}
 
 // Shared for reading and deleting, as a log file on POSIX is: an editor may look at it, and the
 // operator may delete it (Deleted then tells).
@@ -16,6 +27,10 @@ int AppendFile::Open(const std::string& path) {
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+    if (GetFileType(file) != FILE_TYPE_DISK && !IsSinkDevice(path)) {
+        CloseHandle(file);
+        return NotRegular;
+    }
     handle_ = reinterpret_cast<std::intptr_t>(file);
     path_ = path;
     return 0;

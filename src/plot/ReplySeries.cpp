@@ -142,15 +142,18 @@ bool ReplySeries::Take(const std::string& line, const std::string& stamp, int64_
         if (row_[i]) matchers_[i]->points.Append({time, *row_[i]});
     }
     ++version_;
-    if (csv_) {
-        std::string reason;
-        if (!csv_->Write(CsvRow(time, row_), reason)) {
-            const std::string path = csv_->Path();
-            csv_.reset();
-            if (CsvFailed) CsvFailed(path, reason);
-        }
-    }
+    if (csv_) WriteCsvRow(time);
     return true;
+}
+
+void ReplySeries::WriteCsvRow(int64_t time) {
+    std::string reason;
+    const CsvStream::Written written = csv_->Write(CsvRow(time, row_), reason);
+    if (written == CsvStream::Written::Reopened && CsvReopened) CsvReopened(csv_->Path());
+    if (written != CsvStream::Written::Failed) return;
+    const std::string path = csv_->Path();
+    csv_.reset();
+    if (CsvFailed) CsvFailed(path, reason);
 }
 
 bool ReplySeries::StartCsv(const std::string& path, std::string& reason) {

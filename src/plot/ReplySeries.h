@@ -58,15 +58,19 @@ public:
     // Grows only when the definitions change.
     uint64_t DefinitionsVersion() const { return definitionsVersion_; }
 
-    // Writes the CSV header to path (replacing the file) and from now on a row per matching line,
-    // each flushed as it is written. False when the file cannot be made: reason says why.
+    // From now on writes a row per matching line to path, each flushed as it is written: appended
+    // to a file with the same columns, a new file gets the header first (CsvStream::Open). False
+    // when the file cannot be used: reason says why.
     bool StartCsv(const std::string& path, std::string& reason);
     void StopCsv();
     // Called once when a row cannot be written (the stream has stopped then), with the file and why.
     std::function<void(const std::string& path, const std::string& reason)> CsvFailed;
+    // Called when the file had been deleted and was made again (the row went into the new one).
+    std::function<void(const std::string& path)> CsvReopened;
 
 private:
     struct Matcher;
+    void WriteCsvRow(int64_t time);
     std::vector<SeriesDefinition> definitions_;
     std::vector<std::unique_ptr<Matcher>> matchers_;
     std::vector<std::optional<double>> row_; //!< This line's numbers, reused to spare allocations.

@@ -6,7 +6,10 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
+#include <fstream>
 #include <limits>
+#include <utility>
 
 namespace {
 std::string CsvField(const std::string& text) {
@@ -19,13 +22,6 @@ std::string CsvField(const std::string& text) {
     return quoted + "\"";
 }
 
-bool WriteAll(std::FILE* file, const std::string& text) {
-    return std::fwrite(text.data(), 1, text.size(), file) == text.size();
-}
-
-std::string WriteFailure(int code) {
-    return GetSystemErrorText(code);
-}
 } // namespace
 
 std::string CsvHeader(const std::vector<std::string>& names) {
@@ -64,15 +60,60 @@ std::optional<int64_t> NextTime(const ReplySeries& series, const std::vector<siz
 constexpr size_t ExportBlockBytes = 1 << 16;
 } // namespace
 
-bool ExportCsv(const ReplySeries& series, const std::string& path, std::string& reason) {
-    CsvStream csv;
+namespace {
+// The export's file: replaced, written in blocks, closed with its result.
+class ExportFile {
+public:
+    ~ExportFile() {
+        if (file_) std::fclose(file_);
+    }
+    bool Open(const std::string& path, std::string& reason) {
+        reason = OutputFileProblem(path);
+        if (!reason.empty()) return false;
+        file_ = std::fopen(path.c_str(), "wb");
+        if (!file_) reason = GetSystemErrorText(errno);
+        return file_ != nullptr;
+    }
+    bool Write(const std::string& text, std::string& reason) {
+        errno = 0;
+        if (std::fwrite(text.data(), 1, text.size(), file_) == text.size()) return true;
+        reason = GetSystemErrorText(errno != 0 ? errno : EIO);
+        return false;
+    }
+    bool Close(std::string& reason) {
+        errno = 0;
+        const bool closed = std::fclose(std::exchange(file_, nullptr)) == 0;
+        if (!closed) reason = GetSystemErrorText(errno != 0 ? errno : EIO);
+        return closed;
+    }
+
+private:
+    std::FILE* file_ = nullptr;
+};
+
+std::vector<std::string> SeriesNames(const ReplySeries& series) {
     std::vector<std::string> names;
     for (const SeriesDefinition& d : series.Definitions())
         names.push_back(d.name);
-    if (!csv.Open(path, names, reason)) return false;
+    return names;
+}
+
+// The first line of a file that is there and not empty (without its line end); none otherwise.
+std::optional<std::string> FirstLine(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    if (!in || !std::getline(in, line)) return std::nullopt;
+    if (line.ends_with('\r')) line.pop_back();
+    return line;
+}
+} // namespace
+
+bool ExportCsv(const ReplySeries& series, const std::string& path, std::string& reason) {
+    ExportFile file;
+    if (!file.Open(path, reason)) return false;
     std::vector<size_t> next(series.Count(), 0);
     std::vector<std::optional<double>> row(series.Count());
-    std::string text;
+    std::string text = CsvHeader(SeriesNames(series));
     while (std::optional<int64_t> time = NextTime(series, next)) {
         for (size_t i = 0; i < series.Count(); ++i) {
             const SeriesStore& points = series.Points(i);
@@ -82,40 +123,32 @@ bool ExportCsv(const ReplySeries& series, const std::string& path, std::string& 
         }
         text += CsvRow(*time, row);
         if (text.size() < ExportBlockBytes) continue;
-        if (!csv.Write(text, reason)) return false;
+        if (!file.Write(text, reason)) return false;
         text.clear();
     }
-    return text.empty() || csv.Write(text, reason);
-}
-
-CsvStream::~CsvStream() {
-    Close();
+    return file.Write(text, reason) && file.Close(reason);
 }
 
 bool CsvStream::Open(const std::string& path, const std::vector<std::string>& names, std::string& reason) {
-    Close();
-    path_ = path;
-    file_ = std::fopen(path.c_str(), "wb");
-    if (!file_) {
-        reason = WriteFailure(errno);
+    header_ = CsvHeader(names);
+    // A FIFO is not read for its header: it could wait for a writer for ever.
+    reason = OutputFileProblem(path);
+    if (!reason.empty()) return false;
+    const std::optional<std::string> first = FirstLine(path);
+    if (first && *first + "\r\n" != header_) {
+        reason = "it holds other columns (\"" + *first + "\"); name a new file, or move that one away";
         return false;
     }
-    return Write(CsvHeader(names), reason);
-}
-
-bool CsvStream::Write(const std::string& text, std::string& reason) {
-    if (!file_) {
-        reason = WriteFailure(EBADF);
+    if (!file_.Open(path) || (!first && !file_.WriteLine(header_))) {
+        reason = file_.Failure();
         return false;
     }
-    errno = 0;
-    if (WriteAll(file_, text) && std::fflush(file_) == 0) return true;
-    reason = WriteFailure(errno != 0 ? errno : EIO);
-    Close();
-    return false;
+    return true;
 }
 
-void CsvStream::Close() {
-    if (file_) std::fclose(file_);
-    file_ = nullptr;
+CsvStream::Written CsvStream::Write(const std::string& row, std::string& reason) {
+    if (file_.WriteLine(row)) return Written::Yes;
+    if (file_.Vanished() && file_.Reopen(header_)) return Written::Reopened;
+    reason = file_.Failure();
+    return Written::Failed;
 }

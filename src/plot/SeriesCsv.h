@@ -4,8 +4,9 @@
 // are written in the shortest form that reads back as the same value, with a point as the decimal
 // separator; names with a comma or a quote are quoted. CR LF line ends, as every file we write.
 // Plain C++; one thread at a time.
+#include "log/LineFile.h"
+
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,28 +16,28 @@ class ReplySeries;
 std::string CsvHeader(const std::vector<std::string>& names);
 std::string CsvRow(int64_t timeMs, const std::vector<std::optional<double>>& values);
 
-// Writes every stored point of series to path, the series merged by time: points of different
-// series with the same time share a row. False when the file cannot be written: reason gives the
-// system's reason.
+// Writes every stored point of series to path (replacing the file), the series merged by time:
+// points of different series with the same time share a row. False when the file cannot be
+// written: reason gives the system's reason.
 bool ExportCsv(const ReplySeries& series, const std::string& path, std::string& reason);
 
 // A CSV file written row by row while lines come in; each row is flushed, so a run that is killed
-// leaves every row it wrote.
+// leaves every row it wrote, and a row is whole or absent when the disk fills up. An existing file
+// is never emptied: rows are appended to one that has the same columns.
 class CsvStream {
 public:
-    CsvStream() = default;
-    ~CsvStream();
-    CsvStream(const CsvStream&) = delete;
-    CsvStream& operator=(const CsvStream&) = delete;
+    enum class Written { Yes, Reopened, Failed };
 
-    // Creates (or empties) path and writes the header. False with reason when it cannot.
+    // Appends to path when it is empty or its header is this one; creates it (with the header)
+    // when missing. False with reason when it cannot, or holds other columns, or is no regular
+    // file.
     bool Open(const std::string& path, const std::vector<std::string>& names, std::string& reason);
-    // False with reason when the row could not be written; the file is closed then.
-    bool Write(const std::string& text, std::string& reason);
-    const std::string& Path() const { return path_; }
+    // Writes one row. Reopened: the file had been deleted and was made again, header first, with
+    // the row. Failed: reason says why, and the file is closed.
+    Written Write(const std::string& row, std::string& reason);
+    const std::string& Path() const { return file_.Path(); }
 
 private:
-    void Close();
-    std::FILE* file_ = nullptr;
-    std::string path_;
+    LineFile file_;
+    std::string header_;
 };
