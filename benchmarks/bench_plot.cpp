@@ -5,9 +5,12 @@
 // - the memory of 1 000 000 points per series, measured at the allocator (goal: under 24 bytes
 //   per point);
 // - a repaint of the plot showing all of 2 x 1 000 000 points: reduction, the chart's lines and
-//   painting the window (goal: under 16 ms, one frame).
+//   painting the window (goal: under 16 ms, one frame);
+// - the cost per received line of taking numbers with 2 and with 8 series, RE2 (ReplySeries)
+//   against std::regex, the matcher the series used before (kept here only as that baseline).
 #include "AmpsimProcess.h"
 #include "BenchSupport.h"
+#include "RatioReporter.h"
 #include "app/Fconsole.h"
 #include "connection/Fopencom.h"
 #include "connection/Fselipaddr.h"
@@ -23,6 +26,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTimer>
+#include <benchmark/benchmark.h>
 #include <malloc.h>
 
 #include <algorithm>
@@ -30,6 +34,8 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <regex>
 #include <vector>
 
 namespace {
@@ -175,11 +181,124 @@ void Repaint() {
         SoakPoints, median);
     std::printf("ratio frame budget 16 ms / repaint = %.2f (goal: 1.00 or more)\n", 16.0 / median);
 }
+
+// The series of the ping-pong above, then six more of an amplifier's readings.
+const std::vector<SeriesDefinition> EightSeries{
+    {"FWD", "^FWD ([-+0-9.eE]+)"},  {"dBm", "([-+0-9.]+) dBm$"},   {"REFL", "^REFL ([-+0-9.eE]+)"},
+    {"TEMP", "^TEMP ([-+0-9.]+)"},  {"VSWR", "^VSWR ([0-9.]+)"},   {"GAIN", "^GAIN ([-+0-9.]+) dB$"},
+    {"CURR", "^CURR ([0-9.]+) A$"}, {"VOLT", "^VOLT ([0-9.]+) V$"}};
+
+// Replies as an amplifier sends them, most of them readings some series takes, some not.
+const std::vector<std::string>& Replies() {
+    static const std::vector<std::string> lines = [] {
+        const char* const formats[] = {"FWD %.2f",          "OUT %.1f dBm", "REFL %.2f",
+                                       "TEMP %.1f",         "VSWR %.2f",    "GAIN %.1f dB",
+                                       "CURR %.1f A",       "VOLT %.1f V",  "STATUS OK MODE=CW BAND=2 ALC=ON",
+                                       "ERR 0,\"No error\""};
+        std::vector<std::string> made;
+        char line[64];
+        for (int i = 0; i < 1000; ++i) {
+            std::snprintf(line, sizeof line, formats[i % 10], 40 + std::sin(i / 50.0) * 5);
+            made.emplace_back(line);
+        }
+        return made;
+    }();
+    return lines;
+}
+
+// ReplySeries::Take as it was on std::regex (ECMAScript), for the baseline only.
+class StdRegexSeries {
+public:
+    explicit StdRegexSeries(const std::vector<SeriesDefinition>& definitions)
+        : stores_(definitions.size()), row_(definitions.size()) {
+        for (const SeriesDefinition& d : definitions)
+            regexes_.emplace_back(d.pattern, std::regex::ECMAScript);
+    }
+    bool Take(const std::string& line, const std::string& stamp, int64_t nowMs) {
+        bool any = false;
+        for (size_t i = 0; i < regexes_.size(); ++i) {
+            double value = 0;
+            row_[i].reset();
+            if (!std::regex_search(line, match_, regexes_[i]) || !ParseSeriesNumber(match_.str(1), value))
+                continue;
+            row_[i] = value;
+            any = true;
+        }
+        if (!any) return false;
+        const int64_t time = StampTime(stamp, nowMs).value_or(nowMs);
+        for (size_t i = 0; i < regexes_.size(); ++i)
+            if (row_[i]) stores_[i].Append({time, *row_[i]});
+        return true;
+    }
+    void ClearPoints() {
+        for (SeriesStore& store : stores_)
+            store.Clear();
+    }
+
+private:
+    std::vector<std::regex> regexes_;
+    std::smatch match_;
+    std::vector<SeriesStore> stores_;
+    std::vector<std::optional<double>> row_;
+};
+
+size_t LinesTaken(auto& series) {
+    size_t taken = 0;
+    for (const std::string& line : Replies())
+        taken += series.Take(line, "12:00:00.000", LocalNowMs()) ? 1 : 0;
+    series.ClearPoints();
+    return taken;
+}
+
+// Items are received lines; "per_line" is the time each line costs.
+void TakeLines(benchmark::State& state, auto& series) {
+    const std::vector<std::string>& lines = Replies();
+    const int64_t now = LocalNowMs();
+    size_t taken = 0;
+    for (auto _ : state) {
+        for (const std::string& line : lines)
+            taken += series.Take(line, "12:00:00.000", now) ? 1 : 0;
+        series.ClearPoints(); // the same few points each round, not a growing store
+    }
+    benchmark::DoNotOptimize(taken);
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * lines.size()));
+    state.counters["per_line"] =
+        benchmark::Counter(static_cast<double>(lines.size()),
+                           benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void RegisterMatching(size_t count) {
+    const std::vector<SeriesDefinition> definitions(EightSeries.begin(),
+                                                    EightSeries.begin() + static_cast<ptrdiff_t>(count));
+    const std::string suffix = std::string("_") + std::to_string(count) + "Series";
+    benchmark::RegisterBenchmark(("BM_TakeRe2" + suffix).c_str(), [definitions](benchmark::State& state) {
+        ReplySeries series;
+        std::string reason;
+        if (!series.SetDefinitions(definitions, reason)) return state.SkipWithError(reason.c_str());
+        StdRegexSeries baseline(definitions);
+        if (LinesTaken(series) != LinesTaken(baseline)) return state.SkipWithError("the matchers disagree");
+        TakeLines(state, series);
+    });
+    benchmark::RegisterBenchmark(("BM_TakeStdRegex" + suffix).c_str(),
+                                 [definitions](benchmark::State& state) {
+                                     StdRegexSeries series(definitions);
+                                     TakeLines(state, series);
+                                 });
+}
 } // namespace
 
 int main(int argc, char** argv) {
+    const bool quick = argc > 1;      // with any argument (a benchmark filter, say) no ping-pong
+    InitializeBenchmarks(argc, argv); // before the windows and the simulator start
     QtBenchEnvironment environment(argc, argv);
+    RegisterMatching(2);
+    RegisterMatching(8);
+    if (int result = RunWithRatios(argc, argv,
+                                   {{"BM_TakeRe2_2Series", "BM_TakeStdRegex_2Series"},
+                                    {"BM_TakeRe2_8Series", "BM_TakeStdRegex_8Series"}});
+        result != 0)
+        return result;
     Repaint();
-    if (argc > 1) return 0;
+    if (quick) return 0;
     return PingPong();
 }

@@ -22,3 +22,12 @@ endif()
 # pkg-config must not offer the host's libraries to the cross build.
 set(ENV{PKG_CONFIG_LIBDIR} /usr/x86_64-w64-mingw32/lib/pkgconfig)
 set(ENV{PKG_CONFIG_PATH} "")
+# Libraries that scripts/build-windows builds from Debian's source packages (RE2) are installed in
+# CORVANE_WINDOWS_DEPS, inside the build folder; pkg-config and the find commands look there too.
+# The checks' test projects read this file again in the same process: they get the folder as well,
+# or they would take it out of pkg-config's path.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES CORVANE_WINDOWS_DEPS)
+if(CORVANE_WINDOWS_DEPS)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${CORVANE_WINDOWS_DEPS})
+  set(ENV{PKG_CONFIG_LIBDIR} "$ENV{PKG_CONFIG_LIBDIR}:${CORVANE_WINDOWS_DEPS}/lib/pkgconfig")
+endif()

@@ -13,8 +13,9 @@ TFormPlotSeries::TFormPlotSeries(QWidget* parent) : QDialog(parent) {
     setWindowTitle("Plot Series");
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel("Name"), 0, 0);
-    grid->addWidget(new QLabel("Pattern (one capture group around the number), e.g. ^FWD ([-+0-9.eE]+)"), 0,
-                    1);
+    grid->addWidget(
+        new QLabel("Pattern (RE2 syntax, one capture group around the number), e.g. ^FWD ([-+0-9.eE]+)"), 0,
+        1);
     for (size_t i = 0; i < MaxSeries; ++i) {
         auto* name = new QLineEdit;
         auto* pattern = new QLineEdit;

@@ -2,60 +2,86 @@
 
 #include "plot/PlotTime.h"
 
+#include <re2/re2.h>
+
 #include <charconv>
 #include <cmath>
-#include <regex>
 #include <set>
 
 namespace {
-// libstdc++'s what() texts are terse internals ("Parenthesis is not closed."); these read alike
-// whichever library builds us.
-std::string RegexErrorText(std::regex_constants::error_type code) {
-    namespace rc = std::regex_constants;
-    switch (code) {
-    case rc::error_paren:
+// Instrument text is 8-bit bytes, one character each (Latin-1), and the windows hand patterns over
+// as Latin-1 too. RE2's Latin-1 mode matches byte for byte, as the log shows them: in its default
+// UTF-8 mode a byte above 127 that is not part of valid UTF-8 matches no '.' or class, and such a
+// byte in a pattern (a degree sign typed in the dialog) refuses the whole pattern.
+RE2::Options PatternOptions() {
+    RE2::Options options;
+    options.set_encoding(RE2::Options::EncodingLatin1);
+    options.set_log_errors(false); // a refused pattern is reported to the user, not to stderr
+    return options;
+}
+
+bool IsBackReference(const std::string& escape) {
+    return escape.size() == 2 && ((escape[1] >= '1' && escape[1] <= '9') || escape[1] == 'k');
+}
+
+// RE2 says "invalid perl operator: (?<" for a look-behind and a named group alike.
+std::string GroupOpeningProblem(const std::string& opening, const std::string& pattern) {
+    if (opening == "(?=" || opening == "(?!")
+        return "the look-ahead " + opening + " is not supported in RE2 syntax";
+    if (opening == "(?<") {
+        const size_t at = pattern.find(opening) + opening.size();
+        const char next = at < pattern.size() ? pattern[at] : '\0';
+        if (next == '=' || next == '!')
+            return "the look-behind " + opening + next + " is not supported in RE2 syntax";
+        return "a named group is written (?P<name>...) in RE2 syntax";
+    }
+    return "the group " + opening + " is not supported in RE2 syntax";
+}
+
+// RE2's texts name its internals ("invalid perl operator"); these say what to change, and name
+// what RE2 does not offer at all: it matches in one pass over the line, so nothing refers back to
+// what a group took or looks around the place it matches.
+std::string CompileProblem(const RE2& compiled, const std::string& pattern) {
+    const std::string& part = compiled.error_arg();
+    switch (compiled.error_code()) {
+    case RE2::ErrorMissingParen:
+    case RE2::ErrorUnexpectedParen:
         return "a parenthesis is not closed or not opened";
-    case rc::error_brack:
+    case RE2::ErrorMissingBracket:
         return "a [ ] bracket is not closed";
-    case rc::error_brace:
-        return "a { } brace is not closed";
-    case rc::error_badbrace:
-        return "a { } repeat count is not valid";
-    case rc::error_range:
-        return "a character range is not valid";
-    case rc::error_escape:
-        return "an escape is not valid or ends the pattern";
-    case rc::error_badrepeat:
+    case RE2::ErrorBadEscape:
+        if (IsBackReference(part)) return "the back-reference " + part + " is not supported in RE2 syntax";
+        return "the escape " + part + " is not valid";
+    case RE2::ErrorTrailingBackslash:
+        return "the pattern ends in a \\ that escapes nothing";
+    case RE2::ErrorBadCharClass:
+    case RE2::ErrorBadCharRange:
+        return "the character class or range " + part + " is not valid";
+    case RE2::ErrorRepeatArgument:
         return "a repeat (*, +, ? or { }) follows nothing it could repeat";
-    case rc::error_ctype:
-        return "a character class name is not valid";
-    case rc::error_backref:
-        return "a back reference is not valid";
-    case rc::error_collate:
-        return "a collating element name is not valid";
-    case rc::error_complexity:
-    case rc::error_stack:
-        return "the pattern is too complex";
+    case RE2::ErrorRepeatSize:
+        return "the repeat count " + part + " is not valid or over 1000 (nested counts multiply)";
+    case RE2::ErrorRepeatOp:
+        return "the repeat " + part + " is not valid";
+    case RE2::ErrorBadPerlOp:
+        return GroupOpeningProblem(part, pattern);
+    case RE2::ErrorBadNamedCapture:
+        return "the group name in " + part + " is not valid";
+    case RE2::ErrorPatternTooLarge:
+        return "the pattern is too large";
     default:
         return "the pattern is not valid";
     }
-}
-
-std::regex Compile(const std::string& pattern) {
-    return std::regex(pattern, std::regex::ECMAScript);
 }
 } // namespace
 
 std::string PatternProblem(const std::string& pattern) {
     if (pattern.empty()) return "the pattern is empty";
-    try {
-        const std::regex compiled = Compile(pattern);
-        if (compiled.mark_count() != 1)
-            return "the pattern needs exactly one capture group ( ) around the number; it has " +
-                   std::to_string(compiled.mark_count());
-    } catch (const std::regex_error& e) {
-        return RegexErrorText(e.code());
-    }
+    const RE2 compiled(pattern, PatternOptions());
+    if (!compiled.ok()) return CompileProblem(compiled, pattern);
+    if (compiled.NumberOfCapturingGroups() != 1)
+        return "the pattern needs exactly one capture group ( ) around the number; it has " +
+               std::to_string(compiled.NumberOfCapturingGroups());
     return {};
 }
 
@@ -73,10 +99,10 @@ std::string DefinitionsProblem(const std::vector<SeriesDefinition>& definitions)
     return {};
 }
 
-bool ParseSeriesNumber(const std::string& text, double& value) {
+bool ParseSeriesNumber(std::string_view text, double& value) {
     size_t begin = text.find_first_not_of(" \t");
     const size_t last = text.find_last_not_of(" \t");
-    if (begin == std::string::npos) return false;
+    if (begin == std::string_view::npos) return false;
     // from_chars takes no '+', which instruments like to send.
     if (text[begin] == '+' && begin < last && text[begin + 1] != '-') ++begin;
     const char* end = text.data() + last + 1;
@@ -85,9 +111,16 @@ bool ParseSeriesNumber(const std::string& text, double& value) {
 }
 
 struct ReplySeries::Matcher {
-    explicit Matcher(const std::string& pattern) : regex(Compile(pattern)) {}
-    std::regex regex;
-    std::smatch match; //!< Kept between lines: its storage is reused.
+    explicit Matcher(const std::string& pattern) : regex(pattern, PatternOptions()) {}
+    // A search anywhere in the line; RE2 runs in time linear in the line and keeps no stack per
+    // character, so a 32 767-byte line or a pattern with nested repeats costs no more than that.
+    bool Find(const std::string& line, std::string_view& group) const {
+        re2::StringPiece found[2];
+        if (!regex.Match(line, 0, line.size(), RE2::UNANCHORED, found, 2)) return false;
+        group = found[1];
+        return true;
+    }
+    RE2 regex;
     SeriesStore points;
 };
 
@@ -132,7 +165,8 @@ bool ReplySeries::Take(const std::string& line, const std::string& stamp, int64_
         Matcher& m = *matchers_[i];
         double value = 0;
         row_[i].reset();
-        if (!std::regex_search(line, m.match, m.regex) || !ParseSeriesNumber(m.match.str(1), value)) continue;
+        std::string_view group;
+        if (!m.Find(line, group) || !ParseSeriesNumber(group, value)) continue;
         row_[i] = value;
         any = true;
     }

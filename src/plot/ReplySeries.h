@@ -1,6 +1,6 @@
 #pragma once
-// Series taken from the instrument's replies: each a name and a regular expression (ECMAScript)
-// with one capture group, run over every received line; a match whose group reads as a number adds
+// Series taken from the instrument's replies: each a name and a pattern in RE2's syntax with one
+// capture group, searched for in every received line; a match whose group reads as a number adds
 // the line's arrival time and that number to the series. With no series defined nothing is run.
 // The points stay until the series' definition changes or they are cleared; the CSV stream, when
 // started, gets one row per line that matched.
@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct SeriesDefinition {
@@ -24,14 +25,15 @@ struct SeriesDefinition {
 
 inline constexpr size_t MaxSeries = 8;
 
-// Why a pattern cannot take numbers from lines ("" when it can): it does not compile, or it has
-// not exactly one capture group.
+// Why a pattern cannot take numbers from lines ("" when it can): it does not compile (RE2 has no
+// back-references nor look-around, and the reason names them), or it has not exactly one capture
+// group.
 std::string PatternProblem(const std::string& pattern);
 // Why a set of series cannot be used ("" when it can): more than MaxSeries, a missing or repeated
 // name, or a pattern's problem, each naming the series.
 std::string DefinitionsProblem(const std::vector<SeriesDefinition>& definitions);
 // The number a captured text holds: blanks around it and a leading '+' allowed, finite; else none.
-bool ParseSeriesNumber(const std::string& text, double& value);
+bool ParseSeriesNumber(std::string_view text, double& value);
 
 class ReplySeries {
 public:

@@ -1,6 +1,7 @@
-// Series from replies without a window: the patterns, the numbers, the times, the storage, the
+// Series from replies without a window: the patterns (RE2), the numbers, the times, the storage, the
 // reduction to pixel columns and the CSV.
 #include "TempDir.h"
+#include "connection/LineFramer.h"
 #include "plot/PlotTime.h"
 #include "plot/ReplySeries.h"
 #include "plot/SeriesCsv.h"
@@ -45,7 +46,12 @@ INSTANTIATE_TEST_SUITE_P(
         PatternCase{"FWD [0-9.]+",
                     "the pattern needs exactly one capture group ( ) around the number; it has 0"},
         PatternCase{"(a)(b)", "the pattern needs exactly one capture group ( ) around the number; it has 2"},
-        PatternCase{"", "the pattern is empty"}));
+        PatternCase{"", "the pattern is empty"},
+        PatternCase{"V=(\\d+) V=\\1", "the back-reference \\1 is not supported in RE2 syntax"},
+        PatternCase{"(?=FWD)\\w+ (\\d+)", "the look-ahead (?= is not supported in RE2 syntax"},
+        PatternCase{"(?!REFL)\\w+ (\\d+)", "the look-ahead (?! is not supported in RE2 syntax"},
+        PatternCase{"(?<=FWD )(\\d+)", "the look-behind (?<= is not supported in RE2 syntax"},
+        PatternCase{"(?<!REFL )(\\d+)", "the look-behind (?<! is not supported in RE2 syntax"}));
 
 TEST(DefinitionsProblem, NamesTheSeriesAndWhy) {
     EXPECT_EQ(DefinitionsProblem(FwdAndTemp()), "");
@@ -116,6 +122,31 @@ TEST(ReplySeries, TakesTheNumberAndTheArrivalTimeOfEachMatch) {
     ASSERT_EQ(series.Points(1).Size(), 1u);
     EXPECT_EQ(series.Points(1).At(0).timeMs, Noon + 150);
     EXPECT_EQ(series.Points(1).At(0).value, 38);
+}
+
+// Matching keeps no stack per character: lines up to the framer's limit give their number.
+TEST(ReplySeries, LinesUpToTheLineLimitGiveTheirNumber) {
+    for (const size_t length : {size_t{28000}, LineFramer::MaxLine}) {
+        for (const char* pattern : {"^FWD ([0-9]+)", "^FWD ([-+0-9.eE]+)"}) {
+            ReplySeries series;
+            std::string reason;
+            ASSERT_TRUE(series.SetDefinitions({{"FWD", pattern}}, reason)) << reason;
+            EXPECT_TRUE(series.Take("FWD " + std::string(length - 6, '0') + "42", "12:00:00.000", Noon))
+                << pattern << " on " << length;
+            ASSERT_EQ(series.Points(0).Size(), 1u);
+            EXPECT_EQ(series.Points(0).At(0).value, 42);
+        }
+    }
+}
+
+// Matching takes time linear in the line: nested repeats that a backtracking matcher tries in
+// exponentially many ways still return on a long line.
+TEST(ReplySeries, NestedRepeatsOnALongLineReturn) {
+    ReplySeries series;
+    std::string reason;
+    ASSERT_TRUE(series.SetDefinitions({{"N", "^([0-9]+)+$"}}, reason)) << reason;
+    EXPECT_FALSE(series.Take(std::string(LineFramer::MaxLine - 1, '1') + "x", "12:00:00.000", Noon));
+    EXPECT_EQ(series.Points(0).Size(), 0u);
 }
 
 // A series whose definition stays keeps its points; a changed one starts empty; a refused set
