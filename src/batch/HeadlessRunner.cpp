@@ -11,7 +11,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <thread>
+#include <filesystem>
+#include <optional>
 
 namespace {
 // How long the run listens after its last command when no --reply-timeout is given: as long as
@@ -36,40 +37,75 @@ HeadlessRunner::~HeadlessRunner() = default;
 int HeadlessRunner::Run() {
     if (options_.maxSeconds > 0)
         deadline_ = Handover::Clock::now() + std::chrono::seconds(options_.maxSeconds);
-    // A log file that takes no line, not even the separator, has ended the run already.
-    if (!OpenLogFile() || finished_ || !StartSeries()) return exitCode_;
-    if (!LoadScript() || !OpenLink()) {
-        Flush();
-        return exitCode_;
+    // Outputs are opened once the script is known to run, so a wrong script destroys nothing. A
+    // log file that takes no line, not even the separator, has ended the run already.
+    if (LoadScript() && CheckScript() && CheckOutputPaths() && OpenLogFile() && !finished_ && StartSeries() &&
+        OpenLink()) {
+        WaitForClient();
+        // Start logs "#Begin Batch." or reports the script check through ShowError.
+        if (!finished_ && runner_.Start(GetTickCount())) {
+            TakeEarlyLines();
+            Drive();
+        }
+        EndBreak(GetTickCount(), true);
+        session_.Close(); // logs the end of the link
     }
-    WaitForClient();
-    // Start logs "#Begin Batch." or reports the script check through ShowError.
-    if (!finished_ && runner_.Start(GetTickCount())) {
-        TakeEarlyLines();
-        Drive();
-    }
-    EndBreak(GetTickCount(), true);
-    session_.Close(); // logs the end of the link
-    Flush();
+    FinishOutputs();
     return exitCode_;
+}
+
+bool HeadlessRunner::CheckScript() {
+    LabelMap labels;
+    const LabelCheck check = ::CheckScript(*this, labels);
+    if (!check.ok) Fail(ExitScriptError, check.message);
+    return check.ok;
+}
+
+bool HeadlessRunner::CheckOutputPaths() {
+    namespace fs = std::filesystem;
+    const std::pair<const char*, const std::string*> outputs[] = {{"--log", &options_.logFile},
+                                                                  {"--csv", &options_.csvFile}};
+    for (const auto& [option, path] : outputs) {
+        std::error_code error;
+        if (path->empty()) continue;
+        std::string clash;
+        if (fs::equivalent(*path, options_.script, error)) clash = "the script itself";
+        if (option == outputs[1].first && !options_.logFile.empty() &&
+            fs::equivalent(*path, options_.logFile, error))
+            clash = "the --log file";
+        if (clash.empty()) continue;
+        SayError(std::string(option) + " \"" + *path + "\" is " + clash + ": name a file of its own.");
+        exitCode_ = ExitUsage;
+        return false;
+    }
+    return true;
 }
 
 // The log file is the console's session log: UTF-8, CR LF, one write per line, a separator per
 // connection. Appended to, never truncated: an earlier run's log stays.
 bool HeadlessRunner::OpenLogFile() {
     if (options_.logFile.empty() || session_.StartLogFile(options_.logFile, false)) return true;
-    SayError("cannot open the log file \"" + options_.logFile + "\". " + session_.LogFile().Failure());
+    SayError("cannot open the log file \"" + options_.logFile + "\": " + session_.LogFile().Failure() + ".");
     exitCode_ = ExitUsage;
     return false;
 }
 
-// The series were checked with the options; the CSV file is made before the link opens, so a
-// path that cannot be written ends the run before anything is sent.
+// The series were checked with the options; the CSV file is opened before the link, so a path
+// that cannot be used ends the run before anything is sent.
 bool HeadlessRunner::StartSeries() {
     std::string reason;
     session_.Series().SetDefinitions(options_.series, reason);
-    if (options_.csvFile.empty() || session_.Series().StartCsv(options_.csvFile, reason)) return true;
-    SayError("cannot open the CSV file \"" + options_.csvFile + "\". " + reason);
+    if (options_.csvFile.empty()) return true;
+    switch (session_.Series().StartCsv(options_.csvFile, reason)) {
+    case CsvStream::Opened::Yes:
+        return true;
+    case CsvStream::Opened::WriteFailed:
+        CsvFileFailed(options_.csvFile, reason);
+        return false;
+    case CsvStream::Opened::Refused:
+        break;
+    }
+    SayError("cannot open the CSV file \"" + options_.csvFile + "\": " + reason + ".");
     exitCode_ = ExitUsage;
     return false;
 }
@@ -353,8 +389,8 @@ void HeadlessRunner::Log(const std::string& text, uint32_t colour) {
 
 void HeadlessRunner::ShowLine(const std::string& line, uint32_t) {
     if (outputBroken_) return;
-    if (std::fwrite(line.data(), 1, line.size(), out_) != line.size() || std::fputc('\n', out_) == EOF)
-        OutputFailed("standard output", GetSystemErrorText(errno));
+    outText_ += line;
+    outText_ += '\n';
 }
 
 void HeadlessRunner::LogFileFailed(const std::string& path, const std::string& reason) {
@@ -397,8 +433,7 @@ void HeadlessRunner::OutputFailed(const std::string& what, const std::string& re
 }
 
 void HeadlessRunner::SayError(const std::string& text) {
-    std::fprintf(err_, "corvane: %s\n", text.c_str());
-    std::fflush(err_);
+    err_.Queue("corvane: " + text + "\n");
 }
 
 // Once per turn of the loop rather than per line: a reply and its command cost one write each,
@@ -406,8 +441,43 @@ void HeadlessRunner::SayError(const std::string& text) {
 void HeadlessRunner::Flush() {
     flushTick_ = GetTickCount();
     session_.FlushLogFile();
-    if (!outputBroken_ && std::fflush(out_) == EOF)
-        OutputFailed("standard output", GetSystemErrorText(errno));
+    if (outputBroken_) return;
+    out_.Queue(outText_);
+    outText_.clear();
+    if (const int error = out_.Error()) {
+        OutputFailed("standard output", GetSystemErrorText(error));
+    } else if (out_.Waiting() > MaxWaitingOutput) {
+        OutputFailed("standard output", "its reader has stopped reading (" +
+                                            std::to_string(MaxWaitingOutput >> 20) +
+                                            " MiB of the log are waiting)");
+    }
+}
+
+bool HeadlessRunner::SignalledOrTimeUp() const {
+    return (interrupt_ && *interrupt_ != 0) || TimeIsUp();
+}
+
+// A reader that is merely slow gets everything; once a signal or the time limit has come, the
+// last lines get LastLinesMs to go out, and what is still waiting then is given up and named.
+void HeadlessRunner::FinishOutputs() {
+    Flush();
+    std::optional<Handover::Clock::time_point> since;
+    const auto giveUp = [&] {
+        if (!SignalledOrTimeUp()) return false;
+        if (!since) since = Handover::Clock::now();
+        return Handover::Clock::now() - *since >= std::chrono::milliseconds(LastLinesMs);
+    };
+    if (out_.Drain(giveUp)) {
+        if (const int error = out_.Error(); error != 0 && !outputBroken_)
+            OutputFailed("standard output", GetSystemErrorText(error));
+    } else {
+        // The run ends for the signal (or the limit) that came while its log was waiting.
+        if (!CheckInterrupt()) CheckTimeLimit();
+        SayError("standard output stalled: " + std::to_string(out_.Waiting()) +
+                 " bytes of the log were not written.");
+    }
+    session_.FlushLogFile();
+    err_.Drain(giveUp);
 }
 
 int RunHeadlessCommand(int argc, char** argv) {

@@ -10,10 +10,13 @@
 // Handover. No window needs the hand-over, so the session reads a serial or TCP link in the run's
 // own loop (ConsoleSession::SetPullLink): a received line wakes this one thread, which logs it and
 // sends the next command, with no reader thread in between; GPIB events and the open's end still
-// come by hand-over. Only the interrupt flag is set from elsewhere.
+// come by hand-over. Only the interrupt flag is set from elsewhere. Standard output and error are
+// written by threads of their own (QueuedStream), so a reader that stops reading never holds the
+// loop: a signal or --max-seconds ends the run within a tenth of a second whatever the outputs do.
 #include "batch/BatchRunner.h"
 #include "batch/HeadlessOptions.h"
 #include "console/ConsoleSession.h"
+#include "log/QueuedStream.h"
 #include "platform/Handover.h"
 
 #include <atomic>
@@ -29,9 +32,13 @@ public:
     static constexpr uint32_t DriveIntervalMs = 50;
     // The longest a log line waits in the output buffer while the run reads its link itself.
     static constexpr uint32_t FlushIntervalMs = 10;
+    // Standard output that has taken nothing of this much has stopped reading: the run ends.
+    static constexpr size_t MaxWaitingOutput = 64u << 20;
+    // How long the last lines may take to go out once a signal or --max-seconds ends the run.
+    static constexpr uint32_t LastLinesMs = 50;
 
-    // out and err stay the caller's. interrupt, when given, is a signal number that another thread
-    // sets (and wakes the hand-over with Notify) to end the run.
+    // out and err stay the caller's and must outlive the runner. interrupt, when given, is a signal number
+    // that another thread sets (and wakes the hand-over with Notify) to end the run.
     HeadlessRunner(HeadlessOptions options, std::FILE* out, std::FILE* err, Handover& handover,
                    const std::atomic<int>* interrupt = nullptr);
     ~HeadlessRunner() override;
@@ -72,6 +79,10 @@ private:
     bool OpenLogFile();
     bool StartSeries();
     bool LoadScript();
+    // The script's labels, #EXPECT and #BREAK lines, before any output is opened.
+    bool CheckScript();
+    // An output that is the script itself, or the other output, would destroy what it names.
+    bool CheckOutputPaths();
     bool OpenLink();
     // --dtr and --rts on the serial port just opened; a line that cannot be set ends the run.
     bool SetModemLines();
@@ -98,10 +109,15 @@ private:
     void OutputFailed(const std::string& what, const std::string& reason);
     void SayError(const std::string& text);
     void Flush();
+    // Ends the output's part of a run: everything written, or a signal or --max-seconds has come
+    // (the stalled output is then named, and the run takes that end's code).
+    void FinishOutputs();
+    bool SignalledOrTimeUp() const;
 
     HeadlessOptions options_;
-    std::FILE* out_;
-    std::FILE* err_;
+    QueuedStream out_;
+    QueuedStream err_;
+    std::string outText_; //!< Log lines not yet handed to out_.
     Handover& handover_;
     const std::atomic<int>* interrupt_;
     Handover::Clock::time_point deadline_ = Handover::Clock::time_point::max(); //!< --max-seconds

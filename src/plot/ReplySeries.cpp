@@ -190,14 +190,14 @@ void ReplySeries::WriteCsvRow(int64_t time) {
     if (CsvFailed) CsvFailed(path, reason);
 }
 
-bool ReplySeries::StartCsv(const std::string& path, std::string& reason) {
+CsvStream::Opened ReplySeries::StartCsv(const std::string& path, std::string& reason) {
     auto csv = std::make_unique<CsvStream>();
     std::vector<std::string> names;
     for (const SeriesDefinition& d : definitions_)
         names.push_back(d.name);
-    if (!csv->Open(path, names, reason)) return false;
-    csv_ = std::move(csv);
-    return true;
+    const CsvStream::Opened opened = csv->Open(path, names, reason);
+    if (opened == CsvStream::Opened::Yes) csv_ = std::move(csv);
+    return opened;
 }
 
 void ReplySeries::StopCsv() {

@@ -63,7 +63,7 @@ public:
     // From now on writes a row per matching line to path, each flushed as it is written: appended
     // to a file with the same columns, a new file gets the header first (CsvStream::Open). False
     // when the file cannot be used: reason says why.
-    bool StartCsv(const std::string& path, std::string& reason);
+    CsvStream::Opened StartCsv(const std::string& path, std::string& reason);
     void StopCsv();
     // Called once when a row cannot be written (the stream has stopped then), with the file and why.
     std::function<void(const std::string& path, const std::string& reason)> CsvFailed;

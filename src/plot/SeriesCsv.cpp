@@ -129,21 +129,24 @@ bool ExportCsv(const ReplySeries& series, const std::string& path, std::string& 
     return file.Write(text, reason) && file.Close(reason);
 }
 
-bool CsvStream::Open(const std::string& path, const std::vector<std::string>& names, std::string& reason) {
+CsvStream::Opened CsvStream::Open(const std::string& path, const std::vector<std::string>& names,
+                                  std::string& reason) {
     header_ = CsvHeader(names);
     // A FIFO is not read for its header: it could wait for a writer for ever.
     reason = OutputFileProblem(path);
-    if (!reason.empty()) return false;
+    if (!reason.empty()) return Opened::Refused;
     const std::optional<std::string> first = FirstLine(path);
     if (first && *first + "\r\n" != header_) {
         reason = "it holds other columns (\"" + *first + "\"); name a new file, or move that one away";
-        return false;
+        return Opened::Refused;
     }
-    if (!file_.Open(path) || (!first && !file_.WriteLine(header_))) {
+    if (!file_.Open(path)) {
         reason = file_.Failure();
-        return false;
+        return Opened::Refused;
     }
-    return true;
+    if (first || file_.WriteLine(header_)) return Opened::Yes;
+    reason = file_.Failure();
+    return Opened::WriteFailed;
 }
 
 CsvStream::Written CsvStream::Write(const std::string& row, std::string& reason) {

@@ -26,12 +26,16 @@ bool ExportCsv(const ReplySeries& series, const std::string& path, std::string& 
 // is never emptied: rows are appended to one that has the same columns.
 class CsvStream {
 public:
+    enum class Opened {
+        Yes,
+        Refused,     //!< It cannot be made, holds other columns, or is no regular file.
+        WriteFailed, //!< It was opened, but took not even the header (a full disk).
+    };
     enum class Written { Yes, Reopened, Failed };
 
-    // Appends to path when it is empty or its header is this one; creates it (with the header)
-    // when missing. False with reason when it cannot, or holds other columns, or is no regular
-    // file.
-    bool Open(const std::string& path, const std::vector<std::string>& names, std::string& reason);
+    // Appends to path when its header is this one; creates it, or fills an empty one, with the
+    // header first. reason says why when not Yes.
+    Opened Open(const std::string& path, const std::vector<std::string>& names, std::string& reason);
     // Writes one row. Reopened: the file had been deleted and was made again, header first, with
     // the row. Failed: reason says why, and the file is closed.
     Written Write(const std::string& row, std::string& reason);

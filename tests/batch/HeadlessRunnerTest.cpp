@@ -10,10 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -368,8 +371,67 @@ TEST_F(Headless, TheCsvFileHoldsTheNumbersOfTheLog) {
     options.csvFile = (dir.Path() / "no-such-folder" / "run.csv").string();
     EXPECT_EQ(Run(options), ExitUsage);
     EXPECT_TRUE(out.empty()) << out;
-    EXPECT_EQ(err, "corvane: cannot open the CSV file \"" + options.csvFile + "\". " +
-                       GetSystemErrorText(ENOENT) + "\n");
+    EXPECT_EQ(err, "corvane: cannot open the CSV file \"" + options.csvFile +
+                       "\": " + GetSystemErrorText(ENOENT) + ".\n");
+}
+
+// Outputs are opened only for a script that runs, and never at the cost of what they name: the
+// script itself, a FIFO (which would hold the run for a reader), the rows of an earlier run.
+TEST_F(Headless, OutputsDestroyNothing) {
+    HeadlessOptions options = With("ECHO x\n");
+    options.series = {{"FWD", "^FWD ([-+0-9.eE]+)"}};
+    options.csvFile = (dir.Path() / "run.csv").string();
+    dir.Write("run.csv", "Time,FWD\r\n12:00:00.000,45\r\n");
+    options.connection = "tcp:127.0.0.1:" + std::to_string(RefusingPort());
+    EXPECT_EQ(Run(options), ExitOpenFailed);
+    options.connection = Tcp();
+    options.script = Script("#EXPECT MULTI 3\n");
+    EXPECT_EQ(Run(options), ExitScriptError);
+    std::stringstream csv;
+    csv << std::ifstream(options.csvFile, std::ios::binary).rdbuf();
+    EXPECT_EQ(csv.str(), "Time,FWD\r\n12:00:00.000,45\r\n");
+
+    options.script = Script("ECHO x\n");
+    options.csvFile.clear();
+    options.logFile = (dir.Path() / "link-to-script").string();
+    std::filesystem::create_symlink(options.script, options.logFile);
+    EXPECT_EQ(Run(options), ExitUsage);
+    EXPECT_EQ(err,
+              "corvane: --log \"" + options.logFile + "\" is the script itself: name a file of its own.\n");
+    options.logFile = (dir.Path() / "fifo").string();
+    ASSERT_EQ(::mkfifo(options.logFile.c_str(), 0600), 0);
+    EXPECT_EQ(Run(options), ExitUsage);
+    EXPECT_EQ(err, "corvane: cannot open the log file \"" + options.logFile +
+                       "\": it is a FIFO (named pipe), not a regular file.\n");
+    std::stringstream script;
+    script << std::ifstream(options.script, std::ios::binary).rdbuf();
+    EXPECT_EQ(script.str(), "ECHO x\n");
+}
+
+// Standard output that nobody reads holds neither the run nor its end: --max-seconds ends it with
+// its own code, and the error stream names the output that stalled.
+TEST_F(Headless, AStalledStandardOutputDoesNotHoldTheRun) {
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    std::FILE* stalled = ::fdopen(pipeFds[1], "w");
+    char* errText = nullptr;
+    size_t errSize = 0;
+    std::FILE* errStream = ::open_memstream(&errText, &errSize);
+    HeadlessOptions options = With("FLOOD 5000\n#LABEL a\n#GOTO a\n");
+    options.maxSeconds = 2;
+    int code;
+    {
+        HeadlessRunner runner(std::move(options), stalled, errStream, handover);
+        code = runner.Run();
+    }
+    std::fclose(errStream);
+    const std::string errors(errText, errSize);
+    std::free(errText);
+    EXPECT_EQ(code, ExitTimeLimit);
+    EXPECT_NE(errors.find("corvane: standard output stalled: "), std::string::npos) << errors;
+    std::signal(SIGPIPE, SIG_IGN); // as the program has it: the writer left behind ends with its pipe
+    ::close(pipeFds[0]);
+    std::fclose(stalled);
 }
 
 // After the last command the run listens until the line stream goes quiet: every line of a slow

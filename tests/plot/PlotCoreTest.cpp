@@ -11,8 +11,13 @@
 
 #include <cerrno>
 #include <cmath>
+#include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 constexpr int64_t Day = 19000 * MsPerDay; // some day's midnight
@@ -201,7 +206,7 @@ TEST(SeriesCsv, TheExportAndTheStreamGiveTheSameRows) {
     std::string reason;
     ASSERT_TRUE(
         series.SetDefinitions({{"FWD", "^FWD ([-+0-9.eE]+)"}, {"T, \"C\"", "TEMP=([0-9.]+)C"}}, reason));
-    ASSERT_TRUE(series.StartCsv(streamed, reason)) << reason;
+    ASSERT_EQ(series.StartCsv(streamed, reason), CsvStream::Opened::Yes) << reason;
     series.Take("FWD 45.25", "12:00:00.100", Noon + 500);
     series.Take("FWD 0.1 TEMP=38.5C", "12:00:00.200", Noon + 500);
     series.Take("TEMP=39C", "12:00:00.300", Noon + 500);
@@ -218,9 +223,59 @@ TEST(SeriesCsv, AFileThatCannotBeWrittenSaysWhy) {
     ReplySeries series;
     std::string reason;
     ASSERT_TRUE(series.SetDefinitions(FwdAndTemp(), reason));
-    EXPECT_FALSE(series.StartCsv((dir.Path() / "missing" / "x.csv").string(), reason));
+    EXPECT_EQ(series.StartCsv((dir.Path() / "missing" / "x.csv").string(), reason),
+              CsvStream::Opened::Refused);
     EXPECT_EQ(reason, GetSystemErrorText(ENOENT));
+    EXPECT_EQ(series.StartCsv("/dev/full", reason), CsvStream::Opened::WriteFailed);
+    EXPECT_EQ(reason, GetSystemErrorText(ENOSPC));
     EXPECT_FALSE(ExportCsv(series, "/dev/full", reason));
     EXPECT_EQ(reason, GetSystemErrorText(ENOSPC));
+}
+
+// A file is never emptied: rows go on after those of an earlier run with the same columns, a file
+// with other columns is refused and left as it was, and one deleted meanwhile is made again.
+TEST(SeriesCsv, TheStreamAppendsToItsOwnColumnsAndMakesADeletedFileAgain) {
+    TempDir dir;
+    const std::string path = (dir.Path() / "run.csv").string();
+    std::string reason;
+    {
+        CsvStream csv;
+        ASSERT_EQ(csv.Open(path, {"FWD"}, reason), CsvStream::Opened::Yes) << reason;
+        EXPECT_EQ(csv.Write("12:00:00.000,1\r\n", reason), CsvStream::Written::Yes);
+    }
+    CsvStream csv;
+    ASSERT_EQ(csv.Open(path, {"FWD"}, reason), CsvStream::Opened::Yes) << reason;
+    EXPECT_EQ(csv.Write("12:00:01.000,2\r\n", reason), CsvStream::Written::Yes);
+    EXPECT_EQ(FileText(path), "Time,FWD\r\n12:00:00.000,1\r\n12:00:01.000,2\r\n");
+    EXPECT_EQ(CsvStream().Open(path, {"REFL"}, reason), CsvStream::Opened::Refused);
+    EXPECT_EQ(reason, "it holds other columns (\"Time,FWD\"); name a new file, or move that one away");
+    std::filesystem::remove(path);
+    EXPECT_EQ(csv.Write("12:00:02.000,3\r\n", reason), CsvStream::Written::Reopened);
+    EXPECT_EQ(FileText(path), "Time,FWD\r\n12:00:02.000,3\r\n");
+}
+
+// A disk that fills up (here: the file size limit, in a child) leaves whole rows and no part of one.
+TEST(SeriesCsv, ARowIsWholeOrAbsentWhenTheDiskFillsUp) {
+    TempDir dir;
+    const std::string path = (dir.Path() / "run.csv").string();
+    const std::string row = "12:00:00.000,45.25,38.5\r\n";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{100, 100};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        CsvStream csv;
+        std::string reason;
+        if (csv.Open(path, {"FWD", "TEMP"}, reason) != CsvStream::Opened::Yes) ::_exit(2);
+        while (csv.Write(row, reason) == CsvStream::Written::Yes) {
+        }
+        ::_exit(reason == GetSystemErrorText(EFBIG) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    const std::string text = FileText(path);
+    ASSERT_TRUE(text.starts_with("Time,FWD,TEMP\r\n")) << text;
+    EXPECT_EQ((text.size() - 15) % row.size(), 0u) << text;
 }
 } // namespace
