@@ -215,3 +215,17 @@ TEST(ConsoleSessionTest, EscapesBecomeBytesAndAMalformedOneIsNotSent) {
         session, [&] { return face.lines.back().starts_with("Rx: "); }, 5000));
     EXPECT_TRUE(face.lines.back().starts_with("Rx: aAb\\")) << face.lines.back();
 }
+
+// Over GPIB, whose own send decodes escapes, a line the session has expanded goes out as it is: a
+// typed \\r reaches the instrument as a backslash and an r, not as a CR.
+TEST(ConsoleSessionTest, EscapesAreDecodedOnceOverGpib) {
+    Handover ui;
+    RecordingFace face(ui);
+    ConsoleSession session(face, ui);
+    session.SetConnection("gpib:0,7:Simulator");
+    ASSERT_EQ(session.Open(), OpenResult::Opened);
+    session.SetEscapes(true);
+    ASSERT_TRUE(session.Send("ECHO a\\\\r\\x41"));
+    session.ReadReply();
+    EXPECT_EQ(face.lines.back(), "Rx: a\\rA");
+}
