@@ -13,12 +13,13 @@
 #include <QTest>
 #include <QTimer>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -52,18 +53,10 @@ constexpr char AloneVariable[] = "CORVANE_EXPORT_TEST_ALONE";
 // Runs the current test again in a process of its own; its exit status, -1 when it did not exit.
 int RunAlone() {
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
-    std::string alone = std::string(AloneVariable) + "=1";
-    char program[] = "/proc/self/exe";
-    char* argv[] = {program, filter.data(), nullptr};
-    std::vector<char*> environment{alone.data()};
-    for (char** variable = environ; *variable; ++variable)
-        environment.push_back(*variable);
-    environment.push_back(nullptr);
-    pid_t child = 0;
-    if (::posix_spawn(&child, program, nullptr, nullptr, argv, environment.data()) != 0) return -1;
-    int status = 0;
-    ::waitpid(child, &status, 0);
+    const std::string program = std::filesystem::read_symlink("/proc/self/exe").string();
+    const std::string command = std::string(AloneVariable) + "=1 '" + program +
+                                "' --gtest_filter=" + test->test_suite_name() + "." + test->name();
+    const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -184,51 +177,39 @@ TEST_F(Exported, InputQueryRefusesCallsThatCannotRunSafely) {
     callFromAnotherThread();
 }
 
-// Two threads of a program without Qt, neither of them its main thread, call at once, and then two
-// others: each time one call runs and the other is refused at once, its buffer untouched, and the
-// program ends cleanly. The callers stay until the end, as a pool's threads would. Qt keeps the
-// thread that first runs it for the life of the process, and the calls above make that this
-// process's main thread, so the test runs in a process of its own.
+// Two threads of a program without Qt, neither of them its main thread, call at once: one call runs
+// and the other is refused at once, its buffer untouched; a later call from yet another thread
+// runs too, and the program ends cleanly. Qt keeps the thread that first runs it for the life of
+// the process, and the calls above make that this process's main thread, so the test runs in a
+// process of its own.
 TEST_F(Exported, ConcurrentCallsFromOtherThreadsRunOneAtATime) {
     if (!std::getenv(AloneVariable)) {
         EXPECT_EQ(RunAlone(), 0);
         return;
     }
     ::alarm(120); // a call that never returns ends the process, not the whole run
-    std::promise<void> finish;
-    const std::shared_future<void> finished = finish.get_future().share();
-    std::vector<std::thread> callers;
-    for (int round = 0; round < 2; ++round) {
-        std::atomic<int> returned{0};
-        answer = [&](QWidget* modal) {
-            ASSERT_TRUE(QTest::qWaitFor([&] { return returned == 1; }))
-                << "the other call is refused at once";
-            qobject_cast<QInputDialog*>(modal)->setTextValue("ran");
-            qobject_cast<QInputDialog*>(modal)->accept();
-        };
-        char buffers[2][8] = {"keep", "keep"};
-        std::future<int> results[2];
-        for (int i = 0; i < 2; ++i) {
-            std::promise<int> result;
-            results[i] = result.get_future();
-            callers.emplace_back(
-                [&returned, finished, buffer = buffers[i], result = std::move(result)]() mutable {
-                    const int code = env->showInputQuery("c", "p", buffer, 8);
-                    ++returned;
-                    result.set_value(code);
-                    finished.wait();
-                });
-        }
-        const int codes[2] = {results[0].get(), results[1].get()};
-        const int ran = codes[0] == 1 ? 0 : 1;
-        EXPECT_EQ(codes[ran], 1) << "round " << round;
-        EXPECT_EQ(codes[1 - ran], 0);
-        EXPECT_STREQ(buffers[ran], "ran");
-        EXPECT_STREQ(buffers[1 - ran], "keep");
-    }
-    finish.set_value();
-    for (std::thread& caller : callers)
-        caller.join();
+    std::atomic<int> returned{0};
+    answer = [&](QWidget* modal) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return returned == 1; })) << "the other call is refused at once";
+        qobject_cast<QInputDialog*>(modal)->setTextValue("ran");
+        qobject_cast<QInputDialog*>(modal)->accept();
+    };
+    char buffers[2][8] = {"keep", "keep"};
+    int results[2] = {-1, -1};
+    auto call = [&](int i) {
+        results[i] = env->showInputQuery("c", "p", buffers[i], sizeof buffers[i]);
+        ++returned;
+    };
+    std::thread first(call, 0), second(call, 1);
+    first.join();
+    second.join();
+    const int ran = results[0] == 1 ? 0 : 1;
+    EXPECT_EQ(results[ran], 1);
+    EXPECT_EQ(results[1 - ran], 0);
+    EXPECT_STREQ(buffers[ran], "ran");
+    EXPECT_STREQ(buffers[1 - ran], "keep");
+    answer = [](QWidget* modal) { qobject_cast<QInputDialog*>(modal)->accept(); };
+    EXPECT_EQ(env->showInputQuery("c", "p", buffers[0], sizeof buffers[0]), 1);
 }
 
 TEST_F(Exported, InputQueryUsesTheCallersApplicationWhenThereIsOne) {
