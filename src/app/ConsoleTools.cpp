@@ -154,13 +154,19 @@ TIO* TConsoleTools::ConvTableIo() {
 }
 
 // The board address and the table number, each kept for the tool's next use once confirmed. A
-// table number that is not an integer ends the tool with the conversion error.
+// table number that is not an integer ends the tool with the conversion error, one out of range
+// with an error box that says so.
 bool TConsoleTools::AskConvTarget(std::string& address, std::string& tableText, unsigned& table) {
     if (!Boxes().InputQuery("Target Board Address",
                             "Enter Address of target Board or leave empty for Vandrel", address))
         return false;
     if (!Boxes().InputQuery("TableNumber", "Enter Tablenumber", tableText)) return false;
-    table = static_cast<unsigned>(StrToInt(tableText));
+    const int number = StrToInt(tableText);
+    if (const std::string error = ConvTableNumberError(number); !error.empty()) {
+        Boxes().Error(Title(), error);
+        return false;
+    }
+    table = static_cast<unsigned>(number);
     return true;
 }
 

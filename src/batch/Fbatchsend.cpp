@@ -1,8 +1,10 @@
 #include "batch/Fbatchsend.h"
 
+#include "console/ConsoleLogic.h"
 #include "log/LogView.h"
 #include "platform/QtPlatform.h"
 #include "platform/Tick.h"
+#include "text/TextLineQt.h"
 #include "ui_Fbatchsend.h"
 
 #include <QApplication>
@@ -179,7 +181,7 @@ bool TFormBatchSend::LoadScript(const std::string& path) {
     QStringList text;
     text.reserve(static_cast<qsizetype>(lines.size()));
     for (const std::string& line : lines)
-        text.append(ToQt(line));
+        text.append(TextLineToQt(line));
     Memo1->setPlainText(text.join('\n'));
     SetFileName(path);
     runner_.StopRun();
@@ -279,8 +281,9 @@ int32_t TFormBatchSend::LineCount() const {
     return Memo1->document()->isEmpty() ? 0 : Memo1->document()->blockCount();
 }
 
+// A line holding a character beyond Latin-1 stays UTF-8, so that it is refused, not sent as '?'.
 std::string TFormBatchSend::Line(int32_t index) const {
-    return FromQt(Memo1->document()->findBlockByNumber(index).text());
+    return TextLineFromQt(Memo1->document()->findBlockByNumber(index).text());
 }
 
 void TFormBatchSend::HighlightLine(int32_t index) {
@@ -291,7 +294,10 @@ void TFormBatchSend::HighlightLine(int32_t index) {
     Memo1->setTextCursor(cursor);
 }
 
+// A line the instrument's character set cannot carry is refused as a typed one is; the run goes
+// on as after any line that was not sent.
 void TFormBatchSend::SendLine(const std::string& text) {
+    if (const uint32_t beyond = FirstBeyondLatin1(text)) return Log(NotLatin1Text(beyond), LogColours::Error);
     if (console_.SendLine) console_.SendLine(text);
 }
 

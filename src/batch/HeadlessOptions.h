@@ -15,7 +15,7 @@ enum HeadlessExit : int {
     ExitScriptDone = 0,       // the run reached the end of the script, #END or a #PROMPT answered no
     ExitUsage = 1,            // the command line is wrong, or the log file cannot be opened
     ExitOpenFailed = 2,       // the connection cannot be opened
-    ExitScriptError = 3,      // the script cannot be read, holds NUL bytes, fails the label check or a #BREAK
+    ExitScriptError = 3,      // the script cannot be read, fails its checks, or a line of it cannot run
     ExitReplyTimeout = 4,     // --reply-timeout passed without a reply to a command
     ExitPromptUnanswered = 5, // a #PROMPT line came and --answer was not given
     ExitConnectionLost = 6,   // the link ended during the run

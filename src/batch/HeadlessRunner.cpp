@@ -8,6 +8,7 @@
 #include "console/ConsoleLogic.h"
 #include "platform/Tick.h"
 #include "text/Strtools.h"
+#include "text/TextFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -303,7 +304,12 @@ bool HeadlessRunner::CheckTimeLimit() {
 }
 
 void HeadlessRunner::SendLine(const std::string& text) {
-    // A command that cannot go out ends the run: the rest of the script assumes it went.
+    // A command that cannot go out ends the run: the rest of the script assumes it went. A line
+    // holding a character beyond Latin-1 is kept as UTF-8 when read; it would go out changed.
+    if (const uint32_t beyond = FirstBeyondLatin1(text)) {
+        Fail(ExitScriptError, NotLatin1Text(beyond));
+        return;
+    }
     if (!session_.Send(text)) {
         Fail(ExitConnectionLost, session_.IsOpen() ? "Batch stopped: the command could not be sent."
                                                    : "Batch stopped: the connection was lost.");

@@ -105,10 +105,13 @@ bool TFormOpenCom::EditConnection(std::string& connection) {
     connectionKindName_ = state.connectionKindName;
     ShowState(state);
     ShowUnreadable(state.unreadable);
+    // The choosers work on a copy: a cancelled dialog leaves the line ends as they were.
+    editedLineEnds_ = LineEndsByKind;
     ShowLineEnds();
     FocusCheckedGroup();
     if (exec() != QDialog::Accepted) return false;
     BuildConnectionString(ReadState(), connection);
+    LineEndsByKind = editedLineEnds_;
     return true;
 }
 
@@ -210,8 +213,8 @@ void TFormOpenCom::AddLineEndRow() {
 // GPIB has no lines of its own: its choosers rest.
 void TFormOpenCom::ShowLineEnds() {
     const std::string kind = KindNameOf(CheckedGroup());
-    const auto found = LineEndsByKind.find(kind);
-    const LineEnds ends = found == LineEndsByKind.end() ? LineEnds{} : found->second;
+    const auto found = editedLineEnds_.find(kind);
+    const LineEnds ends = found == editedLineEnds_.end() ? LineEnds{} : found->second;
     showingLineEnds_ = true;
     txEnd_->setCurrentIndex(static_cast<int>(ends.tx));
     rxEnd_->setCurrentIndex(static_cast<int>(ends.rx));
@@ -224,8 +227,8 @@ void TFormOpenCom::ShowLineEnds() {
 void TFormOpenCom::TakeLineEnds() {
     const std::string kind = KindNameOf(CheckedGroup());
     if (kind.empty() || showingLineEnds_) return;
-    LineEndsByKind[kind] = {static_cast<TxLineEnd>(txEnd_->currentIndex()),
-                            static_cast<RxLineEnd>(rxEnd_->currentIndex()), idle_->value()};
+    editedLineEnds_[kind] = {static_cast<TxLineEnd>(txEnd_->currentIndex()),
+                             static_cast<RxLineEnd>(rxEnd_->currentIndex()), idle_->value()};
 }
 
 void TFormOpenCom::Check(ConGroup group) {

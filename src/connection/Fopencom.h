@@ -56,7 +56,8 @@ public:
     std::function<std::vector<SerialPortInfo>()> ListPorts;
     // The line ends of each kind of connection that has lines of its own ("com", "tcp",
     // "tcpsrv"), as the dialog shows and the operator leaves them; a kind not in it has the
-    // default (LF both ways). The console fills it from the settings and stores it after OK.
+    // default (LF both ways). The console fills it from the settings and stores it after OK; the
+    // dialog changes it only on OK.
     std::map<std::string, LineEnds> LineEndsByKind;
 
 protected:
@@ -98,10 +99,12 @@ private:
     QComboBox* txEnd_ = nullptr;           //!< "ComboBoxTxEnd"
     QComboBox* rxEnd_ = nullptr;           //!< "ComboBoxRxEnd"
     QSpinBox* idle_ = nullptr;             //!< "SpinIdleMs"
-    bool showingLineEnds_ = false;         //!< The choosers are being set from LineEndsByKind.
+    bool showingLineEnds_ = false;         //!< The choosers are being set from editedLineEnds_.
     std::map<QObject*, ConGroup> groupOf_; //!< controls whose focus checks their group's radio button
     std::string connectionKindName_;
     bool labelPortDoubleClicked_ = false; //!< the release that ends a double click is no click
+    //! What the choosers hold while the dialog is shown; LineEndsByKind takes it on OK.
+    std::map<std::string, LineEnds> editedLineEnds_;
 };
 
 // The one instance, created at start by the program's entry.

@@ -64,7 +64,8 @@ public:
     // backslash escapes first; a TIO link sends the bytes as they are. False (no echo) when it did
     // not go out: SendFailure says why.
     virtual bool SendLine(const std::string& text) = 0;
-    // Sends text plus one LF as it is, escapes and all, and echoes text.
+    // Sends text plus the line end as it is, escapes and all (nothing is decoded), and echoes
+    // text: for GPIB the Write button's send, for a TIO link the same as SendLine.
     virtual bool WriteLine(const std::string& text) = 0;
     virtual std::string SendFailure() const = 0;
     // The status line of an open link when it is not the usual "Connected to ..." (a listening

@@ -151,7 +151,9 @@ bool ConsoleSession::Send(const std::string& text) {
     }
     sendTick_ = GetTickCount();
     replyTimeShown_ = false;
-    if (link_->SendLine(bytes)) return true;
+    // Expanded escapes go out as they are: a link that decodes its own (GPIB) would read a typed
+    // \\r, now a backslash and an r, as a CR.
+    if (escapes_ ? link_->WriteLine(bytes) : link_->SendLine(bytes)) return true;
     LogNotSent(WithReason("Not sent:", link_->SendFailure()));
     return false;
 }

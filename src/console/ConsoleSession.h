@@ -106,7 +106,8 @@ public:
 
     // --- Sending ---
     // On: \r \n \t \xhh and \\ in what Send is given become their bytes, and a line with a
-    // malformed escape is not sent ("Not sent: ..."). Off (the default): text goes as it is.
+    // malformed escape is not sent ("Not sent: ..."); the link then decodes nothing more. Off (the
+    // default): text goes to the link as it is, and a GPIB link decodes its own escapes.
     void SetEscapes(bool on) { escapes_ = on; }
     // Sends text plus the line end and starts timing the reply. "Not sent: ..." is logged in red
     // when it did not go out (no link, or the link's reason); false then. The same "Not sent"

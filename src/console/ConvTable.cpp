@@ -61,6 +61,12 @@ char SignTag(const std::vector<ConvPoint>& points) {
     return 'U';
 }
 
+std::string ConvTableNumberError(int number) {
+    if (number >= 0 && number <= ConvMaxTable) return {};
+    return "Table number " + std::to_string(number) + " is out of range: tables are numbered 0 to " +
+           std::to_string(ConvMaxTable) + ".";
+}
+
 std::string ConvCommandPrefix(const std::string& address, bool upload) {
     const char* command = upload ? UploadPrefix : DownloadPrefix;
     if (address.empty()) return command;

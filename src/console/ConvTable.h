@@ -27,6 +27,13 @@ inline constexpr char ConvIncompleteListLog[] = "Point List (incomplete, no repl
 // A GPIB link or no link: there is no TIO to query, so nothing is sent.
 inline constexpr char ConvNeedsTioText[] = "Conversion tables need a serial or TCP connection.";
 
+// Table numbers travel in two hex digits, which is all a download's reply carries back, so a
+// board's tables are numbered 0 to ConvMaxTable.
+inline constexpr int ConvMaxTable = 0xFF;
+// Why number cannot be a table number (outside 0 to ConvMaxTable); empty when it can. Such a number
+// is refused before anything is sent: its requests would never be answered for that table.
+std::string ConvTableNumberError(int number);
+
 // One point: x is the raw ADC value, y the level in hundredths of dBm.
 struct ConvPoint {
     unsigned x = 0;

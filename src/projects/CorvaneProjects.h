@@ -10,11 +10,15 @@
  *
  * Both functions show a modal window and return when it closes. Call them on the thread that runs
  * the caller's Qt application; a program without a Qt application gets one made for the call (on
- * Linux it needs a desktop session, or QT_QPA_PLATFORM=offscreen for none), always on the thread
- * of its first call, since Qt keeps that thread as its GUI thread. One call runs at a time: a call
- * made while another is open, or from another thread than that of the application, returns at
- * once as Cancel (2, or 0 for ShowInputQuery) and writes nothing. The project share
- * folder is read from Corvane's own setting ProjectShareRoot (~/.config/Veltrask/Corvane.conf).
+ * Linux it needs a desktop session, or QT_QPA_PLATFORM=offscreen for none). Qt keeps the thread
+ * that first runs it until the process ends, so the library runs it on a thread that lasts: when
+ * the first call comes from the program's main thread, on that thread, and later calls must come
+ * from there too; when it comes from another thread, on a thread of the library's own, which then
+ * serves calls from any thread while the calling thread waits (such a program must not make a Qt
+ * application of its own afterwards). One call runs at a time: a call made while another is open,
+ * or from a thread that cannot run it, returns at once as Cancel (2, or 0 for ShowInputQuery) and
+ * writes nothing. The project share folder is read from Corvane's own setting ProjectShareRoot
+ * (~/.config/Veltrask/Corvane.conf).
  */
 
 #if defined(__GNUC__)

@@ -169,6 +169,9 @@ TEST_F(ConvTableWindowTest, TooLongListsAndBadTableNumbersSendNothing) {
     Run("miDnloadConvTab");
     EXPECT_FALSE(memoShown);
     EXPECT_EQ(Errors().back(), "'abc' is not a valid integer value");
+    boxes.inputs = {"", "256"}; // would go out in three hex digits, which no reply matches
+    Run("miDnloadConvTab");
+    EXPECT_EQ(Errors().back(), "Table number 256 is out of range: tables are numbered 0 to 255.");
 
     boxes.answers = {false}; // Cancel in the address box
     Run("miUploadConvTab");

@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 #include "app/Wiring.h"
 #include "batch/Fbatchsend.h"
+#include "console/ConsoleLogic.h"
 #include "platform/QtPlatform.h"
 #include "text/Strtools.h"
 
@@ -115,6 +116,18 @@ TEST_F(BatchWindowTest, AReplyDuringADelayCutsItShort) {
     ASSERT_TRUE(Until([&] { return LogHas("Rx: done"); }));
     EXPECT_TRUE(LogHas("Delaying 600000 ms..."));
     EXPECT_TRUE(Idle());
+}
+
+// A script line beyond Latin-1 is shown as written and refused as a typed one is; the run goes on.
+TEST_F(BatchWindowTest, ALineBeyondLatin1IsShownAsWrittenAndRefused) {
+    AmpsimProcess amp;
+    StartWith(Tcp(amp));
+    ASSERT_TRUE(batch->LoadScript(File("ohm.txt", "ECHO 5 \xce\xa9\nECHO 5 \xc3\xa9\n")));
+    EXPECT_EQ(memo->toPlainText(), QString::fromUtf8("ECHO 5 \xce\xa9\nECHO 5 \xc3\xa9"));
+    RunFromConsole();
+    ASSERT_TRUE(Until([&] { return Idle(); })) << ::testing::PrintToString(LogTexts());
+    EXPECT_TRUE(LogHas(NotLatin1Text(0x3A9)));
+    EXPECT_EQ(Sent(), Texts{"ECHO 5 \xe9"});
 }
 
 TEST_F(BatchWindowTest, AHiddenWindowGetsNoLinesAndShowingItAgainRewinds) {

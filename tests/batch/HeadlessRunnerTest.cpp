@@ -205,7 +205,10 @@ INSTANTIATE_TEST_SUITE_P(Scripts, HeadlessScriptError,
                                          ScriptErrorCase{"MissingLabel", "ECHO x\n\n#GOTO nowhere\n",
                                                          "Non-existing goto nowhere in line 3"},
                                          ScriptErrorCase{"NulBytes", std::string("ECHO x\n\0\1\2\n", 11),
-                                                         "@ holds NUL bytes and may not be a batch script."}),
+                                                         "@ holds NUL bytes and may not be a batch script."},
+                                         ScriptErrorCase{"BeyondLatin1", "ECHO 5 \xce\xa9\nECHO x\n",
+                                                         "Not sent: the character U+03A9 is not in the "
+                                                         "instrument's character set (Latin-1)."}),
                          [](const testing::TestParamInfo<ScriptErrorCase>& param) {
                              return std::string(param.param.name);
                          });

@@ -137,13 +137,17 @@ TEST_F(OpenComDialog, AnUnreadableStringIsShownWithANoteAndNoGroupIsChosenForThe
     EXPECT_FALSE(dialog.findChild<QLabel*>("LabelUnreadable")->isVisible());
 }
 
-TEST_F(OpenComDialog, CancelLeavesTheStringAlone) {
+TEST_F(OpenComDialog, CancelLeavesTheStringAndTheLineEndsAlone) {
     std::string connection = "tcp:192.168.1.20:2501";
     EXPECT_FALSE(Edit(connection, "ButtonCanel", [this] {
+        auto* tx = Get<QComboBox>("ComboBoxTxEnd");
+        tx->setCurrentIndex(static_cast<int>(TxLineEnd::Cr));
+        emit tx->activated(tx->currentIndex());
         Radio("RadioButtonConGpib")->click();
         Get<QLineEdit>("EditHost")->setText("elsewhere");
     }));
     EXPECT_EQ(connection, "tcp:192.168.1.20:2501");
+    EXPECT_TRUE(dialog.LineEndsByKind.empty());
 }
 
 TEST_F(OpenComDialog, OnlyTheOperatorEnteringAControlSwitchesTheGroup) {

@@ -21,6 +21,8 @@
 #include <unistd.h>
 #include <utility>
 
+using namespace std::string_literals;
+
 namespace {
 // Shows lines in a list, waits for an open through the hand-over, and keeps its one timer as a
 // due time that Pump fires.
@@ -237,16 +239,22 @@ TEST(ConsoleSessionTest, KeptControlBytesAreLoggedAtEveryPlaceOfALine) {
         const std::vector<std::string> logged(face.lines.begin() + static_cast<long>(before),
                                               face.lines.end());
         using Lines = std::vector<std::string>;
-        const Lines expected = keep ? Lines{std::string("Tx: ECHO \x02"
-                                                        "A\0B\x03",
-                                                        14),
-                                            std::string("Rx: \x02"
-                                                        "A\0B\x03",
-                                                        9)}
-                                    : Lines{std::string("Tx: ECHO \x02"
-                                                        "A\0B",
-                                                        13),
-                                            std::string("Rx: A\0B", 7)};
+        const Lines expected = keep ? Lines{"Tx: ECHO \x02\x41\0B\x03"s, "Rx: \x02\x41\0B\x03"s}
+                                    : Lines{"Tx: ECHO \x02\x41\0B"s, "Rx: A\0B"s};
         EXPECT_EQ(logged, expected);
     }
+}
+
+// Over GPIB, whose own send decodes escapes, a line the session has expanded goes out as it is: a
+// typed \\r reaches the instrument as a backslash and an r, not as a CR.
+TEST(ConsoleSessionTest, EscapesAreDecodedOnceOverGpib) {
+    Handover ui;
+    RecordingFace face(ui);
+    ConsoleSession session(face, ui);
+    session.SetConnection("gpib:0,7:Simulator");
+    ASSERT_EQ(session.Open(), OpenResult::Opened);
+    session.SetEscapes(true);
+    ASSERT_TRUE(session.Send("ECHO a\\\\r\\x41"));
+    session.ReadReply();
+    EXPECT_EQ(face.lines.back(), "Rx: a\\rA");
 }

@@ -12,11 +12,17 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 std::function<void(QWidget*)> answer; // acts once on the next modal window
@@ -39,6 +45,19 @@ void PressOkOnceListed(QWidget* navigator) {
     auto* list = navigator->findChild<QListWidget*>("ListBox1");
     ASSERT_TRUE(QTest::qWaitFor([&] { return list->count() > 0; }));
     QTest::mouseClick(navigator->findChild<QPushButton*>("ButtonOk"), Qt::LeftButton);
+}
+
+// Set in a process that runs one test alone (RunAlone).
+constexpr char AloneVariable[] = "CORVANE_EXPORT_TEST_ALONE";
+
+// Runs the current test again in a process of its own; its exit status, -1 when it did not exit.
+int RunAlone() {
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    const std::string program = std::filesystem::read_symlink("/proc/self/exe").string();
+    const std::string command = std::string(AloneVariable) + "=1 '" + program +
+                                "' --gtest_filter=" + test->test_suite_name() + "." + test->name();
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // One share and settings folder for the whole program: Qt reads the settings location once.
@@ -156,6 +175,41 @@ TEST_F(Exported, InputQueryRefusesCallsThatCannotRunSafely) {
     EXPECT_EQ(env->showInputQuery("c", "p", buffer, sizeof buffer), 1);
     EXPECT_STREQ(buffer, "mine");
     callFromAnotherThread();
+}
+
+// Two threads of a program without Qt, neither of them its main thread, call at once: one call runs
+// and the other is refused at once, its buffer untouched; a later call from yet another thread
+// runs too, and the program ends cleanly. Qt keeps the thread that first runs it for the life of
+// the process, and the calls above make that this process's main thread, so the test runs in a
+// process of its own.
+TEST_F(Exported, ConcurrentCallsFromOtherThreadsRunOneAtATime) {
+    if (!std::getenv(AloneVariable)) {
+        EXPECT_EQ(RunAlone(), 0);
+        return;
+    }
+    ::alarm(120); // a call that never returns ends the process, not the whole run
+    std::atomic<int> returned{0};
+    answer = [&](QWidget* modal) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return returned == 1; })) << "the other call is refused at once";
+        qobject_cast<QInputDialog*>(modal)->setTextValue("ran");
+        qobject_cast<QInputDialog*>(modal)->accept();
+    };
+    char buffers[2][8] = {"keep", "keep"};
+    int results[2] = {-1, -1};
+    auto call = [&](int i) {
+        results[i] = env->showInputQuery("c", "p", buffers[i], sizeof buffers[i]);
+        ++returned;
+    };
+    std::thread first(call, 0), second(call, 1);
+    first.join();
+    second.join();
+    const int ran = results[0] == 1 ? 0 : 1;
+    EXPECT_EQ(results[ran], 1);
+    EXPECT_EQ(results[1 - ran], 0);
+    EXPECT_STREQ(buffers[ran], "ran");
+    EXPECT_STREQ(buffers[1 - ran], "keep");
+    answer = [](QWidget* modal) { qobject_cast<QInputDialog*>(modal)->accept(); };
+    EXPECT_EQ(env->showInputQuery("c", "p", buffers[0], sizeof buffers[0]), 1);
 }
 
 TEST_F(Exported, InputQueryUsesTheCallersApplicationWhenThereIsOne) {
