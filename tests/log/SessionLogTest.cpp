@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -59,6 +60,21 @@ TEST(SessionLogTest, AFolderThatIsNotThereIsRefusedWithTheSystemsReason) {
     EXPECT_FALSE(log.Open((dir.Path() / "missing" / "session.txt").string()));
     EXPECT_FALSE(log.IsOpen());
     EXPECT_EQ(log.Failure(), std::strerror(ENOENT));
+}
+
+// A FIFO would hold the open and every write for a reader (the window at its start, a run for
+// ever), a folder takes nothing: both are refused with what they are. /dev/null takes every line.
+TEST(SessionLogTest, OnlyARegularFileOrASinkDeviceIsTaken) {
+    TempDir dir;
+    const std::string fifo = (dir.Path() / "fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    SessionLog log;
+    EXPECT_FALSE(log.Open(fifo));
+    EXPECT_EQ(log.Failure(), "it is a FIFO (named pipe), not a regular file");
+    EXPECT_FALSE(log.Open(dir.Path().string()));
+    EXPECT_EQ(log.Failure(), "it is a folder, not a regular file");
+    ASSERT_TRUE(log.Open("/dev/null")) << log.Failure();
+    EXPECT_TRUE(log.WriteLine("gone"));
 }
 
 TEST(SessionLogTest, AFullDiskClosesTheFileAndIsReportedOnce) {
