@@ -62,24 +62,23 @@ bool HeadlessRunner::CheckScript() {
     return check.ok;
 }
 
+// The same file also through a link; a path that is not there yet is no other file.
 bool HeadlessRunner::CheckOutputPaths() {
-    namespace fs = std::filesystem;
-    const std::pair<const char*, const std::string*> outputs[] = {{"--log", &options_.logFile},
-                                                                  {"--csv", &options_.csvFile}};
-    for (const auto& [option, path] : outputs) {
+    const auto same = [](const std::string& a, const std::string& b) {
         std::error_code error;
-        if (path->empty()) continue;
-        std::string clash;
-        if (fs::equivalent(*path, options_.script, error)) clash = "the script itself";
-        if (option == outputs[1].first && !options_.logFile.empty() &&
-            fs::equivalent(*path, options_.logFile, error))
-            clash = "the --log file";
-        if (clash.empty()) continue;
-        SayError(std::string(option) + " \"" + *path + "\" is " + clash + ": name a file of its own.");
-        exitCode_ = ExitUsage;
-        return false;
-    }
-    return true;
+        return !a.empty() && !b.empty() && std::filesystem::equivalent(a, b, error);
+    };
+    std::string clash;
+    if (same(options_.logFile, options_.script))
+        clash = "--log \"" + options_.logFile + "\" is the script itself";
+    if (same(options_.csvFile, options_.script))
+        clash = "--csv \"" + options_.csvFile + "\" is the script itself";
+    if (same(options_.csvFile, options_.logFile))
+        clash = "--csv \"" + options_.csvFile + "\" is the --log file";
+    if (clash.empty()) return true;
+    SayError(clash + ": name a file of its own.");
+    exitCode_ = ExitUsage;
+    return false;
 }
 
 // The log file is the console's session log: UTF-8, CR LF, one write per line, a separator per
