@@ -11,7 +11,6 @@
 
 #include <cerrno>
 #include <cmath>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -212,38 +211,6 @@ TEST(SeriesCsv, TheExportAndTheStreamGiveTheSameRows) {
     EXPECT_EQ(FileText(streamed), expected);
     ASSERT_TRUE(ExportCsv(series, exported, reason)) << reason;
     EXPECT_EQ(FileText(exported), expected);
-}
-
-TEST(SeriesCsv, AFolderThatIsNotThereSaysWhy) {
-    TempDir dir;
-    ReplySeries series;
-    std::string reason;
-    ASSERT_TRUE(series.SetDefinitions(FwdAndTemp(), reason));
-    EXPECT_EQ(series.StartCsv((dir.Path() / "missing" / "x.csv").string(), reason),
-              CsvStream::Opened::Refused);
-    EXPECT_EQ(reason, GetSystemErrorText(ENOENT));
-}
-
-// A file is never emptied: rows go on after those of an earlier run with the same columns, a file
-// with other columns is refused and left as it was, and one deleted meanwhile is made again.
-TEST(SeriesCsv, TheStreamAppendsToItsOwnColumnsAndMakesADeletedFileAgain) {
-    TempDir dir;
-    const std::string path = (dir.Path() / "run.csv").string();
-    std::string reason;
-    {
-        CsvStream csv;
-        ASSERT_EQ(csv.Open(path, {"FWD"}, reason), CsvStream::Opened::Yes) << reason;
-        EXPECT_EQ(csv.Write("12:00:00.000,1\r\n", reason), CsvStream::Written::Yes);
-    }
-    CsvStream csv;
-    ASSERT_EQ(csv.Open(path, {"FWD"}, reason), CsvStream::Opened::Yes) << reason;
-    EXPECT_EQ(csv.Write("12:00:01.000,2\r\n", reason), CsvStream::Written::Yes);
-    EXPECT_EQ(FileText(path), "Time,FWD\r\n12:00:00.000,1\r\n12:00:01.000,2\r\n");
-    EXPECT_EQ(CsvStream().Open(path, {"REFL"}, reason), CsvStream::Opened::Refused);
-    EXPECT_EQ(reason, "it holds other columns (\"Time,FWD\"); name a new file, or move that one away");
-    std::filesystem::remove(path);
-    EXPECT_EQ(csv.Write("12:00:02.000,3\r\n", reason), CsvStream::Written::Reopened);
-    EXPECT_EQ(FileText(path), "Time,FWD\r\n12:00:02.000,3\r\n");
 }
 
 } // namespace

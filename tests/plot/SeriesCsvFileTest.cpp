@@ -1,4 +1,5 @@
-// The CSV stream's file where only POSIX can show it: a device, a FIFO, a disk that fills up.
+// The CSV stream's file where only POSIX can show it: a device, a FIFO, a disk that fills up, a
+// file deleted while open, and POSIX's own failure texts.
 #include "TempDir.h"
 #include "plot/ReplySeries.h"
 #include "plot/SeriesCsv.h"
@@ -8,6 +9,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/resource.h>
@@ -21,6 +23,9 @@ std::string FileText(const std::string& path) {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
+}
+std::vector<SeriesDefinition> FwdAndTemp() {
+    return {{"FWD", "^FWD ([-+0-9.eE]+)"}, {"TEMP", "^TEMP ([-+0-9.eE]+)"}};
 }
 } // namespace
 
@@ -64,4 +69,36 @@ TEST(SeriesCsv, ARowIsWholeOrAbsentWhenTheDiskFillsUp) {
     const std::string text = FileText(path);
     ASSERT_TRUE(text.starts_with("Time,FWD,TEMP\r\n")) << text;
     EXPECT_EQ((text.size() - 15) % row.size(), 0u) << text;
+}
+
+TEST(SeriesCsv, AFolderThatIsNotThereSaysWhy) {
+    TempDir dir;
+    ReplySeries series;
+    std::string reason;
+    ASSERT_TRUE(series.SetDefinitions(FwdAndTemp(), reason));
+    EXPECT_EQ(series.StartCsv((dir.Path() / "missing" / "x.csv").string(), reason),
+              CsvStream::Opened::Refused);
+    EXPECT_EQ(reason, GetSystemErrorText(ENOENT));
+}
+
+// A file is never emptied: rows go on after those of an earlier run with the same columns, a file
+// with other columns is refused and left as it was, and one deleted meanwhile is made again.
+TEST(SeriesCsv, TheStreamAppendsToItsOwnColumnsAndMakesADeletedFileAgain) {
+    TempDir dir;
+    const std::string path = (dir.Path() / "run.csv").string();
+    std::string reason;
+    {
+        CsvStream csv;
+        ASSERT_EQ(csv.Open(path, {"FWD"}, reason), CsvStream::Opened::Yes) << reason;
+        EXPECT_EQ(csv.Write("12:00:00.000,1\r\n", reason), CsvStream::Written::Yes);
+    }
+    CsvStream csv;
+    ASSERT_EQ(csv.Open(path, {"FWD"}, reason), CsvStream::Opened::Yes) << reason;
+    EXPECT_EQ(csv.Write("12:00:01.000,2\r\n", reason), CsvStream::Written::Yes);
+    EXPECT_EQ(FileText(path), "Time,FWD\r\n12:00:00.000,1\r\n12:00:01.000,2\r\n");
+    EXPECT_EQ(CsvStream().Open(path, {"REFL"}, reason), CsvStream::Opened::Refused);
+    EXPECT_EQ(reason, "it holds other columns (\"Time,FWD\"); name a new file, or move that one away");
+    std::filesystem::remove(path);
+    EXPECT_EQ(csv.Write("12:00:02.000,3\r\n", reason), CsvStream::Written::Reopened);
+    EXPECT_EQ(FileText(path), "Time,FWD\r\n12:00:02.000,3\r\n");
 }
