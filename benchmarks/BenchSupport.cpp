@@ -13,13 +13,61 @@
 #include <QTimer>
 #include <algorithm>
 #include <arpa/inet.h>
+#include <benchmark/benchmark.h>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <netinet/tcp.h>
+#include <pthread.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+CpuLoad::CpuLoad(int nice) {
+    const int count = std::max(2, static_cast<int>(std::thread::hardware_concurrency()));
+    for (int i = 0; i < count; ++i)
+        threads_.emplace_back([this, nice] {
+            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), nice);
+            ::pthread_setname_np(::pthread_self(), CpuLoad::ThreadName);
+            uint64_t spin = 0;
+            while (!stop_.load(std::memory_order_relaxed))
+                benchmark::DoNotOptimize(++spin);
+        });
+}
+
+CpuLoad::~CpuLoad() {
+    stop_ = true;
+    for (auto& thread : threads_)
+        thread.join();
+}
+
+std::vector<ThreadSched> ReadThreadSched() {
+    std::vector<ThreadSched> threads;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        ThreadSched t;
+        t.tid = static_cast<pid_t>(std::stol(entry.path().filename().string()));
+        std::ifstream(entry.path() / "schedstat") >> t.runNs >> t.waitNs >> t.slices;
+        std::getline(std::ifstream(entry.path() / "comm"), t.name);
+        threads.push_back(t);
+    }
+    return threads;
+}
+
+std::vector<ThreadSched> SchedSince(const std::vector<ThreadSched>& before,
+                                    const std::vector<ThreadSched>& after) {
+    std::vector<ThreadSched> spent;
+    for (const ThreadSched& a : after) {
+        for (const ThreadSched& b : before) {
+            if (b.tid != a.tid) continue;
+            spent.push_back({a.tid, a.name, a.runNs - b.runNs, a.waitNs - b.waitNs, a.slices - b.slices});
+        }
+    }
+    std::sort(spent.begin(), spent.end(), [](const auto& x, const auto& y) { return x.waitNs > y.waitNs; });
+    return spent;
+}
 
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());

@@ -3,12 +3,14 @@
 // windows, the Qt environment they run in.
 #include <QApplication>
 #include <QTemporaryDir>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 #include <vector>
 
 class TFormConsole;
@@ -31,6 +33,35 @@ bool WaitSucceeded(pid_t pid);
 // between making the windows and the console's first activation (to wire further windows).
 std::unique_ptr<TFormConsole> OpenConsoleOn(int port,
                                             const std::function<void(TFormConsole&)>& beforeStart = {});
+
+// Keeps every CPU (at least two) busy with threads at a lower priority (nice) for as long as it
+// lives, as a compile in the background does.
+class CpuLoad {
+public:
+    static constexpr char ThreadName[] = "cpu-load";
+    explicit CpuLoad(int nice);
+    ~CpuLoad();
+    CpuLoad(const CpuLoad&) = delete;
+    CpuLoad& operator=(const CpuLoad&) = delete;
+    int Threads() const { return static_cast<int>(threads_.size()); }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::vector<std::thread> threads_;
+};
+
+// What the scheduler did with each thread of this process between two readings of
+// /proc/self/task/*/schedstat: time on a CPU, time waiting in a run queue for one, and how often
+// it was given a CPU.
+struct ThreadSched {
+    pid_t tid = 0;
+    std::string name;
+    uint64_t runNs = 0, waitNs = 0, slices = 0;
+};
+std::vector<ThreadSched> ReadThreadSched();
+// after - before per thread (threads in both), most waiting first.
+std::vector<ThreadSched> SchedSince(const std::vector<ThreadSched>& before,
+                                    const std::vector<ThreadSched>& after);
 
 // A blocking TCP client on 127.0.0.1:port with TCP_NODELAY; -1 when the connect fails.
 int ConnectLoopback(int port);

@@ -65,6 +65,8 @@
 #include <vector>
 
 namespace {
+// The load's priority: what a compile in the background runs at.
+constexpr int LoadNice = 10;
 using Clock = std::chrono::steady_clock;
 constexpr int ScriptLines = 10000;
 
@@ -353,34 +355,6 @@ amp.close()
 print("%.6f" % (last - first))
 )py";
 
-// Keeps every CPU busy with threads at a lower priority (nice 10) for as long as it lives.
-class CpuLoad {
-public:
-    static constexpr int Nice = 10;
-    CpuLoad() {
-        const int count = std::max(2, static_cast<int>(std::thread::hardware_concurrency()));
-        for (int i = 0; i < count; ++i)
-            threads_.emplace_back([this] {
-                ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), Nice);
-                uint64_t spin = 0;
-                while (!stop_.load(std::memory_order_relaxed))
-                    benchmark::DoNotOptimize(++spin);
-            });
-    }
-    ~CpuLoad() {
-        stop_ = true;
-        for (auto& thread : threads_)
-            thread.join();
-    }
-    CpuLoad(const CpuLoad&) = delete;
-    CpuLoad& operator=(const CpuLoad&) = delete;
-    int Threads() const { return static_cast<int>(threads_.size()); }
-
-private:
-    std::atomic<bool> stop_{false};
-    std::vector<std::thread> threads_;
-};
-
 // Runs args with standard output into outPath; true when it exited with 0.
 bool RunChild(const std::vector<std::string>& args, const std::string& outPath) {
     return WaitSucceeded(SpawnWithOutput(args, outPath));
@@ -499,7 +473,7 @@ std::map<std::string, PyVisaRatio> pyVisaRatios;
 // iteration's time is the runner's steady span, so items_per_second is its rate.
 void HeadlessVsPyVisa(benchmark::State& state, const char* name, bool loaded) {
     std::optional<CpuLoad> load;
-    if (loaded) load.emplace();
+    if (loaded) load.emplace(LoadNice);
     std::vector<double> runner, loop, plain, ratios, plainRatios;
     std::string error;
     for (auto _ : state) {
@@ -570,7 +544,7 @@ void PrintPyVisaRatios() {
         std::printf(
             "ratio headless runner / pyvisa-py loop, %d STATUS?, every CPU kept busy at nice %d: %.2f "
             "(goal: at least 1; a plain blocking socket loop: %.2f)\n",
-            StatusQueries, CpuLoad::Nice, loaded->second.runner, loaded->second.plain);
+            StatusQueries, LoadNice, loaded->second.runner, loaded->second.plain);
 }
 } // namespace
 

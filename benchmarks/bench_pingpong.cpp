@@ -7,6 +7,10 @@
 // on (trace off), against the same console with it off: the file must cost little too. And it
 // runs with received lines framed at CR LF and at either of CR and LF (the simulator ends its lines
 // with CR LF, so every framing sees the same lines), against the LF framing of the trace-off rounds.
+// And the console and the blocking client run again while two threads at nice 5 keep every CPU
+// busy (a compile in the background): the console must keep its pace there as a plain client
+// does; one more loaded round reads the scheduler's figures per thread (time waiting for a CPU
+// per round trip), which show where a round trip's time goes.
 #include "AmpsimProcess.h"
 #include "BenchSupport.h"
 #include "app/Fconsole.h"
@@ -43,6 +47,7 @@
 namespace {
 constexpr int MeasureMs = 1000;
 constexpr int Rounds = 10;
+constexpr int LoadNice = 5;
 
 // One raw client's round trips per second; busyPoll: the socket is read with non-blocking calls
 // in a loop instead of blocking reads.
@@ -152,7 +157,8 @@ int main(int argc, char** argv) {
         reopenWith(RxLineEnd::Lf);
         return rate;
     };
-    std::vector<double> blocking, busy, toFile, toNull, off, logFile, crLf, crOrLf;
+    std::vector<double> blocking, busy, toFile, toNull, off, logFile, crLf, crOrLf, loadedConsole,
+        loadedBlocking;
     const std::vector<std::function<void()>> measures{
         [&] { blocking.push_back(RawRoundTrips(amp.TcpPort(), false)); },
         [&] { busy.push_back(RawRoundTrips(amp.TcpPort(), true)); },
@@ -166,12 +172,31 @@ int main(int argc, char** argv) {
         [&] { logFile.push_back(consoleWithLogFile()); },
         [&] { crLf.push_back(consoleFramedBy(RxLineEnd::CrLf)); },
         [&] { crOrLf.push_back(consoleFramedBy(RxLineEnd::Any)); },
+        [&] {
+            CpuLoad load(LoadNice);
+            loadedConsole.push_back(consoleWithTrace(nullptr));
+        },
+        [&] {
+            CpuLoad load(LoadNice);
+            loadedBlocking.push_back(RawRoundTrips(amp.TcpPort(), false));
+        },
     };
     for (int round = 0; round < Rounds; ++round) {
         for (size_t i = 0; i < measures.size(); ++i)
             measures[(i + static_cast<size_t>(round)) % measures.size()]();
     }
     if (devNull) std::fclose(devNull);
+    // Where a loaded round trip waits: each thread's time in a run queue, per round trip.
+    std::vector<ThreadSched> sched;
+    double schedTrips = 0;
+    {
+        CpuLoad load(LoadNice);
+        const std::vector<ThreadSched> before = ReadThreadSched();
+        const size_t lines = console->Log()->Lines().Count();
+        consoleWithTrace(nullptr);
+        sched = SchedSince(before, ReadThreadSched());
+        schedTrips = static_cast<double>(console->Log()->Lines().Count() - lines) / 2.0;
+    }
     const double blockingRate = Median(blocking), busyRate = Median(busy);
     const double fileRate = Median(toFile), nullRate = Median(toNull), offRate = Median(off);
     std::printf("raw client, blocking reads: median %.0f round trips/s over %d rounds\n", blockingRate,
@@ -194,6 +219,23 @@ int main(int argc, char** argv) {
     std::printf("ratio console (trace to a file) / raw busy-polling client = %.2f\n", fileRate / busyRate);
     std::printf("ratio trace to a file / trace off = %.2f (goal: 0.90 or more)\n", fileRate / offRate);
     std::printf("ratio trace to a file / trace to /dev/null = %.2f\n", fileRate / nullRate);
+    const double loadedConsoleRate = Median(loadedConsole), loadedBlockingRate = Median(loadedBlocking);
+    std::printf("under load (every CPU kept busy at nice %d): console ping-pong median %.0f, raw blocking "
+                "client %.0f round trips/s\n",
+                LoadNice, loadedConsoleRate, loadedBlockingRate);
+    std::printf("ratio console loaded / quiet (trace off) = %.3f (goal: 0.5 or more)\n",
+                loadedConsoleRate / offRate);
+    std::printf("ratio raw blocking client loaded / quiet = %.3f\n", loadedBlockingRate / blockingRate);
+    std::printf("one loaded console round, %.0f round trips; threads by time waiting for a CPU:\n",
+                schedTrips);
+    std::erase_if(sched, [](const ThreadSched& t) { return t.name == CpuLoad::ThreadName; });
+    for (size_t i = 0; i < sched.size() && i < 4; ++i) {
+        const ThreadSched& t = sched[i];
+        const double trips = std::max(1.0, schedTrips);
+        std::printf("  %s%-16s waited %.1f ms (%.1f us per round trip), ran %.1f ms in %llu slices\n",
+                    t.tid == ::getpid() ? "[UI thread] " : "", t.name.c_str(), t.waitNs / 1e6,
+                    t.waitNs / 1e3 / trips, t.runNs / 1e6, static_cast<unsigned long long>(t.slices));
+    }
     console->close();
     FormOpenCom = nullptr;
     FormSelIpAddr = nullptr;

@@ -1,8 +1,11 @@
 #pragma once
 // The console window as its session's face: log lines into the log view, the open's wait with its
-// connecting window, the reconnect timer and device watch as Qt objects, and what the window shows
-// of the link. Only the console window makes one.
+// connecting window, the reconnect timer and device watch as Qt objects, the link read on the
+// window's own thread when it is readable, and what the window shows of the link through the
+// window's public members. Only the console window makes one.
 #include "console/ConsoleSession.h"
+
+#include <vector>
 
 class QSocketNotifier;
 class QTimer;
@@ -10,6 +13,13 @@ class TFormConsole;
 
 class TConsoleFace : public SessionFace {
 public:
+    // The most lines one turn of the event loop takes from the link, and the longest it reads: a
+    // flood still leaves the window its repaints and the operator's keys.
+    static constexpr int MaxLinesPerTurn = 2000;
+    static constexpr int MaxReadMsPerTurn = 20;
+    // How long a turn waits on for the reply to a command sent in it.
+    static constexpr uint32_t ReplyLingerMs = 1;
+
     explicit TConsoleFace(TFormConsole& console);
     ~TConsoleFace() override;
 
@@ -24,11 +34,17 @@ public:
     void ArmTimer(uint32_t ms) override;
     void CancelTimer() override;
     void WatchFd(int fd) override;
+    void WatchLink(const std::vector<int>& fds, int dueMs) override;
 
 private:
-    void SendAgainFromLoop();
+    // Takes what the link has for this turn.
+    void ReadLink();
+    void StopWatchingLink();
 
     TFormConsole& console_;
     QTimer* timer_;                    //!< "TimerReconnect"
     QSocketNotifier* watch_ = nullptr; //!< the device folder's readiness
+    std::vector<int> linkFds_;
+    std::vector<QSocketNotifier*> linkWatch_; //!< one per descriptor of linkFds_
+    QTimer* linkDue_;                         //!< a half line's idle time
 };

@@ -3,6 +3,7 @@
 #include "app/ConsoleFace.h"
 #include "app/ConsoleTools.h"
 #include "app/SerialTools.h"
+#include "app/SessionMenu.h"
 #include "connection/ConnectionKinds.h"
 #include "connection/Fopencom.h"
 #include "log/LogView.h"
@@ -113,6 +114,9 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make
     TimerTxRep->setInterval(100);
     face_ = std::make_unique<TConsoleFace>(*this);
     session_ = std::make_unique<ConsoleSession>(*face_);
+    // The window's own thread reads serial and TCP links when they are readable: no reader thread
+    // and no hand-over between a received line and the next command.
+    session_->SetPullLink(PullMode::Watched);
     session_->SetConnection(DefaultConnection);
     session_->SetOpenTimeout(5000);
     session_->SetBaseTitle(FromQt(windowTitle()));
@@ -123,6 +127,11 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make
                                 ui_->GenerateSeerviceChannellist1, ui_->miShowReplyTimes,
                                 ui_->miUploadConvTab, ui_->miDnloadConvTab});
     serial_ = new TSerialTools(this, ui_->MenuItemConnection, *session_);
+    sessionMenu_ = new TSessionMenu(
+        this,
+        {ui_->miLogToFile, ui_->miAutoReconnect, ui_->miShowReplyStatistics, ui_->CheckBoxEscapes,
+         ui_->LabelSpeed},
+        *session_, [this](std::string& path) { return ChooseLogFile && ChooseLogFile(path); });
     serial_->OpenConnection = [this](const std::string& connection) { OpenWithoutDialog(connection); };
     ConnectHandlers();
     ui_->Splitter1->setSizes({DesignSendHeight, DesignHeight - DesignSendHeight});
@@ -181,8 +190,6 @@ void TFormConsole::ConnectHandlers() {
     connect(ui.ButtonW, &QPushButton::clicked, this, guard([this] { ButtonWClick(); }));
     connect(ui.ButtonR, &QPushButton::clicked, this, guard([this] { ButtonRClick(); }));
     connect(ui.Button1, &QPushButton::clicked, this, guard([this] { Log()->Clear(); }));
-    ConnectSessionOptions();
-    connect(ui.miLogToFile, &QAction::triggered, this, guard([this] { miLogToFileClick(); }));
     LogFileDialog = LazyFileDialog([this] {
         auto* dialog = new QFileDialog(this);
         dialog->setObjectName("LogFileDialog");

@@ -19,6 +19,7 @@ class QTimer;
 class TConsoleFace;
 class TConsoleTools;
 class TSerialTools;
+class TSessionMenu;
 class TFrameButtonField;
 class TLogView;
 namespace Ui {
@@ -85,6 +86,22 @@ public:
     // The program's folder, where the first activation looks for "Bookmarks.txt" (tests use their own).
     std::function<std::string()> ExeDir = [] { return GetExeDir(); };
 
+    // --- What the session's face (ConsoleFace.cpp) asks of the window ---
+    // A received line, logged: the last-reply label and the statistics show it, ping-pong sends
+    // again, a running batch steps.
+    void TakeReceivedLine(const std::string& line);
+    // The link, the title or the log file changed.
+    void ShowSessionState();
+    // The link dropped for good: repeat and ping-pong end, a run stops.
+    void EndSending();
+    // The link dropped and is tried again: repeat, ping-pong and a run wait, ...
+    void PauseSending();
+    // ... and go on once it is back (ping-pong by sending again: the reply to its last send was
+    // lost with the link).
+    void ResumeSending();
+    // The GPIB device asked for service: "STATUS?" and its reply, when the operator wants it.
+    void AnswerServiceRequest();
+
     // The conversation: link, log lines, statistics, session log file, reconnect.
     ConsoleSession& Session() const { return *session_; }
     TConsoleTools& Tools() const { return *tools_; }
@@ -101,8 +118,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
-    friend class TConsoleFace;
-
     void ConnectHandlers();
     void ArrangeGpibControls();
     void ReadSettings();
@@ -114,11 +129,11 @@ private:
     void LoadStartScript();
     void WriteSettings();
     void FormClose();
-    // Session log file and automatic reconnect (FconsoleSession.cpp).
-    void miLogToFileClick();
-    void ConnectSessionOptions();
     // Sending (FconsoleSend.cpp).
     bool SendableText(std::string& text);
+    // A GPIB send reads its reply at once, and that reply would send again from inside the read:
+    // ping-pong's next send waits for the event loop, so the chain never nests.
+    void SendAgainFromLoop();
     bool EditRawInKeyDown(int key);
     bool HandleWheel(int delta);
     void CheckBoxTxRepClick();
@@ -137,6 +152,7 @@ private:
     std::unique_ptr<ConsoleSession> session_;
     TConsoleTools* tools_ = nullptr;
     TSerialTools* serial_ = nullptr;
+    TSessionMenu* sessionMenu_ = nullptr;
 
     bool closeRequested_ = false; //!< The window was asked to close while an open was under way.
     // What was sending when the link dropped, to go on with once it is back.

@@ -2,7 +2,7 @@
 // repeat and ping-pong, and the GPIB-only controls.
 #include "app/Fconsole.h"
 
-#include "app/ConsoleFace.h"
+#include "app/SerialTools.h"
 #include "log/LogView.h"
 #include "platform/QtPlatform.h"
 #include "platform/Tick.h"
@@ -118,7 +118,67 @@ void TFormConsole::miReconnectClick() {
     session_->Close(true);
     // A short pause lets an instrument notice the old link is gone before the new one comes.
     QThread::msleep(500);
-    if (!OpenConnection()) face_->SendingEnded();
+    if (!OpenConnection()) EndSending();
+}
+
+// --- The sending state, as the session tells of received lines and of the link ---
+
+void TFormConsole::TakeReceivedLine(const std::string& line) {
+    ui_->LabelLastRx->setText(ToQt(line));
+    ui_->LabelSpeed->setText(ToQt(session_->Statistics().Caption()));
+    if (ui_->CheckBoxPingPong->isChecked()) {
+        if (session_->IsGpib()) {
+            SendAgainFromLoop();
+        } else {
+            ButtonRawSendClick(nullptr);
+        }
+    }
+    if (batch_.IsVisible && batch_.IsVisible() && batch_.NotifyRxLine) batch_.NotifyRxLine(line);
+}
+
+void TFormConsole::SendAgainFromLoop() {
+    QTimer::singleShot(0, this, [this] {
+        Guarded([this] {
+            if (ui_->CheckBoxPingPong->isChecked()) ButtonRawSendClick(nullptr);
+        });
+    });
+}
+
+void TFormConsole::ShowSessionState() {
+    setWindowTitle(ToQt(session_->Title()));
+    ui_->miLogToFile->setChecked(session_->LogFile().IsOpen());
+    UpdateConnectionUi();
+    if (serial_) serial_->LinkChanged();
+}
+
+void TFormConsole::EndSending() {
+    // Nothing keeps sending into a link that is gone: repeat and ping-pong end, a run stops.
+    ui_->CheckBoxTxRep->setChecked(false);
+    TimerTxRep->stop();
+    ui_->CheckBoxPingPong->setChecked(false);
+    repeatPaused_ = pingPongPaused_ = false;
+    if (batch_.ConnectionLost) batch_.ConnectionLost();
+}
+
+void TFormConsole::PauseSending() {
+    repeatPaused_ = ui_->CheckBoxTxRep->isChecked();
+    TimerTxRep->stop();
+    pingPongPaused_ = ui_->CheckBoxPingPong->isChecked();
+    if (batch_.ConnectionPaused) batch_.ConnectionPaused();
+}
+
+void TFormConsole::ResumeSending() {
+    const bool repeat = repeatPaused_ && ui_->CheckBoxTxRep->isChecked();
+    const bool pingPong = pingPongPaused_ && ui_->CheckBoxPingPong->isChecked();
+    repeatPaused_ = pingPongPaused_ = false;
+    if (repeat) TimerTxRep->start();
+    if (batch_.ConnectionBack) batch_.ConnectionBack();
+    if (pingPong) ButtonRawSendClick(nullptr);
+}
+
+void TFormConsole::AnswerServiceRequest() {
+    if (!ui_->CheckBoxStatusOnSrq->isChecked() || !session_->IsOpen()) return;
+    if (session_->Write("STATUS?")) session_->ReadReply();
 }
 
 bool TFormConsole::eventFilter(QObject* watched, QEvent* e) {

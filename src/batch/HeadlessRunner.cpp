@@ -27,7 +27,7 @@ HeadlessRunner::HeadlessRunner(HeadlessOptions options, std::FILE* out, std::FIL
     : options_(std::move(options)), out_(out), err_(err), handover_(handover), interrupt_(interrupt),
       session_(*this, handover) {
     session_.SetConnection(options_.connection);
-    session_.SetPullLink(true);
+    session_.SetPullLink(PullMode::Waited);
     session_.SetLineEnds(options_.lineEnds);
     session_.SetEscapes(options_.escapes);
     session_.SetKeepControlBytes(options_.controlChars);

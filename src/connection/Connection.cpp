@@ -136,6 +136,15 @@ TIO::PullResult TIO::Pull(int timeoutMs) {
     return PullResult::Ended;
 }
 
+std::vector<int> TIO::PullDescriptors() const {
+    return Pulling() ? transport_->WaitDescriptors() : std::vector<int>();
+}
+
+int TIO::PullDueMs() const {
+    if (!Pulling() || IdleLineMs <= 0 || !framer_.HasPartial()) return -1;
+    return std::max(0, IdleLineMs - static_cast<int>(GetTickCount() - idleSince_));
+}
+
 bool TIO::ReadPulled(int timeoutMs) {
     uint8_t chunk[ChunkSize];
     // After this side's Close nothing more is read, as the reader thread's loop reads nothing
@@ -155,8 +164,7 @@ bool TIO::ReadPulled(int timeoutMs) {
         FlushPartialLine();
         return false;
     }
-    framer_.Process(chunk, static_cast<size_t>(n), [this](const std::string& line) { OnFramedLine(line); });
-    NoteBytes(n);
+    Frame(chunk, n);
     return true;
 }
 
@@ -293,7 +301,9 @@ bool TIO::OpenInReader(const std::string& params, bool& pulled) {
     } catch (...) {
         ok = false; // a transport reports its failures as results; anything else is a failed open
     }
-    pulled = ok && pullMode_;
+    pulled = ok && pullMode_ && (pullWait_ == PullWait::InPull || !transport_->WaitDescriptors().empty());
+    // Nothing to watch: this thread reads, and hands its lines over.
+    if (ok) pullMode_ = pulled;
     handover_.Synchronize([this, ok, pulled] {
         // First, so that whatever the steps below do, the end is told once, by the UI thread.
         pulling_ = pulled;
@@ -316,11 +326,21 @@ void TIO::ReadUntilEnd() {
                         : transport_->Read(chunk, ChunkSize, -1);
         if (n < 0) break;
         if (n == 0 && idleDue) FlushIdleLine();
-        framer_.Process(chunk, static_cast<size_t>(n),
-                        [this](const std::string& line) { OnFramedLine(line); });
-        NoteBytes(n);
+        Frame(chunk, n);
     }
     FlushPartialLine();
+}
+
+// A transport that knows when the bytes came (a socket the system stamps) gives their time; else
+// it is now, as they were just read.
+void TIO::Frame(const uint8_t* chunk, int count) {
+    if (count > 0) {
+        const int64_t arrival = transport_->LastArrivalNs();
+        chunkStamp_ = arrival != 0 ? TimeStampAt(arrival) : GetTimeStamp();
+    }
+    framer_.Process(chunk, static_cast<size_t>(std::max(count, 0)),
+                    [this](const std::string& line) { OnFramedLine(line, chunkStamp_); });
+    NoteBytes(count);
 }
 
 void TIO::NoteBytes(int count) {
@@ -331,7 +351,7 @@ void TIO::NoteBytes(int count) {
 
 void TIO::NoteIdleStart() {
     if (IdleLineMs <= 0 || !framer_.HasPartial()) return;
-    idleStamp_ = GetTimeStamp();
+    idleStamp_ = chunkStamp_;
     idleSince_ = GetTickCount();
 }
 

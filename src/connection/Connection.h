@@ -72,12 +72,24 @@ public:
     // before Open.
     int ConnectTimeoutMs = -1;
 
+    // Who waits for a pulled link's input: the caller of Pull, which blocks in it for the time it
+    // gives, or the caller's own loop, which watches PullDescriptors and calls Pull(0) when one is
+    // readable (and once PullDueMs has passed). A transport that gives no descriptors is then read
+    // by the reader thread, as without pull mode.
+    enum class PullWait { InPull, OnDescriptors };
     // Before BeginOpen: on, the link is read by Pull once open (see the head of this file).
-    void SetPullMode(bool on) {
-        if (!started_) pullMode_ = on;
+    void SetPullMode(bool on, PullWait wait = PullWait::InPull) {
+        if (started_) return;
+        pullMode_ = on;
+        pullWait_ = wait;
     }
     // The open link is read by Pull and has not told of its end yet.
     bool Pulling() const { return pulling_ && !pullDone_; }
+    // While Pulling: the descriptors to watch for input (TConnection::WaitDescriptors).
+    std::vector<int> PullDescriptors() const;
+    // While Pulling: ms until a half line's idle time (IdleLineMs) is over and a Pull shows it;
+    // -1 when none waits.
+    int PullDueMs() const;
 
     // What a Pull did.
     enum class PullResult {
@@ -153,6 +165,8 @@ private:
     void ReadUntilEnd();
     void OnPeerEvent(PeerEvent event, const std::string& peer);
     void FlushPartialLine();
+    // Frames count bytes (none when count <= 0) read just now, each line stamped with their arrival.
+    void Frame(const uint8_t* chunk, int count);
     // After count bytes were framed (none when count <= 0): their tick, and when the half line
     // they left began to wait.
     void NoteBytes(int count);
@@ -187,6 +201,7 @@ private:
 
     // Pull mode. pullMode_ is set before the reader starts; the others belong to the UI thread.
     bool pullMode_ = false;
+    PullWait pullWait_ = PullWait::InPull;
     bool pulling_ = false;   //!< The open succeeded: the UI thread reads the link.
     bool pullEnded_ = false; //!< The transport's end was read (the half line queued).
     bool pullDone_ = false;  //!< OnDisconnected has run.
@@ -194,6 +209,7 @@ private:
 
     // IdleLineMs: the reading thread's.
     std::string idleStamp_;  //!< The arrival of the half line's last bytes.
+    std::string chunkStamp_; //!< The reading thread's: the arrival of the bytes being framed.
     unsigned idleSince_ = 0; //!< Their tick.
 
     TxEchoHandler onTxEcho_;

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <sys/types.h>
 
@@ -34,6 +35,10 @@ public:
     // else the system's code (a Winsock code on Windows).
     ssize_t ReadSome(void* buffer, size_t size);
     ssize_t WriteSome(const void* data, size_t size);
+    // ReadSome on a socket, with when its bytes arrived as the system stamped them (ns since the
+    // epoch): a reader that comes late still knows when the line came. 0 when the system did not
+    // stamp them (arrival stamps off, Windows).
+    ssize_t ReceiveSome(void* buffer, size_t size, int64_t& arrivalNs);
 
 private:
     mutable std::mutex lock_; //!< Held across each I/O call and Close, never across a wait.

@@ -30,6 +30,12 @@ ssize_t GuardedFd::ReadSome(void* buffer, size_t size) {
     return n >= 0 ? n : TakeSocketError();
 }
 
+// Winsock stamps no arrivals.
+ssize_t GuardedFd::ReceiveSome(void* buffer, size_t size, int64_t& arrivalNs) {
+    arrivalNs = 0;
+    return ReadSome(buffer, size);
+}
+
 ssize_t GuardedFd::WriteSome(const void* data, size_t size) {
     std::lock_guard guard(lock_);
     if (fd_ < 0) {

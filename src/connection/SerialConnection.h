@@ -35,6 +35,9 @@ public:
     // As Read, but waits at most timeoutMs (-1: no limit); nothing by then gives 0.
     int ReadWithin(void* buffer, int size, int timeoutMs) override;
     bool IsOpen() const override;
+    // The port's descriptor on POSIX; none on Windows, whose port is waited on through its own
+    // events.
+    std::vector<int> WaitDescriptors() const override;
     // Discards what is queued in both directions.
     bool Purge(int flags) override;
 

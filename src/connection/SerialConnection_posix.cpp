@@ -147,6 +147,11 @@ bool TSerialConnection::IsOpen() const {
     return device_->port.IsOpen();
 }
 
+std::vector<int> TSerialConnection::WaitDescriptors() const {
+    if (!device_->port.IsOpen()) return {};
+    return {device_->port.Fd()};
+}
+
 std::string TSerialConnection::DevicePath(const std::string& portName) {
     // A name is a device under /dev ("ttyUSB0", "pts/3"); only a leading '/' makes it a path, so
     // nothing depends on the working folder.

@@ -195,6 +195,10 @@ bool TSerialConnection::IsOpen() const {
     return device_->open.load();
 }
 
+std::vector<int> TSerialConnection::WaitDescriptors() const {
+    return {};
+}
+
 std::string TSerialConnection::DevicePath(const std::string& portName) {
     // "COM10" and above open only through the device namespace, so every name goes through it.
     return portName.rfind("\\\\", 0) == 0 ? portName : "\\\\.\\" + portName;

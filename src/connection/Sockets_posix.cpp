@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <linux/net_tstamp.h>
 #include <mutex>
 #include <netdb.h>
 #include <netinet/tcp.h>
@@ -32,6 +33,10 @@ Ipv4Endpoint EndpointOf(const sockaddr_in& address) {
 void SetNoDelayAndKeepAlive(int s) {
     SetOption(s, SOL_SOCKET, SO_KEEPALIVE);
     SetOption(s, IPPROTO_TCP, TCP_NODELAY);
+    // Received bytes carry the time they came (GuardedFd::ReceiveSome), so a line keeps its
+    // arrival time however late it is read.
+    const int stamps = SOF_TIMESTAMPING_RX_SOFTWARE | SOF_TIMESTAMPING_SOFTWARE;
+    ::setsockopt(s, SOL_SOCKET, SO_TIMESTAMPING, &stamps, sizeof stamps);
 }
 
 // Binds s to the endpoint; closes it and gives NoSocket when that fails.

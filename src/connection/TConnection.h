@@ -16,6 +16,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 // A client of a listening transport came or went; peer is "a.b.c.d:port".
 enum class PeerEvent { Arrived, Left };
@@ -44,6 +45,14 @@ public:
     // reads in a loop of its own and must see the time pass between reads (TIO's pull mode).
     virtual int ReadWithin(void* buffer, int size, int timeoutMs) = 0;
     virtual bool IsOpen() const = 0;
+    // The descriptors a read waits on (the socket, the port; a listening transport's listener and
+    // its client), for a caller that waits for them in a loop of its own and then reads with
+    // ReadWithin(..., 0). Empty when the transport cannot be waited on so (a serial port on
+    // Windows). The list changes as a listening transport's client comes and goes.
+    virtual std::vector<int> WaitDescriptors() const { return {}; }
+    // When the bytes of the last read arrived, as the system stamped them (ns since the epoch),
+    // for the reading thread right after the read; 0 when it did not stamp them (a serial port).
+    virtual int64_t LastArrivalNs() const { return 0; }
     virtual bool Purge(int /*flags*/) { return true; }
     // Close, and for a listening transport also stop listening, so that a Read waiting for a
     // first client returns. TIO calls it before it waits for its reader thread.

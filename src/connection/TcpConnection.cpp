@@ -67,8 +67,14 @@ int TTcpClientConnection::Write(const void* data, int length) {
     return static_cast<int>(n);
 }
 
+std::vector<int> TTcpClientConnection::WaitDescriptors() const {
+    if (!socket_.IsOpen()) return {};
+    return {socket_.Fd()};
+}
+
 int TTcpClientConnection::Read(void* buffer, int size, int timeoutMs) {
     if (!socket_.IsOpen()) return -1;
+    lastArrivalNs_ = 0;
     // The reader thread catches a reply that follows at once while it is still awake.
     ssize_t early = ReadSoon(socket_, buffer, static_cast<size_t>(size));
     if (early > 0) return static_cast<int>(early);
@@ -78,6 +84,7 @@ int TTcpClientConnection::Read(void* buffer, int size, int timeoutMs) {
 
 int TTcpClientConnection::ReadWithin(void* buffer, int size, int timeoutMs) {
     if (!socket_.IsOpen()) return -1;
+    lastArrivalNs_ = 0; // a read while awake is stamped by its reader: the bytes came just now
     // A caller that only asks what has come (no time) reads once; one that would wait stays
     // awake for the reply first when that has been the quicker way (AwakeReads).
     if (timeoutMs == 0) return Receive(buffer, size, timeoutMs, true);
@@ -107,7 +114,7 @@ int TTcpClientConnection::Receive(void* buffer, int size, int timeoutMs, bool re
                 return -1;
             }
         }
-        ssize_t n = socket_.ReadSome(buffer, static_cast<size_t>(size));
+        ssize_t n = socket_.ReceiveSome(buffer, static_cast<size_t>(size), lastArrivalNs_);
         if (n > 0) return static_cast<int>(n);
         if (n < 0 && WouldBlock()) continue;
         if (n < 0 && errno == EBADF) return -1; // closed here meanwhile
@@ -187,7 +194,7 @@ int TTcpServerConnection::LocalPort() const {
 }
 
 int TTcpServerConnection::ReadClient(void* buffer, int size) {
-    ssize_t n = client_.ReadSome(buffer, static_cast<size_t>(size));
+    ssize_t n = client_.ReceiveSome(buffer, static_cast<size_t>(size), lastArrivalNs_);
     if (n > 0) return static_cast<int>(n);
     if (n < 0 && WouldBlock()) return 0;
     ClientLeft();
@@ -223,6 +230,14 @@ void TTcpServerConnection::AcceptOne() {
     CloseSocket(s);
 }
 
+std::vector<int> TTcpServerConnection::WaitDescriptors() const {
+    std::vector<int> fds;
+    for (const GuardedFd* fd : {&listener_, &client_}) {
+        if (fd->IsOpen()) fds.push_back(fd->Fd());
+    }
+    return fds;
+}
+
 int TTcpServerConnection::Read(void* buffer, int size, int timeoutMs) {
     return Serve(buffer, size, timeoutMs, -1);
 }
@@ -233,7 +248,8 @@ int TTcpServerConnection::ReadWithin(void* buffer, int size, int timeoutMs) {
 
 int TTcpServerConnection::Serve(void* buffer, int size, int timeoutMs, int timedOut) {
     unsigned start = GetTickCount();
-    for (;;) {
+    // At least one look, also without a time (a caller that only asks what has come).
+    for (bool first = true;; first = false) {
         if (!listener_.IsOpen()) return -1;
         bool hadClient = client_.IsOpen();
         WaitItem items[4] = {{-1, &stopWake_},
@@ -241,7 +257,7 @@ int TTcpServerConnection::Serve(void* buffer, int size, int timeoutMs, int timed
                              {hadClient ? client_.Fd() : -1},
                              {listener_.Fd()}};
         int left = RemainingMs(timeoutMs, start);
-        if (left == 0) return timedOut;
+        if (left == 0 && !first) return timedOut;
         int n = WaitAny(items, 4, left);
         if (n < 0 || items[0].ready) return -1;
         // A client closed here (Close) has left like one that went by itself; the port serves the next.

@@ -24,6 +24,8 @@ public:
     // first while that pays (AwakeReads); for one thread only.
     int ReadWithin(void* buffer, int size, int timeoutMs) override;
     bool IsOpen() const override { return socket_.IsOpen(); }
+    std::vector<int> WaitDescriptors() const override;
+    int64_t LastArrivalNs() const override { return lastArrivalNs_; }
 
 private:
     // Reads what has come, waiting up to timeoutMs for it: > 0 bytes, 0 at the time-out, -1 at
@@ -31,8 +33,9 @@ private:
     int Receive(void* buffer, int size, int timeoutMs, bool readFirst);
 
     GuardedFd socket_;
-    WakeEvent wake_;   //!< Signalled by Close to release a blocked Read or Write.
-    AwakeReads awake_; //!< ReadWithin's (one thread reads that way).
+    int64_t lastArrivalNs_ = 0; //!< The reading thread's.
+    WakeEvent wake_;            //!< Signalled by Close to release a blocked Read or Write.
+    AwakeReads awake_;          //!< ReadWithin's (one thread reads that way).
 };
 
 class TTcpServerConnection : public TConnection {
@@ -60,6 +63,8 @@ public:
     int ReadWithin(void* buffer, int size, int timeoutMs) override;
     // Listening: a port that serves clients counts as an open connection.
     bool IsOpen() const override { return listener_.IsOpen(); }
+    std::vector<int> WaitDescriptors() const override;
+    int64_t LastArrivalNs() const override { return lastArrivalNs_; }
     // A client is connected.
     bool HasClient() const { return client_.IsOpen(); }
     // The port actually listened on (useful with port 0); 0 when not listening.
@@ -74,6 +79,7 @@ private:
 
     GuardedFd listener_;
     GuardedFd client_;
+    int64_t lastArrivalNs_ = 0;        //!< The reading thread's.
     WakeEvent clientWake_;             //!< Signalled when the client is closed.
     WakeEvent stopWake_;               //!< Signalled when listening stops.
     std::atomic<bool> stopped_{false}; //!< CloseAll came, possibly before Open finished.

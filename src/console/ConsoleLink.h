@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class TIO;
 
@@ -32,6 +33,11 @@ struct LinkEvents {
     std::function<void(const std::string& message)> DriverError;
     std::function<void()> Interrupt;
 };
+
+// How the owner reads a stream link: not at all (a reader thread hands each line over), in Pull
+// for the time it gives (a loop without a window), or when the link's descriptors are readable
+// (an event loop that watches them); a link without descriptors is then handed over as with Off.
+enum class PullMode { Off, Waited, Watched };
 
 // How an open ended. Shown: it failed, and the operator has already seen a box that says why (the
 // GPIB loader's), so the console only logs it.
@@ -78,12 +84,16 @@ public:
     // Pull mode: the owner reads the link in its own loop instead of having each line handed over
     // from a reader thread (see TIO's pull mode). Asked for before BeginOpen; a link that cannot
     // be read so (GPIB, read on request anyway) keeps its way.
-    virtual void SetPullMode(bool /*on*/) {}
+    virtual void SetPullMode(PullMode /*mode*/) {}
     // The open link is read by Pull, and its end has not been told yet.
     virtual bool Pulling() const { return false; }
     // Delivers the link's next received line through RxLine, reading the link up to timeoutMs for
     // it, or its end through Disconnected. True when something was delivered.
     virtual bool Pull(int /*timeoutMs*/) { return false; }
+    // PullMode::Watched: the descriptors to watch, and ms until a Pull is due without input (-1:
+    // none); see TIO::PullDescriptors and PullDueMs.
+    virtual std::vector<int> PullDescriptors() const { return {}; }
+    virtual int PullDueMs() const { return -1; }
 
     // When the link last received a byte, whole line or not (GetTickCount); 0 when it cannot
     // tell (GPIB, whose replies come whole).

@@ -55,6 +55,7 @@ OpenResult ConsoleSession::Open(std::string* reason) {
         return result;
     }
     connected_ = true;
+    UpdateLinkWatch();
     face_.StateChanged();
     return result;
 }
@@ -84,8 +85,15 @@ void ConsoleSession::CancelOpen() {
 
 void ConsoleSession::DropLink() {
     if (!link_) return;
+    // Before the descriptors close: a watch on a closed one (or its reused number) would fire.
+    if (pullLink_ == PullMode::Watched) face_.WatchLink({}, -1);
     closing_ = true;
     link_->Close();
+    if (pullDepth_ > 0) {
+        retiredLinks_.push_back(std::move(link_));
+        closing_ = false;
+        return;
+    }
     link_.reset(); // a TIO's reader delivers Disconnected while this waits
     closing_ = false;
 }
@@ -134,7 +142,26 @@ void ConsoleSession::OnDisconnected(const std::string& reason) {
 
 bool ConsoleSession::Pull(uint32_t ms) {
     handover_.RunPending();
-    return Pulling() && link_->Pull(static_cast<int>(ms));
+    if (!Pulling()) return false;
+    ++pullDepth_;
+    ConsoleLink& link = *link_;
+    const bool delivered = link.Pull(static_cast<int>(ms));
+    if (--pullDepth_ == 0 && !retiredLinks_.empty()) {
+        closing_ = true;
+        retiredLinks_.clear();
+        closing_ = false;
+    }
+    UpdateLinkWatch();
+    return delivered;
+}
+
+void ConsoleSession::UpdateLinkWatch() {
+    if (pullLink_ != PullMode::Watched) return;
+    if (!link_ || !link_->Pulling()) {
+        face_.WatchLink({}, -1);
+        return;
+    }
+    face_.WatchLink(link_->PullDescriptors(), link_->PullDueMs());
 }
 
 bool ConsoleSession::Send(const std::string& text) {
@@ -153,7 +180,10 @@ bool ConsoleSession::Send(const std::string& text) {
     replyTimeShown_ = false;
     // Expanded escapes go out as they are: a link that decodes its own (GPIB) would read a typed
     // \\r, now a backslash and an r, as a CR.
-    if (escapes_ ? link_->WriteLine(bytes) : link_->SendLine(bytes)) return true;
+    if (escapes_ ? link_->WriteLine(bytes) : link_->SendLine(bytes)) {
+        awaitingReply_ = true;
+        return true;
+    }
     LogNotSent(WithReason("Not sent:", link_->SendFailure()));
     return false;
 }
@@ -190,6 +220,7 @@ std::string ConsoleSession::LoggedText(const std::string& text) const {
 }
 
 void ConsoleSession::OnRxLine(const std::string& received, const std::string& stamp) {
+    awaitingReply_ = false;
     const std::string line = TrimText(received);
     LogAt(stamp, "Rx: " + LoggedText(received), LogColours::Rx);
     // Every line is timed from the last send, whether or not the reply time is shown.

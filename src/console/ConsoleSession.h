@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 // What a session asks of the face that shows it. Each runs on the UI thread.
 class SessionFace {
@@ -49,6 +50,10 @@ public:
     virtual void CancelTimer() {}
     // Watches fd for readability and calls FdReady() each time it is; -1 stops watching.
     virtual void WatchFd(int /*fd*/) {}
+    // PullMode::Watched: calls the session's Pull(0) whenever one of fds is readable, and once
+    // dueMs has passed (-1: no time); an empty list stops watching. Told again whenever the list
+    // or the time may have changed (a listening port's client came or went, a half line waits).
+    virtual void WatchLink(const std::vector<int>& /*fds*/, int /*dueMs*/) {}
 };
 
 class ConsoleSession {
@@ -92,17 +97,20 @@ public:
     ConsoleLink* Link() const { return link_.get(); }
 
     // --- Reading the link in the face's own loop ---
-    // On: a link that can be read so (serial, TCP, a listening port) is read by the face through
-    // Pull instead of each line being handed over from the link's reader thread, so a received
-    // line costs the face's thread alone. For a face without a window (the headless runner); the
-    // window's event loop takes hand-overs. Before Open; GPIB is read on request either way.
-    void SetPullLink(bool on) { pullLink_ = on; }
+    // Not Off: a link that can be read so (serial, TCP, a listening port) is read by the face
+    // through Pull instead of each line being handed over from the link's reader thread, so a
+    // received line costs the face's thread alone: Waited for a loop that blocks in Pull (the
+    // headless runner), Watched for an event loop that watches the link (WatchLink; the window).
+    // Before Open; GPIB is read on request either way.
+    void SetPullLink(PullMode mode) { pullLink_ = mode; }
     // The open link is read through Pull (until its end has been told).
     bool Pulling() const { return link_ && link_->Pulling(); }
     // Runs waiting hand-overs, then the link's next received line (LineReceived and all, as a
     // hand-over would) or its end, reading the link for up to ms when nothing has come. True when
     // a line or the end was delivered. Without a pulled link it only runs the hand-overs.
     bool Pull(uint32_t ms);
+    // A command went out and no line has come since.
+    bool AwaitsReply() const { return awaitingReply_; }
 
     // --- Sending ---
     // On: \r \n \t \xhh and \\ in what Send is given become their bytes, and a line with a
@@ -178,6 +186,8 @@ private:
     void FlushRepeats();
     // The link itself, closed and gone, its end not taken as a drop.
     void DropLink();
+    // Tells a watching face what to watch now (nothing once the link is gone).
+    void UpdateLinkWatch();
     bool ShouldReconnect(const std::string& reason) const;
     void BeginReconnect();
     void ScheduleReconnect();
@@ -191,11 +201,15 @@ private:
     std::string connection_;
     ConnectionTarget target_;
     int openTimeoutMs_ = -1;
-    bool pullLink_ = false;
+    PullMode pullLink_ = PullMode::Off;
     bool escapes_ = false;
     bool keepControlBytes_ = false;
     LineEnds lineEnds_;
     std::unique_ptr<ConsoleLink> link_;
+    // Pull may run inside Pull (a box a line opens runs a loop, which reads the link): a link
+    // dropped meanwhile is closed at once but kept until the outermost Pull has returned.
+    int pullDepth_ = 0;
+    std::vector<std::unique_ptr<ConsoleLink>> retiredLinks_;
     bool connected_ = false;
     bool opening_ = false;
     bool automaticOpen_ = false; //!< The open under way is a reconnect attempt.
@@ -203,6 +217,7 @@ private:
     std::string endReason_;      //!< Why the last link ended.
 
     uint32_t sendTick_ = 0;
+    bool awaitingReply_ = false;
     bool replyTimeShown_ = true; //!< The reply time of the last send has been logged.
     bool showReplyTimes_ = false;
     ReplyStatistics stats_;

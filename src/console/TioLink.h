@@ -19,9 +19,14 @@ public:
     std::string SendFailure() const override { return io_->SendFailure(); }
     std::string OpenedNote() const override;
     bool ReadReply() override { return false; }
-    void SetPullMode(bool on) override { io_->SetPullMode(on); }
+    void SetPullMode(PullMode mode) override {
+        io_->SetPullMode(mode != PullMode::Off,
+                         mode == PullMode::Watched ? TIO::PullWait::OnDescriptors : TIO::PullWait::InPull);
+    }
     bool Pulling() const override { return io_->Pulling(); }
     bool Pull(int timeoutMs) override { return io_->Pull(timeoutMs) != TIO::PullResult::Nothing; }
+    std::vector<int> PullDescriptors() const override { return io_->PullDescriptors(); }
+    int PullDueMs() const override { return io_->PullDueMs(); }
     bool IsGpib() const override { return false; }
     TIO* Tio() const override { return io_.get(); }
     uint32_t LastByteTick() const override { return io_->LastByteTick(); }

@@ -98,11 +98,19 @@ std::vector<std::string> SeriesNames(const ReplySeries& series) {
     return names;
 }
 
-// The first line of a file that is there and not empty (without its line end); none otherwise.
+// Longer than any header of ours: a line that does not end by then holds other columns.
+constexpr std::streamsize MaxHeaderBytes = 1 << 16;
+
+// The first line of a regular file that is there and not empty (without its line end); none
+// otherwise (a sink device reads as endless zeros, or as nothing).
 std::optional<std::string> FirstLine(const std::string& path) {
+    if (IsSinkDevice(path)) return std::nullopt;
     std::ifstream in(path, std::ios::binary);
-    std::string line;
-    if (!in || !std::getline(in, line)) return std::nullopt;
+    std::string start(MaxHeaderBytes, '\0');
+    in.read(start.data(), MaxHeaderBytes);
+    start.resize(static_cast<size_t>(in.gcount()));
+    if (start.empty()) return std::nullopt;
+    std::string line = start.substr(0, start.find('\n'));
     if (line.ends_with('\r')) line.pop_back();
     return line;
 }

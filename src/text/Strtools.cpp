@@ -35,19 +35,23 @@ struct LocalNow {
 
 // Every log line takes a stamp; the local time of day changes its second but once a second, so
 // the zone's rules are asked only then (per thread).
-LocalNow ReadLocalNow() {
+LocalNow ReadLocalTime(const timespec& at) {
     thread_local time_t cachedSecond = -1;
     thread_local std::tm cachedTime{};
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    if (now.tv_sec != cachedSecond) {
-        ToLocalTime(now.tv_sec, cachedTime);
-        cachedSecond = now.tv_sec;
+    if (at.tv_sec != cachedSecond) {
+        ToLocalTime(at.tv_sec, cachedTime);
+        cachedSecond = at.tv_sec;
     }
     LocalNow result;
     result.time = cachedTime;
-    result.milliseconds = static_cast<int>(now.tv_nsec / 1000000);
+    result.milliseconds = static_cast<int>(at.tv_nsec / 1000000);
     return result;
+}
+
+LocalNow ReadLocalNow() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return ReadLocalTime(now);
 }
 
 // Writes value's last count decimal digits at at.
@@ -86,6 +90,12 @@ std::string FormatDateTimeStamp(const std::tm& time, int milliseconds) {
 std::string GetTimeStamp() {
     const LocalNow now = ReadLocalNow();
     return FormatTimeStamp(now.time, now.milliseconds);
+}
+
+std::string TimeStampAt(int64_t unixNs) {
+    const timespec at{static_cast<time_t>(unixNs / 1000000000), static_cast<long>(unixNs % 1000000000)};
+    const LocalNow local = ReadLocalTime(at);
+    return FormatTimeStamp(local.time, local.milliseconds);
 }
 
 std::string GetDateTimeStamp() {

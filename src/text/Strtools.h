@@ -20,6 +20,8 @@ std::string TrimText(std::string_view text);
 
 // Local time "hh:nn:ss.zzz" and local date and time "yyyy-mm-dd hh:nn:ss.zzz".
 std::string GetTimeStamp();
+// The stamp of a moment given in ns since the epoch (a received packet's arrival), local time.
+std::string TimeStampAt(int64_t unixNs);
 std::string GetDateTimeStamp();
 // The same two formats for a given broken-down local time and millisecond (0 to 999).
 std::string FormatTimeStamp(const std::tm& time, int milliseconds);

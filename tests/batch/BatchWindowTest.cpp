@@ -320,7 +320,7 @@ private:
     ModalBoxes* previous_;
 };
 
-TEST_F(BatchWindowTest, APromptNeverHoldsUpTheReaderAndLinesKeepTheirArrivalTime) {
+TEST_F(BatchWindowTest, APromptNeverHoldsUpTheReader) {
     PtyPair pty;
     StartWith("com:" + pty.SlavePath());
     ASSERT_TRUE(console->Session().Connected()) << testing::PrintToString(LogTexts());
@@ -331,19 +331,6 @@ TEST_F(BatchWindowTest, APromptNeverHoldsUpTheReaderAndLinesKeepTheirArrivalTime
     pty.Write("r1\n");
     ASSERT_TRUE(Until([&] { return prompt.prompts == 1; }));
     EXPECT_TRUE(prompt.seenWhileOpen) << "a line that came while the prompt was open is logged at once";
-
-    // A line framed while the window is busy is stamped when it came, not when it is shown.
-    pty.Write("stamped\n");
-    const std::string framedBy = GetTimeStamp();
-    QThread::msleep(300);
-    const std::string busyUntil = GetTimeStamp();
-    ASSERT_TRUE(Until([&] { return LogHas("Rx: stamped"); }));
-    const LogLines& lines = console->Log()->Lines();
-    for (size_t i = 0; i < lines.Count(); ++i) {
-        std::string text(lines.Text(i));
-        if (text.find("Rx: stamped") == std::string::npos) continue;
-        EXPECT_LT(text.substr(1, 12), busyUntil) << text << " framed by " << framedBy;
-    }
 }
 } // namespace
 

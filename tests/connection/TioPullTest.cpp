@@ -4,10 +4,12 @@
 #include "TestSupport.h"
 #include "TioRecorder.h"
 #include "connection/TraceIo.h"
+#include "text/Strtools.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <poll.h>
 #include <thread>
 
 namespace {
@@ -54,6 +56,29 @@ TEST_F(TioPull, LinesComeOneAPullThenThePeersHalfLineThenTheEnd) {
     io.reset();
     EXPECT_EQ(recorder.disconnected, 1);
     EXPECT_EQ(recorder.rx.size(), 4u);
+}
+
+// A line read late (the window busy) keeps the time it came, as the system stamped it; a caller
+// that watches the link is told what to watch.
+TEST_F(TioPull, ALineReadLateKeepsItsArrivalTime) {
+    io = std::make_unique<TIO>(ui);
+    io->SetPullMode(true, TIO::PullWait::OnDescriptors);
+    io->StartCharEnabled = false;
+    io->EndChar = '\n';
+    std::string stamp;
+    io->SetOnRxLine([&stamp](const std::string&, TIO* from) { stamp = from->LineStamp(); });
+    AmpsimProcess amp({"--tcp", "127.0.0.1:0"});
+    ASSERT_TRUE(amp.Ready()) << amp.Error();
+    ASSERT_TRUE(io->Open("tcp:127.0.0.1:" + std::to_string(amp.TcpPort())));
+    const std::vector<int> fds = io->PullDescriptors();
+    ASSERT_EQ(fds.size(), 1u);
+    ASSERT_TRUE(io->Send("ECHO late\n"));
+    pollfd readable{fds[0], POLLIN, 0};
+    ASSERT_EQ(::poll(&readable, 1, 5000), 1);
+    const std::string cameBy = GetTimeStamp();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the window, busy elsewhere
+    ASSERT_EQ(io->Pull(0), Pulled::Line);
+    EXPECT_LE(stamp, cameBy);
 }
 
 // A query reads the link itself; the lines after its reply follow it before it returns.
