@@ -1,13 +1,26 @@
 #include "log/QueuedStream.h"
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
 
+namespace {
+int WriteToStream(std::FILE* stream, const char* data, std::size_t size) {
+    const bool whole = std::fwrite(data, 1, size, stream) == size && std::fflush(stream) == 0;
+    return whole ? 0 : (errno != 0 ? errno : EIO);
+}
+} // namespace
+
 struct QueuedStream::State {
-    explicit State(std::FILE* s) : stream(s) {}
+    // What stdio holds of the stream already goes first.
+    explicit State(std::FILE* s) : stream((std::fflush(s), s)), fd(DuplicateStream(s)) {}
+    ~State() {
+        if (fd >= 0) CloseDescriptor(fd);
+    }
     std::FILE* const stream;
+    const int fd;                    //!< The writer's own; -1: the stream is written with stdio.
     mutable std::mutex lock;         //!< Protects everything below.
     std::condition_variable wake;    //!< The writer: text came, or the end.
     std::condition_variable written; //!< The owner: a write ended.
@@ -18,10 +31,8 @@ struct QueuedStream::State {
     bool finished = false; //!< The writer has returned.
 };
 
-// What stdio holds of the stream already goes first.
 QueuedStream::QueuedStream(std::FILE* stream)
-    : state_(std::make_shared<State>((std::fflush(stream), stream))),
-      writer_([state = state_] { Write(state); }) {}
+    : state_(std::make_shared<State>(stream)), writer_([state = state_] { Write(state); }) {}
 
 QueuedStream::~QueuedStream() {
     {
@@ -48,7 +59,8 @@ void QueuedStream::Write(const std::shared_ptr<State>& state) {
         if (state->error == 0) {
             state->writing = text.size();
             guard.unlock();
-            const int error = WriteToStream(state->stream, text.data(), text.size());
+            const int error = state->fd >= 0 ? WriteToDescriptor(state->fd, text.data(), text.size())
+                                             : WriteToStream(state->stream, text.data(), text.size());
             guard.lock();
             state->writing = 0;
             state->error = error;

@@ -4,9 +4,10 @@
 // headless run goes on reading its link, and a signal or --max-seconds still ends it. Text goes
 // out whole and in order; once a write fails nothing more is written.
 //
-// The writer writes through the stream's descriptor, never through stdio: a write that never
-// returns must not hold stdio's lock or buffer, which the program's exit flushes. A stream without
-// a descriptor (a memory stream) is written with fwrite.
+// The writer writes through a descriptor of its own, a copy of the stream's, never through stdio:
+// a write that never returns must not hold stdio's lock or buffer, which the program's exit
+// flushes, and the caller may close its stream while a write waits. A stream without a descriptor
+// (a memory stream) is written with fwrite.
 //
 // Threads: Queue, Drain and the queries from one thread, the owner's; the writer is the object's
 // own. A writer still blocked in a write when the object goes is left behind with state of its
@@ -18,16 +19,19 @@
 #include <string_view>
 #include <thread>
 
-// Writes all of size bytes to stream, waiting as long as it takes; 0 or the system's error code.
 // Each system's side is in QueuedStream_posix.cpp and QueuedStream_win32.cpp.
-int WriteToStream(std::FILE* stream, const char* data, std::size_t size);
+// A descriptor of the writer's own for stream; -1 when it has none.
+int DuplicateStream(std::FILE* stream);
+// Writes all of size bytes, waiting as long as it takes; 0 or the system's error code.
+int WriteToDescriptor(int fd, const char* data, std::size_t size);
+void CloseDescriptor(int fd);
 
 class QueuedStream {
 public:
     // How often Drain asks whether to give up.
     static constexpr int PollMs = 10;
 
-    // stream stays the caller's and must outlive every write.
+    // stream stays the caller's; without a descriptor, it must outlive the object.
     explicit QueuedStream(std::FILE* stream);
     // Waits a moment for the writer to finish; one that does not is left behind.
     ~QueuedStream();

@@ -1,14 +1,15 @@
 #include "log/QueuedStream.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
-int WriteToStream(std::FILE* stream, const char* data, std::size_t size) {
+int DuplicateStream(std::FILE* stream) {
     const int fd = ::fileno(stream);
-    if (fd < 0) {
-        const bool whole = std::fwrite(data, 1, size, stream) == size && std::fflush(stream) == 0;
-        return whole ? 0 : (errno != 0 ? errno : EIO);
-    }
+    return fd < 0 ? -1 : ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
+
+int WriteToDescriptor(int fd, const char* data, std::size_t size) {
     for (std::size_t done = 0; done < size;) {
         const ssize_t n = ::write(fd, data + done, size - done);
         if (n < 0 && errno == EINTR) continue;
@@ -17,4 +18,8 @@ int WriteToStream(std::FILE* stream, const char* data, std::size_t size) {
         done += static_cast<std::size_t>(n);
     }
     return 0;
+}
+
+void CloseDescriptor(int fd) {
+    ::close(fd);
 }

@@ -1,16 +1,16 @@
-// The C runtime's descriptor rather than the bare handle: a stream in text mode has its LF
-// written as CR LF, as stdio would.
+// The C runtime's descriptors rather than bare handles: a stream in text mode has its LF written
+// as CR LF, as stdio would.
 #include "log/QueuedStream.h"
 
 #include <cerrno>
 #include <io.h>
 
-int WriteToStream(std::FILE* stream, const char* data, std::size_t size) {
+int DuplicateStream(std::FILE* stream) {
     const int fd = _fileno(stream);
-    if (fd < 0) {
-        const bool whole = std::fwrite(data, 1, size, stream) == size && std::fflush(stream) == 0;
-        return whole ? 0 : (errno != 0 ? errno : EIO);
-    }
+    return fd < 0 ? -1 : _dup(fd);
+}
+
+int WriteToDescriptor(int fd, const char* data, std::size_t size) {
     for (std::size_t done = 0; done < size;) {
         const unsigned chunk = static_cast<unsigned>(size - done < (1u << 30) ? size - done : (1u << 30));
         const int n = _write(fd, data + done, chunk);
@@ -19,4 +19,8 @@ int WriteToStream(std::FILE* stream, const char* data, std::size_t size) {
         done += static_cast<std::size_t>(n);
     }
     return 0;
+}
+
+void CloseDescriptor(int fd) {
+    _close(fd);
 }

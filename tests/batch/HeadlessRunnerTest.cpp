@@ -427,9 +427,9 @@ TEST_F(Headless, AStalledStandardOutputDoesNotHoldTheRun) {
     std::free(errText);
     EXPECT_EQ(code, ExitTimeLimit);
     EXPECT_NE(errors.find("corvane: standard output stalled: "), std::string::npos) << errors;
-    std::signal(SIGPIPE, SIG_IGN); // as the program has it: the writer left behind ends with its pipe
+    std::fclose(stalled);          // the writer left behind has a descriptor of its own
+    std::signal(SIGPIPE, SIG_IGN); // as the program has it: that writer ends with the pipe
     ::close(pipeFds[0]);
-    std::fclose(stalled);
 }
 
 // After the last command the run listens until the line stream goes quiet: every line of a slow
