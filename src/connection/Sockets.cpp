@@ -2,6 +2,7 @@
 
 #include "connection/FdIo.h"
 #include "platform/IntegerText.h"
+#include "platform/System.h"
 #include "platform/Tick.h"
 #include "text/Strtools.h"
 

@@ -1,7 +1,7 @@
 #include "connection/Sockets.h"
 
 #include "connection/Winsock.h"
-#include "text/Strtools.h"
+#include "platform/System.h"
 
 #include <atomic>
 #include <mutex>

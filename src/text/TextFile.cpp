@@ -1,6 +1,6 @@
 #include "text/TextFile.h"
 
-#include "text/Strtools.h"
+#include "platform/System.h"
 
 // Reading and replacing the files themselves is in TextFile_posix.cpp and TextFile_win32.cpp.
 
@@ -128,6 +128,14 @@ std::string EncodeTextLines(const std::vector<std::string>& lines) {
     for (const std::string& line : lines)
         text.append(FirstBeyondLatin1(line) != 0 ? line : Latin1ToUtf8(line)).append("\r\n");
     return text;
+}
+
+std::string TextFileErrorText(int code) {
+    if (code == TextFileTooLarge)
+        return "The file is larger than " + std::to_string(MaxTextFileBytes / (size_t{1024} * 1024)) +
+               " MB, the limit for text files.";
+    if (code == TextFileNotRegular) return "It is not a regular file.";
+    return GetSystemErrorText(code);
 }
 
 bool WriteTextLines(const std::string& path, const std::vector<std::string>& lines, int& errorCode,
