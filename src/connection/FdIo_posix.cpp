@@ -1,5 +1,6 @@
 #include "connection/FdIo.h"
 
+#include "connection/FdIo_sys.h"
 #include "platform/Tick.h"
 
 #include <algorithm>
@@ -8,37 +9,23 @@
 #include <poll.h>
 #include <unistd.h>
 
-void GuardedFd::Attach(int fd) {
-    std::lock_guard guard(lock_);
-    if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    fd_ = fd;
+namespace fd_sys {
+void SetNonBlocking(int fd) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
 
-bool GuardedFd::Close() {
-    std::lock_guard guard(lock_);
-    int fd = fd_.exchange(-1);
-    if (fd < 0) return false;
+void CloseDescriptor(int fd) {
     ::close(fd);
-    return true;
 }
 
-ssize_t GuardedFd::ReadSome(void* buffer, size_t size) {
-    std::lock_guard guard(lock_);
-    if (fd_ < 0) {
-        errno = EBADF;
-        return -1;
-    }
-    return ::read(fd_, buffer, size);
+ssize_t ReadSome(int fd, void* buffer, size_t size) {
+    return ::read(fd, buffer, size);
 }
 
-ssize_t GuardedFd::WriteSome(const void* data, size_t size) {
-    std::lock_guard guard(lock_);
-    if (fd_ < 0) {
-        errno = EBADF;
-        return -1;
-    }
-    return ::write(fd_, data, size);
+ssize_t WriteSome(int fd, const void* data, size_t size) {
+    return ::write(fd, data, size);
 }
+} // namespace fd_sys
 
 int WaitAny(WaitItem* items, size_t count, int timeoutMs) {
     pollfd fds[MaxWaitItems];
