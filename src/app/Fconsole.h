@@ -7,7 +7,7 @@
 #include "console/ConsoleLogic.h"
 #include "console/ConsoleSession.h"
 #include "platform/QtPlatform.h"
-#include "text/Strtools.h"
+#include "platform/System.h"
 
 #include <QMainWindow>
 #include <functional>

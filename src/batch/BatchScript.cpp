@@ -24,7 +24,7 @@ bool IsDelayBlank(char c) {
 }
 
 std::string FileError(const char* what, const std::string& path, int code) {
-    return std::string(what) + " \"" + path + "\". " + GetSystemErrorText(code);
+    return std::string(what) + " \"" + path + "\". " + TextFileErrorText(code);
 }
 
 } // namespace

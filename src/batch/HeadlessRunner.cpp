@@ -6,8 +6,8 @@
 #include "connection/TcpConnection.h"
 #include "connection/TraceIo.h"
 #include "console/ConsoleLogic.h"
+#include "platform/System.h"
 #include "platform/Tick.h"
-#include "text/Strtools.h"
 #include "text/TextFile.h"
 
 #include <algorithm>

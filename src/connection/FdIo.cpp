@@ -1,11 +1,54 @@
 #include "connection/FdIo.h"
 
+#include "connection/FdIo_sys.h"
 #include "platform/Tick.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <thread>
+
+void GuardedFd::Attach(int fd) {
+    std::lock_guard guard(lock_);
+    if (fd >= 0) fd_sys::SetNonBlocking(fd);
+    fd_ = fd;
+}
+
+bool GuardedFd::Close() {
+    std::lock_guard guard(lock_);
+    const int fd = fd_.exchange(-1);
+    if (fd < 0) return false;
+    fd_sys::CloseDescriptor(fd);
+    return true;
+}
+
+ssize_t GuardedFd::ReadSome(void* buffer, size_t size) {
+    std::lock_guard guard(lock_);
+    if (fd_ < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    return fd_sys::ReadSome(fd_, buffer, size);
+}
+
+ssize_t GuardedFd::ReceiveSome(void* buffer, size_t size, int64_t& arrivalNs) {
+    arrivalNs = 0;
+    std::lock_guard guard(lock_);
+    if (fd_ < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    return fd_sys::ReceiveSome(fd_, buffer, size, arrivalNs);
+}
+
+ssize_t GuardedFd::WriteSome(const void* data, size_t size) {
+    std::lock_guard guard(lock_);
+    if (fd_ < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    return fd_sys::WriteSome(fd_, data, size);
+}
 
 ssize_t ReadSoon(GuardedFd& fd, void* buffer, size_t size) {
     auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(SoonMicros);

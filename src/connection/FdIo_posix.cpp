@@ -1,5 +1,6 @@
 #include "connection/FdIo.h"
 
+#include "connection/FdIo_sys.h"
 #include "platform/Tick.h"
 
 #include <algorithm>
@@ -11,36 +12,21 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-void GuardedFd::Attach(int fd) {
-    std::lock_guard guard(lock_);
-    if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    fd_ = fd;
+namespace fd_sys {
+void SetNonBlocking(int fd) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
 
-bool GuardedFd::Close() {
-    std::lock_guard guard(lock_);
-    int fd = fd_.exchange(-1);
-    if (fd < 0) return false;
+void CloseDescriptor(int fd) {
     ::close(fd);
-    return true;
 }
 
-ssize_t GuardedFd::ReadSome(void* buffer, size_t size) {
-    std::lock_guard guard(lock_);
-    if (fd_ < 0) {
-        errno = EBADF;
-        return -1;
-    }
-    return ::read(fd_, buffer, size);
+ssize_t ReadSome(int fd, void* buffer, size_t size) {
+    return ::read(fd, buffer, size);
 }
 
-ssize_t GuardedFd::ReceiveSome(void* buffer, size_t size, int64_t& arrivalNs) {
-    arrivalNs = 0;
-    std::lock_guard guard(lock_);
-    if (fd_ < 0) {
-        errno = EBADF;
-        return -1;
-    }
+// The socket's arrival stamp (SO_TIMESTAMPING), when the system gave one with the bytes.
+ssize_t ReceiveSome(int fd, void* buffer, size_t size, int64_t& arrivalNs) {
     iovec data{buffer, size};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(scm_timestamping))];
     msghdr message{};
@@ -48,7 +34,7 @@ ssize_t GuardedFd::ReceiveSome(void* buffer, size_t size, int64_t& arrivalNs) {
     message.msg_iovlen = 1;
     message.msg_control = control;
     message.msg_controllen = sizeof control;
-    const ssize_t n = ::recvmsg(fd_, &message, 0);
+    const ssize_t n = ::recvmsg(fd, &message, 0);
     for (cmsghdr* c = CMSG_FIRSTHDR(&message); n > 0 && c; c = CMSG_NXTHDR(&message, c)) {
         if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPING) continue;
         scm_timestamping stamps{};
@@ -59,14 +45,10 @@ ssize_t GuardedFd::ReceiveSome(void* buffer, size_t size, int64_t& arrivalNs) {
     return n;
 }
 
-ssize_t GuardedFd::WriteSome(const void* data, size_t size) {
-    std::lock_guard guard(lock_);
-    if (fd_ < 0) {
-        errno = EBADF;
-        return -1;
-    }
-    return ::write(fd_, data, size);
+ssize_t WriteSome(int fd, const void* data, size_t size) {
+    return ::write(fd, data, size);
 }
+} // namespace fd_sys
 
 int WaitAny(WaitItem* items, size_t count, int timeoutMs) {
     pollfd fds[MaxWaitItems];

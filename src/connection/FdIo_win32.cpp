@@ -1,50 +1,37 @@
 #include "connection/FdIo.h"
 
+#include "connection/FdIo_sys.h"
 #include "connection/Winsock.h"
 
 #include <algorithm>
 #include <chrono>
 
-void GuardedFd::Attach(int fd) {
-    std::lock_guard guard(lock_);
+namespace fd_sys {
+void SetNonBlocking(int fd) {
     u_long on = 1;
-    if (fd >= 0) ::ioctlsocket(SocketOf(fd), FIONBIO, &on);
-    fd_ = fd;
+    ::ioctlsocket(SocketOf(fd), FIONBIO, &on);
 }
 
-bool GuardedFd::Close() {
-    std::lock_guard guard(lock_);
-    int fd = fd_.exchange(-1);
-    if (fd < 0) return false;
+void CloseDescriptor(int fd) {
     ::closesocket(SocketOf(fd));
-    return true;
 }
 
-ssize_t GuardedFd::ReadSome(void* buffer, size_t size) {
-    std::lock_guard guard(lock_);
-    if (fd_ < 0) {
-        errno = EBADF;
-        return -1;
-    }
-    const int n = ::recv(SocketOf(fd_), static_cast<char*>(buffer), static_cast<int>(size), 0);
+ssize_t ReadSome(int fd, void* buffer, size_t size) {
+    const int n = ::recv(SocketOf(fd), static_cast<char*>(buffer), static_cast<int>(size), 0);
     return n >= 0 ? n : TakeSocketError();
 }
 
 // Winsock stamps no arrivals.
-ssize_t GuardedFd::ReceiveSome(void* buffer, size_t size, int64_t& arrivalNs) {
+ssize_t ReceiveSome(int fd, void* buffer, size_t size, int64_t& arrivalNs) {
     arrivalNs = 0;
-    return ReadSome(buffer, size);
+    return ReadSome(fd, buffer, size);
 }
 
-ssize_t GuardedFd::WriteSome(const void* data, size_t size) {
-    std::lock_guard guard(lock_);
-    if (fd_ < 0) {
-        errno = EBADF;
-        return -1;
-    }
-    const int n = ::send(SocketOf(fd_), static_cast<const char*>(data), static_cast<int>(size), 0);
+ssize_t WriteSome(int fd, const void* data, size_t size) {
+    const int n = ::send(SocketOf(fd), static_cast<const char*>(data), static_cast<int>(size), 0);
     return n >= 0 ? n : TakeSocketError();
 }
+} // namespace fd_sys
 
 namespace {
 bool IsSocket(int fd) {

@@ -2,6 +2,7 @@
 
 #include "platform/ModalBoxes.h"
 #include "platform/SharedLibrary.h"
+#include "platform/System.h"
 #include "text/Strtools.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 #include "connection/LocalAddresses.h"
 
 #include "connection/Sockets.h"
-#include "text/Strtools.h"
+#include "platform/System.h"
 
 #include <algorithm>
 

@@ -5,7 +5,7 @@
 #include "connection/FdIo.h"
 #include "connection/SerialMode.h"
 #include "connection/TraceIo.h"
-#include "text/Strtools.h"
+#include "platform/System.h"
 
 #include <cerrno>
 #include <cstring>

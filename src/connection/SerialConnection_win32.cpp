@@ -4,8 +4,8 @@
 #include "connection/FdIo.h"
 #include "connection/SerialMode.h"
 #include "connection/TraceIo.h"
+#include "platform/System.h"
 #include "platform/Win32Text.h"
-#include "text/Strtools.h"
 
 #include <algorithm>
 #include <mutex>

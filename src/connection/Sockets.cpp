@@ -2,10 +2,12 @@
 
 #include "connection/FdIo.h"
 #include "platform/IntegerText.h"
+#include "platform/System.h"
 #include "platform/Tick.h"
 #include "text/Strtools.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <memory>
@@ -42,9 +44,29 @@ bool ParseDottedIpv4(const std::string& text, uint32_t& address) {
     return true;
 }
 
+namespace {
+std::atomic<int> socketUsers{0};
+} // namespace
+
+void SocketStartup() {
+    StartLayer();
+    ++socketUsers;
+}
+
+void SocketCleanup() {
+    --socketUsers;
+}
+
+int SocketUsers() {
+    return socketUsers.load();
+}
+
 int ResolveIpv4(const std::string& name, std::vector<uint32_t>& addresses) {
     addresses.clear();
-    return ResolveAll(name, addresses);
+    // No instrument has an empty name (Windows would resolve it to this host).
+    if (name.empty()) return NameNotFound();
+    const int rc = ResolveAll(name, addresses);
+    return rc == 0 && addresses.empty() ? NameNotFound() : rc;
 }
 
 namespace {
@@ -154,6 +176,27 @@ int TcpConnect(const std::string& params, ConnectAttempt& attempt) {
         return NoSocket;
     }
     return s;
+}
+
+int TcpListen(int port, const std::string& address) {
+    Ipv4Endpoint local{0, static_cast<uint16_t>(port)};
+    if (!address.empty() && !ParseDottedIpv4(address, local.address)) return NoSocket;
+    if (port < 0 || port > 65535) return NoSocket;
+    return OpenListener(local);
+}
+
+int UdpOpen(int port, const std::string& address) {
+    Ipv4Endpoint local{0, static_cast<uint16_t>(port)};
+    if (!ParseDottedIpv4(address, local.address) || port < 0 || port > 65535) return NoSocket;
+    return OpenDatagram(local);
+}
+
+bool LocalEndpoint(int socket, Ipv4Endpoint& endpoint) {
+    return socket >= 0 && QueryEndpoint(socket, false, endpoint);
+}
+
+bool PeerEndpoint(int socket, Ipv4Endpoint& endpoint) {
+    return socket >= 0 && QueryEndpoint(socket, true, endpoint);
 }
 
 long SendWithin(int socket, const void* data, size_t size, int timeoutMs, const WakeEvent& wake) {

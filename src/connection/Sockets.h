@@ -86,16 +86,25 @@ void SetReceiveBuffer(int socket, int bytes);
 // Ends our sending side: the peer reads an end after what was sent.
 void ShutdownSending(int socket);
 
-// The pieces TcpConnect is made of, one per system.
+// The pieces the functions above are made of, one per system.
 namespace socket_parts {
+// What the socket layer needs before first use, done once (SocketStartup counts the users).
+void StartLayer();
+// A listening TCP socket bound to local (address reuse on, backlog 5), or a UDP socket with
+// broadcast and address reuse on bound to local; NoSocket on any failure.
+int OpenListener(const Ipv4Endpoint& local);
+int OpenDatagram(const Ipv4Endpoint& local);
+// The socket's own address or (peer) its peer's; false when the system tells none.
+bool QueryEndpoint(int socket, bool peer, Ipv4Endpoint& endpoint);
 // A TCP socket, non-blocking, keep-alive and TCP_NODELAY on; NoSocket with errno set.
 int OpenStream();
 // Starts a connect: 1 done, 0 under way (wait until writable, then ask ConnectError), -1 failed.
 int StartConnect(int socket, const Ipv4Endpoint& peer);
 // The result of a connect that was under way: 0 or the system's code.
 int ConnectError(int socket);
-// The name lookup itself: 0 with at least one address, or a code that LookupErrorText explains
-// (an empty name is no name, on Windows too).
+// The name lookup itself: 0, or a code that LookupErrorText explains. NameNotFound is the
+// resolver's code for a name it does not know.
 int ResolveAll(const std::string& name, std::vector<uint32_t>& addresses);
+int NameNotFound();
 std::string LookupErrorText(int code);
 } // namespace socket_parts

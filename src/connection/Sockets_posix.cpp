@@ -1,7 +1,6 @@
 #include "connection/Sockets.h"
 
 #include <arpa/inet.h>
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <linux/net_tstamp.h>
@@ -12,8 +11,6 @@
 #include <unistd.h>
 
 namespace {
-std::atomic<int> socketUsers{0};
-
 void SetOption(int socket, int level, int name, int value = 1) {
     ::setsockopt(socket, level, name, &value, sizeof value);
 }
@@ -48,21 +45,13 @@ int Bound(int s, const Ipv4Endpoint& local) {
 }
 } // namespace
 
-void SocketStartup() {
+namespace socket_parts {
+// A peer that vanishes must make a send fail, not end the program.
+void StartLayer() {
     static std::once_flag once;
     std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
-    ++socketUsers;
 }
 
-void SocketCleanup() {
-    --socketUsers;
-}
-
-int SocketUsers() {
-    return socketUsers.load();
-}
-
-namespace socket_parts {
 int OpenStream() {
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (s >= 0) SetNoDelayAndKeepAlive(s);
@@ -92,18 +81,18 @@ int ResolveAll(const std::string& name, std::vector<uint32_t>& addresses) {
     for (const addrinfo* a = found; a; a = a->ai_next)
         addresses.push_back(ntohl(reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr.s_addr));
     ::freeaddrinfo(found);
-    return addresses.empty() ? EAI_NONAME : 0;
+    return 0;
+}
+
+int NameNotFound() {
+    return EAI_NONAME;
 }
 
 std::string LookupErrorText(int code) {
     return ::gai_strerror(code);
 }
-} // namespace socket_parts
 
-int TcpListen(int port, const std::string& address) {
-    Ipv4Endpoint local{0, static_cast<uint16_t>(port)};
-    if (!address.empty() && !ParseDottedIpv4(address, local.address)) return NoSocket;
-    if (port < 0 || port > 65535) return NoSocket;
+int OpenListener(const Ipv4Endpoint& local) {
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (s < 0) return NoSocket;
     SetOption(s, SOL_SOCKET, SO_REUSEADDR);
@@ -115,6 +104,25 @@ int TcpListen(int port, const std::string& address) {
     return s;
 }
 
+int OpenDatagram(const Ipv4Endpoint& local) {
+    const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return NoSocket;
+    SetOption(s, SOL_SOCKET, SO_BROADCAST);
+    SetOption(s, SOL_SOCKET, SO_REUSEADDR);
+    return Bound(s, local);
+}
+
+bool QueryEndpoint(int socket, bool peer, Ipv4Endpoint& endpoint) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    auto* name = reinterpret_cast<sockaddr*>(&address);
+    if ((peer ? ::getpeername(socket, name, &length) : ::getsockname(socket, name, &length)) != 0)
+        return false;
+    endpoint = EndpointOf(address);
+    return true;
+}
+} // namespace socket_parts
+
 int TcpAccept(int listenSocket, std::string& peer) {
     sockaddr_in from{};
     socklen_t length = sizeof from;
@@ -123,16 +131,6 @@ int TcpAccept(int listenSocket, std::string& peer) {
     SetNoDelayAndKeepAlive(s);
     peer = EndpointText(EndpointOf(from));
     return s;
-}
-
-int UdpOpen(int port, const std::string& address) {
-    Ipv4Endpoint local{0, static_cast<uint16_t>(port)};
-    if (!ParseDottedIpv4(address, local.address) || port < 0 || port > 65535) return NoSocket;
-    const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (s < 0) return NoSocket;
-    SetOption(s, SOL_SOCKET, SO_BROADCAST);
-    SetOption(s, SOL_SOCKET, SO_REUSEADDR);
-    return Bound(s, local);
 }
 
 void CloseSocket(int socket) {
@@ -160,24 +158,6 @@ long SocketReceiveFrom(int socket, void* buffer, size_t size, Ipv4Endpoint& from
         ::recvfrom(socket, buffer, size, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&address), &length);
     if (n >= 0) from = EndpointOf(address);
     return n;
-}
-
-bool LocalEndpoint(int socket, Ipv4Endpoint& endpoint) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (socket < 0 || ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return false;
-    endpoint = EndpointOf(address);
-    return true;
-}
-
-bool PeerEndpoint(int socket, Ipv4Endpoint& endpoint) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (socket < 0 || ::getpeername(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return false;
-    endpoint = EndpointOf(address);
-    return true;
 }
 
 void SetReceiveBuffer(int socket, int bytes) {

@@ -1,14 +1,11 @@
 #include "connection/Sockets.h"
 
 #include "connection/Winsock.h"
-#include "text/Strtools.h"
+#include "platform/System.h"
 
-#include <atomic>
 #include <mutex>
 
 namespace {
-std::atomic<int> socketUsers{0};
-
 void SetOption(SOCKET socket, int level, int name, int value = 1) {
     ::setsockopt(socket, level, name, reinterpret_cast<const char*>(&value), sizeof value);
 }
@@ -55,32 +52,17 @@ int Bound(int s, const Ipv4Endpoint& local) {
 }
 } // namespace
 
-namespace {
+namespace socket_parts {
 // Winsock is started once and left running: its release at the last user would make a socket that
 // another thread is still closing fail, and the process's end releases it anyway.
-void StartWinsock() {
+void StartLayer() {
     static std::once_flag once;
     std::call_once(once, [] {
         WSADATA data;
         ::WSAStartup(MAKEWORD(2, 2), &data);
     });
 }
-} // namespace
 
-void SocketStartup() {
-    StartWinsock();
-    ++socketUsers;
-}
-
-void SocketCleanup() {
-    --socketUsers;
-}
-
-int SocketUsers() {
-    return socketUsers.load();
-}
-
-namespace socket_parts {
 int OpenStream() {
     const int s = Adopted(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     if (s == NoSocket) return NoSocket;
@@ -106,9 +88,7 @@ int ConnectError(int socket) {
 }
 
 int ResolveAll(const std::string& name, std::vector<uint32_t>& addresses) {
-    // Windows resolves an empty name to this host; no instrument has an empty name.
-    if (name.empty()) return WSAHOST_NOT_FOUND;
-    StartWinsock(); // a lookup may come before any transport started Winsock
+    StartLayer(); // a lookup may come before any transport started Winsock
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM; // one entry per address instead of one per socket type
@@ -118,19 +98,19 @@ int ResolveAll(const std::string& name, std::vector<uint32_t>& addresses) {
     for (const addrinfo* a = found; a; a = a->ai_next)
         addresses.push_back(ntohl(reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr.s_addr));
     ::freeaddrinfo(found);
-    return addresses.empty() ? WSAHOST_NOT_FOUND : 0;
+    return 0;
+}
+
+int NameNotFound() {
+    return WSAHOST_NOT_FOUND;
 }
 
 // getaddrinfo's codes on Windows are Winsock codes, which the system's message table knows.
 std::string LookupErrorText(int code) {
     return GetSystemErrorText(code);
 }
-} // namespace socket_parts
 
-int TcpListen(int port, const std::string& address) {
-    Ipv4Endpoint local{0, static_cast<uint16_t>(port)};
-    if (!address.empty() && !ParseDottedIpv4(address, local.address)) return NoSocket;
-    if (port < 0 || port > 65535) return NoSocket;
+int OpenListener(const Ipv4Endpoint& local) {
     const int s = Adopted(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     if (s == NoSocket) return NoSocket;
     // Windows' SO_REUSEADDR would let a second program take the port: exclusive use is its way of
@@ -145,6 +125,26 @@ int TcpListen(int port, const std::string& address) {
     return s;
 }
 
+int OpenDatagram(const Ipv4Endpoint& local) {
+    const int s = Adopted(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    if (s == NoSocket) return NoSocket;
+    SetOption(SocketOf(s), SOL_SOCKET, SO_BROADCAST);
+    SetOption(SocketOf(s), SOL_SOCKET, SO_REUSEADDR);
+    SetNonBlocking(SocketOf(s));
+    return Bound(s, local);
+}
+
+bool QueryEndpoint(int socket, bool peer, Ipv4Endpoint& endpoint) {
+    sockaddr_in address{};
+    int length = sizeof address;
+    auto* name = reinterpret_cast<sockaddr*>(&address);
+    const SOCKET s = SocketOf(socket);
+    if ((peer ? ::getpeername(s, name, &length) : ::getsockname(s, name, &length)) != 0) return false;
+    endpoint = EndpointOf(address);
+    return true;
+}
+} // namespace socket_parts
+
 int TcpAccept(int listenSocket, std::string& peer) {
     sockaddr_in from{};
     int length = sizeof from;
@@ -153,17 +153,6 @@ int TcpAccept(int listenSocket, std::string& peer) {
     SetNoDelayAndKeepAlive(SocketOf(s));
     peer = EndpointText(EndpointOf(from));
     return s;
-}
-
-int UdpOpen(int port, const std::string& address) {
-    Ipv4Endpoint local{0, static_cast<uint16_t>(port)};
-    if (!ParseDottedIpv4(address, local.address) || port < 0 || port > 65535) return NoSocket;
-    const int s = Adopted(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
-    if (s == NoSocket) return NoSocket;
-    SetOption(SocketOf(s), SOL_SOCKET, SO_BROADCAST);
-    SetOption(SocketOf(s), SOL_SOCKET, SO_REUSEADDR);
-    SetNonBlocking(SocketOf(s));
-    return Bound(s, local);
 }
 
 void CloseSocket(int socket) {
@@ -201,24 +190,6 @@ long SocketReceiveFrom(int socket, void* buffer, size_t size, Ipv4Endpoint& from
     }
     if (n >= 0) from = EndpointOf(address);
     return n >= 0 ? n : TakeSocketError();
-}
-
-bool LocalEndpoint(int socket, Ipv4Endpoint& endpoint) {
-    sockaddr_in address{};
-    int length = sizeof address;
-    if (socket < 0 || ::getsockname(SocketOf(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return false;
-    endpoint = EndpointOf(address);
-    return true;
-}
-
-bool PeerEndpoint(int socket, Ipv4Endpoint& endpoint) {
-    sockaddr_in address{};
-    int length = sizeof address;
-    if (socket < 0 || ::getpeername(SocketOf(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return false;
-    endpoint = EndpointOf(address);
-    return true;
 }
 
 void SetReceiveBuffer(int socket, int bytes) {

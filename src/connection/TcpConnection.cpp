@@ -2,6 +2,7 @@
 
 #include "connection/Sockets.h"
 #include "platform/IntegerText.h"
+#include "platform/System.h"
 #include "platform/Tick.h"
 #include "text/Strtools.h"
 

@@ -1,5 +1,6 @@
 #include "console/ExtraTools.h"
 
+#include "platform/System.h"
 #include "text/Strtools.h"
 #include "text/TextFile.h"
 
@@ -59,7 +60,7 @@ std::string ProposedLogFileName(const std::string& connectionKindName) {
 bool WriteTextFile(const std::string& path, const std::string& text, std::string& error) {
     int code = 0;
     if (WriteTextData(path, text, code)) return true;
-    error = "Cannot write \"" + path + "\": " + GetSystemErrorText(code);
+    error = "Cannot write \"" + path + "\": " + TextFileErrorText(code);
     return false;
 }
 

@@ -1,6 +1,6 @@
 #include "log/LineFile.h"
 
-#include "text/Strtools.h"
+#include "platform/System.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #include "platform/Config.h"
 
 #include "platform/QtPlatform.h"
-#include "text/Strtools.h"
+#include "platform/System.h"
 
 #include <filesystem>
 

@@ -1,7 +1,7 @@
 #include "platform/SharedLibrary.h"
 
+#include "platform/System.h"
 #include "platform/Win32Text.h"
-#include "text/Strtools.h"
 
 std::string SharedLibraryFileName(const std::string& base) {
     return "lib" + base + ".dll";

@@ -2,7 +2,7 @@
 // and Shell_win32.cpp.
 #include "platform/Shell.h"
 
-#include "text/Strtools.h"
+#include "platform/System.h"
 
 #include <cerrno>
 

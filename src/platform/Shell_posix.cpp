@@ -1,8 +1,6 @@
 // Starting programs through posix_spawn, xdg-open and the installed terminal emulators.
 #include "platform/Shell.h"
 
-#include "text/Strtools.h"
-
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -72,14 +70,16 @@ std::string FindProgram(const std::string& name) {
     if (name.empty()) return {};
     if (name.find('/') != std::string::npos) return IsExecutableFile(name) ? name : std::string();
     const char* path = std::getenv("PATH");
-    std::string folders = path ? path : "/usr/local/bin:/usr/bin:/bin";
-    std::string folder, rest;
-    for (bool more = true; more; folders = rest) {
-        more = SplitAtFirst(folders, folder, ":", rest);
+    const std::string folders = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    // An empty entry (a leading, doubled or trailing ':') stands for the working folder.
+    for (size_t start = 0;;) {
+        const size_t colon = folders.find(':', start);
+        const std::string folder = folders.substr(start, colon - start);
         std::string candidate = (folder.empty() ? std::string(".") : folder) + "/" + name;
         if (IsExecutableFile(candidate)) return candidate;
+        if (colon == std::string::npos) return {};
+        start = colon + 1;
     }
-    return {};
 }
 
 ShellResult LaunchProgram(const std::vector<std::string>& argv) {

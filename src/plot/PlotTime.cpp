@@ -1,6 +1,6 @@
 #include "plot/PlotTime.h"
 
-#include "text/Strtools.h"
+#include "platform/System.h"
 
 #include <cstdio>
 #include <ctime>

@@ -1,8 +1,8 @@
 #include "plot/SeriesCsv.h"
 
+#include "platform/System.h"
 #include "plot/PlotTime.h"
 #include "plot/ReplySeries.h"
-#include "text/Strtools.h"
 
 #include <cerrno>
 #include <charconv>

@@ -2,6 +2,7 @@
 
 #include "platform/QtPlatform.h"
 #include "platform/Shell.h"
+#include "platform/System.h"
 #include "projects/FolderSearchWorker.h"
 #include "projects/ProjectSearch.h"
 #include "text/Strtools.h"

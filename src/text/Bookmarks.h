@@ -51,7 +51,7 @@ BookmarkLayout LayoutBookmarks(const std::vector<std::string>& lines);
 bool ReadButtonWidth(const std::string& line, unsigned& width);
 
 // Bookmark files are text files (TextFile.h): regular files of at most MaxTextFileBytes, decoded
-// from UTF-8 when valid. On failure the result is false and errorCode says why (GetSystemErrorText).
+// from UTF-8 when valid. On failure the result is false and errorCode says why (TextFileErrorText).
 bool ReadBookmarkFile(const std::string& path, std::vector<std::string>& lines, int& errorCode);
 bool WriteBookmarkFile(const std::string& path, const std::vector<std::string>& lines, int& errorCode);
 

@@ -129,7 +129,7 @@ void TFrameButtonField::LoadFile(const std::string& path) {
     std::vector<std::string> lines;
     int code = 0;
     if (!ReadBookmarkFile(path, lines, code)) {
-        Boxes().Error(BoxTitle(), "Could not open File:\r\n" + path + "\r\n" + GetSystemErrorText(code));
+        Boxes().Error(BoxTitle(), "Could not open File:\r\n" + path + "\r\n" + TextFileErrorText(code));
         return;
     }
     Lines = std::move(lines);
@@ -275,7 +275,7 @@ void TFrameButtonField::ButtonSaveBookmarksClick() {
 void TFrameButtonField::WriteLines(const std::string& path) {
     int code = 0;
     if (!WriteBookmarkFile(path, Lines, code))
-        throw std::runtime_error("Cannot write file \"" + path + "\". " + GetSystemErrorText(code));
+        throw std::runtime_error("Cannot write file \"" + path + "\". " + TextFileErrorText(code));
 }
 
 void TFrameButtonField::ShowFileName() {

@@ -1,7 +1,6 @@
 #include "text/Fmemo.h"
 
 #include "platform/QtPlatform.h"
-#include "text/Strtools.h"
 #include "text/TextFile.h"
 #include "text/TextLineQt.h"
 #include "ui_Fmemo.h"
@@ -52,7 +51,7 @@ QString EditorText(const std::vector<std::string>& lines) {
 }
 
 std::string FileError(const char* what, const std::string& path, int code) {
-    return std::string(what) + " \"" + path + "\". " + GetSystemErrorText(code);
+    return std::string(what) + " \"" + path + "\". " + TextFileErrorText(code);
 }
 } // namespace
 

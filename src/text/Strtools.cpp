@@ -1,6 +1,6 @@
 #include "text/Strtools.h"
 
-#include "text/TextFile.h"
+#include "platform/System.h"
 
 #include <algorithm>
 #include <climits>
@@ -271,24 +271,6 @@ std::string MaskParamPrompts(const std::string& text, const std::string& mask) {
     while (budget > 0 && FindParamPrompt(result, prompt) == ParamScan::Found)
         budget -= ReplaceAll(result, prompt.sequence, mask, budget);
     return result;
-}
-
-// ---- System queries ------------------------------------------------------------------------------
-// The system's own answers are in Strtools_posix.cpp and Strtools_win32.cpp.
-
-// Operators know the machine by its short name, which by old convention has at most 15 characters.
-std::string GetLocalComputerName() {
-    const std::string name = SystemHostName();
-    return name.substr(0, std::min<size_t>(name.find('.'), 15));
-}
-
-// The text-file unit's own refusals are told here too, so every file message reads alike.
-std::string GetSystemErrorText(int code) {
-    if (code == TextFileTooLarge)
-        return "The file is larger than " + std::to_string(MaxTextFileBytes / (size_t{1024} * 1024)) +
-               " MB, the limit for text files.";
-    if (code == TextFileNotRegular) return "It is not a regular file.";
-    return SystemErrorText(code);
 }
 
 std::string TrimText(std::string_view text) {

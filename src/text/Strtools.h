@@ -1,7 +1,7 @@
 #pragma once
-// String tools over the program's 8-bit text: parameter prompts, escape decoding, splitting,
-// time stamps and a few queries of the local system. No state of their own; everything but
-// ResolveParamPrompts may be called from any thread.
+// String tools over the program's 8-bit text: parameter prompts, escape decoding, splitting and
+// time stamps. No state of their own; everything but ResolveParamPrompts may be called from any
+// thread.
 #include <cstddef>
 #include <ctime>
 #include <map>
@@ -76,23 +76,3 @@ ParamScan FindParamPrompt(const std::string& text, ParamPrompt& prompt);
 // join its neighbours into a new sequence; at most as many sequences are masked as text has ">",
 // which only binds for a mask that contains ">" itself (such as "<?>", which would mask itself forever).
 std::string MaskParamPrompts(const std::string& text, const std::string& mask);
-
-// Queries of the local system. Empty text when the system refuses.
-std::string GetLocalUserName();
-std::string GetLocalComputerName();
-std::string GetDnsDomainName();
-std::string GetExeDir();
-// The operator's interactive shell: $SHELL, else the account's; the command interpreter on Windows.
-std::string GetUserShell();
-// 0 when path exists (and, with write, may be written), else the system's error code for why not.
-int FileAccessError(const std::string& path, bool write);
-// The text of an error code: an errno value on POSIX, a Windows system error code (GetLastError,
-// WSAGetLastError) on Windows; also the text-file unit's own codes. Empty for a code the system
-// does not know.
-std::string GetSystemErrorText(int code);
-
-// The parts each system answers in its own way (Strtools_posix.cpp, Strtools_win32.cpp).
-std::string SystemHostName();          // the full host name, as the system has it
-std::string SystemErrorText(int code); // empty for a code the system does not know
-bool ToLocalTime(std::time_t t, std::tm& local);
-long UtcOffsetSeconds(std::time_t t); // local time minus UTC at t: zone and daylight saving

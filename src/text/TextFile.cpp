@@ -1,8 +1,9 @@
 #include "text/TextFile.h"
 
-#include "text/Strtools.h"
+#include "platform/System.h"
+#include "text/TextFile_sys.h"
 
-// Reading and replacing the files themselves is in TextFile_posix.cpp and TextFile_win32.cpp.
+// Opening, reading and replacing the files themselves is in TextFile_posix.cpp and TextFile_win32.cpp.
 
 namespace {
 constexpr char ByteOrderMark[] = "\xEF\xBB\xBF";
@@ -128,6 +129,38 @@ std::string EncodeTextLines(const std::vector<std::string>& lines) {
     for (const std::string& line : lines)
         text.append(FirstBeyondLatin1(line) != 0 ? line : Latin1ToUtf8(line)).append("\r\n");
     return text;
+}
+
+bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, int& errorCode, bool* opened) {
+    ReadableFile file;
+    if (!file.Open(path, errorCode, opened)) return false;
+    if (file.Size() > MaxTextFileBytes) {
+        errorCode = TextFileTooLarge;
+        return false;
+    }
+    std::string bytes;
+    char buffer[64 * 1024];
+    for (;;) {
+        const long n = file.ReadSome(buffer, sizeof buffer, errorCode);
+        if (n < 0) return false;
+        if (n == 0) break;
+        bytes.append(buffer, static_cast<size_t>(n));
+        // A file that grows while it is read is held to the same limit.
+        if (bytes.size() > MaxTextFileBytes) {
+            errorCode = TextFileTooLarge;
+            return false;
+        }
+    }
+    lines = DecodeTextLines(bytes);
+    return true;
+}
+
+std::string TextFileErrorText(int code) {
+    if (code == TextFileTooLarge)
+        return "The file is larger than " + std::to_string(MaxTextFileBytes / (size_t{1024} * 1024)) +
+               " MB, the limit for text files.";
+    if (code == TextFileNotRegular) return "It is not a regular file.";
+    return GetSystemErrorText(code);
 }
 
 bool WriteTextLines(const std::string& path, const std::vector<std::string>& lines, int& errorCode,

@@ -16,9 +16,13 @@
 // Files larger than this are refused: no text the program edits or sends comes near it, and
 // reading one whole must not exhaust memory.
 inline constexpr size_t MaxTextFileBytes = size_t{4} * 1024 * 1024;
-// Error codes of a read besides errno values; GetSystemErrorText (Strtools.h) tells them too.
+// Error codes of a read besides errno values; TextFileErrorText tells them.
 inline constexpr int TextFileTooLarge = -1;   // larger than MaxTextFileBytes
 inline constexpr int TextFileNotRegular = -2; // a FIFO, a device, a folder: never blocked on
+
+// The text of an error code of this unit: its own codes, else the system's text (GetSystemErrorText),
+// so every file message reads alike.
+std::string TextFileErrorText(int code);
 
 // Splits text into lines at CR LF, LF and CR; a line end at the very end opens no further line.
 std::vector<std::string> SplitTextLines(const std::string& text);

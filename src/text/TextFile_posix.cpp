@@ -1,6 +1,8 @@
 // Text files read and replaced through POSIX calls.
 #include "text/TextFile.h"
 
+#include "text/TextFile_sys.h"
+
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -88,7 +90,11 @@ bool WriteNewFile(const std::string& path, const std::string& data, const struct
 }
 } // namespace
 
-bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, int& errorCode, bool* opened) {
+ReadableFile::~ReadableFile() {
+    if (handle_ != Closed) ::close(static_cast<int>(handle_));
+}
+
+bool ReadableFile::Open(const std::string& path, int& errorCode, bool* opened) {
     // The type is checked before opening: opening a FIFO for reading waits for a writer.
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
@@ -100,35 +106,34 @@ bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, int
         return false;
     }
     // O_NONBLOCK as well: the name may have been swapped for a FIFO since.
-    Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (file.Get() < 0 || ::fstat(file.Get(), &info) != 0) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        errorCode = errno;
+        return false;
+    }
+    handle_ = fd;
+    if (::fstat(fd, &info) != 0) {
         errorCode = errno;
         return false;
     }
     if (opened) *opened = true;
-    if (!S_ISREG(info.st_mode) || static_cast<uint64_t>(info.st_size) > MaxTextFileBytes) {
-        errorCode = S_ISREG(info.st_mode) ? TextFileTooLarge : TextFileNotRegular;
+    if (!S_ISREG(info.st_mode)) {
+        errorCode = TextFileNotRegular;
         return false;
     }
-    std::string bytes;
-    char buffer[64 * 1024];
+    size_ = static_cast<uint64_t>(info.st_size);
+    return true;
+}
+
+long ReadableFile::ReadSome(char* buffer, size_t size, int& errorCode) {
     for (;;) {
-        const ssize_t n = ::read(file.Get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
+        const ssize_t n = ::read(static_cast<int>(handle_), buffer, size);
+        if (n >= 0) return static_cast<long>(n);
+        if (errno != EINTR) {
             errorCode = errno;
-            return false;
-        }
-        if (n == 0) break;
-        bytes.append(buffer, static_cast<size_t>(n));
-        // A file that grows while it is read is held to the same limit.
-        if (bytes.size() > MaxTextFileBytes) {
-            errorCode = TextFileTooLarge;
-            return false;
+            return -1;
         }
     }
-    lines = DecodeTextLines(bytes);
-    return true;
 }
 
 bool WriteTextData(const std::string& path, const std::string& data, int& errorCode, bool* created) {

@@ -2,6 +2,7 @@
 #include "text/TextFile.h"
 
 #include "platform/Win32Text.h"
+#include "text/TextFile_sys.h"
 
 #include <algorithm>
 #include <atomic>
@@ -60,9 +61,17 @@ bool WriteNewFile(const std::wstring& path, const std::string& data, bool& made)
     if (!made) return false;
     return WriteAll(file.Get(), data) && FlushFileBuffers(file.Get()) && file.Close();
 }
+
+HANDLE Handle(std::intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
 } // namespace
 
-bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, int& errorCode, bool* opened) {
+ReadableFile::~ReadableFile() {
+    if (handle_ != Closed) CloseHandle(Handle(handle_));
+}
+
+bool ReadableFile::Open(const std::string& path, int& errorCode, bool* opened) {
     const std::wstring wide = WideFromUtf8(path);
     const DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -73,42 +82,32 @@ bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, int
         errorCode = TextFileNotRegular;
         return false;
     }
-    OwnedHandle file(CreateFileW(wide.c_str(), GENERIC_READ,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid()) {
+    const HANDLE file =
+        CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
         errorCode = LastError();
         return false;
     }
+    handle_ = reinterpret_cast<std::intptr_t>(file);
     if (opened) *opened = true;
     // A pipe or a device is refused: reading one could wait for ever.
     LARGE_INTEGER size{};
-    if (GetFileType(file.Get()) != FILE_TYPE_DISK || !GetFileSizeEx(file.Get(), &size)) {
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size)) {
         errorCode = TextFileNotRegular;
         return false;
     }
-    if (static_cast<uint64_t>(size.QuadPart) > MaxTextFileBytes) {
-        errorCode = TextFileTooLarge;
-        return false;
-    }
-    std::string bytes;
-    char buffer[64 * 1024];
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr)) {
-            errorCode = LastError();
-            return false;
-        }
-        if (got == 0) break;
-        bytes.append(buffer, got);
-        // A file that grows while it is read is held to the same limit.
-        if (bytes.size() > MaxTextFileBytes) {
-            errorCode = TextFileTooLarge;
-            return false;
-        }
-    }
-    lines = DecodeTextLines(bytes);
+    size_ = static_cast<uint64_t>(size.QuadPart);
     return true;
+}
+
+long ReadableFile::ReadSome(char* buffer, size_t size, int& errorCode) {
+    DWORD got = 0;
+    if (!ReadFile(Handle(handle_), buffer, static_cast<DWORD>(size), &got, nullptr)) {
+        errorCode = LastError();
+        return -1;
+    }
+    return static_cast<long>(got);
 }
 
 // The target is replaced with ReplaceFile, which keeps its attributes and its access rights, as

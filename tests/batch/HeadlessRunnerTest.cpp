@@ -6,7 +6,7 @@
 #include "HeadlessTestSupport.h"
 #include "TestSupport.h"
 #include "connection/TraceIo.h"
-#include "text/Strtools.h"
+#include "platform/System.h"
 
 #include <gtest/gtest.h>
 

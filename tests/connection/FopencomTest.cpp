@@ -2,7 +2,7 @@
 #include "connection/Fopencom.h"
 #include "DialogTestHelpers.h"
 #include "platform/QtPlatform.h"
-#include "text/Strtools.h"
+#include "platform/System.h"
 
 #include <QComboBox>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include "console/ExtraTools.h"
 
-#include "text/Strtools.h"
+#include "platform/System.h"
 
 #include <cerrno>
 #include <cstdio>

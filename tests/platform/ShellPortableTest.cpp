@@ -2,7 +2,7 @@
 // the system's reason (ENOENT and ERROR_FILE_NOT_FOUND are both 2), and a Windows command line
 // hands each argument over unchanged.
 #include "platform/Shell.h"
-#include "text/Strtools.h"
+#include "platform/System.h"
 
 #include <cerrno>
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include "platform/Shell.h"
 #include "ScopedEnv.h"
 #include "TempDir.h"
-#include "text/Strtools.h"
+#include "platform/System.h"
 
 #include <cerrno>
 #include <chrono>

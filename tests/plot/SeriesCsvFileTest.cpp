@@ -1,9 +1,9 @@
 // The CSV stream's file where only POSIX can show it: a device, a FIFO, a disk that fills up, a
 // file deleted while open, and POSIX's own failure texts.
 #include "TempDir.h"
+#include "platform/System.h"
 #include "plot/ReplySeries.h"
 #include "plot/SeriesCsv.h"
-#include "text/Strtools.h"
 
 #include <gtest/gtest.h>
 

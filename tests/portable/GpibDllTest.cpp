@@ -2,7 +2,7 @@
 // program's folder and LoadLibrary, with its eight exports found by name.
 #include "RecordingBoxes.h"
 #include "connection/Gpib.h"
-#include "text/Strtools.h"
+#include "platform/System.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "AmpsimProcess.h"
 
 #include "platform/Shell.h"
+#include "platform/System.h"
 #include "platform/Win32Text.h"
-#include "text/Strtools.h"
 
 #include <algorithm>
 #include <condition_variable>

@@ -3,6 +3,7 @@
 #include "ModalAnswers.h"
 #include "RecordingBoxes.h"
 #include "platform/QtPlatform.h"
+#include "platform/System.h"
 #include "text/BookmarkTabs.h"
 #include "text/Fbuttonfield.h"
 

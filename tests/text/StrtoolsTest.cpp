@@ -1,11 +1,9 @@
 #include "text/Strtools.h"
 
-#include <cerrno>
 #include <chrono>
-#include <filesystem>
+#include <ctime>
 #include <gtest/gtest.h>
 #include <regex>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -114,25 +112,5 @@ TEST(TimeStamps, ReadLocalClock) {
     strptime(dated.c_str(), "%Y-%m-%d %H:%M:%S", &stamp);
     stamp.tm_isdst = -1;
     EXPECT_LE(std::labs(mktime(&stamp) - time(nullptr)), 1);
-}
-
-TEST(SystemQueries, DescribeThisMachineAndProgram) {
-    EXPECT_EQ(GetExeDir(), std::filesystem::canonical("/proc/self/exe").parent_path().string());
-    EXPECT_FALSE(GetLocalUserName().empty());
-
-    char host[256] = {};
-    gethostname(host, sizeof host - 1);
-    const std::string name = GetLocalComputerName();
-    EXPECT_LE(name.size(), 15u);
-    EXPECT_EQ(name.find('.'), std::string::npos);
-    EXPECT_EQ(std::string(host).rfind(name, 0), 0u) << host;
-
-    const std::string domain = GetDnsDomainName();
-    EXPECT_TRUE(domain.empty() || (domain.front() != '.' && domain.back() != '.')) << domain;
-}
-
-TEST(SystemQueries, ErrorTexts) {
-    EXPECT_EQ(GetSystemErrorText(ENOENT), "No such file or directory");
-    EXPECT_EQ(GetSystemErrorText(987654), "");
 }
 } // namespace

@@ -1,10 +1,11 @@
 // Text files on the disk, as each system's side reads and replaces them.
 #include "text/TextFile.h"
 #include "TempDir.h"
-#include "text/Strtools.h"
+#include "platform/System.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -17,14 +18,14 @@ TEST(TextFile, IsReplacedWholeAndReadBackAndFailuresSayWhy) {
     ASSERT_FALSE(dir.Path().empty());
     const std::string path = (dir.Path() / "lines.txt").string();
     int code = 0;
-    ASSERT_TRUE(WriteTextLines(path, {"first", "second line", "third"}, code)) << GetSystemErrorText(code);
-    ASSERT_TRUE(WriteTextLines(path, {"A\xB5", "B"}, code)) << GetSystemErrorText(code);
+    ASSERT_TRUE(WriteTextLines(path, {"first", "second line", "third"}, code)) << TextFileErrorText(code);
+    ASSERT_TRUE(WriteTextLines(path, {"A\xB5", "B"}, code)) << TextFileErrorText(code);
     std::ifstream file(path, std::ios::binary);
     std::stringstream bytes;
     bytes << file.rdbuf();
     EXPECT_EQ(bytes.str(), "A\xB5\r\nB\r\n");
     std::vector<std::string> lines;
-    ASSERT_TRUE(ReadTextLines(path, lines, code)) << GetSystemErrorText(code);
+    ASSERT_TRUE(ReadTextLines(path, lines, code)) << TextFileErrorText(code);
     EXPECT_EQ(lines, (std::vector<std::string>{"A\xB5", "B"}));
     EXPECT_EQ(
         std::distance(std::filesystem::directory_iterator(dir.Path()), std::filesystem::directory_iterator()),
@@ -32,8 +33,15 @@ TEST(TextFile, IsReplacedWholeAndReadBackAndFailuresSayWhy) {
 
     const std::string missing = (dir.Path() / "no-such-folder" / "lines.txt").string();
     EXPECT_FALSE(WriteTextLines(missing, {"x"}, code));
-    EXPECT_FALSE(GetSystemErrorText(code).empty());
+    EXPECT_FALSE(TextFileErrorText(code).empty());
     EXPECT_FALSE(ReadTextLines(missing, lines, code));
-    EXPECT_FALSE(GetSystemErrorText(code).empty());
+    EXPECT_FALSE(TextFileErrorText(code).empty());
     EXPECT_FALSE(ReadTextLines(dir.Path().string(), lines, code));
+}
+
+// The unit's own refusals read as sentences of their own; the system's codes as the system says them.
+TEST(TextFile, ErrorTextsTellTheUnitsOwnCodes) {
+    EXPECT_NE(TextFileErrorText(TextFileTooLarge).find("4 MB"), std::string::npos);
+    EXPECT_EQ(TextFileErrorText(TextFileNotRegular), "It is not a regular file.");
+    EXPECT_EQ(TextFileErrorText(ENOENT), GetSystemErrorText(ENOENT));
 }

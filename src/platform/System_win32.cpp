@@ -1,6 +1,6 @@
 // The local system's answers on Windows. Texts from the system come as UTF-16 and are given on
 // as UTF-8.
-#include "text/Strtools.h"
+#include "platform/System.h"
 
 #include "platform/Win32Text.h"
 

@@ -1,5 +1,5 @@
 // The local system's answers on POSIX.
-#include "text/Strtools.h"
+#include "platform/System.h"
 
 #include <cerrno>
 #include <climits>
