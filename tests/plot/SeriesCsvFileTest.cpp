@@ -3,6 +3,7 @@
 #include "TempDir.h"
 #include "plot/ReplySeries.h"
 #include "plot/SeriesCsv.h"
+#include "plot/SeriesExport.h"
 #include "text/Strtools.h"
 
 #include <gtest/gtest.h>
