@@ -3,6 +3,7 @@
 #include "plot/PlotTime.h"
 
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 
@@ -39,8 +40,11 @@ std::string CsvRow(int64_t timeMs, const std::vector<std::optional<double>>& val
 }
 
 namespace {
-// The first line of a file that is there and not empty (without its line end); none otherwise.
+// The first line of a regular file that is there and not empty (without its line end); none
+// otherwise. A device has no header to keep, and /dev/full reads zeros for ever.
 std::optional<std::string> FirstLine(const std::string& path) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
     std::ifstream in(path, std::ios::binary);
     std::string line;
     if (!in || !std::getline(in, line)) return std::nullopt;
