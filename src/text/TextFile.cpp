@@ -1,7 +1,5 @@
 #include "text/TextFile.h"
 
-#include "text/Strtools.h"
-
 // Reading and replacing the files themselves is in TextFile_posix.cpp and TextFile_win32.cpp.
 
 namespace {
