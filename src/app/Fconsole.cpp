@@ -6,6 +6,7 @@
 #include "app/SessionMenu.h"
 #include "connection/ConnectionKinds.h"
 #include "connection/Fopencom.h"
+#include "console/LogTexts.h"
 #include "log/LogView.h"
 #include "platform/Config.h"
 #include "platform/QtPlatform.h"

@@ -4,7 +4,7 @@
 // send path, and keeps the operator's controls: the input line and its history, repeat and
 // ping-pong, the GPIB controls, the command buttons. Its controls come from Fconsole.ui. The
 // Extra menu's tools live in TConsoleTools. Everything here runs on the UI thread.
-#include "console/ConsoleLogic.h"
+#include "console/CommandHistory.h"
 #include "console/ConsoleSession.h"
 #include "platform/QtPlatform.h"
 #include "platform/System.h"

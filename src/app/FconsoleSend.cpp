@@ -3,6 +3,7 @@
 #include "app/Fconsole.h"
 
 #include "app/SerialTools.h"
+#include "console/LogTexts.h"
 #include "log/LogView.h"
 #include "platform/QtPlatform.h"
 #include "platform/Tick.h"

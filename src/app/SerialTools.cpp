@@ -2,8 +2,8 @@
 
 #include "connection/Connection.h"
 #include "connection/SerialConnection.h"
-#include "console/ConsoleLogic.h"
 #include "console/ConsoleSession.h"
+#include "console/RecentConnections.h"
 #include "platform/Config.h"
 #include "platform/QtPlatform.h"
 

@@ -1,6 +1,6 @@
 #include "batch/Fbatchsend.h"
 
-#include "console/ConsoleLogic.h"
+#include "console/LogTexts.h"
 #include "log/LogView.h"
 #include "platform/QtPlatform.h"
 #include "platform/Tick.h"

@@ -5,7 +5,7 @@
 #include "connection/SerialConnection.h"
 #include "connection/TcpConnection.h"
 #include "connection/TraceIo.h"
-#include "console/ConsoleLogic.h"
+#include "console/LogTexts.h"
 #include "platform/System.h"
 #include "platform/Tick.h"
 #include "text/TextFile.h"

@@ -1,8 +1,9 @@
 #pragma once
 // The serial ports of this machine, as names for a connection string ("ttyUSB0", "COM3"), as the
-// system lists them: sysfs on Linux (SerialPortList_posix.cpp, with its own SerialPortSysfs.h),
-// the registry's serial device map on Windows (SerialPortList_win32.cpp). Nothing is opened:
-// probing a port could disturb a device or a console on it. Any thread may call.
+// system lists them: sysfs on Linux (SerialPortList_posix.cpp, with SerialPortList_posix.h to read a
+// tree of the caller's choosing), the registry's serial device map on Windows
+// (SerialPortList_win32.cpp). Nothing is opened: probing a port could disturb a device or a console
+// on it. Any thread may call.
 #include <string>
 #include <vector>
 

@@ -1,5 +1,5 @@
 // The serial port list on Linux, read from sysfs.
-#include "connection/SerialPortSysfs.h"
+#include "connection/SerialPortList_posix.h"
 
 #include <algorithm>
 #include <filesystem>

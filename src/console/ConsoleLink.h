@@ -8,12 +8,10 @@
 // link is made with). Received lines and the end of a TIO link arrive by hand-over from its reader
 // thread, or in pull mode from Pull, which the owner calls from its own loop; GPIB driver events
 // are posted to the hand-over by the driver's thread.
-#include "connection/ConnectionKinds.h"
 #include "connection/LineEnds.h"
 #include "platform/Handover.h"
 
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -107,10 +105,3 @@ protected:
     explicit ConsoleLink(Handover& handover) : handover_(handover) {}
     Handover& handover_;
 };
-
-// A link for target (not opened yet). "gpib" gives a GPIB link, every other kind a TIO link
-// (whose Open fails for a kind TIO does not know).
-std::unique_ptr<ConsoleLink> MakeConsoleLink(const ConnectionTarget& target, LinkEvents events,
-                                             Handover& handover = Handover::Main());
-std::unique_ptr<ConsoleLink> MakeConsoleLink(const std::string& connection, LinkEvents events,
-                                             Handover& handover = Handover::Main());

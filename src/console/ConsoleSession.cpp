@@ -1,5 +1,7 @@
 #include "console/ConsoleSession.h"
 
+#include "console/ConsoleLinkFactory.h"
+#include "console/LogTexts.h"
 #include "platform/Tick.h"
 #include "plot/PlotTime.h"
 #include "text/Escapes.h"

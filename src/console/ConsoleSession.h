@@ -9,8 +9,10 @@
 // events come to it by hand-over, or, when the face reads the link itself (SetPullLink), from Pull.
 #include "connection/ConnectionKinds.h"
 #include "console/ConsoleLink.h"
-#include "console/ConsoleLogic.h"
 #include "console/Reconnect.h"
+#include "console/RepeatedLine.h"
+#include "console/ReplyStatistics.h"
+#include "log/LogColours.h"
 #include "log/SessionLog.h"
 #include "plot/ReplySeries.h"
 

@@ -5,6 +5,7 @@
 #include "plot/FplotSeries.h"
 #include "plot/PlotTime.h"
 #include "plot/ReplySeries.h"
+#include "plot/SeriesExport.h"
 
 #include <QChart>
 #include <QChartView>

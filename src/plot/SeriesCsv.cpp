@@ -1,15 +1,11 @@
 #include "plot/SeriesCsv.h"
 
-#include "platform/System.h"
 #include "plot/PlotTime.h"
-#include "plot/ReplySeries.h"
 
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <limits>
-#include <utility>
 
 namespace {
 std::string CsvField(const std::string& text) {
@@ -44,67 +40,14 @@ std::string CsvRow(int64_t timeMs, const std::vector<std::optional<double>>& val
 }
 
 namespace {
-// The earliest time of the points still to write; none when all are written.
-std::optional<int64_t> NextTime(const ReplySeries& series, const std::vector<size_t>& next) {
-    std::optional<int64_t> time;
-    for (size_t i = 0; i < series.Count(); ++i) {
-        if (next[i] < series.Points(i).Size()) {
-            const int64_t t = series.Points(i).At(next[i]).timeMs;
-            if (!time || t < *time) time = t;
-        }
-    }
-    return time;
-}
-
-// Written in blocks: a flushed write per row would make a soak's export crawl.
-constexpr size_t ExportBlockBytes = 1 << 16;
-} // namespace
-
-namespace {
-// The export's file: replaced, written in blocks, closed with its result.
-class ExportFile {
-public:
-    ~ExportFile() {
-        if (file_) std::fclose(file_);
-    }
-    bool Open(const std::string& path, std::string& reason) {
-        reason = OutputFileProblem(path);
-        if (!reason.empty()) return false;
-        file_ = std::fopen(path.c_str(), "wb");
-        if (!file_) reason = GetSystemErrorText(errno);
-        return file_ != nullptr;
-    }
-    bool Write(const std::string& text, std::string& reason) {
-        errno = 0;
-        if (std::fwrite(text.data(), 1, text.size(), file_) == text.size()) return true;
-        reason = GetSystemErrorText(errno != 0 ? errno : EIO);
-        return false;
-    }
-    bool Close(std::string& reason) {
-        errno = 0;
-        const bool closed = std::fclose(std::exchange(file_, nullptr)) == 0;
-        if (!closed) reason = GetSystemErrorText(errno != 0 ? errno : EIO);
-        return closed;
-    }
-
-private:
-    std::FILE* file_ = nullptr;
-};
-
-std::vector<std::string> SeriesNames(const ReplySeries& series) {
-    std::vector<std::string> names;
-    for (const SeriesDefinition& d : series.Definitions())
-        names.push_back(d.name);
-    return names;
-}
-
 // Longer than any header of ours: a line that does not end by then holds other columns.
 constexpr std::streamsize MaxHeaderBytes = 1 << 16;
 
 // The first line of a regular file that is there and not empty (without its line end); none
-// otherwise (a sink device reads as endless zeros, or as nothing).
+// otherwise. A device has no header to keep, and /dev/full reads zeros for ever.
 std::optional<std::string> FirstLine(const std::string& path) {
-    if (IsSinkDevice(path)) return std::nullopt;
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
     std::ifstream in(path, std::ios::binary);
     std::string start(MaxHeaderBytes, '\0');
     in.read(start.data(), MaxHeaderBytes);
@@ -115,27 +58,6 @@ std::optional<std::string> FirstLine(const std::string& path) {
     return line;
 }
 } // namespace
-
-bool ExportCsv(const ReplySeries& series, const std::string& path, std::string& reason) {
-    ExportFile file;
-    if (!file.Open(path, reason)) return false;
-    std::vector<size_t> next(series.Count(), 0);
-    std::vector<std::optional<double>> row(series.Count());
-    std::string text = CsvHeader(SeriesNames(series));
-    while (std::optional<int64_t> time = NextTime(series, next)) {
-        for (size_t i = 0; i < series.Count(); ++i) {
-            const SeriesStore& points = series.Points(i);
-            row[i].reset();
-            if (next[i] < points.Size() && points.At(next[i]).timeMs == *time)
-                row[i] = points.At(next[i]++).value;
-        }
-        text += CsvRow(*time, row);
-        if (text.size() < ExportBlockBytes) continue;
-        if (!file.Write(text, reason)) return false;
-        text.clear();
-    }
-    return file.Write(text, reason) && file.Close(reason);
-}
 
 CsvStream::Opened CsvStream::Open(const std::string& path, const std::vector<std::string>& names,
                                   std::string& reason) {

@@ -11,15 +11,8 @@
 #include <string>
 #include <vector>
 
-class ReplySeries;
-
 std::string CsvHeader(const std::vector<std::string>& names);
 std::string CsvRow(int64_t timeMs, const std::vector<std::optional<double>>& values);
-
-// Writes every stored point of series to path (replacing the file), the series merged by time:
-// points of different series with the same time share a row. False when the file cannot be
-// written: reason gives the system's reason.
-bool ExportCsv(const ReplySeries& series, const std::string& path, std::string& reason);
 
 // A CSV file written row by row while lines come in; each row is flushed, so a run that is killed
 // leaves every row it wrote, and a row is whole or absent when the disk fills up. An existing file

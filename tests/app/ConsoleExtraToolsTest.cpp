@@ -170,7 +170,6 @@ protected:
 
 TEST_F(ConsoleTextTools, NumberListExplainsOnceAndCopiesTheArray) {
     EXPECT_TRUE(Find<QAction>("FormatNumberList1")->isEnabled());
-    EXPECT_EQ(Find<QAction>("FormatNumberList1")->shortcut(), QKeySequence("Ctrl+F"));
     editorText = "100 -10\r\n2000 35\r\nnot a pair";
     Find<QAction>("FormatNumberList1")->trigger();
     const std::string array = "{  100,   -10 }, \\\r\n{ 2000,    35 }, \\\r\n";

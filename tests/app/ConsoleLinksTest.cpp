@@ -96,13 +96,6 @@ TEST_F(ConsoleTest, GpibPingPongRunsWithoutNesting) {
     EXPECT_LE(LogTexts().size(), after + 2) << "unchecked: the chain stops";
 }
 
-TEST_F(ConsoleTest, AGpibDriverThatCannotBeLoadedIsReportedByTheLoader) {
-    StartWith("gpib:0,7:NoSuchDriver");
-    EXPECT_FALSE(console->Session().Connected());
-    ASSERT_FALSE(boxes.boxes.empty());
-    EXPECT_EQ(boxes.boxes.back().text.rfind("Loading GPIB-library failed.\r\n", 0), 0u);
-}
-
 TEST_F(ConsoleTest, InANarrowWindowTheGpibControlsTakeARowOfTheirOwnAndTheInputLineKeepsItsWidth) {
     StartWith("gpib:0,7:Simulator");
     ASSERT_TRUE(console->Session().Connected());

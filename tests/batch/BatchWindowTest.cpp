@@ -4,7 +4,7 @@
 #include "TestSupport.h"
 #include "app/Wiring.h"
 #include "batch/Fbatchsend.h"
-#include "console/ConsoleLogic.h"
+#include "console/LogTexts.h"
 #include "platform/QtPlatform.h"
 #include "text/Strtools.h"
 

@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSpinBox>
 #include <QTest>
 #include <cerrno>
 #include <gtest/gtest.h>
@@ -53,23 +52,15 @@ protected:
 };
 
 TEST_F(OpenComDialog, StartsWithItsDefaults) {
-    EXPECT_EQ(dialog.windowTitle(), "Open Connection");
-    EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
     EXPECT_TRUE(Radio("RadioButtonConSerial")->isChecked());
     EXPECT_EQ(Get<QComboBox>("ComboBoxPortCfg")->currentText(),
               "baud=19200 parity=E data=8 stop=1 rts=off dtr=on");
     EXPECT_EQ(Get<QComboBox>("ComboBoxPortCfg")->count(), 4);
-    EXPECT_TRUE(Get<QComboBox>("ComboBoxPort")->isEditable());
 
     auto* driver = Get<QComboBox>("ComboBoxGpibDriver");
-    EXPECT_FALSE(driver->isEditable());
     ASSERT_EQ(driver->count(), 3);
     EXPECT_EQ(driver->itemText(2), "Simulator");
     EXPECT_EQ(driver->currentText(), "Agilent");
-    for (const char* name : {"UpDownGpibDev", "UpDownGpibAddr"}) {
-        EXPECT_EQ(Get<QSpinBox>(name)->minimum(), 0);
-        EXPECT_EQ(Get<QSpinBox>(name)->maximum(), 31);
-    }
 
     std::string connection = "no-kind";
     ASSERT_TRUE(Edit(connection, "ButtonOk", [this] { Radio("RadioButtonConTcp")->click(); }));

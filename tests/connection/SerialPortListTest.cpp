@@ -1,7 +1,7 @@
 // The serial port list from a sysfs tree of the test's own making: nothing real is touched.
 #include "ScopedEnv.h"
 #include "TempDir.h"
-#include "connection/SerialPortSysfs.h"
+#include "connection/SerialPortList_posix.h"
 
 #include <gtest/gtest.h>
 

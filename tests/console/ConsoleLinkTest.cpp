@@ -1,11 +1,11 @@
 // The console's link without windows: the same events in the same order over a TIO (the simulated
 // amplifier on loopback) and over the GPIB binding (the simulated driver through the real loader).
-#include "console/ConsoleLink.h"
 #include "AmpsimProcess.h"
 #include "RecordingBoxes.h"
 #include "TestSupport.h"
 #include "connection/Connection.h"
 #include "connection/Gpib.h"
+#include "console/ConsoleLinkFactory.h"
 
 #include <gtest/gtest.h>
 #include <string>

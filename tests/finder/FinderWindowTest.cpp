@@ -7,13 +7,10 @@
 #include "finder/Fampfinder.h"
 
 #include <QAction>
-#include <QHeaderView>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
-#include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -76,33 +73,6 @@ protected:
     TFormAmpFinder finder;
 };
 } // namespace
-
-TEST_F(FinderWindow, HasItsCaptionColumnsMenuAndTimer) {
-    EXPECT_EQ(finder.windowTitle(), "Select Amplifier");
-    EXPECT_EQ(finder.minimumSize(), finder.maximumSize());
-    QTreeWidget* list = List();
-    ASSERT_EQ(list->columnCount(), 3);
-    for (int column = 0; column < 3; ++column) {
-        EXPECT_EQ(list->headerItem()->text(column).toStdString(),
-                  (std::vector<std::string>{"MAC", "IP-Address", "Name"})[static_cast<size_t>(column)]);
-        EXPECT_EQ(list->header()->sectionSize(column), 120);
-    }
-    EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
-    EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
-    EXPECT_FALSE(list->isSortingEnabled());
-    auto* menu = Find<QMenu>(finder, "PopupMenu1");
-    ASSERT_EQ(menu->actions().size(), 3);
-    EXPECT_EQ(menu->actions()[0]->text(), "&Ping...");
-    EXPECT_EQ(menu->actions()[1]->text(), "&Web-Browser...");
-    EXPECT_EQ(menu->actions()[2]->text(), "&Telnet...");
-    auto* ok = Find<QPushButton>(finder, "ButtonOk");
-    EXPECT_EQ(ok->text(), "&OK");
-    EXPECT_TRUE(ok->isDefault());
-    EXPECT_EQ(Find<QPushButton>(finder, "ButtonCancel")->text(), "&Cancel");
-    auto* timer = Find<QTimer>(finder, "TimerHello");
-    EXPECT_EQ(timer->interval(), 500);
-    EXPECT_TRUE(timer->isActive()) << "from creation";
-}
 
 TEST_F(FinderWindow, ListsRefreshesAndSelectsTheNewestAmplifier) {
     Reply("0050C2000001", "10.77.0.2", "AmpA");

@@ -5,6 +5,7 @@
 #include "plot/PlotTime.h"
 #include "plot/ReplySeries.h"
 #include "plot/SeriesCsv.h"
+#include "plot/SeriesExport.h"
 #include "text/Strtools.h"
 
 #include <gtest/gtest.h>

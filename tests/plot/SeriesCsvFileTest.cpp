@@ -4,6 +4,7 @@
 #include "platform/System.h"
 #include "plot/ReplySeries.h"
 #include "plot/SeriesCsv.h"
+#include "plot/SeriesExport.h"
 
 #include <gtest/gtest.h>
 

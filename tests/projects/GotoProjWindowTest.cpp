@@ -71,22 +71,6 @@ protected:
     TFormGotoProj form;
 };
 
-TEST_F(Navigator, CarriesItsCaptionsAndSize) {
-    EXPECT_EQ(form.windowTitle(), "Projekt suchen");
-    EXPECT_EQ(Find<QLabel>(form, "Label1")->text(), "&Suchmuster: (z.B. \"1395\" oder \"14*DRUX\"):");
-    EXPECT_EQ(Find<QLabel>(form, "Label2")->text(), "&Gefundene Verzeichnisnamen:");
-    EXPECT_EQ(Find<QLabel>(form, "Label1")->buddy(), Edit());
-    EXPECT_EQ(Find<QLabel>(form, "Label2")->buddy(), List());
-    EXPECT_EQ(Find<QPushButton>(form, "ButtonExtractAmpSnFromClipbrd")->text(), "&Paste SN");
-    EXPECT_EQ(Find<QPushButton>(form, "ButtonClear")->text(), "&Clear");
-    EXPECT_EQ(Find<QPushButton>(form, "ButtonOk")->text(), "&OK");
-    EXPECT_TRUE(Find<QPushButton>(form, "ButtonOk")->isDefault());
-    EXPECT_EQ(Find<QPushButton>(form, "Button2")->text(), "&Cancel");
-    EXPECT_EQ(form.size(), QSize(404, 308));
-    EXPECT_EQ(Item("MenuItemShowFileProps")->shortcut(), QKeySequence("Alt+1"));
-    EXPECT_EQ(Item("MenuItemCopyTextQ")->text(), "Copy Path in \"&Quotes\"");
-}
-
 TEST_F(Navigator, WithoutAShareRootItSaysSoAndSearchesNothing) {
     form.show();
     EXPECT_TRUE(Find<QLabel>(form, "LabelShareRoot")->isVisible());

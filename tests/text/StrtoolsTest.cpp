@@ -66,6 +66,13 @@ INSTANTIATE_TEST_SUITE_P(Escapes, DecodeEscapesTest,
                                          DecodeCase{"ab\\", "ab"}, DecodeCase{"\\x4", ""},
                                          DecodeCase{"z\\d12", "z"}));
 
+TEST(TrimText, RemovesEveryControlCharacterAndBlankAtBothEnds) {
+    EXPECT_EQ(TrimText("  STATUS OK\r"), "STATUS OK");
+    EXPECT_EQ(TrimText(std::string("\0\x01\t x y \x1f\n", 10)), "x y");
+    EXPECT_EQ(TrimText("\r\n"), "");
+    EXPECT_EQ(TrimText("\xe4\x7f"), "\xe4\x7f") << "bytes above 32 stay";
+}
+
 TEST(DecodeEscapesLimits, NeverWritesPastTheOutput) {
     unsigned char output[5] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
     EXPECT_EQ(DecodeEscapes("abcdef", output, 3), 2u);

@@ -1,6 +1,6 @@
 #pragma once
-// The serial port list as Linux's sysfs shows it, under a root of the caller's choosing: the POSIX
-// side of SerialPortList.h reads the real tree, tests build a tree of their own. POSIX only.
+// The POSIX side of SerialPortList.h: the serial port list as Linux's sysfs shows it, under a root
+// of the caller's choosing. The side reads the real tree, tests build a tree of their own. POSIX only.
 #include "connection/SerialPortList.h"
 
 // The ports under sysfsRoot + "/class/tty", sorted naturally.
