@@ -1,6 +1,5 @@
 #include "app/SerialTools.h"
 
-#include "connection/Connection.h"
 #include "connection/SerialConnection.h"
 #include "console/ConsoleSession.h"
 #include "console/RecentConnections.h"
@@ -53,8 +52,7 @@ TSerialTools::TSerialTools(QWidget* window, QMenu* menu, ConsoleSession& session
 }
 
 TSerialConnection* TSerialTools::Port() const {
-    TIO* io = session_.IsOpen() && session_.Link() ? session_.Link()->Tio() : nullptr;
-    return io ? dynamic_cast<TSerialConnection*>(io->Transport()) : nullptr;
+    return session_.SerialPort();
 }
 
 void TSerialTools::LinkChanged() {
@@ -101,13 +99,10 @@ void TSerialTools::SwitchLine(QAction* action, bool dtr) {
     TSerialConnection* port = Port();
     if (!port) return;
     const bool on = action->isChecked();
-    if (!(dtr ? port->SetDtr(on) : port->SetRts(on))) {
+    if (const std::string why = session_.SetModemLine(dtr, on); !why.empty()) {
         action->setChecked(!on);
-        session_.Log(std::string(dtr ? "DTR" : "RTS") + " not switched: " + port->ModemFailure(),
-                     LogColours::Error);
-        return;
+        session_.Log(std::string(dtr ? "DTR" : "RTS") + " not switched: " + why, LogColours::Error);
     }
-    session_.Log(std::string(dtr ? "DTR " : "RTS ") + (on ? "on" : "off"), LogColours::Status);
 }
 
 // The break is held by a timer, so the window goes on meanwhile.
@@ -128,13 +123,8 @@ void TSerialTools::SendBreak() {
 }
 
 std::string TSerialTools::SendBreakFor(int ms) {
-    TSerialConnection* port = Port();
-    if (!port) return "not a serial port.";
-    if (!port->SetBreak(true)) return port->ModemFailure();
-    session_.Log("Break for " + std::to_string(ms) + " ms", LogColours::Status);
-    QTimer::singleShot(ms, this, [this] {
-        if (TSerialConnection* still = Port()) still->SetBreak(false);
-    });
+    if (std::string why = session_.Break(true, static_cast<uint32_t>(ms)); !why.empty()) return why;
+    QTimer::singleShot(ms, this, [this] { session_.Break(false); });
     return {};
 }
 

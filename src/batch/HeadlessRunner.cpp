@@ -2,7 +2,6 @@
 
 #include "batch/HeadlessSignals.h"
 #include "connection/Connection.h"
-#include "connection/SerialConnection.h"
 #include "connection/TcpConnection.h"
 #include "connection/TraceIo.h"
 #include "console/LogTexts.h"
@@ -317,14 +316,13 @@ void HeadlessRunner::SendLine(const std::string& text) {
     sentAny_ = true;
     // A GPIB device answers only when read: as with the console's Expect Reply, a command ending
     // in '?' has its reply read at once, and only such a command awaits one.
-    const bool gpib = session_.IsGpib();
-    if (gpib && !text.ends_with('?')) return;
+    if (!session_.ExpectsReply(text)) return;
     if (!awaitingReply_) {
         awaitingReply_ = true;
         sentTick_ = GetTickCount();
         awaitedCommand_ = text;
     }
-    if (gpib) session_.ReadReply();
+    if (session_.IsGpib()) session_.ReadReply();
 }
 
 void HeadlessRunner::LineReceived(const std::string& line) {
@@ -335,32 +333,21 @@ void HeadlessRunner::LineReceived(const std::string& line) {
     rxLines_.push_back(line);
 }
 
-TSerialConnection* HeadlessRunner::SerialPort() const {
-    TIO* io = session_.Link() ? session_.Link()->Tio() : nullptr;
-    return io ? dynamic_cast<TSerialConnection*>(io->Transport()) : nullptr;
-}
-
 bool HeadlessRunner::SetModemLines() {
-    TSerialConnection* port = SerialPort();
-    for (const auto& [name, wanted] : {std::pair{"DTR", options_.dtr}, std::pair{"RTS", options_.rts}}) {
+    for (const auto& [dtr, wanted] : {std::pair{true, options_.dtr}, std::pair{false, options_.rts}}) {
         if (!wanted) continue;
-        const bool set = port && (std::string(name) == "DTR" ? port->SetDtr(*wanted) : port->SetRts(*wanted));
-        if (!set) {
-            Fail(ExitOpenFailed,
-                 WithReason(std::string(name) + " could not be switched " + (*wanted ? "on" : "off") + ":",
-                            port ? port->ModemFailure() : "not a serial port"));
+        if (const std::string why = session_.SetModemLine(dtr, *wanted); !why.empty()) {
+            Fail(ExitOpenFailed, WithReason(std::string(dtr ? "DTR" : "RTS") + " could not be switched " +
+                                                (*wanted ? "on" : "off") + ":",
+                                            why));
             return false;
         }
-        Log(std::string(name) + (*wanted ? " on" : " off"), LogColours::Status);
     }
     return true;
 }
 
 std::string HeadlessRunner::SendBreak(uint32_t ms) {
-    TSerialConnection* port = SerialPort();
-    if (!port) return "not a serial port.";
-    if (!port->SetBreak(true)) return port->ModemFailure();
-    Log("Break for " + std::to_string(ms) + " ms", LogColours::Status);
+    if (std::string why = session_.Break(true, ms); !why.empty()) return why;
     breakHeld_ = true;
     breakEndTick_ = GetTickCount() + ms;
     return {};
@@ -374,7 +361,7 @@ void HeadlessRunner::BreakFailed(const std::string& text) {
 void HeadlessRunner::EndBreak(uint32_t now, bool force) {
     if (!breakHeld_ || (!force && !TBatchRunner::IsPast(now, breakEndTick_))) return;
     breakHeld_ = false;
-    if (TSerialConnection* port = SerialPort()) port->SetBreak(false);
+    session_.Break(false);
 }
 
 void HeadlessRunner::ExpectFailed(const std::string& text) {

@@ -25,8 +25,6 @@
 #include <string>
 #include <vector>
 
-class TSerialConnection;
-
 class HeadlessRunner : public BatchHost, private SessionFace {
 public:
     static constexpr uint32_t DriveIntervalMs = 50;
@@ -86,7 +84,6 @@ private:
     bool OpenLink();
     // --dtr and --rts on the serial port just opened; a line that cannot be set ends the run.
     bool SetModemLines();
-    TSerialConnection* SerialPort() const;
     void WaitForClient();
     void TakeEarlyLines();
     // Waits up to ms for what the loop acts on: the pulled link's next line or end, else a

@@ -1,5 +1,7 @@
 #include "console/ConsoleSession.h"
 
+#include "connection/Connection.h"
+#include "connection/SerialConnection.h"
 #include "console/ConsoleLinkFactory.h"
 #include "console/LogTexts.h"
 #include "platform/Tick.h"
@@ -235,6 +237,33 @@ void ConsoleSession::OnRxLine(const std::string& received, const std::string& st
         replyTimeShown_ = true;
     }
     face_.LineReceived(line);
+}
+
+// --- A serial port's own lines ---
+
+TSerialConnection* ConsoleSession::SerialPort() const {
+    TIO* io = IsOpen() ? link_->Tio() : nullptr;
+    return io ? dynamic_cast<TSerialConnection*>(io->Transport()) : nullptr;
+}
+
+std::string ConsoleSession::SetModemLine(bool dtr, bool on) {
+    TSerialConnection* port = SerialPort();
+    if (!port) return "not a serial port.";
+    if (!(dtr ? port->SetDtr(on) : port->SetRts(on))) return port->ModemFailure();
+    Log(std::string(dtr ? "DTR " : "RTS ") + (on ? "on" : "off"), LogColours::Status);
+    return {};
+}
+
+std::string ConsoleSession::Break(bool on, uint32_t ms) {
+    TSerialConnection* port = SerialPort();
+    if (!port) return "not a serial port.";
+    if (!port->SetBreak(on)) return port->ModemFailure();
+    if (on) Log("Break for " + std::to_string(ms) + " ms", LogColours::Status);
+    return {};
+}
+
+bool ConsoleSession::ExpectsReply(const std::string& command) const {
+    return !IsGpib() || command.ends_with('?');
 }
 
 // --- The log ---

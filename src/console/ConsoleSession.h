@@ -17,6 +17,8 @@
 #include "plot/ReplySeries.h"
 
 #include <cstdint>
+
+class TSerialConnection;
 #include <memory>
 #include <string>
 #include <vector>
@@ -127,6 +129,19 @@ public:
     bool Write(const std::string& text);
     // Reads a reply (GPIB); a TIO's lines come by themselves.
     void ReadReply();
+
+    // --- A serial port's own lines, for every face ---
+    // The open serial port under the link; none for other kinds.
+    TSerialConnection* SerialPort() const;
+    // Switches DTR (else RTS) and logs it ("DTR on"): empty, or why not (not a serial port, the
+    // port's reason).
+    std::string SetModemLine(bool dtr, bool on);
+    // Starts a break and logs it ("Break for ms ms"), or ends it (on false); the face ends it in
+    // time. Empty, or why no break was sent.
+    std::string Break(bool on, uint32_t ms = 0);
+    // Whether command waits for a reply: on GPIB only one that ends in '?' (the face reads its
+    // reply at once, ReadReply), on the other kinds every one.
+    bool ExpectsReply(const std::string& command) const;
 
     // --- The log ---
     // On (the console's Show Control Characters): a sent or received line is logged with every
