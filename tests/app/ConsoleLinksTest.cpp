@@ -3,6 +3,7 @@
 #include "ConsoleFixture.h"
 #include "TestSupport.h"
 #include "connection/Gpib.h"
+#include "log/LogView.h"
 #include "platform/QtPlatform.h"
 
 #include <QAction>
@@ -26,6 +27,27 @@ TEST_F(ConsoleTest, OverAPseudoTerminal) {
     Type("*IDN?");
     ASSERT_TRUE(Until([&] { return LogTexts().size() >= 3; }));
     EXPECT_EQ(LogTexts()[2].rfind("Rx: Veltrask,AmpSim,", 0), 0u) << LogTexts()[2];
+}
+
+// The window reads the link on its own thread: a flood comes whole and in order, a turn at a time.
+TEST_F(ConsoleTest, AFloodIsLoggedWholeAndInOrder) {
+    AmpsimProcess amp({"--tcp", "127.0.0.1:0"});
+    StartWith("tcp:127.0.0.1:" + std::to_string(amp.TcpPort()));
+    constexpr long Count = 200000;
+    Type("FLOOD " + std::to_string(Count));
+    const LogLines& lines = console->Log()->Lines();
+    const std::string last = "Rx: FLOOD " + std::to_string(Count);
+    ASSERT_TRUE(
+        Until([&] { return lines.Count() > 0 && lines.Text(lines.Count() - 1).ends_with(last); }, 60000));
+    long next = 1;
+    for (size_t i = 0; i < lines.Count(); ++i) {
+        const std::string text(lines.Text(i));
+        const size_t at = text.find("] Rx: FLOOD ");
+        if (at == std::string::npos) continue;
+        ASSERT_EQ(std::stol(text.substr(at + 12)), next) << text;
+        ++next;
+    }
+    EXPECT_EQ(next, Count + 1);
 }
 
 TEST_F(ConsoleTest, AsAListeningServerWithOneClient) {
