@@ -1,6 +1,5 @@
 #include "app/ConsoleFace.h"
 
-#include "app/Fconsole.h"
 #include "log/LogView.h"
 #include "platform/QtPlatform.h"
 
@@ -10,15 +9,18 @@
 #include <QProgressDialog>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QWidget>
 
-TConsoleFace::TConsoleFace(TFormConsole& console)
-    : console_(console), timer_(new QTimer(&console)), linkDue_(new QTimer(&console)) {
+TConsoleFace::TConsoleFace(ConsoleFaceHost& console)
+    : console_(console), timer_(new QTimer(console.FaceWidget())),
+      linkDue_(new QTimer(console.FaceWidget())) {
     timer_->setObjectName("TimerReconnect");
     timer_->setSingleShot(true);
-    QObject::connect(timer_, &QTimer::timeout, &console_,
+    QObject::connect(timer_, &QTimer::timeout, console_.FaceWidget(),
                      [this] { Guarded([this] { console_.Session().TimerDue(); }); });
     linkDue_->setSingleShot(true);
-    QObject::connect(linkDue_, &QTimer::timeout, &console_, [this] { Guarded([this] { ReadLink(); }); });
+    QObject::connect(linkDue_, &QTimer::timeout, console_.FaceWidget(),
+                     [this] { Guarded([this] { ReadLink(); }); });
 }
 
 TConsoleFace::~TConsoleFace() {
@@ -43,7 +45,7 @@ OpenResult TConsoleFace::AwaitOpen(ConsoleLink& link, std::string& reason) {
     // A connect that takes a moment gets a window that says so and offers to give up; a quick
     // one never shows it.
     QProgressDialog progress(ToQt("Connecting to " + console_.Session().Connection() + " ..."), "&Cancel", 0,
-                             0, &console_);
+                             0, console_.FaceWidget());
     progress.setObjectName("ProgressConnecting");
     progress.setWindowTitle(QApplication::applicationDisplayName());
     progress.setWindowModality(Qt::WindowModal);
@@ -55,8 +57,8 @@ OpenResult TConsoleFace::AwaitOpen(ConsoleLink& link, std::string& reason) {
     // Its Cancel button, Esc and closing the little window all give the attempt up, and with it
     // an automatic reconnect.
     auto giveUp = [this] { console_.Session().CancelOpen(); };
-    QObject::connect(&progress, &QProgressDialog::canceled, &console_, giveUp);
-    QObject::connect(&progress, &QDialog::rejected, &console_, giveUp);
+    QObject::connect(&progress, &QProgressDialog::canceled, console_.FaceWidget(), giveUp);
+    QObject::connect(&progress, &QDialog::rejected, console_.FaceWidget(), giveUp);
     QTimer::singleShot(250, &progress, [&] {
         if (!finished) progress.show();
     });
@@ -100,8 +102,8 @@ void TConsoleFace::WatchFd(int fd) {
     delete watch_;
     watch_ = nullptr;
     if (fd < 0) return;
-    watch_ = new QSocketNotifier(fd, QSocketNotifier::Read, &console_);
-    QObject::connect(watch_, &QSocketNotifier::activated, &console_,
+    watch_ = new QSocketNotifier(fd, QSocketNotifier::Read, console_.FaceWidget());
+    QObject::connect(watch_, &QSocketNotifier::activated, console_.FaceWidget(),
                      [this] { Guarded([this] { console_.Session().FdReady(); }); });
 }
 
@@ -117,8 +119,8 @@ void TConsoleFace::WatchLink(const std::vector<int>& fds, int dueMs) {
     StopWatchingLink();
     linkFds_ = fds;
     for (const int fd : fds) {
-        auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &console_);
-        QObject::connect(notifier, &QSocketNotifier::activated, &console_,
+        auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, console_.FaceWidget());
+        QObject::connect(notifier, &QSocketNotifier::activated, console_.FaceWidget(),
                          [this] { Guarded([this] { ReadLink(); }); });
         linkWatch_.push_back(notifier);
     }

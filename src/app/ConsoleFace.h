@@ -9,7 +9,25 @@
 
 class QSocketNotifier;
 class QTimer;
-class TFormConsole;
+class QWidget;
+class TLogView;
+
+// What the face needs of the console window (the window implements it).
+class ConsoleFaceHost {
+public:
+    virtual ~ConsoleFaceHost() = default;
+    // The window the face's timers, watches and connecting window belong to.
+    virtual QWidget* FaceWidget() = 0;
+    virtual ConsoleSession& Session() const = 0;
+    virtual TLogView* Log() const = 0;
+    // A received line, logged: the window shows it and sends or steps on.
+    virtual void TakeReceivedLine(const std::string& line) = 0;
+    virtual void ShowSessionState() = 0;
+    virtual void EndSending() = 0;
+    virtual void PauseSending() = 0;
+    virtual void ResumeSending() = 0;
+    virtual void AnswerServiceRequest() = 0;
+};
 
 class TConsoleFace : public SessionFace {
 public:
@@ -20,7 +38,7 @@ public:
     // How long a turn waits on for the reply to a command sent in it.
     static constexpr uint32_t ReplyLingerMs = 1;
 
-    explicit TConsoleFace(TFormConsole& console);
+    explicit TConsoleFace(ConsoleFaceHost& console);
     ~TConsoleFace() override;
 
     void ShowLine(const std::string& line, uint32_t colour) override;
@@ -41,7 +59,7 @@ private:
     void ReadLink();
     void StopWatchingLink();
 
-    TFormConsole& console_;
+    ConsoleFaceHost& console_;
     QTimer* timer_;                    //!< "TimerReconnect"
     QSocketNotifier* watch_ = nullptr; //!< the device folder's readiness
     std::vector<int> linkFds_;

@@ -113,7 +113,7 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make
     TimerTxRep = new QTimer(this);
     TimerTxRep->setObjectName("TimerTxRep");
     TimerTxRep->setInterval(100);
-    face_ = std::make_unique<TConsoleFace>(*this);
+    face_ = std::make_unique<TConsoleFace>(static_cast<ConsoleFaceHost&>(*this));
     session_ = std::make_unique<ConsoleSession>(*face_);
     // The window's own thread reads serial and TCP links when they are readable: no reader thread
     // and no hand-over between a received line and the next command.

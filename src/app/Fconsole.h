@@ -4,6 +4,7 @@
 // send path, and keeps the operator's controls: the input line and its history, repeat and
 // ping-pong, the GPIB controls, the command buttons. Its controls come from Fconsole.ui. The
 // Extra menu's tools live in TConsoleTools. Everything here runs on the UI thread.
+#include "app/ConsoleFace.h"
 #include "console/CommandHistory.h"
 #include "console/ConsoleSession.h"
 #include "platform/QtPlatform.h"
@@ -16,7 +17,6 @@
 
 class QFileDialog;
 class QTimer;
-class TConsoleFace;
 class TConsoleTools;
 class TSerialTools;
 class TSessionMenu;
@@ -35,7 +35,7 @@ inline constexpr char ExtraMenuDomain[] = "lab.veltrask.com";
 // working away from the in-house network, the simulator).
 inline constexpr char ExtraMenuVariable[] = "CORVANE_EXTRA_MENU";
 
-class TFormConsole : public QMainWindow {
+class TFormConsole : public QMainWindow, private ConsoleFaceHost {
 public:
     explicit TFormConsole(QWidget* parent = nullptr);
     ~TFormConsole() override;
@@ -89,26 +89,26 @@ public:
     // --- What the session's face (ConsoleFace.cpp) asks of the window ---
     // A received line, logged: the last-reply label and the statistics show it, ping-pong sends
     // again, a running batch steps.
-    void TakeReceivedLine(const std::string& line);
+    void TakeReceivedLine(const std::string& line) override;
     // The link, the title or the log file changed.
-    void ShowSessionState();
+    void ShowSessionState() override;
     // The link dropped for good: repeat and ping-pong end, a run stops.
-    void EndSending();
+    void EndSending() override;
     // The link dropped and is tried again: repeat, ping-pong and a run wait, ...
-    void PauseSending();
+    void PauseSending() override;
     // ... and go on once it is back (ping-pong by sending again: the reply to its last send was
     // lost with the link).
-    void ResumeSending();
+    void ResumeSending() override;
     // The GPIB device asked for service: "STATUS?" and its reply, when the operator wants it.
-    void AnswerServiceRequest();
+    void AnswerServiceRequest() override;
 
     // The conversation: link, log lines, statistics, session log file, reconnect.
-    ConsoleSession& Session() const { return *session_; }
+    ConsoleSession& Session() const override { return *session_; }
     TConsoleTools& Tools() const { return *tools_; }
     TSerialTools& SerialTools() const { return *serial_; }
     // The command-button field in the send area; the program entry gives it the editor.
     TFrameButtonField* ButtonField() const;
-    TLogView* Log() const;
+    TLogView* Log() const override;
     const CommandHistory& History() const { return history_; }
 
 protected:
@@ -118,6 +118,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
+    QWidget* FaceWidget() override { return this; }
     void ConnectHandlers();
     void ArrangeGpibControls();
     void ReadSettings();
