@@ -1,5 +1,8 @@
 #include "batch/HeadlessOptions.h"
 
+#include "connection/SerialPortList.h"
+#include "connection/VisaResource.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -12,7 +15,8 @@ const char HeadlessUsage[] =
     "  PATTERN: RE2 syntax (no back-references, no look-around) with one capture group around\n"
     "           the number, e.g. 'FWD=^FWD ([-+0-9.eE]+)';\n"
     "           --csv writes a row per received line that gave a number, while the script runs\n"
-    "  CONNECTION: com:..., tcp:HOST:PORT, tcpsrv:[ADDRESS]:PORT or gpib:...\n"
+    "  CONNECTION: com:..., tcp:HOST:PORT, tcpsrv:[ADDRESS]:PORT or gpib:..., or a VISA resource\n"
+    "           (TCPIP::HOST::PORT::SOCKET, ASRL3::INSTR, GPIB0::7::INSTR with --gpib-driver NAME, ...)\n"
     "  --max-seconds N: the whole run, connecting included, ends after N seconds at the latest\n"
     "  --tx-eol lf|cr|crlf|none, --rx-eol lf|cr|crlf|any, --idle-ms MS: line ends as in the\n"
     "           connection dialog; --escapes on|off; --dtr on|off, --rts on|off (com: only)\n"
@@ -85,6 +89,8 @@ bool Take(const std::string& name, const std::string& value, HeadlessOptions& op
         const size_t equals = value.find('=');
         options.series.push_back(
             {value.substr(0, equals), equals == std::string::npos ? "" : value.substr(equals + 1)});
+    } else if (name == "--gpib-driver") {
+        options.gpibDriver = value;
     } else if (name == "--csv") {
         options.csvFile = value;
     } else if (name == "--tx-eol" || name == "--rx-eol") {
@@ -183,6 +189,13 @@ bool ParseHeadlessOptions(const std::vector<std::string>& args, HeadlessOptions&
     }
     if (options.script.empty() || options.connection.empty()) {
         error = "--batch and --connect are both needed";
+        return false;
+    }
+    // A VISA resource is read into the program's own string once, here.
+    if (const std::string visa = options.connection;
+        LooksLikeVisaResource(visa) &&
+        !VisaToConnection(visa, {options.gpibDriver, SerialPortOfNumber}, options.connection, error)) {
+        error = "--connect: " + error;
         return false;
     }
     if (std::string problem = DefinitionsProblem(options.series); !problem.empty()) {

@@ -40,6 +40,7 @@ struct HeadlessOptions {
     bool escapes = false;                 // --escapes on: \r \n \t \xhh \\ in commands
     bool controlChars = false;            // --control-chars on: lines logged with every byte
     std::optional<bool> dtr, rts;         // --dtr / --rts on|off, set once a serial port is open
+    std::string gpibDriver;               // --gpib-driver: the driver a VISA GPIB resource loads
 };
 
 // What the program's command line asks for. It is read before anything of the window toolkit

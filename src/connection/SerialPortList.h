@@ -24,5 +24,9 @@ std::vector<SerialPortInfo> ListSerialPortInfo();
 // The names the connection dialog offers: each port, then the stable name of each USB adapter.
 std::vector<std::string> OfferedPortNames(const std::vector<SerialPortInfo>& ports);
 
+// The port a VISA resource's "ASRLn" names (1 for the first): "COMn" on Windows, the nth port of
+// ListSerialPorts elsewhere; empty when there is none.
+std::string SerialPortOfNumber(int number);
+
 // Natural order: runs of digits compare by their value, everything else by character code.
 bool NaturalLess(const std::string& a, const std::string& b);

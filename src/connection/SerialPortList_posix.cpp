@@ -83,6 +83,13 @@ std::vector<std::string> ListSerialPorts() {
     return ListSerialPorts("/sys");
 }
 
+// No numbers name the ports here: ASRLn is the nth of the list, in its natural order.
+std::string SerialPortOfNumber(int number) {
+    const std::vector<std::string> ports = ListSerialPorts();
+    return number >= 1 && static_cast<size_t>(number) <= ports.size() ? ports[static_cast<size_t>(number) - 1]
+                                                                      : std::string();
+}
+
 std::vector<SerialPortInfo> ListSerialPortInfo() {
     return ListSerialPortInfo("/sys", "/dev/serial/by-id");
 }

@@ -69,3 +69,8 @@ std::vector<SerialPortInfo> ListSerialPortInfo() {
         ports.push_back({std::move(name), {}, {}});
     return ports;
 }
+
+// A COM port's number is its name's.
+std::string SerialPortOfNumber(int number) {
+    return number >= 1 ? "COM" + std::to_string(number) : std::string();
+}
