@@ -1,9 +1,11 @@
 #include "connection/Fopencom.h"
 
 #include "connection/SerialPortList.h"
+#include "connection/VisaResource.h"
 #include "platform/ModalBoxes.h"
 #include "platform/QtPlatform.h"
 #include "platform/Shell.h"
+#include "text/Strtools.h"
 #include "ui_Fopencom.h"
 
 #include <QApplication>
@@ -109,8 +111,13 @@ bool TFormOpenCom::EditConnection(std::string& connection) {
     editedLineEnds_ = LineEndsByKind;
     ShowLineEnds();
     FocusCheckedGroup();
+    visa_->clear();
     if (exec() != QDialog::Accepted) return false;
-    BuildConnectionString(ReadState(), connection);
+    if (visaConnection_.empty()) {
+        BuildConnectionString(ReadState(), connection);
+    } else {
+        connection = visaConnection_;
+    }
     LineEndsByKind = editedLineEnds_;
     return true;
 }
@@ -146,16 +153,8 @@ void TFormOpenCom::FocusCheckedGroup() {
 }
 
 void TFormOpenCom::ShowUnreadable(const std::string& connection) {
-    if (!unreadableNote_) {
-        unreadableNote_ = new QLabel(this);
-        unreadableNote_->setObjectName("LabelUnreadable");
-        unreadableNote_->setStyleSheet("color: #ff0000;");
-        unreadableNote_->setWordWrap(true);
-        unreadableNote_->setTextFormat(Qt::PlainText);
-    }
     unreadableNote_->setText(
         ToQt("The stored connection \"" + connection + "\" cannot be read. Choose one of the kinds above."));
-    unreadableNote_->setGeometry(8, height() - 64, width() - 16, 28);
     unreadableNote_->setVisible(!connection.empty() || CheckedGroup() == ConGroup::None);
 }
 
@@ -197,8 +196,9 @@ void TFormOpenCom::AddLineEndRow() {
     QGridLayout* form = ui_->LayoutForm;
     const int buttonsRow = form->rowCount() - 1;
     form->removeItem(ui_->LayoutButtons);
-    form->addLayout(row, buttonsRow, 0, 1, form->columnCount());
-    form->addLayout(ui_->LayoutButtons, buttonsRow + 1, 0, 1, form->columnCount());
+    AddVisaRow(form, buttonsRow);
+    form->addLayout(row, buttonsRow + 3, 0, 1, form->columnCount());
+    form->addLayout(ui_->LayoutButtons, buttonsRow + 4, 0, 1, form->columnCount());
     for (const auto& [radio, group] : radios_) {
         connect(radio, &QRadioButton::toggled, this, [this](bool on) {
             if (on) Guarded([this] { ShowLineEnds(); });
@@ -208,6 +208,56 @@ void TFormOpenCom::AddLineEndRow() {
         connect(box, &QComboBox::activated, this, [this] { Guarded([this] { TakeLineEnds(); }); });
     connect(idle_, &QSpinBox::valueChanged, this, [this] { Guarded([this] { TakeLineEnds(); }); });
     ShowLineEnds();
+}
+
+// The note under the groups keeps its room while hidden, as the dialog's size is fixed.
+void TFormOpenCom::AddVisaRow(QGridLayout* form, int row) {
+    unreadableNote_ = new QLabel(this);
+    unreadableNote_->setObjectName("LabelUnreadable");
+    unreadableNote_->setStyleSheet("color: #ff0000;");
+    unreadableNote_->setWordWrap(true);
+    unreadableNote_->setTextFormat(Qt::PlainText);
+    unreadableNote_->setMinimumHeight(2 * fontMetrics().height());
+    QSizePolicy keepRoom = unreadableNote_->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    unreadableNote_->setSizePolicy(keepRoom);
+    unreadableNote_->hide();
+    form->addWidget(unreadableNote_, row, 0, 1, form->columnCount());
+    auto* line = new QHBoxLayout;
+    visa_ = new QLineEdit(this);
+    visa_->setObjectName("EditVisa");
+    visa_->setPlaceholderText("e.g. TCPIP0::10.0.0.5::5025::SOCKET");
+    visaMeaning_ = new QLabel(this);
+    visaMeaning_->setObjectName("LabelVisaMeaning");
+    visaMeaning_->setTextFormat(Qt::PlainText);
+    visaMeaning_->setWordWrap(true);
+    line->addWidget(new QLabel("VISA resource:", this));
+    line->addWidget(visa_, 1);
+    visaMeaning_->setMinimumHeight(fontMetrics().height());
+    form->addLayout(line, row + 1, 0, 1, form->columnCount());
+    form->addWidget(visaMeaning_, row + 2, 0, 1, form->columnCount());
+    connect(visa_, &QLineEdit::textChanged, this, [this] { Guarded([this] { ReadVisa(); }); });
+}
+
+void TFormOpenCom::ReadVisa() {
+    visaConnection_.clear();
+    const std::string text = TrimText(FromQt(visa_->text()));
+    if (text.empty()) {
+        visaMeaning_->clear();
+        return;
+    }
+    std::string connection, error;
+    if (!VisaToConnection(text, {GpibDriver(), SerialPortOfNumber}, connection, error)) {
+        visaMeaning_->setStyleSheet("color: #ff0000;");
+        visaMeaning_->setText(ToQt(error));
+        return;
+    }
+    visaConnection_ = connection;
+    visaMeaning_->setStyleSheet(QString());
+    visaMeaning_->setText(ToQt("= " + connection));
+    OpenComState state = ReadState();
+    ApplyConnectionString(state, connection, ReadPorts());
+    if (state.unreadable.empty()) ShowState(state);
 }
 
 // GPIB has no lines of its own: its choosers rest.

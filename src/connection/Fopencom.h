@@ -22,7 +22,9 @@
 
 class QComboBox;
 class QSpinBox;
+class QGridLayout;
 class QLabel;
+class QLineEdit;
 class QRadioButton;
 namespace Ui {
 class TFormOpenCom;
@@ -35,7 +37,8 @@ public:
     ~TFormOpenCom() override;
 
     // Shows connection in the controls (after refreshing the port list) and the dialog modally.
-    // OK: connection := the string of the checked group, true. Cancel: false, connection unchanged.
+    // OK: connection := the string of the checked group, or of the VISA resource typed into its
+    // field when one is there and can be read, true. Cancel: false, connection unchanged.
     bool EditConnection(std::string& connection);
 
     // What the console reads after EditConnection returns.
@@ -76,6 +79,10 @@ private:
     void DevicesChanged();
     // The line-end choosers: a row above the buttons, following the checked kind.
     void AddLineEndRow();
+    // A field that takes a VISA resource and says the connection it means; the kinds the dialog
+    // has controls for show there too.
+    void AddVisaRow(QGridLayout* form, int row);
+    void ReadVisa();
     void ShowLineEnds();
     void TakeLineEnds();
     ConGroup CheckedGroup() const;
@@ -99,6 +106,9 @@ private:
     QComboBox* txEnd_ = nullptr;           //!< "ComboBoxTxEnd"
     QComboBox* rxEnd_ = nullptr;           //!< "ComboBoxRxEnd"
     QSpinBox* idle_ = nullptr;             //!< "SpinIdleMs"
+    QLineEdit* visa_ = nullptr;            //!< "EditVisa"
+    QLabel* visaMeaning_ = nullptr;        //!< "LabelVisaMeaning"
+    std::string visaConnection_;           //!< What visa_ holds, read; empty when nothing readable
     bool showingLineEnds_ = false;         //!< The choosers are being set from editedLineEnds_.
     std::map<QObject*, ConGroup> groupOf_; //!< controls whose focus checks their group's radio button
     std::string connectionKindName_;

@@ -163,6 +163,24 @@ TEST_F(OpenComDialog, WhatTheOperatorTypesIsBuiltAsTyped) {
     EXPECT_EQ(connection, "tcpsrv: 127.0.0.1:4000 ");
 }
 
+// A VISA resource typed into its field says what it means and is what OK gives; one that cannot
+// be read says why and leaves the groups' string.
+TEST_F(OpenComDialog, AVisaResourceIsReadIntoTheConnection) {
+    std::string connection = "com:ttyS0:baud=9600";
+    ASSERT_TRUE(Edit(connection, "ButtonOk", [this] {
+        Get<QLineEdit>("EditVisa")->setText("TCPIP0::10.0.0.5::5025::SOCKET");
+        EXPECT_EQ(FromQt(Get<QLabel>("LabelVisaMeaning")->text()), "= tcp:10.0.0.5:5025");
+        EXPECT_TRUE(Radio("RadioButtonConTcp")->isChecked());
+    }));
+    EXPECT_EQ(connection, "tcp:10.0.0.5:5025");
+    ASSERT_TRUE(Edit(connection, "ButtonOk", [this] {
+        Get<QLineEdit>("EditVisa")->setText("USB0::1::INSTR");
+        EXPECT_TRUE(
+            FromQt(Get<QLabel>("LabelVisaMeaning")->text()).starts_with("'USB0::1::INSTR' cannot be read"));
+    }));
+    EXPECT_EQ(connection, "tcp:10.0.0.5:5025");
+}
+
 // The line ends follow the checked kind: each kind keeps its own, GPIB has none to choose.
 TEST_F(OpenComDialog, LineEndsAreChosenPerKind) {
     dialog.LineEndsByKind["com"] = {TxLineEnd::Cr, RxLineEnd::Any};
