@@ -131,21 +131,30 @@ std::string DescribeError(const Message& message) {
 
 MessageReader::Status MessageReader::Next(Message& message) {
     if (!failure_.empty()) return Status::Malformed;
+    const std::string_view unread = std::string_view(pending_).substr(read_);
     Header header;
-    if (pending_.size() < HeaderSize) {
+    if (unread.size() < HeaderSize) {
         // A wrong prefix shows as soon as its two bytes are here.
-        if (pending_.size() >= 2 && pending_.compare(0, 2, "HS") != 0) {
+        if (unread.size() >= 2 && unread.substr(0, 2) != "HS") {
             failure_ = "not a HiSLIP header (no \"HS\" prefix)";
             return Status::Malformed;
         }
         return Status::NeedMore;
     }
-    if (!ParseHeader(pending_, header, failure_)) return Status::Malformed;
-    if (pending_.size() - HeaderSize < header.length) return Status::NeedMore;
+    if (!ParseHeader(unread, header, failure_)) return Status::Malformed;
+    if (unread.size() - HeaderSize < header.length) return Status::NeedMore;
     message.header = header;
-    message.payload.assign(pending_, HeaderSize, static_cast<size_t>(header.length));
-    pending_.erase(0, HeaderSize + static_cast<size_t>(header.length));
+    message.payload.assign(unread.substr(HeaderSize, static_cast<size_t>(header.length)));
+    read_ += HeaderSize + static_cast<size_t>(header.length);
     return Status::Message;
+}
+
+void MessageReader::Append(std::string_view bytes) {
+    // What was read goes when more comes, not with each message: a burst of small messages is cut
+    // without moving the rest each time.
+    pending_.erase(0, read_);
+    read_ = 0;
+    pending_.append(bytes);
 }
 
 } // namespace hislip

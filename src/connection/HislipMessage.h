@@ -88,18 +88,20 @@ class MessageReader {
 public:
     enum class Status { Message, NeedMore, Malformed };
 
-    void Append(std::string_view bytes) { pending_.append(bytes); }
+    void Append(std::string_view bytes);
     Status Next(Message& message);
     const std::string& Failure() const { return failure_; }
     // Whether part of a message has come (what a channel that ends now leaves cut).
-    bool MidMessage() const { return !pending_.empty(); }
+    bool MidMessage() const { return pending_.size() > read_; }
     void Reset() {
         pending_.clear();
+        read_ = 0;
         failure_.clear();
     }
 
 private:
-    std::string pending_;
+    std::string pending_; //!< Bytes that came; those before read_ are cut out already.
+    size_t read_ = 0;
     std::string failure_;
 };
 

@@ -183,17 +183,17 @@ std::string FrameRecord(std::string_view message) {
 
 RecordReader::Status RecordReader::Next(std::string& record) {
     if (!failure_.empty()) return Status::Malformed;
-    while (pending_.size() >= 4) {
-        const uint32_t header = BigEndian32(pending_.data());
+    while (pending_.size() - read_ >= 4) {
+        const uint32_t header = BigEndian32(pending_.data() + read_);
         const size_t length = header & ~LastFragment;
         if (length > maxRecord_ - record_.size()) {
             failure_ = "a record of more than " + std::to_string(maxRecord_) + " bytes (fragment of " +
                        std::to_string(length) + " bytes)";
             return Status::Malformed;
         }
-        if (pending_.size() - 4 < length) return Status::NeedMore;
-        record_.append(pending_, 4, length);
-        pending_.erase(0, 4 + length);
+        if (pending_.size() - read_ - 4 < length) return Status::NeedMore;
+        record_.append(pending_, read_ + 4, length);
+        read_ += 4 + length;
         if (header & LastFragment) {
             record = std::move(record_);
             record_.clear();
@@ -201,6 +201,13 @@ RecordReader::Status RecordReader::Next(std::string& record) {
         }
     }
     return Status::NeedMore;
+}
+
+void RecordReader::Append(std::string_view bytes) {
+    // What was read goes when more comes, not with each fragment.
+    pending_.erase(0, read_);
+    read_ = 0;
+    pending_.append(bytes);
 }
 
 } // namespace oncrpc

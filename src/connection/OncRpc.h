@@ -97,18 +97,19 @@ public:
 
     explicit RecordReader(size_t maxRecord = DefaultMaxRecord) : maxRecord_(maxRecord) {}
 
-    void Append(std::string_view bytes) { pending_.append(bytes); }
+    void Append(std::string_view bytes);
     // Record: record holds the next whole record. NeedMore: append more bytes. Malformed: Failure()
     // says why; the stream cannot be read further.
     Status Next(std::string& record);
     const std::string& Failure() const { return failure_; }
     // Whether part of a record has come (what a stream that ends now leaves cut).
-    bool MidRecord() const { return !pending_.empty() || !record_.empty(); }
+    bool MidRecord() const { return pending_.size() > read_ || !record_.empty(); }
 
 private:
     size_t maxRecord_;
-    std::string pending_; //!< Bytes not yet cut into fragments.
-    std::string record_;  //!< The fragments of the record under way.
+    std::string pending_; //!< Bytes that came; those before read_ are cut into fragments already.
+    size_t read_ = 0;
+    std::string record_; //!< The fragments of the record under way.
     std::string failure_;
 };
 

@@ -55,7 +55,8 @@ class RpcReply : public testing::TestWithParam<ReplyRow> {};
 
 TEST_P(RpcReply, IsReadOrRefusedWithItsReason) {
     ReplyCheck check;
-    if (DecodeReply(Hex(GetParam().hex), 1, check))
+    const std::string reply = Hex(GetParam().hex); // results is a view into it
+    if (DecodeReply(reply, 1, check))
         EXPECT_EQ(ToHex(check.results), GetParam().expected);
     else
         EXPECT_EQ(check.failure, GetParam().expected);
