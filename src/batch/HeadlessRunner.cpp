@@ -322,7 +322,7 @@ void HeadlessRunner::SendLine(const std::string& text) {
         sentTick_ = GetTickCount();
         awaitedCommand_ = text;
     }
-    if (session_.IsGpib()) session_.ReadReply();
+    if (session_.ReadsOnRequest()) session_.ReadReply();
 }
 
 void HeadlessRunner::LineReceived(const std::string& line) {

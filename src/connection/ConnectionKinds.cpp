@@ -17,11 +17,13 @@ using Way = ReconnectWay;
 using Recv = RecvKind;
 
 // The receive thread's words are its own: it knows "serial", "server" and "udp", not "tcpsrv".
-constexpr std::array<ConnectionKind, 10> Kinds{{
+constexpr std::array<ConnectionKind, 12> Kinds{{
     {"com", Group::Serial, "Serial", Make<TSerialConnection>, Way::WhenDevice, Recv::Serial},
     {"tcp", Group::Tcp, "LAN", Make<TTcpClientConnection>, Way::AfterPause, Recv::TcpClient},
     {"tcpsrv", Group::TcpSrv, "LAN", Make<TTcpServerConnection>, Way::None, Recv::None},
     {"gpib", Group::Gpib, "GPIB", nullptr, Way::None, Recv::None},
+    {"vxi11", Group::Instrument, "LAN instrument", nullptr, Way::None, Recv::None},
+    {"hislip", Group::Instrument, "LAN instrument", nullptr, Way::None, Recv::None},
     {"serial", Group::None, "", nullptr, Way::None, Recv::Serial},
     {"tcpclient", Group::None, "", nullptr, Way::None, Recv::TcpClient},
     {"server", Group::None, "", nullptr, Way::None, Recv::TcpServer},

@@ -20,7 +20,9 @@ enum class ReconnectWay {
 // Which radio button of the open-connection dialog shows a kind. None: the dialog does not offer
 // it, and the console does not open it (a kind of the receive thread only). The operator cannot
 // uncheck every button; None as the dialog's state only arises when code sets it so.
-enum class ConGroup { None, Tcp, TcpSrv, Serial, Gpib };
+// Instrument: a LAN instrument reached by VXI-11 or HiSLIP, which the dialog takes as a VISA
+// resource rather than in a group of its own.
+enum class ConGroup { None, Tcp, TcpSrv, Serial, Gpib, Instrument };
 
 // How TRecvThread opens a kind; None: it opens nothing.
 enum class RecvKind { None, Serial, TcpClient, TcpServer, Udp };

@@ -49,3 +49,13 @@ void SplitSerialParams(const std::string& params, std::string& name, std::string
     name = params.substr(0, colon);
     mode = params.substr(colon + 1);
 }
+
+InstrumentParams ParseInstrumentParams(const std::string& params) {
+    InstrumentParams target;
+    std::string device;
+    SplitAtFirst(params, target.Host, ":", device);
+    std::string port;
+    SplitAtFirst(device, target.Device, ",", port);
+    target.Port = port.empty() ? 0 : std::atoi(port.c_str());
+    return target;
+}

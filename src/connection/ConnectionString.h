@@ -26,6 +26,16 @@ inline constexpr int GpibPositionMax = 31;
 // address 7); one outside 0 to 31 is clamped, as the dialog's up-down controls would.
 GpibTarget ParseGpibParams(const std::string& params);
 
+// Where a "vxi11" or "hislip" string points: "10.0.0.5:inst0" is host 10.0.0.5, device inst0;
+// a port after the device ("hislip0,4880", "inst0,5111": the portmapper's) replaces the
+// protocol's own. A missing device is the protocol's first.
+struct InstrumentParams {
+    std::string Host;
+    std::string Device;
+    int Port = 0; //!< 0: the protocol's own
+};
+InstrumentParams ParseInstrumentParams(const std::string& params);
+
 // Splits a "com" parameter part into the port name and the mode at its first ':', as always
 // ("ttyUSB0:baud=9600 parity=N"). A path (leading '/') may hold colons itself, as the stable names
 // under /dev/serial/by-path do: its mode starts after the last ':' before the first setting ('='),

@@ -65,6 +65,7 @@ void ApplyGroupFields(OpenComState& state, ConGroup group, const std::string& re
     case ConGroup::Gpib:
         ApplyGpib(state, rest);
         break;
+    case ConGroup::Instrument: // shown as a VISA resource
     case ConGroup::None:
         break;
     }
@@ -81,6 +82,7 @@ std::string GroupParams(const OpenComState& state) {
     case ConGroup::Gpib:
         return std::to_string(state.gpibAdapter) + "," + std::to_string(state.gpibAddress) + ":" +
                GpibDriverName(state);
+    case ConGroup::Instrument:
     case ConGroup::None:
         break;
     }

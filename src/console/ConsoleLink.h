@@ -98,6 +98,10 @@ public:
     virtual uint32_t LastByteTick() const { return 0; }
 
     virtual bool IsGpib() const = 0;
+    // A reply is read when asked for (ReadReply): GPIB and the LAN instruments' message links,
+    // whose commands that end in '?' have their reply read at once. A stream link's lines come by
+    // themselves.
+    virtual bool ReadsOnRequest() const { return IsGpib(); }
     // The TIO under the link, for the tools that query it directly; none for GPIB.
     virtual TIO* Tio() const = 0;
 

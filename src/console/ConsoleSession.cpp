@@ -263,7 +263,7 @@ std::string ConsoleSession::Break(bool on, uint32_t ms) {
 }
 
 bool ConsoleSession::ExpectsReply(const std::string& command) const {
-    return !IsGpib() || command.ends_with('?');
+    return !ReadsOnRequest() || command.ends_with('?');
 }
 
 // --- The log ---

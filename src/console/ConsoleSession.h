@@ -98,6 +98,8 @@ public:
     // still counts).
     bool Connected() const { return connected_; }
     bool IsGpib() const { return link_ && link_->IsGpib(); }
+    // GPIB or a LAN instrument's message link: replies are read on request (ReadReply).
+    bool ReadsOnRequest() const { return link_ && link_->ReadsOnRequest(); }
     ConsoleLink* Link() const { return link_.get(); }
 
     // --- Reading the link in the face's own loop ---
@@ -139,8 +141,9 @@ public:
     // Starts a break and logs it ("Break for ms ms"), or ends it (on false); the face ends it in
     // time. Empty, or why no break was sent.
     std::string Break(bool on, uint32_t ms = 0);
-    // Whether command waits for a reply: on GPIB only one that ends in '?' (the face reads its
-    // reply at once, ReadReply), on the other kinds every one.
+    // Whether command waits for a reply: where replies are read on request (GPIB, a LAN
+    // instrument) only one that ends in '?' (the face reads its reply at once, ReadReply), on the
+    // other kinds every one.
     bool ExpectsReply(const std::string& command) const;
 
     // --- The log ---
