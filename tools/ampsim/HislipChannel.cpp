@@ -11,6 +11,7 @@ using namespace hislip;
 // Messages wait while this much output is unsent, so a client that does not read costs bounded memory.
 constexpr std::size_t kOutputHighWater = 256 * 1024;
 constexpr std::uint64_t kMaxReplyPiece = 64 * 1024;
+constexpr std::uint64_t kMaxSkippedPayload = 1ull << 30;
 constexpr std::uint8_t kSynchronizedMode = 0; // control code of the responses that state the mode
 constexpr std::uint8_t kLockRequest = 1;
 constexpr std::uint8_t kLockSuccess = 1;
@@ -86,7 +87,9 @@ bool HislipChannel::HandleNext(Clock::time_point now) {
     }
     if (status == HeaderStatus::Partial) return false;
     if (header.length > (IsDataMessage(header.type) ? kMaxMessage : kMaxControlPayload)) {
-        if (!IsDataMessage(header.type)) {
+        // A Data message too large is skipped as it streams past; a length no client could mean
+        // to send (2^63) would hold the channel skipping for ever, so it ends the stream instead.
+        if (!IsDataMessage(header.type) || header.length > kMaxSkippedPayload) {
             Fatal(kPoorlyFormedHeader,
                   TypeText(header.type) + " with a payload of " + std::to_string(header.length) + " bytes");
             return false;

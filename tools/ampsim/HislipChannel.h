@@ -8,8 +8,9 @@
 // Malformed input gets the standard's answer: an Error for a message it cannot carry out (unknown
 // type, a Data message over the maximum size, whose payload is then skipped), a FatalError and the
 // connection's end for a stream it can no longer follow (a wrong prologue, a control message with
-// an outsized payload, a header cut short at the end, a wrong initialization), after which the
-// session's other channel closes too. Single-threaded; the server's loop calls everything.
+// an outsized payload, a Data message of more than a GiB, a header cut short at the end, a wrong
+// initialization), after which the session's other channel closes too. Single-threaded; the server's loop
+// calls everything.
 #include <cstdint>
 #include <memory>
 #include <optional>
