@@ -22,6 +22,7 @@ public:
     // Reads what has arrived onto the end of Input() while it holds less than limit bytes.
     void Read(std::size_t limit);
     std::string& Input() { return input_; }
+    std::size_t Buffered() const { return input_.size(); }
     // Queues bytes and writes what the peer takes now.
     void Send(std::string_view bytes);
     // Writes what the peer takes of the queued output; false once the socket failed.

@@ -12,6 +12,9 @@ using namespace hislip;
 constexpr std::size_t kOutputHighWater = 256 * 1024;
 constexpr std::uint64_t kMaxReplyPiece = 64 * 1024;
 constexpr std::uint64_t kMaxSkippedPayload = 1ull << 30;
+// Reading pauses while a whole largest message waits (sent ahead of a reply not yet due), and so
+// does the poll for it: a full buffer would otherwise wake the loop at once, every turn.
+constexpr std::size_t kInputLimit = kHeaderSize + HislipChannel::kMaxMessage;
 constexpr std::uint8_t kSynchronizedMode = 0; // control code of the responses that state the mode
 constexpr std::uint8_t kLockRequest = 1;
 constexpr std::uint8_t kLockSuccess = 1;
@@ -47,11 +50,12 @@ HislipChannel::~HislipChannel() {
 }
 
 unsigned HislipChannel::PollEvents() const {
-    return channel_.PollEvents(!fatal_ && channel_.Pending() < kOutputHighWater);
+    return channel_.PollEvents(!fatal_ && channel_.Pending() < kOutputHighWater &&
+                               channel_.Buffered() < kInputLimit);
 }
 
 void HislipChannel::ReadInput(Clock::time_point) {
-    channel_.Read(kHeaderSize + kMaxMessage);
+    channel_.Read(kInputLimit);
 }
 
 void HislipChannel::Advance(Clock::time_point now) {

@@ -7,6 +7,9 @@ namespace {
 
 // Calls wait while this much output is unsent, so a client that does not read costs bounded memory.
 constexpr std::size_t kOutputHighWater = 256 * 1024;
+// Reading pauses while this much input waits (calls sent ahead of a parked one), and so does the
+// poll for it: a full buffer would otherwise wake the loop at once, every turn.
+constexpr std::size_t kInputLimit = 2 * rpc::kMaxRecord;
 
 } // namespace
 
@@ -14,11 +17,12 @@ RpcConnection::RpcConnection(IoHandle handle, std::unique_ptr<RpcProgram> progra
     : channel_(handle), program_(std::move(program)) {}
 
 unsigned RpcConnection::PollEvents() const {
-    return channel_.PollEvents(!broken_ && channel_.Pending() < kOutputHighWater);
+    return channel_.PollEvents(!broken_ && channel_.Pending() < kOutputHighWater &&
+                               channel_.Buffered() < kInputLimit);
 }
 
 void RpcConnection::ReadInput(Clock::time_point) {
-    channel_.Read(2 * rpc::kMaxRecord);
+    channel_.Read(kInputLimit);
 }
 
 void RpcConnection::Advance(Clock::time_point now) {
