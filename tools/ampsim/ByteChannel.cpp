@@ -6,7 +6,7 @@ namespace ampsim {
 namespace {
 
 constexpr int kReadsPerTurn = 16; // bounds the time one busy peer holds the loop
-constexpr std::size_t kCompactAt = 64 * 1024;
+constexpr std::size_t kCompactAt = std::size_t{64} * 1024;
 
 } // namespace
 

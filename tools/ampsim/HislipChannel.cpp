@@ -9,8 +9,8 @@ namespace {
 using namespace hislip;
 
 // Messages wait while this much output is unsent, so a client that does not read costs bounded memory.
-constexpr std::size_t kOutputHighWater = 256 * 1024;
-constexpr std::uint64_t kMaxReplyPiece = 64 * 1024;
+constexpr std::size_t kOutputHighWater = std::size_t{256} * 1024;
+constexpr std::uint64_t kMaxReplyPiece = std::uint64_t{64} * 1024;
 constexpr std::uint64_t kMaxSkippedPayload = 1ull << 30;
 // Reading pauses while a whole largest message waits (sent ahead of a reply not yet due), and so
 // does the poll for it: a full buffer would otherwise wake the loop at once, every turn.

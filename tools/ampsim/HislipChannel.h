@@ -25,9 +25,10 @@ namespace ampsim {
 
 class HislipChannel : public Conversation {
 public:
-    static constexpr std::uint64_t kMaxMessage = 1024 * 1024; // the payload a Data message may carry
-    static constexpr std::uint64_t kMaxControlPayload = 256;  // that of any other message
-    static constexpr std::uint16_t kVendorId = 0x4153;        // "AS"
+    static constexpr std::uint64_t kMaxMessage = std::uint64_t{1}
+                                                 << 20;      // the payload a Data message may carry
+    static constexpr std::uint64_t kMaxControlPayload = 256; // that of any other message
+    static constexpr std::uint16_t kVendorId = 0x4153;       // "AS"
 
     // Takes ownership of the non-blocking socket handle; sessions must outlive the channel.
     HislipChannel(IoHandle handle, HislipSessions& sessions);

@@ -13,7 +13,7 @@ namespace ampsim::rpc {
 inline constexpr std::uint32_t kRpcVersion = 2;
 // The largest record taken; a longer one ends the connection, since its end cannot be found
 // without reading it all.
-inline constexpr std::size_t kMaxRecord = 1024 * 1024 + 4096;
+inline constexpr std::size_t kMaxRecord = (std::size_t{1} << 20) + 4096;
 
 enum class AcceptStat : std::uint32_t {
     Success = 0,

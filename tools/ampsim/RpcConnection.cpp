@@ -6,7 +6,7 @@ namespace ampsim {
 namespace {
 
 // Calls wait while this much output is unsent, so a client that does not read costs bounded memory.
-constexpr std::size_t kOutputHighWater = 256 * 1024;
+constexpr std::size_t kOutputHighWater = std::size_t{256} * 1024;
 // Reading pauses while this much input waits (calls sent ahead of a parked one), and so does the
 // poll for it: a full buffer would otherwise wake the loop at once, every turn.
 constexpr std::size_t kInputLimit = 2 * rpc::kMaxRecord;

@@ -25,8 +25,8 @@ class Vxi11Core : public RpcProgram {
 public:
     static constexpr std::uint32_t kProgram = 0x0607AF;
     static constexpr std::uint32_t kVersion = 1;
-    static constexpr std::uint32_t kMaxRecvSize = 64 * 1024; // announced by create_link
-    static constexpr std::size_t kMaxCommand = 1024 * 1024;  // a longer command is refused
+    static constexpr std::uint32_t kMaxRecvSize = 64 * 1024;         // announced by create_link
+    static constexpr std::size_t kMaxCommand = std::size_t{1} << 20; // a longer command is refused
     static constexpr std::uint32_t kMaxReadPiece = 1024 * 1024;
 
     // model must outlive the program; replies are due delay after their command.
