@@ -30,6 +30,22 @@ bool ParseEndpoint(std::string_view text, TcpEndpoint& endpoint) {
     return true;
 }
 
+// "PORT" on the default host, or "HOST:PORT".
+bool ParseListen(std::string_view text, TcpEndpoint& endpoint) {
+    if (text.find(':') != std::string_view::npos) return ParseEndpoint(text, endpoint);
+    unsigned port = 0;
+    if (!ParseUnsigned(text, 65535, port)) return false;
+    endpoint = TcpEndpoint{std::string(kDefaultHost), static_cast<std::uint16_t>(port)};
+    return true;
+}
+
+// Options that name a message-protocol endpoint.
+std::optional<TcpEndpoint>* ListenTarget(Options& options, std::string_view name) {
+    if (name == "--vxi11") return &options.vxi11;
+    if (name == "--hislip") return &options.hislip;
+    return nullptr;
+}
+
 // Options that take a number, and where the number goes.
 unsigned* NumberTarget(Options& options, std::string_view name) {
     if (name == "--delay") return &options.delayMs;
@@ -52,7 +68,7 @@ std::optional<unsigned>* PointTarget(Options& options, std::string_view name) {
 
 bool TakesValue(Options& options, std::string_view name) {
     return name == "--tcp" || name == "--serial" || name == "--discovery" || name == "--eol" ||
-           name == "--prompt" || PointTarget(options, name);
+           name == "--prompt" || PointTarget(options, name) || ListenTarget(options, name);
 }
 
 bool ApplyValue(Options& options, std::string_view name, std::string_view value, std::string& error) {
@@ -68,6 +84,15 @@ bool ApplyValue(Options& options, std::string_view name, std::string_view value,
             return true;
         }
         error = std::string(name) + ": not a point index 0..19: '" + std::string(value) + "'";
+        return false;
+    }
+    if (std::optional<TcpEndpoint>* target = ListenTarget(options, name)) {
+        TcpEndpoint endpoint;
+        if (ParseListen(value, endpoint)) {
+            *target = endpoint;
+            return true;
+        }
+        error = std::string(name) + ": expected PORT or HOST:PORT, got '" + std::string(value) + "'";
         return false;
     }
     if (name == "--serial") {
@@ -148,7 +173,8 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
         error = "--first-amp: expected 1 to 1000000, got " + std::to_string(options.firstAmp);
         return std::nullopt;
     }
-    if (options.tcp.empty() && !options.pty) options.tcp.push_back({std::string(kDefaultHost), kDefaultPort});
+    if (options.tcp.empty() && !options.pty && !options.vxi11 && !options.hislip)
+        options.tcp.push_back({std::string(kDefaultHost), kDefaultPort});
     return options;
 }
 
@@ -157,23 +183,43 @@ std::string HelpText() {
 A simulated Veltrask power amplifier that answers the line protocol: commands end in LF
 (a CR before it is ignored), every reply line ends in CR LF.
 
-Endpoints (both may be given; without either, --tcp 127.0.0.1:2500):
+Endpoints (any may be given together; without any, --tcp 127.0.0.1:2500):
   --tcp HOST:PORT        listen on TCP (IPv4); port 0 picks a free port. May be repeated.
   --pty                  serve a pseudo-terminal in raw mode; clients open its slave path.
                          Once ampsim sees no client holding it open, the conversation ends:
                          pending commands and replies are dropped (a line already begun is
                          finished); what the terminal already holds stays for the next client.
+  --vxi11 [HOST:]PORT    serve VXI-11 (ONC RPC over TCP; host 127.0.0.1 unless given): the
+                         portmapper on PORT (0 picks a free port; 111 is the standard one),
+                         which names the core channel's port for DEVICE_CORE (0x0607AF)
+                         version 1. Devices inst0, inst1, ... are all this amplifier, each
+                         link with its own reply queue. A command ends with the write that
+                         carries END; its reply is one message, every line ending in LF, read
+                         in pieces of the request size, the last with END. A read with
+                         nothing queued fails with I/O timeout (15) after its io_timeout.
+                         device_readstb: bit 4 (MAV) while a reply waits, bit 6 (RQS) after
+                         *OPC, cleared by the read. device_clear drops the queued replies.
+                         No abort or interrupt channel.
+  --hislip [HOST:]PORT   serve HiSLIP (IVI-6.1, synchronized mode) on PORT, both channels;
+                         sub-addresses hislip0, hislip1, ... (or none). A DataEnd's command is
+                         answered as Data/DataEnd with its message id; device clear,
+                         AsyncStatusQuery, locks and the maximum message size (1 MiB) are
+                         served; *OPC sends AsyncServiceRequest. Malformed input is answered
+                         with Error or FatalError (then the connection closes).
 When every endpoint is up, ampsim prints one line per endpoint and then "ready":
   tcp 127.0.0.1:<port>
   pty /dev/pts/<n>
+  vxi11 127.0.0.1:<portmapper port>
+  vxi11-core 127.0.0.1:<core channel port>
+  hislip 127.0.0.1:<port>
   ready
 
 Behaviour:
   --delay MS             send each reply MS milliseconds after its command arrived
-                         (other clients are served meanwhile).
+                         (other clients are served meanwhile; on VXI-11 and HiSLIP too).
   --busy-every N         refuse every Nth command (counted over all connections) with ERROR_AMP_BUSY.
-  --close-after N        after the reply to the Nth command on a connection, send "PARTI" with no
-                         line end and close that connection. The pty cannot be closed: there
+  --close-after N        after the reply to the Nth command on a line connection, send "PARTI" with
+                         no line end and close that connection. The pty cannot be closed: there
                          the partial line is sent and the command count starts again.
   --serial TEXT          serial number in the *IDN? reply (default AS000001).
   --eol crlf|cr|lf       what ends each reply line (default crlf). With cr, commands end
@@ -218,6 +264,7 @@ Commands (case-sensitive):
   MULTI? <n>                 n lines MULTI 1/n .. MULTI n/n
   FLOOD <n>                  n lines FLOOD 1 .. FLOOD n, as fast as the peer reads them
   NOREPLY                    no reply at all
+  *OPC                       (VXI-11 and HiSLIP only) no reply; requests service (status byte bit 6)
   DROP                       sends PARTIAL with no line end, then closes the connection
                              (on the pty: only the partial line)
 Errors: ERROR_UNKNOWN_COMMAND, ERROR_BAD_ARGUMENT (malformed arguments, n outside 1..1000000000),

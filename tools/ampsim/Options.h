@@ -13,13 +13,15 @@ struct TcpEndpoint {
 };
 
 struct Options {
-    std::vector<TcpEndpoint> tcp; // listening endpoints; 127.0.0.1:2500 when neither --tcp nor --pty is given
+    std::vector<TcpEndpoint> tcp; // listening endpoints; 127.0.0.1:2500 when no endpoint is given
     bool pty = false;
-    unsigned delayMs = 0;     // each reply waits this long after its command arrived
-    unsigned busyEvery = 0;   // every Nth command is refused with ERROR_AMP_BUSY; 0 = never
-    unsigned closeAfter = 0;  // a connection is cut mid-line after this many commands; 0 = never
-    std::string eol = "\r\n"; // ends each reply line: --eol crlf (the default), cr or lf
-    std::string prompt;       // sent without a line end after each reply; empty: none
+    std::optional<TcpEndpoint> vxi11;  // VXI-11's portmapper; the core channel gets a port of its own
+    std::optional<TcpEndpoint> hislip; // HiSLIP's one port for both channels
+    unsigned delayMs = 0;              // each reply waits this long after its command arrived
+    unsigned busyEvery = 0;            // every Nth command is refused with ERROR_AMP_BUSY; 0 = never
+    unsigned closeAfter = 0;           // a connection is cut mid-line after this many commands; 0 = never
+    std::string eol = "\r\n";          // ends each reply line: --eol crlf (the default), cr or lf
+    std::string prompt;                // sent without a line end after each reply; empty: none
     std::optional<unsigned> convSilentPoint;    // conversion-table point index left unanswered
     std::optional<unsigned> convMalformedPoint; // conversion-table point index answered malformed
     std::optional<unsigned> convDoublePoint;    // its download is answered twice, 50 ms apart

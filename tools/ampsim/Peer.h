@@ -12,11 +12,10 @@
 #include <vector>
 
 #include "AmpModel.h"
+#include "Conversation.h"
 #include "Io.h"
 
 namespace ampsim {
-
-using Clock = std::chrono::steady_clock;
 
 struct PeerSettings {
     std::chrono::milliseconds delay{0}; // a reply is due this long after its command arrived
@@ -25,7 +24,7 @@ struct PeerSettings {
     std::string prompt;                 // follows each reply, with no line end
 };
 
-class Peer {
+class Peer : public Conversation {
 public:
     using Kind = LinkKind;
 
@@ -37,22 +36,22 @@ public:
     // Takes ownership of handle (non-blocking) and closes it on destruction. model must outlive the
     // peer.
     Peer(IoHandle handle, Kind kind, AmpModel& model, PeerSettings settings);
-    ~Peer();
+    ~Peer() override;
     Peer(const Peer&) = delete;
     Peer& operator=(const Peer&) = delete;
 
-    IoHandle Handle() const { return handle_; }
+    IoHandle Handle() const override { return handle_; }
     // The poll events (PollSet.h) this peer waits for now.
-    unsigned PollEvents() const;
+    unsigned PollEvents() const override;
     // Reads what has arrived (call when the handle is readable, hung up or in error); now stamps
     // the commands.
-    void ReadInput(Clock::time_point now);
+    void ReadInput(Clock::time_point now) override;
     // Runs the commands that are due, produces reply output and writes what the peer takes.
-    void Advance(Clock::time_point now);
+    void Advance(Clock::time_point now) override;
     // When Advance has work that only time can release (a delayed reply); none otherwise.
-    std::optional<Clock::time_point> NextDue() const;
+    std::optional<Clock::time_point> NextDue() const override;
     // The conversation is over: a socket is to be closed, the pty to be reset.
-    bool Finished() const;
+    bool Finished() const override;
     // Forgets the conversation (input, queued commands, unsent output, command count); keeps the
     // handle.
     void Reset();

@@ -2,6 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+
+#include "HislipChannel.h"
+#include "Portmapper.h"
+#include "RpcConnection.h"
+#include "Vxi11Core.h"
 
 namespace ampsim {
 namespace {
@@ -20,20 +26,23 @@ Server::Server(const Options& options)
              AmpModel::ConvFaults{options.convSilentPoint, options.convMalformedPoint,
                                   options.convDoublePoint, options.convLatePoint, options.convLateMs}),
       peerSettings_{std::chrono::milliseconds(options.delayMs), options.closeAfter, options.eol,
-                    options.prompt} {}
+                    options.prompt},
+      hislipSessions_(model_, std::chrono::milliseconds(options.delayMs)) {}
 
 Server::~Server() {
     clients_.clear();
     pty_.reset();
-    for (IoHandle listener : listeners_)
-        CloseIo(listener);
+    for (const Listener& listener : listeners_)
+        CloseIo(listener.handle);
 }
 
 bool Server::Open(std::string& error) {
     if (!stops_.Open(options_.exitOnStdinEof, error)) return false;
     for (const TcpEndpoint& endpoint : options_.tcp)
-        if (!OpenTcp(endpoint, error)) return false;
+        if (!Listen(endpoint, Protocol::Lines, "tcp", error)) return false;
     if (options_.pty && !OpenPty(error)) return false;
+    if (options_.vxi11 && !OpenVxi11(*options_.vxi11, error)) return false;
+    if (options_.hislip && !Listen(*options_.hislip, Protocol::Hislip, "hislip", error)) return false;
     return options_.discovery.empty() || OpenDiscovery(error);
 }
 
@@ -45,13 +54,42 @@ bool Server::OpenDiscovery(std::string& error) {
     return true;
 }
 
-bool Server::OpenTcp(const TcpEndpoint& endpoint, std::string& error) {
+std::uint16_t Server::Listen(const TcpEndpoint& endpoint, Protocol protocol, const std::string& name,
+                             std::string& error) {
     std::string announcement;
     IoHandle listener = ListenTcp(endpoint, announcement, error);
-    if (listener == kNoHandle) return false;
-    listeners_.push_back(listener);
-    announcements_.push_back(announcement);
+    if (listener == kNoHandle) return 0;
+    listeners_.push_back({listener, protocol});
+    // ListenTcp announces "tcp HOST:PORT" with the port it bound.
+    const std::size_t colon = announcement.rfind(':');
+    announcements_.push_back(name + announcement.substr(announcement.find(' ')));
+    return static_cast<std::uint16_t>(std::atoi(announcement.c_str() + colon + 1));
+}
+
+// The core channel first, on a port the system picks on the same host, so that the portmapper
+// can name it.
+bool Server::OpenVxi11(const TcpEndpoint& endpoint, std::string& error) {
+    corePort_ = Listen(TcpEndpoint{endpoint.host, 0}, Protocol::Vxi11Core, "vxi11-core", error);
+    if (corePort_ == 0) return false;
+    if (Listen(endpoint, Protocol::Portmapper, "vxi11", error) == 0) return false;
+    // The portmapper is the endpoint a client is given; it leads.
+    std::swap(announcements_[announcements_.size() - 2], announcements_.back());
     return true;
+}
+
+std::unique_ptr<Conversation> Server::MakeConversation(IoHandle client, Protocol protocol) {
+    const std::chrono::milliseconds delay(options_.delayMs);
+    switch (protocol) {
+    case Protocol::Portmapper:
+        return std::make_unique<RpcConnection>(client, std::make_unique<Portmapper>(corePort_));
+    case Protocol::Vxi11Core:
+        return std::make_unique<RpcConnection>(client, std::make_unique<Vxi11Core>(model_, delay));
+    case Protocol::Hislip:
+        return std::make_unique<HislipChannel>(client, hislipSessions_);
+    case Protocol::Lines:
+        break;
+    }
+    return std::make_unique<Peer>(client, Peer::Kind::Socket, model_, peerSettings_);
 }
 
 bool Server::OpenPty(std::string& error) {
@@ -81,8 +119,8 @@ void Server::Turn() {
     if (discovery_) set.Add(discovery_->Socket(), kPollIn);
     std::size_t firstListener = set.Size();
     if (now >= acceptPausedUntil_)
-        for (IoHandle listener : listeners_)
-            set.Add(listener, kPollIn);
+        for (const Listener& listener : listeners_)
+            set.Add(listener.handle, kPollIn);
 
     std::string error;
     PollOutcome outcome = set.Wait(PollTimeoutMs(now), error);
@@ -100,7 +138,7 @@ void Server::Turn() {
     if (discovery_ && set.Events(discoveryIndex)) discovery_->Handle();
     CheckPtyReopened(now);
     for (std::size_t i = firstListener; i < set.Size(); ++i)
-        if (set.Events(i) & kPollIn) AcceptClients(set.Handle(i), now);
+        if (set.Events(i) & kPollIn) AcceptClients(listeners_[i - firstListener], now);
     AdvancePeers(now);
 }
 
@@ -119,12 +157,11 @@ int Server::PollTimeoutMs(Clock::time_point now) const {
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(*wake - now).count());
 }
 
-void Server::AcceptClients(IoHandle listener, Clock::time_point now) {
+void Server::AcceptClients(const Listener& listener, Clock::time_point now) {
     for (;;) {
-        AcceptResult accepted = AcceptClient(listener);
+        AcceptResult accepted = AcceptClient(listener.handle);
         if (accepted.status == AcceptStatus::Accepted) {
-            clients_.push_back(
-                std::make_unique<Peer>(accepted.handle, Peer::Kind::Socket, model_, peerSettings_));
+            clients_.push_back(MakeConversation(accepted.handle, listener.protocol));
         } else if (accepted.status == AcceptStatus::Exhausted) {
             std::fprintf(stderr, "ampsim: %s\n", accepted.error.c_str());
             acceptPausedUntil_ = now + kAcceptPause;
@@ -169,7 +206,7 @@ void Server::CheckPtyReopened(Clock::time_point now) {
 void Server::AdvancePeers(Clock::time_point now) {
     for (auto& client : clients_)
         client->Advance(now);
-    std::erase_if(clients_, [](const std::unique_ptr<Peer>& client) { return client->Finished(); });
+    std::erase_if(clients_, [](const std::unique_ptr<Conversation>& client) { return client->Finished(); });
     if (!pty_ || ptyHungUp_) return;
     pty_->Advance(now);
     // The pty cannot be closed without losing its path; a finished conversation starts afresh.
