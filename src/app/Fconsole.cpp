@@ -408,7 +408,7 @@ void TFormConsole::UpdateConnectionUi() {
     const bool connected = session_ && session_->Connected();
     ui_->MenuItemConnect->setEnabled(!connected);
     ui_->MenuItemDisconnect->setEnabled(connected);
-    const bool gpibControls = connected && session_->IsGpib();
+    const bool gpibControls = connected && session_->ReadsOnRequest();
     for (QWidget* w : std::initializer_list<QWidget*>{ui_->CheckBoxExpectRx, ui_->CheckBoxStatusOnSrq,
                                                       ui_->ButtonQ, ui_->ButtonW, ui_->ButtonR}) {
         w->setVisible(gpibControls);

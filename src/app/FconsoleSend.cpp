@@ -32,7 +32,7 @@ bool TFormConsole::ButtonRawSendClick(QObject* sender) {
     std::string text;
     if (!SendableText(text) || text.empty()) return false;
     if (!session_->Send(text)) return false;
-    if (session_->IsGpib() && ui_->CheckBoxExpectRx->isChecked()) ButtonRClick();
+    if (session_->ReadsOnRequest() && ui_->CheckBoxExpectRx->isChecked()) ButtonRClick();
     if (operatorSend) history_.Add(text);
     return true;
 }

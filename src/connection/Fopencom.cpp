@@ -106,12 +106,13 @@ bool TFormOpenCom::EditConnection(std::string& connection) {
     ApplyConnectionString(state, connection, ReadPorts());
     connectionKindName_ = state.connectionKindName;
     ShowState(state);
+    // A LAN instrument, for which the dialog has no group, shows as its VISA resource.
+    visa_->setText(ToQt(VisaOfInstrument(connection)));
     ShowUnreadable(state.unreadable);
     // The choosers work on a copy: a cancelled dialog leaves the line ends as they were.
     editedLineEnds_ = LineEndsByKind;
     ShowLineEnds();
     FocusCheckedGroup();
-    visa_->clear();
     if (exec() != QDialog::Accepted) return false;
     if (visaConnection_.empty()) {
         BuildConnectionString(ReadState(), connection);
@@ -155,7 +156,8 @@ void TFormOpenCom::FocusCheckedGroup() {
 void TFormOpenCom::ShowUnreadable(const std::string& connection) {
     unreadableNote_->setText(
         ToQt("The stored connection \"" + connection + "\" cannot be read. Choose one of the kinds above."));
-    unreadableNote_->setVisible(!connection.empty() || CheckedGroup() == ConGroup::None);
+    unreadableNote_->setVisible(!connection.empty() ||
+                                (CheckedGroup() == ConGroup::None && visaConnection_.empty()));
 }
 
 namespace {

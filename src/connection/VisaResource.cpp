@@ -112,6 +112,17 @@ bool Gpib(const std::vector<std::string>& parts, const VisaContext& context, std
 }
 } // namespace
 
+std::string VisaOfInstrument(const std::string& connection) {
+    for (const char* kind : {"vxi11:", "hislip:"}) {
+        if (!connection.starts_with(kind)) continue;
+        const std::string params = connection.substr(std::string(kind).size());
+        const size_t colon = params.find(':');
+        if (colon == std::string::npos) return "TCPIP::" + params + "::INSTR";
+        return "TCPIP::" + params.substr(0, colon) + "::" + params.substr(colon + 1) + "::INSTR";
+    }
+    return {};
+}
+
 bool LooksLikeVisaResource(const std::string& text) {
     return text.find("::") != std::string::npos;
 }

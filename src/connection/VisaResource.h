@@ -25,6 +25,10 @@ struct VisaContext {
 // Whether text is written as a VISA resource (it holds "::"), valid or not.
 bool LooksLikeVisaResource(const std::string& text);
 
+// The VISA resource of a LAN instrument's connection string ("vxi11:10.0.0.5:inst0" is
+// "TCPIP::10.0.0.5::inst0::INSTR"); empty for the other kinds, which the dialog has controls for.
+std::string VisaOfInstrument(const std::string& connection);
+
 // The connection string a VISA resource stands for; false with error telling what was expected.
 bool VisaToConnection(const std::string& text, const VisaContext& context, std::string& connection,
                       std::string& error);

@@ -238,6 +238,26 @@ TEST_F(Headless, ALinkLostDuringTheRunEndsWithCodeSix) {
     EXPECT_NE(std::find(texts.begin(), texts.end(), "Batch stopped: the connection was lost."), texts.end());
 }
 
+// LAN instruments named by their VISA resources: the script runs over VXI-11 (the simulator's
+// portmapper port after the device) and over HiSLIP as over any link.
+TEST_F(Headless, RunsOverVxi11AndHislipNamedByVisaResources) {
+    AmpsimProcess instrument({"--vxi11", "127.0.0.1:0", "--hislip", "127.0.0.1:0"});
+    ASSERT_TRUE(instrument.Ready()) << instrument.Error();
+    for (const std::string& visa :
+         {"TCPIP::127.0.0.1::inst0," + std::to_string(instrument.PortOf("vxi11")) + "::INSTR",
+          "TCPIP::127.0.0.1::hislip0," + std::to_string(instrument.PortOf("hislip")) + "::INSTR"}) {
+        HeadlessOptions options;
+        std::string error;
+        ASSERT_TRUE(
+            ParseHeadlessOptions({"--batch", Script("*IDN?\nECHO x\n"), "--connect", visa}, options, error))
+            << error;
+        EXPECT_EQ(Run(options), ExitScriptDone) << visa << ": " << err;
+        EXPECT_EQ(Conversation(LogTexts(out)),
+                  (Texts{"Tx: *IDN?", "Rx: Veltrask,AmpSim,AS000001,1.0", "Tx: ECHO x"}))
+            << visa;
+    }
+}
+
 // A reply cut off by the peer's end is no reply: the run that awaited it was lost.
 TEST_F(Headless, ALinkLostDuringTheLastReplyEndsWithCodeSix) {
     EXPECT_EQ(RunWithClient("STATUS?\n",

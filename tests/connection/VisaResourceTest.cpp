@@ -39,6 +39,12 @@ INSTANTIATE_TEST_SUITE_P(
                     VisaCase{"USB0::0x1234::INSTR", ""}, VisaCase{"ASRL3::INSTR", ""},
                     VisaCase{"GPIB0::7::96::INSTR", ""}, VisaCase{"TCPIP::h::hislip0,x::INSTR", ""}));
 
+TEST(VisaResource, AnInstrumentsConnectionReadsBackAsItsResource) {
+    EXPECT_EQ(VisaOfInstrument("vxi11:10.0.0.5:inst0"), "TCPIP::10.0.0.5::inst0::INSTR");
+    EXPECT_EQ(VisaOfInstrument("hislip:h:hislip0,4880"), "TCPIP::h::hislip0,4880::INSTR");
+    EXPECT_EQ(VisaOfInstrument("tcp:10.0.0.5:5025"), "");
+}
+
 TEST(VisaResource, ARefusalSaysWhatWasExpected) {
     std::string connection, error;
     EXPECT_TRUE(LooksLikeVisaResource("USB0::0x1234::INSTR"));

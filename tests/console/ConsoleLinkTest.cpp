@@ -65,7 +65,7 @@ TEST_F(ConsoleLinkTest, AKindNoTransportKnowsFailsWithoutConnecting) {
     auto link = MakeConsoleLink("usb:1", recorder.Events(), ui);
     std::string reason;
     EXPECT_EQ(link->Open(&reason), OpenResult::Failed);
-    EXPECT_EQ(reason, "'usb' is not a kind of connection (com, tcp, tcpsrv, gpib)");
+    EXPECT_EQ(reason, "'usb' is not a kind of connection (com, tcp, tcpsrv, gpib, vxi11, hislip)");
     EXPECT_FALSE(link->IsOpen());
     link.reset();
     EXPECT_TRUE(recorder.seen.empty()) << "a link that never opened tells of nothing";
@@ -85,6 +85,29 @@ TEST_F(ConsoleLinkTest, OverGpibEchoesTheSameWayAndReadsOnRequest) {
     EXPECT_FALSE(IsGpibLibraryLoaded());
     EXPECT_EQ(recorder.seen, (std::vector<std::string>{"connected", "tx ECHO two", "rx two\n", "tx *OPC",
                                                        "srq", "status Disconnected from GPIB adapter."}));
+}
+
+// The LAN instruments' links against the simulator: each reads on request as GPIB does, their
+// exchanges run off this thread and come back in order, a reply's lines each as a line; the
+// service request comes from the protocol (HiSLIP's asynchronous channel).
+TEST_F(ConsoleLinkTest, OverVxi11AndHislipReadOnRequest) {
+    AmpsimProcess amp({"--vxi11", "127.0.0.1:0", "--hislip", "127.0.0.1:0"});
+    ASSERT_TRUE(amp.Ready()) << amp.Error();
+    for (const std::string& connection :
+         {"vxi11:127.0.0.1:inst0," + std::to_string(amp.PortOf("vxi11")),
+          "hislip:127.0.0.1:hislip0," + std::to_string(amp.PortOf("hislip"))}) {
+        recorder.seen.clear();
+        auto link = MakeConsoleLink(connection, recorder.Events(), ui);
+        EXPECT_TRUE(link->ReadsOnRequest());
+        ASSERT_EQ(link->Open(), OpenResult::Opened) << connection;
+        EXPECT_TRUE(link->SendLine("MULTI? 2"));
+        EXPECT_TRUE(link->ReadReply());
+        ASSERT_TRUE(RunUntil(ui, [&] { return recorder.Count("rx MULTI 2/2") == 1; })) << connection;
+        EXPECT_EQ(recorder.seen,
+                  (std::vector<std::string>{"connected", "tx MULTI? 2", "rx MULTI 1/2", "rx MULTI 2/2"}))
+            << connection;
+        link->Close();
+    }
 }
 
 TEST_F(ConsoleLinkTest, AMissingGpibDriverIsShownByTheLoader) {

@@ -40,7 +40,16 @@ bool AmpsimProcess::ReadUntilReady(int timeoutMs) {
     return true;
 }
 
+int AmpsimProcess::PortOf(const std::string& kind) const {
+    for (const auto& [announced, port] : ports_) {
+        if (announced == kind) return port;
+    }
+    return 0;
+}
+
 void AmpsimProcess::TakeLine(const std::string& line) {
+    if (const size_t blank = line.find(' '); blank != std::string::npos && line.rfind(':') > blank)
+        ports_.emplace_back(line.substr(0, blank), std::atoi(line.c_str() + line.rfind(':') + 1));
     if (line == "ready") {
         ready_ = true;
     } else if (line.starts_with("tcp ") && tcpPort_ == 0) {

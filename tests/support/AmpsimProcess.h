@@ -29,6 +29,8 @@ public:
 
     // The port of the first TCP endpoint it announced; 0 when none.
     int TcpPort() const { return tcpPort_; }
+    // The port of the endpoint it announced as kind ("vxi11" for the portmapper, "hislip"); 0 when none.
+    int PortOf(const std::string& kind) const;
     // The slave path of its pty ("/dev/pts/<n>"); empty when none (always on Windows).
     const std::string& PtyPath() const { return ptyPath_; }
     // The child's process id; -1 when there is none (it failed to start, or was reaped).
@@ -64,4 +66,5 @@ private:
     std::string pending_; // stdout bytes not yet forming a whole line
     int tcpPort_ = 0;
     std::string ptyPath_;
+    std::vector<std::pair<std::string, int>> ports_; //!< every "<kind> host:port" announced
 };
