@@ -123,6 +123,7 @@ bool HislipClient::OpenLocked(const SessionTarget& target) {
     if (!Exchange(sync_, syncReader_, Encode(Initialize, 0, hello, subAddress), InitializeResponse, timeout,
                   reply))
         return false;
+    overlapped_ = (reply.header.control & OverlapMode) != 0;
     const uint32_t sessionId = reply.header.parameter & 0xFFFF;
     if (!async_.Connect(target.host, port, timeout, why)) return Fail("asynchronous channel: " + why);
     if (!Exchange(async_, asyncReader_, Encode(AsyncInitialize, 0, sessionId), AsyncInitializeResponse,
@@ -187,9 +188,14 @@ bool HislipClient::Read(std::string& message, int timeoutMs) {
         if (!SyncMessage(part, start, timeoutMs)) return false;
         const uint8_t type = part.header.type;
         if (type == Error) return Fail(DescribeError(part));
-        if (type == Interrupted) return Fail("the instrument dropped its reply (Interrupted)");
+        if (type == Interrupted) { // what came before it belongs to a reply the instrument dropped
+            message.clear();
+            continue;
+        }
         if (type != Data && type != DataEnd)
             return Fail("an unexpected " + TypeName(type) + " on the synchronous channel");
+        if (!overlapped_ && part.header.parameter != lastSentId_ && part.header.parameter != UnrequestedId)
+            continue; // the reply to an earlier message, left by a Read that gave up
         if (part.payload.size() > MaxMessage - message.size())
             return Fail("a message longer than " + std::to_string(MaxMessage) + " bytes");
         message += part.payload;
@@ -278,6 +284,7 @@ bool HislipClient::Clear(int timeoutMs) {
     do {
         if (!SyncMessage(message, start, timeoutMs)) return false;
     } while (message.header.type != DeviceClearAcknowledge);
+    overlapped_ = (message.header.control & OverlapMode) != 0;
     messageId_ = FirstMessageId;
     lastSentId_ = FirstMessageId - 2;
     rmtDelivered_ = false;
@@ -297,7 +304,7 @@ void HislipClient::ReadAsync() {
         }
         if (type == FatalError) return EndAsync(DescribeError(message));
         if (type == AsyncInterrupted) continue; // the synchronous channel's Interrupted tells the reader
-        std::string unclaimed; // an Error that no call waits for goes to the owner
+        std::string unclaimed;                  // an Error that no call waits for goes to the owner
         {
             std::lock_guard guard(asyncLock_);
             if (type == Error && !awaiting_) {

@@ -31,7 +31,8 @@ public:
     bool Open(const SessionTarget& target) override;
     bool Write(const std::string& message, int timeoutMs) override;
     // Reads up to DataEnd; HiSLIP marks a message's end itself, so the termination character is not
-    // looked for.
+    // looked for. In synchronized mode a reply carries the message ID of the DataEnd that asked for
+    // it: one with an earlier ID (the reply a Read that gave up left behind) is skipped.
     bool Read(std::string& message, int timeoutMs) override;
     bool ReadStatusByte(uint8_t& status, int timeoutMs) override;
     bool Clear(int timeoutMs) override;
@@ -78,6 +79,7 @@ private:
     uint32_t messageId_ = hislip::FirstMessageId;
     uint32_t lastSentId_ = hislip::FirstMessageId - 2;
     bool rmtDelivered_ = false;
+    bool overlapped_ = false; //!< The mode InitializeResponse or the last device clear set.
     // The reader thread's (the caller's during Open):
     hislip::MessageReader asyncReader_;
     std::mutex asyncSendLock_; //!< Keeps messages sent on the asynchronous channel whole.

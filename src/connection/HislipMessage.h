@@ -18,6 +18,8 @@ constexpr uint64_t MaxPayload = 4u << 20;
 // The first message ID after the session starts and after a device clear; each Data, DataEnd or
 // Trigger the client sends takes the next, 2 higher, wrapping at 2^32.
 constexpr uint32_t FirstMessageId = 0xffffff00u;
+// The message ID of a reply that no message of the client asked for.
+constexpr uint32_t UnrequestedId = 0xffffffffu;
 // Bit 0 of the control code of Data, DataEnd and AsyncStatusQuery: the client has delivered a whole
 // response (one that ended with DataEnd) since it last sent on the synchronous channel.
 constexpr uint8_t RmtDelivered = 0x01;

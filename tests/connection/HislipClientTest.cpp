@@ -91,7 +91,8 @@ TEST_F(Hislip, ConversationFollowsTheMessageTables) {
     Serve("00000000 00000014", [](LoopbackPeer& p, int sync, int async) { // 20 bytes: 4 of payload
         Expect(p, sync, "48530600 ffffff00 00000000 00000004 2a49444e");
         Expect(p, sync, "48530700 ffffff02 00000000 00000002 3f0a");
-        p.Send(sync, Hex("48530600 ffffff02 00000000 00000005 41434d45 2c"
+        p.Send(sync, Hex("48530700 ffffff00 00000000 00000003 6f6c64" // a reply to an earlier ID is skipped
+                         "48530600 ffffff02 00000000 00000005 41434d45 2c"
                          "48530700 ffffff02 00000000 00000003 58310a"));
         Expect(p, async, "48531501 ffffff02 00000000 00000000");   // RMT delivered, the last message's ID
         p.Send(async, Hex("48531400 00000000 00000000 00000000"    // a service request first
