@@ -5,6 +5,7 @@
 #include "platform/Tick.h"
 
 #include <cerrno>
+#include <chrono>
 
 bool TcpChannel::Connect(const std::string& host, int port, int timeoutMs, std::string& failure) {
     fd_.Close(); // a connection left from before; the wake event stays as the owner set it
@@ -56,9 +57,19 @@ TcpChannel::Got TcpChannel::Receive(std::string& into, int timeoutMs, std::strin
         return Got::Closed;
     }
     const unsigned start = GetTickCount();
+    const auto began = std::chrono::steady_clock::now();
     char buffer[65536];
-    for (;;) {
+    const bool awake = awake_.Awake();
+    if (awake) {
+        if (const ssize_t early = AwakeReads::Spin(fd_, buffer, sizeof buffer); early > 0) {
+            awake_.Took(true, std::chrono::steady_clock::now() - began);
+            into.append(buffer, static_cast<size_t>(early));
+            return Got::Bytes;
+        }
+    }
+    for (bool first = true;; first = false) {
         const ssize_t n = fd_.ReadSome(buffer, sizeof buffer);
+        if (n > 0 && !first) awake_.Took(awake, std::chrono::steady_clock::now() - began);
         if (n > 0) {
             into.append(buffer, static_cast<size_t>(n));
             return Got::Bytes;

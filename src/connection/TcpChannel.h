@@ -45,6 +45,7 @@ public:
 
 private:
     GuardedFd fd_;
-    WakeEvent wake_;                      //!< Signalled by Cancel and Close; watched by every wait.
+    AwakeReads awake_; //!< Receive's: a reply is often quicker caught awake than woken for.
+    WakeEvent wake_;   //!< Signalled by Cancel and Close; watched by every wait.
     std::atomic<bool> socketUser_{false}; //!< Whether this channel counts among SocketUsers.
 };
