@@ -57,5 +57,6 @@ struct ConnectionTarget {
 
 ConnectionTarget ParseConnection(const std::string& connection);
 
-// Why the console cannot open target: "'bogus' is not a kind of connection (com, tcp, tcpsrv, gpib, vxi11, hislip)".
+// Why the console cannot open target: "'bogus' is not a kind of connection (com, tcp, tcpsrv, gpib, vxi11,
+// hislip)".
 std::string NotAConnectionKindText(const ConnectionTarget& target);

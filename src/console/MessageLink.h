@@ -57,9 +57,9 @@ private:
     SessionTarget target_;
     LinkEvents events_;
     std::string txEnd_ = "\n";
-    LineFramer framer_;      //!< UI thread: cuts a received message into lines.
-    bool open_ = false;      //!< UI thread.
-    bool ended_ = false;     //!< UI thread: Disconnected was told.
+    LineFramer framer_;                  //!< UI thread: cuts a received message into lines.
+    bool open_ = false;                  //!< UI thread.
+    bool ended_ = false;                 //!< UI thread: Disconnected was told.
     std::shared_ptr<MessageLink*> self_; //!< Hand-overs check it: the link may be gone by then.
 
     std::mutex lock_; //!< Protects jobs_ and stop_.
