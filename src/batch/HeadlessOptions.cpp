@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <string_view>
 
@@ -22,10 +23,14 @@ const char HeadlessUsage[] =
     "           connection dialog; --escapes on|off; --dtr on|off, --rts on|off (com: only)\n"
     "  --control-chars on|off: on logs every byte of a line but its line end, as the console's\n"
     "           Show Control Characters does; off (the default) trims control bytes at both ends\n"
+    "  a test script (SCRIPT.lua, Lua 5.4; --connect is then what corvane.open() opens):\n"
+    "  --junit FILE, --tap FILE: reports of its steps; --csv FILE: a row per check\n"
+    "  --instrument NAME=CONNECTION: what corvane.open(\"NAME\") opens; --set NAME=VALUE: corvane.params.NAME\n"
+    "  --allow-system: the script may run programs and use files (os, io, require)\n"
     "  exit codes: 0 done, 1 usage, 2 cannot open the connection, 3 script error,\n"
     "              4 no reply within --reply-timeout or #EXPECT time, 5 #PROMPT without --answer,\n"
     "              6 connection lost, 7 the log could not be written, 8 stopped by --max-seconds,\n"
-    "              128+N ended by signal N (INT, TERM, HUP)\n";
+    "              9 a test script's check failed, 128+N ended by signal N (INT, TERM, HUP)\n";
 
 namespace {
 constexpr std::string_view BatchOption = "--batch";
@@ -117,6 +122,18 @@ bool Take(const std::string& name, const std::string& value, HeadlessOptions& op
         if (name == "--control-chars") options.controlChars = on;
         if (name == "--dtr") options.dtr = on;
         if (name == "--rts") options.rts = on;
+    } else if (name == "--junit") {
+        options.junitFile = value;
+    } else if (name == "--tap") {
+        options.tapFile = value;
+    } else if (name == "--instrument" || name == "--set") {
+        const size_t equals = value.find('=');
+        if (equals == 0 || equals == std::string::npos) {
+            error = name + " wants NAME=" + (name == "--set" ? "VALUE" : "CONNECTION") + ", not '" + value + "'";
+            return false;
+        }
+        (name == "--set" ? options.params : options.instruments)
+            .emplace_back(value.substr(0, equals), value.substr(equals + 1));
     } else if (name == "--answer") {
         if (value != "yes" && value != "no") {
             error = "--answer wants yes or no, not '" + value + "'";
@@ -165,6 +182,48 @@ std::string ProgramUsage() {
            HeadlessUsage + "usage: corvane --help | -h\n";
 }
 
+bool IsTestScript(const std::string& script) {
+    if (script.size() < 4) return false;
+    std::string end = script.substr(script.size() - 4);
+    std::transform(end.begin(), end.end(), end.begin(), [](unsigned char c) { return std::tolower(c); });
+    return end == ".lua";
+}
+
+namespace {
+// A VISA resource is read into the program's own connection string once, here.
+bool TakeVisaResource(const std::string& option, const std::string& gpibDriver, std::string& connection,
+                      std::string& error) {
+    const std::string visa = connection;
+    if (!LooksLikeVisaResource(visa) || VisaToConnection(visa, {gpibDriver, SerialPortOfNumber}, connection, error))
+        return true;
+    error = option + ": " + error;
+    return false;
+}
+
+// Each kind of script has options of its own: a batch script's plotted series, a test script's
+// reports and instruments.
+bool CheckScriptKindOptions(const HeadlessOptions& options, bool test, std::string& error) {
+    if (test && !options.series.empty()) {
+        error = "--series is for batch scripts; a test script takes numbers with amp:number and corvane.check";
+        return false;
+    }
+    if (test && (options.dtr || options.rts)) {
+        error = "--dtr and --rts are for batch scripts; a test script switches them with amp:set_dtr and amp:set_rts";
+        return false;
+    }
+    if (test) return true;
+    const char* option = !options.junitFile.empty()     ? "--junit"
+                         : !options.tapFile.empty()     ? "--tap"
+                         : !options.instruments.empty() ? "--instrument"
+                         : !options.params.empty()      ? "--set"
+                         : options.allowSystem          ? "--allow-system"
+                                                        : nullptr;
+    if (!option) return true;
+    error = std::string(option) + " is for test scripts (SCRIPT.lua), not for the batch script " + options.script;
+    return false;
+}
+} // namespace
+
 bool ParseHeadlessOptions(const std::vector<std::string>& args, HeadlessOptions& options,
                           std::string& error) {
     options = {};
@@ -173,6 +232,10 @@ bool ParseHeadlessOptions(const std::vector<std::string>& args, HeadlessOptions&
         if (!arg.starts_with("--")) {
             error = "unexpected argument '" + arg + "'";
             return false;
+        }
+        if (arg == "--allow-system") {
+            options.allowSystem = true;
+            continue;
         }
         std::string name = arg;
         std::string value;
@@ -187,17 +250,16 @@ bool ParseHeadlessOptions(const std::vector<std::string>& args, HeadlessOptions&
         }
         if (!Take(name, value, options, error)) return false;
     }
-    if (options.script.empty() || options.connection.empty()) {
+    const bool test = IsTestScript(options.script);
+    if (options.script.empty() || (options.connection.empty() && !test)) {
         error = "--batch and --connect are both needed";
         return false;
     }
-    // A VISA resource is read into the program's own string once, here.
-    if (const std::string visa = options.connection;
-        LooksLikeVisaResource(visa) &&
-        !VisaToConnection(visa, {options.gpibDriver, SerialPortOfNumber}, options.connection, error)) {
-        error = "--connect: " + error;
-        return false;
+    if (!TakeVisaResource("--connect", options.gpibDriver, options.connection, error)) return false;
+    for (auto& [name, connection] : options.instruments) {
+        if (!TakeVisaResource("--instrument " + name, options.gpibDriver, connection, error)) return false;
     }
+    if (!CheckScriptKindOptions(options, test, error)) return false;
     if (std::string problem = DefinitionsProblem(options.series); !problem.empty()) {
         error = "--series: " + problem;
         return false;
@@ -206,7 +268,7 @@ bool ParseHeadlessOptions(const std::vector<std::string>& args, HeadlessOptions&
         error = "--dtr and --rts want a serial connection (com:...)";
         return false;
     }
-    if (!options.csvFile.empty() && options.series.empty()) {
+    if (!options.csvFile.empty() && options.series.empty() && !test) {
         error = "--csv wants at least one --series";
         return false;
     }

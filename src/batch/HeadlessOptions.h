@@ -21,6 +21,7 @@ enum HeadlessExit : int {
     ExitConnectionLost = 6,   // the link ended during the run
     ExitOutputFailed = 7,     // standard output or the --log file could not be written
     ExitTimeLimit = 8,        // --max-seconds passed before the run ended
+    ExitCheckFailed = 9,      // a test script ran to its end, and a check or a step failed
     // A signal N that ends the run gives 128 + N, as a shell reports it.
     ExitSignalBase = 128,
 };
@@ -41,7 +42,18 @@ struct HeadlessOptions {
     bool controlChars = false;            // --control-chars on: lines logged with every byte
     std::optional<bool> dtr, rts;         // --dtr / --rts on|off, set once a serial port is open
     std::string gpibDriver;               // --gpib-driver: the driver a VISA GPIB resource loads
+
+    // A test script's (IsTestScript): its reports, the instruments it opens by name, its
+    // parameters, and whether it may run programs and touch files.
+    std::string junitFile; // --junit FILE
+    std::string tapFile;   // --tap FILE
+    std::vector<std::pair<std::string, std::string>> instruments; // --instrument NAME=CONNECTION
+    std::vector<std::pair<std::string, std::string>> params;      // --set NAME=VALUE
+    bool allowSystem = false;                                     // --allow-system
 };
+
+// A script is a Lua test script by its name (".lua"), else a batch script.
+bool IsTestScript(const std::string& script);
 
 // What the program's command line asks for. It is read before anything of the window toolkit
 // exists, so that --help and a mistyped option work without a display.

@@ -23,7 +23,7 @@ constexpr char LostDuringLastReply[] = "Batch stopped: the connection was lost d
 
 HeadlessRunner::HeadlessRunner(HeadlessOptions options, std::FILE* out, std::FILE* err, Handover& handover,
                                const std::atomic<int>* interrupt)
-    : options_(std::move(options)), out_(out), err_(err), handover_(handover), interrupt_(interrupt),
+    : options_(std::move(options)), output_(out, err), handover_(handover), interrupt_(interrupt),
       session_(*this, handover) {
     session_.SetConnection(options_.connection);
     session_.SetPullLink(PullMode::Waited);
@@ -193,7 +193,7 @@ void HeadlessRunner::Await(uint32_t ms) {
     // their writes, and none is held longer. A signal is seen after ms at the latest, which the
     // drive tick keeps short.
     if (Due()) return;
-    const uint32_t sinceFlush = TickDiff(GetTickCount(), flushTick_);
+    const uint32_t sinceFlush = TickDiff(GetTickCount(), output_.FlushTick());
     if (sinceFlush >= FlushIntervalMs) {
         Flush();
         session_.Pull(ms);
@@ -380,9 +380,7 @@ void HeadlessRunner::Log(const std::string& text, uint32_t colour) {
 }
 
 void HeadlessRunner::ShowLine(const std::string& line, uint32_t) {
-    if (outputBroken_) return;
-    outText_ += line;
-    outText_ += '\n';
+    output_.Line(line);
 }
 
 void HeadlessRunner::LogFileFailed(const std::string& path, const std::string& reason) {
@@ -417,59 +415,36 @@ void HeadlessRunner::Fail(int code, const std::string& text) {
 }
 
 void HeadlessRunner::OutputFailed(const std::string& what, const std::string& reason) {
-    if (what == "standard output") outputBroken_ = true;
+    if (what == "standard output") output_.SetBroken();
     SayError("cannot write " + what + ". " + reason);
     if (exitCode_ == ExitScriptDone || !finished_) exitCode_ = ExitOutputFailed;
     finished_ = true;
     runner_.StopRun();
 }
 
-void HeadlessRunner::SayError(const std::string& text) {
-    err_.Queue("corvane: " + text + "\n");
-}
-
 // Once per turn of the loop rather than per line: a reply and its command cost one write each,
 // the log file's lines before the output's, so that what was printed is on disk.
 void HeadlessRunner::Flush() {
-    flushTick_ = GetTickCount();
     session_.FlushLogFile();
-    if (outputBroken_) return;
-    out_.Queue(outText_);
-    outText_.clear();
-    if (const int error = out_.Error()) {
-        OutputFailed("standard output", GetSystemErrorText(error));
-    } else if (out_.Waiting() > MaxWaitingOutput) {
-        OutputFailed("standard output", "its reader has stopped reading (" +
-                                            std::to_string(MaxWaitingOutput >> 20) +
-                                            " MiB of the log are waiting)");
-    }
+    if (std::string why = output_.Flush(); !why.empty()) OutputFailed("standard output", why);
 }
 
 bool HeadlessRunner::SignalledOrTimeUp() const {
     return (interrupt_ && *interrupt_ != 0) || TimeIsUp();
 }
 
-// A reader that is merely slow gets everything; once a signal or the time limit has come, the
-// last lines get LastLinesMs to go out, and what is still waiting then is given up and named.
+// Once a signal or the time limit has come while lines wait, the run ends for it.
 void HeadlessRunner::FinishOutputs() {
     Flush();
-    std::optional<Handover::Clock::time_point> since;
-    const auto giveUp = [&] {
-        if (!SignalledOrTimeUp()) return false;
-        if (!since) since = Handover::Clock::now();
-        return Handover::Clock::now() - *since >= std::chrono::milliseconds(LastLinesMs);
-    };
-    if (out_.Drain(giveUp)) {
-        if (const int error = out_.Error(); error != 0 && !outputBroken_)
-            OutputFailed("standard output", GetSystemErrorText(error));
-    } else {
-        // The run ends for the signal (or the limit) that came while its log was waiting.
+    const auto ended = [this] { return SignalledOrTimeUp(); };
+    bool stalled = false;
+    if (std::string why = output_.Finish(ended, stalled); !why.empty()) OutputFailed("standard output", why);
+    if (stalled) {
         if (!CheckInterrupt()) CheckTimeLimit();
-        SayError("standard output stalled: " + std::to_string(out_.Waiting()) +
-                 " bytes of the log were not written.");
+        output_.SayStalled();
     }
     session_.FlushLogFile();
-    err_.Drain(giveUp);
+    output_.FinishErrors(ended);
 }
 
 int RunHeadlessCommand(int argc, char** argv) {

@@ -16,7 +16,7 @@
 #include "batch/BatchRunner.h"
 #include "batch/HeadlessOptions.h"
 #include "console/ConsoleSession.h"
-#include "log/QueuedStream.h"
+#include "batch/HeadlessOutput.h"
 #include "platform/Handover.h"
 
 #include <atomic>
@@ -30,10 +30,6 @@ public:
     static constexpr uint32_t DriveIntervalMs = 50;
     // The longest a log line waits in the output buffer while the run reads its link itself.
     static constexpr uint32_t FlushIntervalMs = 10;
-    // Standard output that has taken nothing of this much has stopped reading: the run ends.
-    static constexpr size_t MaxWaitingOutput = 64u << 20;
-    // How long the last lines may take to go out once a signal or --max-seconds ends the run.
-    static constexpr uint32_t LastLinesMs = 50;
 
     // out and err stay the caller's and must outlive the runner. interrupt, when given, is a signal number
     // that another thread sets (and wakes the hand-over with Notify) to end the run.
@@ -104,7 +100,7 @@ private:
     void Fail(int code, const std::string& text);
     // Ends the run with ExitOutputFailed, saying on the error stream what could not be written.
     void OutputFailed(const std::string& what, const std::string& reason);
-    void SayError(const std::string& text);
+    void SayError(const std::string& text) { output_.SayError(text); }
     void Flush();
     // Ends the output's part of a run: everything written, or a signal or --max-seconds has come
     // (the stalled output is then named, and the run takes that end's code).
@@ -112,9 +108,7 @@ private:
     bool SignalledOrTimeUp() const;
 
     HeadlessOptions options_;
-    QueuedStream out_;
-    QueuedStream err_;
-    std::string outText_; //!< Log lines not yet handed to out_.
+    HeadlessOutput output_;
     Handover& handover_;
     const std::atomic<int>* interrupt_;
     Handover::Clock::time_point deadline_ = Handover::Clock::time_point::max(); //!< --max-seconds
@@ -123,7 +117,6 @@ private:
 
     int exitCode_ = ExitScriptDone;
     bool finished_ = false;
-    bool outputBroken_ = false;       //!< Standard output failed: nothing more goes there.
     std::deque<std::string> rxLines_; //!< Received lines whose step is still to run.
     bool deferredOwed_ = false;       //!< The runner asked for a DeferredStep.
     bool awaitingReply_ = false;
@@ -132,7 +125,6 @@ private:
     uint32_t sentTick_ = 0;      //!< When the oldest command still without a reply went out.
     std::string awaitedCommand_; //!< That command.
     uint32_t lastRxTick_ = 0;
-    uint32_t flushTick_ = 0; //!< When the output was last written.
     bool runEnded_ = false;
     uint32_t endTick_ = 0; //!< When the step machine stopped.
     bool breakHeld_ = false;

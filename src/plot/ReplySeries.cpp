@@ -75,6 +75,13 @@ std::string CompileProblem(const RE2& compiled, const std::string& pattern) {
 }
 } // namespace
 
+std::unique_ptr<re2::RE2> CompileReplyPattern(const std::string& pattern, std::string& problem) {
+    auto compiled = std::make_unique<RE2>(pattern, PatternOptions());
+    if (compiled->ok()) return compiled;
+    problem = CompileProblem(*compiled, pattern);
+    return nullptr;
+}
+
 std::string PatternProblem(const std::string& pattern) {
     if (pattern.empty()) return "the pattern is empty";
     const RE2 compiled(pattern, PatternOptions());

@@ -17,6 +17,14 @@
 #include <string_view>
 #include <vector>
 
+namespace re2 {
+class RE2;
+}
+
+// A pattern that users type, compiled as the series' are: RE2 syntax, matched byte for byte
+// (Latin-1). None when it does not compile: problem says why, in the user's terms.
+std::unique_ptr<re2::RE2> CompileReplyPattern(const std::string& pattern, std::string& problem);
+
 struct SeriesDefinition {
     std::string name;
     std::string pattern;

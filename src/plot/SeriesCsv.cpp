@@ -61,7 +61,11 @@ std::optional<std::string> FirstLine(const std::string& path) {
 
 CsvStream::Opened CsvStream::Open(const std::string& path, const std::vector<std::string>& names,
                                   std::string& reason) {
-    header_ = CsvHeader(names);
+    return OpenWithHeader(path, CsvHeader(names), reason);
+}
+
+CsvStream::Opened CsvStream::OpenWithHeader(const std::string& path, const std::string& header, std::string& reason) {
+    header_ = header;
     // A FIFO is not read for its header: it could wait for a writer for ever.
     reason = OutputFileProblem(path);
     if (!reason.empty()) return Opened::Refused;

@@ -29,6 +29,8 @@ public:
     // Appends to path when its header is this one; creates it, or fills an empty one, with the
     // header first. reason says why when not Yes.
     Opened Open(const std::string& path, const std::vector<std::string>& names, std::string& reason);
+    // The same for a header of other columns (with its line end).
+    Opened OpenWithHeader(const std::string& path, const std::string& header, std::string& reason);
     // Writes one row. Reopened: the file had been deleted and was made again, header first, with
     // the row. Failed: reason says why, and the file is closed.
     Written Write(const std::string& row, std::string& reason);

@@ -131,14 +131,14 @@ std::string EncodeTextLines(const std::vector<std::string>& lines) {
     return text;
 }
 
-bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, int& errorCode, bool* opened) {
+bool ReadTextBytes(const std::string& path, std::string& bytes, int& errorCode, bool* opened) {
     ReadableFile file;
     if (!file.Open(path, errorCode, opened)) return false;
     if (file.Size() > MaxTextFileBytes) {
         errorCode = TextFileTooLarge;
         return false;
     }
-    std::string bytes;
+    bytes.clear();
     char buffer[64 * 1024];
     for (;;) {
         const long n = file.ReadSome(buffer, sizeof buffer, errorCode);
@@ -151,6 +151,12 @@ bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, int
             return false;
         }
     }
+    return true;
+}
+
+bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, int& errorCode, bool* opened) {
+    std::string bytes;
+    if (!ReadTextBytes(path, bytes, errorCode, opened)) return false;
     lines = DecodeTextLines(bytes);
     return true;
 }

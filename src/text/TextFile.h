@@ -45,6 +45,8 @@ std::string EncodeTextLines(const std::vector<std::string>& lines);
 // which step failed.
 bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, int& errorCode,
                    bool* opened = nullptr);
+// The same file's bytes as they are (a program's source), under the same limits.
+bool ReadTextBytes(const std::string& path, std::string& bytes, int& errorCode, bool* opened = nullptr);
 
 // Replaces the file at path with data so that a failure never leaves it changed: the data goes to
 // a new file in the same folder, is flushed to the disk and renamed over the target only when
