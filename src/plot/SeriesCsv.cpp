@@ -7,7 +7,6 @@
 #include <fstream>
 #include <limits>
 
-namespace {
 std::string CsvField(const std::string& text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
     std::string quoted = "\"";
@@ -17,8 +16,6 @@ std::string CsvField(const std::string& text) {
     }
     return quoted + "\"";
 }
-
-} // namespace
 
 std::string CsvHeader(const std::vector<std::string>& names) {
     std::string header = "Time";

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+// A field as it is, or quoted (RFC 4180) when it holds a comma, a quote, CR or LF.
+std::string CsvField(const std::string& text);
 std::string CsvHeader(const std::vector<std::string>& names);
 std::string CsvRow(int64_t timeMs, const std::vector<std::optional<double>>& values);
 

@@ -5,12 +5,7 @@
 
 // Opening, reading and replacing the files themselves is in TextFile_posix.cpp and TextFile_win32.cpp.
 
-namespace {
-constexpr char ByteOrderMark[] = "\xEF\xBB\xBF";
-
-// Reads one UTF-8 sequence at i (moving i past it) as the standard allows it: no overlong forms,
-// no surrogates, nothing above U+10FFFF. False for anything else.
-bool NextCodePoint(const std::string& text, size_t& i, uint32_t& codePoint) {
+bool NextUtf8CodePoint(const std::string& text, size_t& i, uint32_t& codePoint) {
     const auto byte = [&](size_t at) { return static_cast<unsigned char>(text[at]); };
     const unsigned char lead = byte(i);
     if (lead < 0x80) {
@@ -40,10 +35,13 @@ bool NextCodePoint(const std::string& text, size_t& i, uint32_t& codePoint) {
     return true;
 }
 
+namespace {
+constexpr char ByteOrderMark[] = "\xEF\xBB\xBF";
+
 bool IsValidUtf8(const std::string& text) {
     uint32_t codePoint = 0;
     for (size_t i = 0; i < text.size();) {
-        if (!NextCodePoint(text, i, codePoint)) return false;
+        if (!NextUtf8CodePoint(text, i, codePoint)) return false;
     }
     return true;
 }
@@ -54,7 +52,7 @@ std::string Utf8LineToLatin1(const std::string& line) {
     latin1.reserve(line.size());
     uint32_t codePoint = 0;
     for (size_t i = 0; i < line.size();) {
-        NextCodePoint(line, i, codePoint);
+        NextUtf8CodePoint(line, i, codePoint);
         if (codePoint > 0xFF) return line;
         latin1 += static_cast<char>(codePoint);
     }
@@ -102,7 +100,7 @@ uint32_t FirstBeyondLatin1(const std::string& line) {
     uint32_t first = 0;
     uint32_t codePoint = 0;
     for (size_t i = 0; i < line.size();) {
-        if (!NextCodePoint(line, i, codePoint)) return 0;
+        if (!NextUtf8CodePoint(line, i, codePoint)) return 0;
         if (codePoint > 0xFF && first == 0) first = codePoint;
     }
     return first;

@@ -29,6 +29,10 @@ std::vector<std::string> SplitTextLines(const std::string& text);
 // The lines, each followed by CR LF.
 std::string JoinTextLines(const std::vector<std::string>& lines);
 
+// Reads one UTF-8 sequence at i < text.size() (moving i past it) as the standard allows it: no overlong
+// forms, no surrogates, nothing above U+10FFFF. False for anything else, i unchanged.
+bool NextUtf8CodePoint(const std::string& text, size_t& i, uint32_t& codePoint);
+
 // The first character beyond Latin-1 of a line kept as UTF-8; 0 when line holds none (it is then
 // Latin-1). A Latin-1 line that happens to spell such a character in UTF-8 ("Ä°") reads as one:
 // it is refused, never sent changed.
