@@ -195,7 +195,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
         error = "--first-amp: expected 1 to 1000000, got " + std::to_string(options.firstAmp);
         return std::nullopt;
     }
-    if (error = MeterConflict(options); !error.empty()) return std::nullopt;
+    if (std::string conflict = MeterConflict(options); !conflict.empty()) {
+        error = std::move(conflict);
+        return std::nullopt;
+    }
     if (options.tcp.empty() && !options.pty && !options.vxi11 && !options.hislip)
         options.tcp.push_back({std::string(kDefaultHost), kDefaultPort});
     return options;
