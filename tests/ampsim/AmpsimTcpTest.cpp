@@ -5,6 +5,8 @@
 
 #include "AmpsimProcess.h"
 #include "LineChannel.h"
+#include "Options.h"
+#include "connection/Vxi11Client.h"
 
 namespace {
 
@@ -153,4 +155,34 @@ TEST(Ampsim, RefusesUnknownOptionsBeforeReady) {
     EXPECT_FALSE(sim.Ready());
     int status = sim.WaitExit(5000);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+}
+
+// The power meter behind the same transports: a line link and a message link both reach it.
+TEST_F(AmpsimTcp, MeterAnswersOnTcpAndVxi11) {
+    start({"--meter", "--tcp", "127.0.0.1:0", "--vxi11", "127.0.0.1:0"});
+    LineChannel client = connect();
+    ASSERT_TRUE(client.send("*IDN?\nMEAS:POW?\n"));
+    EXPECT_EQ(client.readLine(), "Veltrask,PowerSim,AS000001,1.0\r");
+    std::optional<std::string> power = client.readLine();
+    ASSERT_TRUE(power);
+    EXPECT_NEAR(std::stod(*power), 45, 1) << *power;
+
+    Vxi11Client vxi11;
+    ASSERT_TRUE(vxi11.Open({"127.0.0.1", sim_->PortOf("vxi11"), "inst0"})) << vxi11.Failure();
+    std::string reply;
+    ASSERT_TRUE(vxi11.Write("*IDN?\n", 5000) && vxi11.Read(reply, 5000)) << vxi11.Failure();
+    EXPECT_EQ(reply, "Veltrask,PowerSim,AS000001,1.0\n");
+    vxi11.Close();
+}
+
+TEST(Ampsim, RefusesTheAmplifiersOwnOptionsWithMeter) {
+    for (std::vector<std::string> args : {std::vector<std::string>{"--discovery", "10.77.0.1"},
+                                          std::vector<std::string>{"--conv-double-point", "3"}}) {
+        std::vector<char*> argv{const_cast<char*>("ampsim"), const_cast<char*>("--meter")};
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        std::string error;
+        EXPECT_FALSE(ampsim::ParseOptions(static_cast<int>(argv.size()), argv.data(), error));
+        EXPECT_EQ(error.rfind("--meter: " + args[0] + " is the amplifier's", 0), 0u) << error;
+    }
 }

@@ -2,6 +2,7 @@
 // from IVI-6.1's message tables, the bad ones included.
 #include <gtest/gtest.h>
 
+#include "AmpModel.h"
 #include "ConversationDriver.h"
 #include "HislipChannel.h"
 

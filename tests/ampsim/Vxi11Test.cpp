@@ -2,6 +2,7 @@
 // written out by hand from RFC 5531/1833 and the VXI-11 message layouts.
 #include <gtest/gtest.h>
 
+#include "AmpModel.h"
 #include "ConversationDriver.h"
 #include "Portmapper.h"
 #include "RpcConnection.h"

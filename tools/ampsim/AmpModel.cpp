@@ -10,14 +10,8 @@ constexpr std::string_view kRoutePrefix = "SVC QB ";
 constexpr std::string_view kConvPrefix = "SVC CONV ";
 constexpr std::string_view kDiagPrefix = "DIAG CHAN_";
 
-Reply ReplyLine(std::string line) {
-    Reply reply;
-    reply.lines.push_back(std::move(line));
-    return reply;
-}
-
 Reply ReplyLine(std::string_view line) {
-    return ReplyLine(std::string(line));
+    return ampsim::ReplyLine(std::string(line));
 }
 
 bool IsDigit(char c) {
@@ -113,10 +107,7 @@ Reply DiagChannel(std::string_view channel) {
 } // namespace
 
 Reply AmpModel::Handle(std::string_view line) {
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.empty()) return {};
-    ++commands_;
-    if (options_.busyEvery != 0 && commands_ % options_.busyEvery == 0) return ReplyLine(kErrorAmpBusy);
+    if (std::optional<Reply> instead = gate_.Admit(line)) return *instead;
     return Dispatch(line);
 }
 
@@ -241,24 +232,16 @@ std::string AmpModel::ReadingLine(std::string_view name) {
     double value = 0;
     const char* unit = "dBm";
     if (name == "FWD") {
-        value = 45.0 + 0.8 * std::sin(n / 60.0) + 0.05 * Jitter();
+        value = 45.0 + 0.8 * std::sin(n / 60.0) + 0.05 * noise_.Next();
     } else if (name == "REFL") {
-        value = 12.0 + 0.3 * std::sin(n / 60.0 + 1.0) + 0.08 * Jitter();
+        value = 12.0 + 0.3 * std::sin(n / 60.0 + 1.0) + 0.08 * noise_.Next();
     } else {
-        value = 48.0 - 10.0 * std::exp(-n / 600.0) + 0.1 * Jitter();
+        value = 48.0 - 10.0 * std::exp(-n / 600.0) + 0.1 * noise_.Next();
         unit = "C";
     }
     char text[64];
     std::snprintf(text, sizeof text, "%.*s %.2f %s", static_cast<int>(name.size()), name.data(), value, unit);
     return text;
-}
-
-// Uniform in [-1, 1).
-double AmpModel::Jitter() {
-    noise_ ^= noise_ << 13;
-    noise_ ^= noise_ >> 17;
-    noise_ ^= noise_ << 5;
-    return static_cast<double>(noise_) / 2147483648.0 - 1.0;
 }
 
 Reply AmpModel::Identity() const {

@@ -8,7 +8,7 @@
 #include <map>
 #include <memory>
 
-#include "AmpModel.h"
+#include "Instrument.h"
 #include "MessageDevice.h"
 
 namespace ampsim {
@@ -16,7 +16,7 @@ namespace ampsim {
 class HislipChannel;
 
 struct HislipSession {
-    HislipSession(std::uint16_t sessionId, AmpModel& model, std::chrono::milliseconds delay)
+    HislipSession(std::uint16_t sessionId, Instrument& model, std::chrono::milliseconds delay)
         : id(sessionId), device(model, delay) {}
 
     std::uint16_t id;
@@ -32,7 +32,7 @@ struct HislipSession {
 class HislipSessions {
 public:
     // model must outlive the sessions; replies are due delay after their command.
-    HislipSessions(AmpModel& model, std::chrono::milliseconds delay) : model_(model), delay_(delay) {}
+    HislipSessions(Instrument& model, std::chrono::milliseconds delay) : model_(model), delay_(delay) {}
 
     // A new session with an id no live session has; none when all 65535 are taken.
     std::shared_ptr<HislipSession> Open();
@@ -40,7 +40,7 @@ public:
     std::shared_ptr<HislipSession> Find(std::uint16_t id) const;
 
 private:
-    AmpModel& model_;
+    Instrument& model_;
     std::chrono::milliseconds delay_;
     std::map<std::uint16_t, std::weak_ptr<HislipSession>> sessions_;
     std::uint16_t next_ = 1;

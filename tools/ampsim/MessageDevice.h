@@ -1,5 +1,5 @@
 #pragma once
-// The amplifier as a message link (VXI-11, HiSLIP) sees it: a whole command message in, its reply
+// The instrument as a message link (VXI-11, HiSLIP) sees it: a whole command message in, its reply
 // queued as one message, and a status byte. Each reply line ends in LF, as IEEE 488.2 instruments
 // end their responses; a reply of several lines (READ?, MULTI? n) is one message. Long runs
 // (FLOOD n) are produced as they are taken, so a reply costs memory only for what is being sent.
@@ -17,8 +17,8 @@
 #include <string>
 #include <string_view>
 
-#include "AmpModel.h"
 #include "Conversation.h"
+#include "Instrument.h"
 
 namespace ampsim {
 
@@ -35,7 +35,7 @@ public:
     };
 
     // model must outlive the device; each reply is due delay after its command.
-    MessageDevice(AmpModel& model, std::chrono::milliseconds delay) : model_(model), delay_(delay) {}
+    MessageDevice(Instrument& model, std::chrono::milliseconds delay) : model_(model), delay_(delay) {}
 
     // Runs one command message (a trailing LF or CR LF is not part of it). True when it raised a
     // new service request.
@@ -65,7 +65,7 @@ private:
     // Produces the reply into text until it holds more than want bytes or all of it.
     static void Produce(Queued& reply, std::size_t want);
 
-    AmpModel& model_;
+    Instrument& model_;
     std::chrono::milliseconds delay_;
     std::deque<Queued> replies_;
     bool serviceRequested_ = false;

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <string_view>
+#include <utility>
 
 namespace ampsim {
 namespace {
@@ -129,6 +130,8 @@ bool ApplyFlag(Options& options, std::string_view name) {
         options.pty = true;
     else if (name == "--broadcast-reply")
         options.broadcastReply = true;
+    else if (name == "--meter")
+        options.meter = true;
     else if (name == "--exit-on-stdin-eof")
         options.exitOnStdinEof = true;
     else if (name == "--help" || name == "-h")
@@ -136,6 +139,25 @@ bool ApplyFlag(Options& options, std::string_view name) {
     else
         return false;
     return true;
+}
+
+// The amplifier's own options, which the power meter has nothing to serve with; empty when none
+// of them comes with --meter.
+std::string MeterConflict(const Options& options) {
+    if (!options.meter) return {};
+    auto refused = [](std::string_view name, std::string_view why) {
+        return "--meter: " + std::string(name) + " is the amplifier's (" + std::string(why) + ")";
+    };
+    if (!options.discovery.empty()) return refused("--discovery", "the finder looks for amplifiers");
+    const std::pair<const std::optional<unsigned>*, std::string_view> points[] = {
+        {&options.convSilentPoint, "--conv-silent-point"},
+        {&options.convMalformedPoint, "--conv-malformed-point"},
+        {&options.convDoublePoint, "--conv-double-point"},
+        {&options.convLatePoint, "--conv-late-point"},
+    };
+    for (const auto& [point, name] : points)
+        if (point->has_value()) return refused(name, "the power meter has no conversion tables");
+    return {};
 }
 
 } // namespace
@@ -171,6 +193,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
     }
     if (options.firstAmp < 1 || options.firstAmp > 1000000) {
         error = "--first-amp: expected 1 to 1000000, got " + std::to_string(options.firstAmp);
+        return std::nullopt;
+    }
+    if (std::string conflict = MeterConflict(options); !conflict.empty()) {
+        error = std::move(conflict);
         return std::nullopt;
     }
     if (options.tcp.empty() && !options.pty && !options.vxi11 && !options.hislip)
@@ -246,6 +272,8 @@ Behaviour:
                          next command waits for the second.
   --conv-late-point N    the download reply for point index N comes --conv-late-ms late.
   --conv-late-ms MS      how late (default 1050, just past the console's 1000 ms per point).
+  --meter                answer as a simulated RF power meter (Veltrask PowerSim, commands below)
+                         instead of the amplifier, on the same endpoints.
   --exit-on-stdin-eof    exit when standard input reaches end of file (a parent's pipe closing).
   -h, --help             this text.
 ampsim exits cleanly on SIGTERM and SIGINT.
@@ -270,6 +298,18 @@ Commands (case-sensitive):
 Errors: ERROR_UNKNOWN_COMMAND, ERROR_BAD_ARGUMENT (malformed arguments, n outside 1..1000000000),
 ERROR_LINE_TOO_LONG (a line over 64 KiB; its bytes are discarded up to the next LF).
 Empty lines are ignored.
+
+Power meter commands (--meter; setting commands answer nothing):
+  *IDN?                      Veltrask,PowerSim,<serial>,1.0
+  MEAS:POW? or POW?          the reading in the current unit: dBm with two decimals (around 45.00,
+                             wandering as the amplifier's forward power does), or W to three digits
+  UNIT DBM|W, UNIT?          the unit of the reading (default DBM)
+  FREQ <Hz>, FREQ?           the frequency correction, 1e6 to 110e9 (default 1e9); the reading drops
+                             0.1 dB per GHz above 1 GHz
+  OFFS <dB>, OFFS?           a coupler offset added to the reading, -100 to 100 (default 0)
+  *RST                       back to DBM, 1 GHz, offset 0
+  ZERO                       ZERO OK
+Errors as the amplifier's; --busy-every refuses commands with ERROR_AMP_BUSY here too.
 )";
 }
 

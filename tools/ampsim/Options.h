@@ -27,6 +27,7 @@ struct Options {
     std::optional<unsigned> convDoublePoint;    // its download is answered twice, 50 ms apart
     std::optional<unsigned> convLatePoint;      // its download is answered convLateMs late
     unsigned convLateMs = 1050;
+    bool meter = false; // answer as the power meter (MeterModel) instead of the amplifier
     bool exitOnStdinEof = false;
     std::string serial = "AS000001";
     std::string discovery;       // answer discovery hellos on this local address; empty: not at all

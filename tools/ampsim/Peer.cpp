@@ -18,7 +18,7 @@ bool IsBlankLine(const std::string& line) {
 
 } // namespace
 
-Peer::Peer(IoHandle handle, Kind kind, AmpModel& model, PeerSettings settings)
+Peer::Peer(IoHandle handle, Kind kind, Instrument& model, PeerSettings settings)
     : handle_(handle), kind_(kind), model_(model), settings_(std::move(settings)) {}
 
 // Closing a socket with unread input makes the system answer with a reset, which can destroy the

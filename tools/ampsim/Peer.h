@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "AmpModel.h"
 #include "Conversation.h"
+#include "Instrument.h"
 #include "Io.h"
 
 namespace ampsim {
@@ -35,7 +35,7 @@ public:
 
     // Takes ownership of handle (non-blocking) and closes it on destruction. model must outlive the
     // peer.
-    Peer(IoHandle handle, Kind kind, AmpModel& model, PeerSettings settings);
+    Peer(IoHandle handle, Kind kind, Instrument& model, PeerSettings settings);
     ~Peer() override;
     Peer(const Peer&) = delete;
     Peer& operator=(const Peer&) = delete;
@@ -87,7 +87,7 @@ private:
 
     IoHandle handle_;
     Kind kind_;
-    AmpModel& model_;
+    Instrument& model_;
     PeerSettings settings_;
 
     std::string line_;        // the line being received

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "AmpModel.h"
 #include "HislipChannel.h"
+#include "MeterModel.h"
 #include "Portmapper.h"
 #include "RpcConnection.h"
 #include "Vxi11Core.h"
@@ -18,16 +20,22 @@ constexpr std::chrono::milliseconds kPtyRecheck{50};
 // Out of descriptors: the listener stays readable, so accepting pauses instead of spinning.
 constexpr std::chrono::milliseconds kAcceptPause{100};
 
+std::unique_ptr<Instrument> MakeInstrument(const Options& options) {
+    if (options.meter)
+        return std::make_unique<MeterModel>(MeterModel::Options{options.serial, options.busyEvery});
+    return std::make_unique<AmpModel>(
+        AmpModel::Options{options.serial, options.busyEvery},
+        AmpModel::ConvFaults{options.convSilentPoint, options.convMalformedPoint, options.convDoublePoint,
+                             options.convLatePoint, options.convLateMs});
+}
+
 } // namespace
 
 Server::Server(const Options& options)
     : options_(options),
-      model_(AmpModel::Options{options.serial, options.busyEvery},
-             AmpModel::ConvFaults{options.convSilentPoint, options.convMalformedPoint,
-                                  options.convDoublePoint, options.convLatePoint, options.convLateMs}),
-      peerSettings_{std::chrono::milliseconds(options.delayMs), options.closeAfter, options.eol,
-                    options.prompt},
-      hislipSessions_(model_, std::chrono::milliseconds(options.delayMs)) {}
+      model_(MakeInstrument(options)), peerSettings_{std::chrono::milliseconds(options.delayMs),
+                                                     options.closeAfter, options.eol, options.prompt},
+      hislipSessions_(*model_, std::chrono::milliseconds(options.delayMs)) {}
 
 Server::~Server() {
     clients_.clear();
@@ -83,20 +91,20 @@ std::unique_ptr<Conversation> Server::MakeConversation(IoHandle client, Protocol
     case Protocol::Portmapper:
         return std::make_unique<RpcConnection>(client, std::make_unique<Portmapper>(corePort_));
     case Protocol::Vxi11Core:
-        return std::make_unique<RpcConnection>(client, std::make_unique<Vxi11Core>(model_, delay));
+        return std::make_unique<RpcConnection>(client, std::make_unique<Vxi11Core>(*model_, delay));
     case Protocol::Hislip:
         return std::make_unique<HislipChannel>(client, hislipSessions_);
     case Protocol::Lines:
         break;
     }
-    return std::make_unique<Peer>(client, Peer::Kind::Socket, model_, peerSettings_);
+    return std::make_unique<Peer>(client, Peer::Kind::Socket, *model_, peerSettings_);
 }
 
 bool Server::OpenPty(std::string& error) {
     std::string path;
     IoHandle master = ampsim::OpenPty(path, error);
     if (master == kNoHandle) return false;
-    pty_ = std::make_unique<Peer>(master, Peer::Kind::Pty, model_, peerSettings_);
+    pty_ = std::make_unique<Peer>(master, Peer::Kind::Pty, *model_, peerSettings_);
     announcements_.push_back("pty " + path);
     return true;
 }

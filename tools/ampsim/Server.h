@@ -1,16 +1,16 @@
 #pragma once
 // ampsim's endpoints and its single-threaded poll loop: TCP listeners (the line protocol, VXI-11's
-// portmapper and core channel, HiSLIP), their clients and the pty, all sharing one amplifier model. The
-// system calls are behind Io.h, PollSet.h and StopSources.h.
+// portmapper and core channel, HiSLIP), their clients and the pty, all sharing one instrument model (the
+// amplifier, or the power meter). The system calls are behind Io.h, PollSet.h and StopSources.h.
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "AmpModel.h"
 #include "Conversation.h"
 #include "Discovery.h"
 #include "HislipSession.h"
+#include "Instrument.h"
 #include "Options.h"
 #include "Peer.h"
 #include "PollSet.h"
@@ -58,7 +58,7 @@ private:
     void AdvancePeers(Clock::time_point now);
 
     Options options_;
-    AmpModel model_;
+    std::unique_ptr<Instrument> model_; // every link's; declared before the sessions that hold it
     PeerSettings peerSettings_;
     std::vector<std::string> announcements_;
     StopSources stops_;

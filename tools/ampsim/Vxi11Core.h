@@ -1,6 +1,6 @@
 #pragma once
 // VXI-11's core channel (program DEVICE_CORE 0x0607AF, version 1) for one client connection: the
-// links it creates to the devices "inst0", "inst1", ... (all of them the server's one amplifier,
+// links it creates to the devices "inst0", "inst1", ... (all of them the server's one instrument,
 // each link with its own reply queue and status byte), and their procedures. A write's chunks
 // are joined until one carries END, then the whole command goes to the model; a read returns
 // the queued reply in pieces of at most the request size, the last with END, and with nothing
@@ -15,7 +15,7 @@
 #include <map>
 #include <string>
 
-#include "AmpModel.h"
+#include "Instrument.h"
 #include "MessageDevice.h"
 #include "RpcProgram.h"
 
@@ -30,7 +30,7 @@ public:
     static constexpr std::uint32_t kMaxReadPiece = 1024 * 1024;
 
     // model must outlive the program; replies are due delay after their command.
-    Vxi11Core(AmpModel& model, std::chrono::milliseconds delay) : model_(model), delay_(delay) {}
+    Vxi11Core(Instrument& model, std::chrono::milliseconds delay) : model_(model), delay_(delay) {}
 
     std::uint32_t Number() const override { return kProgram; }
     std::uint32_t Version() const override { return kVersion; }
@@ -53,7 +53,7 @@ private:
     RpcOutcome DestroyLink(std::string_view args);
     Link* Find(std::uint32_t id);
 
-    AmpModel& model_;
+    Instrument& model_;
     std::chrono::milliseconds delay_;
     std::map<std::uint32_t, Link> links_;
     std::uint32_t nextLink_ = 1;
