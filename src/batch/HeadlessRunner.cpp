@@ -7,6 +7,7 @@
 #include "console/LogTexts.h"
 #include "platform/System.h"
 #include "platform/Tick.h"
+#include "script/TestScriptRunner.h"
 #include "text/TextFile.h"
 
 #include <algorithm>
@@ -455,6 +456,7 @@ int RunHeadlessCommand(int argc, char** argv) {
         std::fprintf(stderr, "corvane: %s\n%s", error.c_str(), HeadlessUsage);
         return ExitUsage;
     }
+    if (IsTestScript(options.script)) return RunTestScript(std::move(options));
     // Standard output carries the log lines; the raw byte trace the window program writes there
     // would break them up.
     SetTraceStream(nullptr);

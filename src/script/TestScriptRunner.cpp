@@ -1,6 +1,7 @@
 #include "script/TestScriptRunner.h"
 
 #include "batch/HeadlessSignals.h"
+#include "connection/SerialPortList.h"
 #include "connection/TraceIo.h"
 #include "connection/VisaResource.h"
 #include "console/LogTexts.h"
@@ -79,8 +80,9 @@ int TestScriptRunner::Run() {
         if (!api.Load(source, options_.script, error)) {
             Fail(ExitScriptError, error);
         } else if (OpenOutputs()) {
-            record_.Begin(RunName(options_.script), GetDateTimeStamp().substr(0, 19), SystemHostName());
-            record_.Begin(RunName(options_.script), "", SystemHostName());
+            std::string began = GetDateTimeStamp().substr(0, 19);
+            std::replace(began.begin(), began.end(), ' ', 'T');
+            record_.Begin(RunName(options_.script), began, SystemHostName());
             Log("Test " + options_.script + " begins.", LogColours::Status);
             EndRun(api.Run());
         }

@@ -73,6 +73,7 @@ public:
 private:
     // SessionFace of the run's own log (no link: the log file and the lines of the run itself).
     void ShowLine(const std::string& line, uint32_t colour) override;
+    OpenResult AwaitOpen(ConsoleLink&, std::string&) override { return OpenResult::Failed; }
     void LogFileFailed(const std::string& path, const std::string& reason) override;
 
     bool LoadScript(std::string& source);
