@@ -25,7 +25,8 @@ const char HeadlessUsage[] =
     "           Show Control Characters does; off (the default) trims control bytes at both ends\n"
     "  a test script (SCRIPT.lua, Lua 5.4; --connect is then what corvane.open() opens):\n"
     "  --junit FILE, --tap FILE: reports of its steps; --csv FILE: a row per check\n"
-    "  --instrument NAME=CONNECTION: what corvane.open(\"NAME\") opens; --set NAME=VALUE: corvane.params.NAME\n"
+    "  --instrument NAME=CONNECTION: what corvane.open(\"NAME\") opens; --set NAME=VALUE: "
+    "corvane.params.NAME\n"
     "  --allow-system: the script may run programs and use files (os, io, require)\n"
     "  exit codes: 0 done, 1 usage, 2 cannot open the connection, 3 script error,\n"
     "              4 no reply within --reply-timeout or #EXPECT time, 5 #PROMPT without --answer,\n"
@@ -129,7 +130,8 @@ bool Take(const std::string& name, const std::string& value, HeadlessOptions& op
     } else if (name == "--instrument" || name == "--set") {
         const size_t equals = value.find('=');
         if (equals == 0 || equals == std::string::npos) {
-            error = name + " wants NAME=" + (name == "--set" ? "VALUE" : "CONNECTION") + ", not '" + value + "'";
+            error =
+                name + " wants NAME=" + (name == "--set" ? "VALUE" : "CONNECTION") + ", not '" + value + "'";
             return false;
         }
         (name == "--set" ? options.params : options.instruments)
@@ -194,7 +196,8 @@ namespace {
 bool TakeVisaResource(const std::string& option, const std::string& gpibDriver, std::string& connection,
                       std::string& error) {
     const std::string visa = connection;
-    if (!LooksLikeVisaResource(visa) || VisaToConnection(visa, {gpibDriver, SerialPortOfNumber}, connection, error))
+    if (!LooksLikeVisaResource(visa) ||
+        VisaToConnection(visa, {gpibDriver, SerialPortOfNumber}, connection, error))
         return true;
     error = option + ": " + error;
     return false;
@@ -204,11 +207,13 @@ bool TakeVisaResource(const std::string& option, const std::string& gpibDriver, 
 // reports and instruments.
 bool CheckScriptKindOptions(const HeadlessOptions& options, bool test, std::string& error) {
     if (test && !options.series.empty()) {
-        error = "--series is for batch scripts; a test script takes numbers with amp:number and corvane.check";
+        error =
+            "--series is for batch scripts; a test script takes numbers with amp:number and corvane.check";
         return false;
     }
     if (test && (options.dtr || options.rts)) {
-        error = "--dtr and --rts are for batch scripts; a test script switches them with amp:set_dtr and amp:set_rts";
+        error = "--dtr and --rts are for batch scripts; a test script switches them with amp:set_dtr and "
+                "amp:set_rts";
         return false;
     }
     if (test) return true;
@@ -219,7 +224,8 @@ bool CheckScriptKindOptions(const HeadlessOptions& options, bool test, std::stri
                          : options.allowSystem          ? "--allow-system"
                                                         : nullptr;
     if (!option) return true;
-    error = std::string(option) + " is for test scripts (SCRIPT.lua), not for the batch script " + options.script;
+    error =
+        std::string(option) + " is for test scripts (SCRIPT.lua), not for the batch script " + options.script;
     return false;
 }
 } // namespace

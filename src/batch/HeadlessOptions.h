@@ -45,8 +45,8 @@ struct HeadlessOptions {
 
     // A test script's (IsTestScript): its reports, the instruments it opens by name, its
     // parameters, and whether it may run programs and touch files.
-    std::string junitFile; // --junit FILE
-    std::string tapFile;   // --tap FILE
+    std::string junitFile;                                        // --junit FILE
+    std::string tapFile;                                          // --tap FILE
     std::vector<std::pair<std::string, std::string>> instruments; // --instrument NAME=CONNECTION
     std::vector<std::pair<std::string, std::string>> params;      // --set NAME=VALUE
     bool allowSystem = false;                                     // --allow-system

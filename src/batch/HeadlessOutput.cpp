@@ -45,7 +45,8 @@ std::string HeadlessOutput::Finish(const std::function<bool()>& ended, bool& sta
 }
 
 void HeadlessOutput::SayStalled() {
-    SayError("standard output stalled: " + std::to_string(out_.Waiting()) + " bytes of the log were not written.");
+    SayError("standard output stalled: " + std::to_string(out_.Waiting()) +
+             " bytes of the log were not written.");
 }
 
 void HeadlessOutput::FinishErrors(const std::function<bool()>& ended) {

@@ -15,8 +15,8 @@
 // loop: a signal or --max-seconds ends the run within a tenth of a second whatever the outputs do.
 #include "batch/BatchRunner.h"
 #include "batch/HeadlessOptions.h"
-#include "console/ConsoleSession.h"
 #include "batch/HeadlessOutput.h"
+#include "console/ConsoleSession.h"
 #include "platform/Handover.h"
 
 #include <atomic>

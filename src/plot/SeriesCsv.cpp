@@ -61,7 +61,8 @@ CsvStream::Opened CsvStream::Open(const std::string& path, const std::vector<std
     return OpenWithHeader(path, CsvHeader(names), reason);
 }
 
-CsvStream::Opened CsvStream::OpenWithHeader(const std::string& path, const std::string& header, std::string& reason) {
+CsvStream::Opened CsvStream::OpenWithHeader(const std::string& path, const std::string& header,
+                                            std::string& reason) {
     header_ = header;
     // A FIFO is not read for its header: it could wait for a writer for ever.
     reason = OutputFileProblem(path);

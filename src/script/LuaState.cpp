@@ -12,13 +12,15 @@ constexpr const char* KeptOsFunctions[] = {"clock", "date", "difftime", "time", 
 
 // load with the script's own arguments, but for text chunks only.
 int TextOnlyLoad(lua_State* L) {
-    const int args = lua_gettop(L);
+    // An environment given as nil differs from none: load keeps the difference.
+    const bool environment = lua_gettop(L) >= 4;
     lua_settop(L, 4);
     lua_pushliteral(L, "t");
     lua_replace(L, 3);
     lua_pushvalue(L, lua_upvalueindex(1));
     lua_insert(L, 1);
-    lua_call(L, args < 4 ? 3 : 4, LUA_MULTRET);
+    if (!environment) lua_settop(L, 4);
+    lua_call(L, environment ? 4 : 3, LUA_MULTRET);
     return lua_gettop(L);
 }
 } // namespace
@@ -53,8 +55,8 @@ void* LuaState::Allocate(void* self, void* block, size_t oldSize, size_t newSize
 
 void LuaState::OpenSafeLibraries() {
     static constexpr luaL_Reg Libraries[] = {
-        {LUA_GNAME, luaopen_base},          {LUA_STRLIBNAME, luaopen_string}, {LUA_TABLIBNAME, luaopen_table},
-        {LUA_MATHLIBNAME, luaopen_math},    {LUA_UTF8LIBNAME, luaopen_utf8}, {LUA_COLIBNAME, luaopen_coroutine},
+        {LUA_GNAME, luaopen_base},       {LUA_STRLIBNAME, luaopen_string}, {LUA_TABLIBNAME, luaopen_table},
+        {LUA_MATHLIBNAME, luaopen_math}, {LUA_UTF8LIBNAME, luaopen_utf8},  {LUA_COLIBNAME, luaopen_coroutine},
         {LUA_OSLIBNAME, luaopen_os},
     };
     lua_State* L = state_;

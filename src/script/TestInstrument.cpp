@@ -29,7 +29,8 @@ void TestInstrument::Open() {
     std::string reason;
     if (session_.Open(&reason) != OpenResult::Opened) {
         run_.CheckLimits(); // an open cut short by a signal or the time limit ends the run for that
-        throw ScriptError{ExitOpenFailed, WithReason("Opening " + session_.Connection() + " failed.", reason)};
+        throw ScriptError{ExitOpenFailed,
+                          WithReason("Opening " + session_.Connection() + " failed.", reason)};
     }
 }
 
@@ -40,8 +41,9 @@ void TestInstrument::Close() {
 void TestInstrument::Send(const std::string& text) {
     if (session_.Send(text)) return;
     // The session has logged "Not sent" with the reason.
-    throw ScriptError{ExitConnectionLost, name_ + (session_.IsOpen() ? ": the command could not be sent: " + text
-                                                                     : ": the connection was lost.")};
+    throw ScriptError{ExitConnectionLost,
+                      name_ + (session_.IsOpen() ? ": the command could not be sent: " + text
+                                                 : ": the connection was lost.")};
 }
 
 void TestInstrument::Write(const std::string& text) {
@@ -80,7 +82,8 @@ std::string TestInstrument::Expect(const re2::RE2& pattern, const std::string& s
     const int count = pattern.NumberOfCapturingGroups() + 1;
     std::vector<re2::StringPiece> found(static_cast<size_t>(count));
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Handover::Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - Handover::Clock::now());
         std::string line;
         try {
             line = TakeLine(static_cast<uint32_t>(std::max<int64_t>(left.count(), 0)), {});
@@ -92,7 +95,8 @@ std::string TestInstrument::Expect(const re2::RE2& pattern, const std::string& s
         if (!pattern.Match(line, 0, line.size(), re2::RE2::UNANCHORED, found.data(), count)) continue;
         groups.clear();
         for (size_t i = 1; i < found.size(); ++i)
-            groups.emplace_back(found[i].data() ? std::string(found[i].data(), found[i].size()) : std::string());
+            groups.emplace_back(found[i].data() ? std::string(found[i].data(), found[i].size())
+                                                : std::string());
         return line;
     }
 }

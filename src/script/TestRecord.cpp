@@ -31,7 +31,8 @@ const StepResult& TestRecord::EndStep(const std::optional<std::string>& errorRea
     if (errorReason) {
         step.verdict = StepVerdict::Errored;
         step.reason = *errorReason;
-    } else if (std::any_of(step.checks.begin(), step.checks.end(), [](const CheckResult& c) { return !c.passed; })) {
+    } else if (std::any_of(step.checks.begin(), step.checks.end(),
+                           [](const CheckResult& c) { return !c.passed; })) {
         step.verdict = StepVerdict::Failed;
     }
     result_.steps.push_back(std::move(step));

@@ -62,8 +62,8 @@ ScriptError ReadError(lua_State* L, int index) {
             lua_getfield(L, index, "code");
             lua_getfield(L, index, "message");
             lua_getfield(L, index, "recorded");
-            ScriptError error{static_cast<int>(lua_tointeger(L, -3)), lua_tostring(L, -2) ? lua_tostring(L, -2) : "",
-                              lua_toboolean(L, -1) != 0};
+            ScriptError error{static_cast<int>(lua_tointeger(L, -3)),
+                              lua_tostring(L, -2) ? lua_tostring(L, -2) : "", lua_toboolean(L, -1) != 0};
             lua_pop(L, 3);
             return error;
         }
@@ -102,8 +102,12 @@ template <int (*Function)(lua_State*)> int Guarded(lua_State* L) {
 
 // A signal, --max-seconds or a failed output ends even a script that never calls the API. Once
 // set, the error is raised at every hook, so a script's pcall cannot hold it.
+void LimitHook(lua_State* L, lua_Debug*);
 void LimitHook(lua_State* L, lua_Debug*) {
     if (!Runner(L).StopRequested()) return;
+    // From now on at every instruction: a loop around pcall runs only a few of its own between
+    // two pcalls, and the error must come in one of them.
+    lua_sethook(L, LimitHook, LUA_MASKCOUNT, 1);
     std::optional<ScriptError> failure;
     try {
         Runner(L).CheckLimits();
@@ -189,7 +193,8 @@ int InstrumentNumber(lua_State* L) {
     double value = 0;
     if (!compiled.Match(line, 0, line.size(), re2::RE2::UNANCHORED, found, groups) ||
         !ParseSeriesNumber(std::string_view(found[groups - 1].data(), found[groups - 1].size()), value))
-        throw ScriptError{ExitScriptError, self.Name() + ": no number in the reply to " + command + ": " + line};
+        throw ScriptError{ExitScriptError,
+                          self.Name() + ": no number in the reply to " + command + ": " + line};
     lua_pushnumber(L, value);
     PushString(L, line);
     return 2;
@@ -238,11 +243,11 @@ int InstrumentToString(lua_State* L) {
 
 void OpenInstrumentType(lua_State* L) {
     static constexpr luaL_Reg Methods[] = {
-        {"write", Guarded<InstrumentWrite>},     {"query", Guarded<InstrumentQuery>},
-        {"read", Guarded<InstrumentRead>},       {"expect", Guarded<InstrumentExpect>},
-        {"number", Guarded<InstrumentNumber>},   {"set_dtr", Guarded<InstrumentSetDtr>},
-        {"set_rts", Guarded<InstrumentSetRts>},  {"break_", Guarded<InstrumentBreak>},
-        {"close", Guarded<InstrumentClose>},     {nullptr, nullptr},
+        {"write", Guarded<InstrumentWrite>},    {"query", Guarded<InstrumentQuery>},
+        {"read", Guarded<InstrumentRead>},      {"expect", Guarded<InstrumentExpect>},
+        {"number", Guarded<InstrumentNumber>},  {"set_dtr", Guarded<InstrumentSetDtr>},
+        {"set_rts", Guarded<InstrumentSetRts>}, {"break_", Guarded<InstrumentBreak>},
+        {"close", Guarded<InstrumentClose>},    {nullptr, nullptr},
     };
     luaL_newmetatable(L, InstrumentType);
     luaL_newlib(L, Methods);
@@ -335,8 +340,8 @@ int Fail(lua_State* L) {
 
 void OpenCorvane(lua_State* L, const HeadlessOptions& options) {
     static constexpr luaL_Reg Functions[] = {
-        {"open", Guarded<Open>}, {"sleep", Guarded<Sleep>}, {"log", Guarded<Log>},  {"step", Guarded<Step>},
-        {"check", Guarded<Check>}, {"fail", Guarded<Fail>}, {nullptr, nullptr},
+        {"open", Guarded<Open>},   {"sleep", Guarded<Sleep>}, {"log", Guarded<Log>}, {"step", Guarded<Step>},
+        {"check", Guarded<Check>}, {"fail", Guarded<Fail>},   {nullptr, nullptr},
     };
     luaL_newlib(L, Functions);
     lua_createtable(L, 0, static_cast<int>(options.params.size()));
@@ -388,6 +393,7 @@ const re2::RE2& TestScriptApi::Pattern(const std::string& text) {
     if (found != patterns_.end()) return *found->second;
     std::string problem;
     std::unique_ptr<re2::RE2> compiled = CompileReplyPattern(text, problem);
-    if (!compiled) throw ScriptError{ExitScriptError, "the pattern /" + text + "/ cannot be used: " + problem};
+    if (!compiled)
+        throw ScriptError{ExitScriptError, "the pattern /" + text + "/ cannot be used: " + problem};
     return *patterns_.emplace(text, std::move(compiled)).first->second;
 }

@@ -41,7 +41,8 @@ std::string CheckLine(const CheckResult& check) {
     const std::string unit = check.unit.empty() ? std::string() : " " + check.unit;
     return "Check " + check.name + " = " + NumberText(check.value) + unit + " (" +
            (check.low ? NumberText(*check.low) : std::string("-inf")) + " .. " +
-           (check.high ? NumberText(*check.high) : std::string("+inf")) + "): " + (check.passed ? "pass" : "FAIL");
+           (check.high ? NumberText(*check.high) : std::string("+inf")) +
+           "): " + (check.passed ? "pass" : "FAIL");
 }
 
 const char* VerdictText(StepVerdict verdict) {
@@ -57,8 +58,8 @@ const char* VerdictText(StepVerdict verdict) {
 }
 } // namespace
 
-TestScriptRunner::TestScriptRunner(HeadlessOptions options, std::FILE* out, std::FILE* err, Handover& handover,
-                                   const std::atomic<int>* interrupt)
+TestScriptRunner::TestScriptRunner(HeadlessOptions options, std::FILE* out, std::FILE* err,
+                                   Handover& handover, const std::atomic<int>* interrupt)
     : options_(std::move(options)), output_(out, err), handover_(handover), interrupt_(interrupt),
       log_(*this, handover) {
     log_.SetConnection(options_.script);
@@ -95,8 +96,8 @@ bool TestScriptRunner::LoadScript(std::string& source) {
     int code = 0;
     bool opened = false;
     if (ReadTextBytes(options_.script, source, code, &opened)) return true;
-    Fail(ExitScriptError, std::string(opened ? "Cannot read file" : "Cannot open file") + " \"" + options_.script +
-                              "\". " + TextFileErrorText(code));
+    Fail(ExitScriptError, std::string(opened ? "Cannot read file" : "Cannot open file") + " \"" +
+                              options_.script + "\". " + TextFileErrorText(code));
     return false;
 }
 
@@ -113,8 +114,8 @@ bool TestScriptRunner::CheckOutputPaths() {
             if (files[i].second.empty() || files[j].second.empty() ||
                 !std::filesystem::equivalent(files[i].second, files[j].second, error))
                 continue;
-            output_.SayError(std::string(files[i].first) + " \"" + files[i].second + "\" is " + files[j].first +
-                             (j == 0 ? "" : " file") + ": name a file of its own.");
+            output_.SayError(std::string(files[i].first) + " \"" + files[i].second + "\" is " +
+                             files[j].first + (j == 0 ? "" : " file") + ": name a file of its own.");
             exitCode_ = ExitUsage;
             return false;
         }
@@ -125,7 +126,8 @@ bool TestScriptRunner::CheckOutputPaths() {
 // Every output is tried before anything is sent: a report that cannot be written is known now.
 bool TestScriptRunner::OpenOutputs() {
     if (!options_.logFile.empty() && !log_.StartLogFile(options_.logFile, false)) {
-        output_.SayError("cannot open the log file \"" + options_.logFile + "\": " + log_.LogFile().Failure() + ".");
+        output_.SayError("cannot open the log file \"" + options_.logFile +
+                         "\": " + log_.LogFile().Failure() + ".");
         exitCode_ = ExitUsage;
         return false;
     }
@@ -164,7 +166,8 @@ TestInstrument& TestScriptRunner::OpenInstrument(const std::string& what, const 
                                     [&](const auto& instrument) { return instrument.first == what; });
     if (what.empty()) {
         if (options_.connection.empty())
-            throw ScriptError{ExitScriptError, "corvane.open() opens the instrument of --connect, and none was given"};
+            throw ScriptError{ExitScriptError,
+                              "corvane.open() opens the instrument of --connect, and none was given"};
         connection = options_.connection;
         if (shown.empty()) shown = ConnectName;
     } else if (named != options_.instruments.end()) {
@@ -221,7 +224,8 @@ void TestScriptRunner::CheckLimits() {
 bool TestScriptRunner::StopRequested() {
     if (stop_) return true;
     if (const int signal = interrupt_ ? interrupt_->load() : 0; signal != 0) {
-        stop_ = ScriptError{ExitSignalBase + signal, "Test interrupted by signal " + std::to_string(signal) + "."};
+        stop_ = ScriptError{ExitSignalBase + signal,
+                            "Test interrupted by signal " + std::to_string(signal) + "."};
     } else if (TimeIsUp()) {
         stop_ = ScriptError{ExitTimeLimit, "Test stopped: the run reached its limit of --max-seconds " +
                                                std::to_string(options_.maxSeconds) + "."};
@@ -258,7 +262,8 @@ void TestScriptRunner::CheckRecorded(const CheckResult& check) {
     case CsvStream::Written::Yes:
         break;
     case CsvStream::Written::Reopened:
-        Log("The CSV file " + options_.csvFile + " was deleted: its rows go on in a new one.", LogColours::Status);
+        Log("The CSV file " + options_.csvFile + " was deleted: its rows go on in a new one.",
+            LogColours::Status);
         break;
     case CsvStream::Written::Failed:
         OutputFailed("the CSV file \"" + options_.csvFile + "\"", reason);
@@ -299,8 +304,8 @@ void TestScriptRunner::EndRun(const std::optional<ScriptError>& ended) {
         Fail(error->code, error->message);
     } else if (failed > 0) {
         exitCode_ = ExitCheckFailed;
-        Log("Test FAILED: " + std::to_string(failed) + " of " + std::to_string(record_.Result().steps.size()) +
-                " steps failed.",
+        Log("Test FAILED: " + std::to_string(failed) + " of " +
+                std::to_string(record_.Result().steps.size()) + " steps failed.",
             LogColours::Error);
     } else {
         Log("Test passed: " + std::to_string(record_.Result().steps.size()) + " steps.", LogColours::Status);
