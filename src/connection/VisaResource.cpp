@@ -61,7 +61,7 @@ bool Tcpip(const std::vector<std::string>& parts, std::string& connection) {
         return true;
     }
     if (kind != "INSTR" || parts.size() != 4 || parts[2].empty()) return false;
-    const std::string device = parts[2];
+    const std::string& device = parts[2];
     if (Upper(device).starts_with("HISLIP")) {
         const size_t comma = device.find(',');
         int port = 0;
