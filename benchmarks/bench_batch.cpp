@@ -21,6 +21,7 @@
 #include "AmpsimProcess.h"
 #include "BenchSupport.h"
 #include "RatioReporter.h"
+#include "StatusLoops.h"
 #include "app/Fconsole.h"
 #include "app/Wiring.h"
 #include "batch/Fbatchsend.h"
@@ -332,59 +333,6 @@ void BM_HeadlessRunnerScript(benchmark::State& state) {
 // ---- The headless runner against a Python VISA loop ---------------------------------------
 
 constexpr int StatusQueries = 5000;
-// The distribution's interpreter, which python3-pyvisa-py installs into.
-constexpr char Python[] = "/usr/bin/python3";
-
-// The loop a test engineer would write: pyvisa-py over a raw socket, one query at a time. It
-// prints the steady rate, from the start of its first query to the start of its last.
-constexpr char PyVisaLoop[] = R"py(import sys, time
-import pyvisa
-port, count = int(sys.argv[1]), int(sys.argv[2])
-rm = pyvisa.ResourceManager("@py")
-amp = rm.open_resource("TCPIP0::127.0.0.1::%d::SOCKET" % port,
-                       read_termination="\r\n", write_termination="\n", timeout=5000)
-first = last = 0.0
-for i in range(count):
-    last = time.perf_counter()
-    if i == 0:
-        first = last
-    reply = amp.query("STATUS?")
-    if not reply.startswith("STATUS OK"):
-        sys.exit("unexpected reply: " + reply)
-amp.close()
-print("%.6f" % (last - first))
-)py";
-
-// Runs args with standard output into outPath; true when it exited with 0.
-bool RunChild(const std::vector<std::string>& args, const std::string& outPath) {
-    return WaitSucceeded(SpawnWithOutput(args, outPath));
-}
-
-std::string ReadWhole(const std::string& path) {
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
-
-// Seconds from the first "Tx:" line of a runner's log to its last, by the log's own stamps; the
-// count of Tx lines in count. 0 when there are fewer than two.
-double TxSpan(const std::string& log, int& count) {
-    static const std::regex tx(R"(\[(\d\d):(\d\d):(\d\d)\.(\d\d\d)\] Tx: )");
-    count = 0;
-    double first = 0;
-    double last = 0;
-    for (auto it = std::sregex_iterator(log.begin(), log.end(), tx); it != std::sregex_iterator(); ++it) {
-        double at = std::stoi((*it)[1]) * 3600.0 + std::stoi((*it)[2]) * 60.0 + std::stoi((*it)[3]) +
-                    std::stoi((*it)[4]) / 1000.0;
-        if (count == 0) first = at;
-        while (at < last)
-            at += 24 * 3600.0; // past midnight
-        last = at;
-        ++count;
-    }
-    return count < 2 ? 0 : last - first;
-}
-
 struct StatusFiles {
     QTemporaryDir dir;
     std::string script = FromQt(dir.filePath("status.txt"));
@@ -397,7 +345,7 @@ struct StatusFiles {
                 text += "STATUS?\r\n";
             return text;
         }();
-        std::ofstream(pyLoop, std::ios::binary) << PyVisaLoop;
+        std::ofstream(pyLoop, std::ios::binary) << PyVisaStatusLoop;
     }
 };
 
@@ -427,7 +375,8 @@ double RunnerRate(std::string& error) {
 // One run of the Python loop, its rate by its own clock; 0 when it failed.
 double PyVisaRate(std::string& error) {
     StatusFiles& files = Files();
-    if (!RunChild({Python, files.pyLoop, std::to_string(Amp().TcpPort()), std::to_string(StatusQueries)},
+    if (!RunChild({DistributionPython, files.pyLoop, std::to_string(Amp().TcpPort()),
+                   std::to_string(StatusQueries)},
                   files.out)) {
         error = "the pyvisa-py loop failed: is python3-pyvisa-py installed (scripts/bootstrap)?";
         return 0;

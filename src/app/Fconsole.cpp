@@ -3,6 +3,7 @@
 #include "app/ConsoleFace.h"
 #include "app/ConsoleTools.h"
 #include "app/SerialTools.h"
+#include "app/TestScriptTool.h"
 #include "app/SessionMenu.h"
 #include "connection/ConnectionKinds.h"
 #include "connection/Fopencom.h"
@@ -134,6 +135,8 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make
          ui_->LabelSpeed},
         *session_, [this](std::string& path) { return ChooseLogFile && ChooseLogFile(path); });
     serial_->OpenConnection = [this](const std::string& connection) { OpenWithoutDialog(connection); };
+    testScripts_ = new TTestScriptTool(this, ui_->MenuItemExtra, *session_);
+    testScripts_->Reopen = [this](const std::string& connection) { OpenWithoutDialog(connection); };
     ConnectHandlers();
     ui_->Splitter1->setSizes({DesignSendHeight, DesignHeight - DesignSendHeight});
     ui_->EditRawIn->setFocus();

@@ -19,6 +19,7 @@ class QFileDialog;
 class QTimer;
 class TConsoleTools;
 class TSerialTools;
+class TTestScriptTool;
 class TSessionMenu;
 class TFrameButtonField;
 class TLogView;
@@ -106,6 +107,7 @@ public:
     ConsoleSession& Session() const override { return *session_; }
     TConsoleTools& Tools() const { return *tools_; }
     TSerialTools& SerialTools() const { return *serial_; }
+    TTestScriptTool& TestScripts() const { return *testScripts_; }
     // The command-button field in the send area; the program entry gives it the editor.
     TFrameButtonField* ButtonField() const;
     TLogView* Log() const override;
@@ -153,6 +155,7 @@ private:
     std::unique_ptr<ConsoleSession> session_;
     TConsoleTools* tools_ = nullptr;
     TSerialTools* serial_ = nullptr;
+    TTestScriptTool* testScripts_ = nullptr;
     TSessionMenu* sessionMenu_ = nullptr;
 
     bool closeRequested_ = false; //!< The window was asked to close while an open was under way.

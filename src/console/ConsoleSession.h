@@ -123,6 +123,7 @@ public:
     // malformed escape is not sent ("Not sent: ..."); the link then decodes nothing more. Off (the
     // default): text goes to the link as it is, and a GPIB link decodes its own escapes.
     void SetEscapes(bool on) { escapes_ = on; }
+    bool Escapes() const { return escapes_; }
     // Sends text plus the line end and starts timing the reply. "Not sent: ..." is logged in red
     // when it did not go out (no link, or the link's reason); false then. The same "Not sent"
     // again and again is logged once, and how often it came follows before the next other line.

@@ -3,6 +3,7 @@
 #include "ConsoleFixture.h"
 #include "DialogTestHelpers.h"
 #include "app/ConsoleTools.h"
+#include "app/TestScriptTool.h"
 #include "app/Wiring.h"
 #include "console/ExtraTools.h"
 #include "projects/Fgotoprojdlg.h"
@@ -12,9 +13,11 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <cerrno>
+#include <fstream>
 #include <memory>
 #include <regex>
 
@@ -209,3 +212,34 @@ TEST_F(ConsoleExtraTools, TextToolsWaitForTheEditor) {
     EXPECT_TRUE(Find<QAction>("GotoProject1")->isEnabled());
 }
 } // namespace
+
+// The Extra menu's test script: the run's lines come into the console's log as they come, in
+// their colours, the console's link is closed for the run and opened again after it.
+TEST_F(ConsoleTest, RunTestScriptShowsTheRunInTheLogAndReopensTheConnection) {
+    AmpsimProcess amp;
+    StartWith("tcp:127.0.0.1:" + std::to_string(amp.TcpPort()));
+    const std::string script = FromQt(dir.filePath("fwd.lua"));
+    std::ofstream(script) << "corvane.step('fwd', function()\n"
+                             "  corvane.check('FWD', corvane.open():number('FWD?'), 40, 50, 'dBm')\n"
+                             "end)\n";
+    TTestScriptTool& tool = console->TestScripts();
+    tool.RunnerProgram = CORVANE_BIN_DIR "/corvane-batch";
+    tool.ChooseScript = [&](std::string& path) {
+        path = script;
+        return true;
+    };
+    QAction* run = nullptr;
+    for (QAction* action : Find<QMenu>("MenuItemExtra")->actions())
+        if (action->text() == "Run Test Script...") run = action;
+    ASSERT_NE(run, nullptr);
+    run->trigger();
+    EXPECT_FALSE(console->Session().Connected());
+    ASSERT_TRUE(Until([&] { return LogHas("Test script ended: passed."); }, 20000));
+    const std::vector<std::string> texts = LogTexts();
+    const std::vector<uint32_t> colours = LogColours();
+    bool rx = false;
+    for (size_t i = 0; i < texts.size(); ++i)
+        rx = rx || (texts[i].find("dut: Rx: FWD ") != std::string::npos && colours[i] == LogColours::Rx);
+    EXPECT_TRUE(rx);
+    EXPECT_TRUE(Until([&] { return console->Session().Connected(); }));
+}
