@@ -18,7 +18,7 @@ namespace {
 constexpr char ErrorType[] = "corvane.error";
 constexpr char InstrumentType[] = "corvane.instrument";
 // The longest a script may give for one wait: an hour.
-constexpr lua_Integer MaxWaitMs = 3600 * 1000;
+constexpr lua_Integer MaxWaitMs = lua_Integer{3600} * 1000;
 
 TestScriptApi& Api(lua_State* L) {
     return **static_cast<TestScriptApi**>(lua_getextraspace(L));
@@ -150,8 +150,13 @@ std::string JoinedArguments(lua_State* L) {
 
 // --- Instruments ---
 
+// What an instrument's userdata holds: the run owns the instrument and outlives the state.
+struct InstrumentBox {
+    TestInstrument* instrument;
+};
+
 TestInstrument& Self(lua_State* L) {
-    return **static_cast<TestInstrument**>(luaL_checkudata(L, 1, InstrumentType));
+    return *static_cast<InstrumentBox*>(luaL_checkudata(L, 1, InstrumentType))->instrument;
 }
 
 int InstrumentWrite(lua_State* L) {
@@ -264,7 +269,7 @@ int Open(lua_State* L) {
     const std::string what = lua_isnoneornil(L, 1) ? std::string() : StringArgument(L, 1);
     const std::string name = lua_isnoneornil(L, 2) ? std::string() : StringArgument(L, 2);
     TestInstrument& instrument = Runner(L).OpenInstrument(what, name);
-    *static_cast<TestInstrument**>(lua_newuserdatauv(L, sizeof(TestInstrument*), 0)) = &instrument;
+    static_cast<InstrumentBox*>(lua_newuserdatauv(L, sizeof(InstrumentBox), 0))->instrument = &instrument;
     luaL_setmetatable(L, InstrumentType);
     return 1;
 }
