@@ -6,6 +6,12 @@
 // order turning, and the ratios printed are the medians of the rounds' ratios, so that what else the
 // machine does falls on all alike. Goal: the Lua loop at least 0.9x the batch runner's rate and at
 // least twice the Python loop's.
+//
+// On a machine of two virtual CPUs the wall-clock rates of the runner and the simulator depend on
+// where the scheduler puts the two processes (one CPU, handing over directly, or two, woken across
+// them), which varies from run to run. The instructions each query costs the runner do not: they
+// are counted by callgrind (valgrind's, when installed) as the difference of a 5 000- and a
+// 1 000-query run, for the Lua loop and the batch script alike.
 #include "AmpsimProcess.h"
 #include "BenchSupport.h"
 #include "StatusLoops.h"
@@ -15,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -62,6 +69,24 @@ double PythonRate(int port, const Files& files) {
     const double span = std::atof(ReadWhole(out).c_str());
     return span > 0 ? (Queries - 1) / span : 0;
 }
+// The instructions callgrind counts in a whole run of args (0 when it could not run).
+double Instructions(std::vector<std::string> args, const Files& files) {
+    const std::string out = files.Path("callgrind.out");
+    args.insert(args.begin(), {"/usr/bin/valgrind", "--tool=callgrind", "--callgrind-out-file=" + out});
+    if (!RunChild(args, files.Path("callgrind.log"))) return 0;
+    std::smatch total;
+    const std::string text = ReadWhole(out);
+    static const std::regex summary(R"(\nsummary: (\d+))");
+    return std::regex_search(text, total, summary) ? std::stod(total[1]) : 0;
+}
+
+// Instructions per query: the difference of a run of Queries and one of Queries / 5, so that the
+// start and the end do not count.
+double InstructionsPerQuery(const std::function<std::vector<std::string>(int)>& run, const Files& files) {
+    const double many = Instructions(run(Queries), files);
+    const double few = Instructions(run(Queries / 5), files);
+    return many > 0 && few > 0 ? (many - few) / (Queries - Queries / 5) : 0;
+}
 } // namespace
 
 int main() {
@@ -101,7 +126,31 @@ int main() {
         toBatch.push_back(rate[0] / rate[1]);
         toPython.push_back(rate[0] / rate[2]);
     }
+    // The batch script's length is its count: a script of its own for the shorter run.
+    {
+        std::ofstream fewer(files.Path("status-few.txt"), std::ios::binary);
+        for (int i = 0; i < Queries / 5; ++i)
+            fewer << "STATUS?\r\n";
+    }
+    const double luaCost = InstructionsPerQuery(
+        [&](int count) {
+            return std::vector<std::string>{batch,   files.Path("loop.lua"),          "--connect", connection,
+                                            "--set", "count=" + std::to_string(count)};
+        },
+        files);
+    const double batchCost = InstructionsPerQuery(
+        [&](int count) {
+            return std::vector<std::string>{batch,
+                                            files.Path(count == Queries ? "status.txt" : "status-few.txt"),
+                                            "--connect", connection};
+        },
+        files);
     std::filesystem::remove_all(files.dir);
+    if (luaCost > 0 && batchCost > 0)
+        std::printf(
+            "instructions per query (callgrind): Lua loop %.0f, batch script %.0f; ratio batch / Lua: %.2f "
+            "(the rate ratio they allow)\n",
+            luaCost, batchCost, batchCost / luaCost);
     std::printf(
         "%d STATUS? per run, median of %d rounds: Lua loop %.0f/s, batch script %.0f/s, pyvisa-py loop "
         "%.0f/s\n",

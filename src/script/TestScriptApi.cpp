@@ -156,7 +156,11 @@ struct InstrumentBox {
 };
 
 TestInstrument& Self(lua_State* L) {
-    return *static_cast<InstrumentBox*>(luaL_checkudata(L, 1, InstrumentType))->instrument;
+    void* box = lua_touserdata(L, 1);
+    const bool instrument = box && luaL_getmetafield(L, 1, InstrumentType) != LUA_TNIL;
+    if (instrument) lua_pop(L, 1);
+    luaL_argexpected(L, instrument, 1, "instrument (call its methods with ':')");
+    return *static_cast<InstrumentBox*>(box)->instrument;
 }
 
 int InstrumentWrite(lua_State* L) {
@@ -229,24 +233,15 @@ int InstrumentClose(lua_State* L) {
     return 0;
 }
 
-// instrument.name, else the methods.
-int InstrumentIndex(lua_State* L) {
-    TestInstrument& self = Self(L);
-    if (const char* key = lua_tostring(L, 2); key && std::strcmp(key, "name") == 0) {
-        PushString(L, self.Name());
-        return 1;
-    }
-    lua_pushvalue(L, 2);
-    lua_gettable(L, lua_upvalueindex(1));
-    return 1;
-}
-
 int InstrumentToString(lua_State* L) {
     PushString(L, "instrument " + Self(L).Name());
     return 1;
 }
 
-void OpenInstrumentType(lua_State* L) {
+// Each instrument has a metatable of its own, whose __index holds the methods and its name, so a
+// method is found by the interpreter's own table lookup; the shared "corvane.instrument" field
+// marks it as an instrument.
+void PushInstrument(lua_State* L, TestInstrument& instrument) {
     static constexpr luaL_Reg Methods[] = {
         {"write", Guarded<InstrumentWrite>},    {"query", Guarded<InstrumentQuery>},
         {"read", Guarded<InstrumentRead>},      {"expect", Guarded<InstrumentExpect>},
@@ -254,13 +249,17 @@ void OpenInstrumentType(lua_State* L) {
         {"set_rts", Guarded<InstrumentSetRts>}, {"break_", Guarded<InstrumentBreak>},
         {"close", Guarded<InstrumentClose>},    {nullptr, nullptr},
     };
-    luaL_newmetatable(L, InstrumentType);
+    static_cast<InstrumentBox*>(lua_newuserdatauv(L, sizeof(InstrumentBox), 0))->instrument = &instrument;
+    lua_createtable(L, 0, 4);
     luaL_newlib(L, Methods);
-    lua_pushcclosure(L, InstrumentIndex, 1);
+    PushString(L, instrument.Name());
+    lua_setfield(L, -2, "name");
     lua_setfield(L, -2, "__index");
     lua_pushcfunction(L, InstrumentToString);
     lua_setfield(L, -2, "__tostring");
-    lua_pop(L, 1);
+    lua_pushboolean(L, 1);
+    lua_setfield(L, -2, InstrumentType);
+    lua_setmetatable(L, -2);
 }
 
 // --- corvane ---
@@ -268,9 +267,7 @@ void OpenInstrumentType(lua_State* L) {
 int Open(lua_State* L) {
     const std::string what = lua_isnoneornil(L, 1) ? std::string() : StringArgument(L, 1);
     const std::string name = lua_isnoneornil(L, 2) ? std::string() : StringArgument(L, 2);
-    TestInstrument& instrument = Runner(L).OpenInstrument(what, name);
-    static_cast<InstrumentBox*>(lua_newuserdatauv(L, sizeof(InstrumentBox), 0))->instrument = &instrument;
-    luaL_setmetatable(L, InstrumentType);
+    PushInstrument(L, Runner(L).OpenInstrument(what, name));
     return 1;
 }
 
@@ -371,7 +368,6 @@ TestScriptApi::TestScriptApi(lua_State* L, TestScriptRunner& run) : L_(L), run_(
     lua_pushcfunction(L, ErrorToString);
     lua_setfield(L, -2, "__tostring");
     lua_pop(L, 1);
-    OpenInstrumentType(L);
     OpenCorvane(L, run.Options());
     lua_sethook(L, LimitHook, LUA_MASKCOUNT, HookInstructions);
 }
