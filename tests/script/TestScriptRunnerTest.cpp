@@ -147,8 +147,6 @@ INSTANTIATE_TEST_SUITE_P(
         Ending{"Syntax", "corvane.log('a')\ncorvane.step(", ExitScriptError, "script.lua:2:"},
         Ending{"ErrorInAStep", "corvane.step('s', function()\n  local x = nil\n  x.y = 1\nend)",
                ExitScriptError, "script.lua:3: attempt to index a nil value"},
-        Ending{"NoReply", "local amp = corvane.open()\namp:query('NOREPLY', 200)", ExitReplyTimeout,
-               "script.lua:2: dut: no reply within 200 ms to: NOREPLY"},
         Ending{"LinkLost", "corvane.open():query('DROP')", ExitConnectionLost,
                "dut: the connection was lost"},
         Ending{"UnknownInstrument", "corvane.open('scope')", ExitScriptError,
