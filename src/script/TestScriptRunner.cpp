@@ -282,6 +282,11 @@ void TestScriptRunner::StepEnded(const StepResult& step) {
     std::string text = "Step " + step.name + " " + VerdictText(step.verdict) + " (" + seconds + ")";
     if (!step.reason.empty()) text += ": " + step.reason;
     Log(text + ".", step.verdict == StepVerdict::Passed ? LogColours::Status : LogColours::Error);
+    // Each write replaces a whole report and reaches the disk: at most once a second while the
+    // script runs (a script of thousands of short steps), always at the end.
+    const auto now = Handover::Clock::now();
+    if (now - reportsWritten_ < InterimReportInterval) return;
+    reportsWritten_ = now;
     if (!WriteReports(record_.Interim(RunNotEnded))) OutputFailed("a report", "see above");
 }
 

@@ -36,6 +36,8 @@ public:
     static constexpr uint32_t DefaultReplyMs = 2000;
     // The longest a log line waits for standard output while the script runs.
     static constexpr uint32_t FlushIntervalMs = 10;
+    // How often the reports are rewritten with the steps so far while the script runs.
+    static constexpr std::chrono::seconds InterimReportInterval{1};
 
     TestScriptRunner(HeadlessOptions options, std::FILE* out, std::FILE* err, Handover& handover,
                      const std::atomic<int>* interrupt = nullptr);
@@ -98,6 +100,7 @@ private:
     std::optional<ScriptError> stop_; //!< Why the run is to end before its script does.
     bool outputBroken_ = false;
     TestRecord record_;
+    Handover::Clock::time_point reportsWritten_; //!< When the reports were last rewritten.
     CsvStream csv_;
     std::vector<std::unique_ptr<TestInstrument>> instruments_;
     // The run's own log: its lines and the instruments' go through it to the log file.
