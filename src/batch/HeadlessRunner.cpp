@@ -135,24 +135,7 @@ bool HeadlessRunner::OpenLink() {
 }
 
 OpenResult HeadlessRunner::AwaitOpen(ConsoleLink& link, std::string& reason) {
-    bool finished = false;
-    OpenResult result = OpenResult::Failed;
-    link.BeginOpen([&](OpenResult r, const std::string& why) {
-        finished = true;
-        result = r;
-        reason = why;
-    });
-    bool cancelled = false;
-    while (!finished) {
-        // Once cancelled, the wait is for the open's end alone.
-        handover_.WaitUntil([&] { return finished || (interrupt_ && *interrupt_ != 0 && !cancelled); },
-                            cancelled ? Handover::Clock::time_point::max() : deadline_);
-        if (!finished && !cancelled && ((interrupt_ && *interrupt_ != 0) || TimeIsUp())) {
-            cancelled = true;
-            link.Close();
-        }
-    }
-    return result;
+    return link.OpenUnless([this] { return SignalledOrTimeUp(); }, reason);
 }
 
 // A listening port counts as open before anyone talks to it: the script waits for its client, as

@@ -54,6 +54,11 @@ public:
     virtual void BeginOpen(OpenDone done) = 0;
     // BeginOpen, waiting for the end (running hand-overs meanwhile); reason as for OpenDone.
     OpenResult Open(std::string* reason = nullptr);
+    // How often OpenUnless asks whether to give up.
+    static constexpr int CancelPollMs = 10;
+    // The same for a face without windows: cancel is asked while the open waits (and whenever a
+    // hand-over wakes it), and once it says so the open is closed and its end awaited.
+    OpenResult OpenUnless(const std::function<bool()>& cancel, std::string& reason);
     // How long an open may wait for the far end; -1: no limit. Before BeginOpen.
     virtual void SetOpenTimeout(int /*ms*/) {}
     // What a send appends and what ends a received line. Before BeginOpen; a GPIB link's lines

@@ -8,11 +8,6 @@
 
 #include <re2/re2.h>
 
-namespace {
-// How often an open under way looks whether the run is to end.
-constexpr auto OpenPoll = std::chrono::milliseconds(10);
-} // namespace
-
 TestInstrument::TestInstrument(TestScriptRunner& run, Handover& handover, std::string name,
                                const std::string& connection, const HeadlessOptions& options)
     : run_(run), handover_(handover), name_(std::move(name)), session_(*this, handover) {
@@ -135,22 +130,7 @@ void TestInstrument::ShowLine(const std::string& line, uint32_t colour) {
 }
 
 OpenResult TestInstrument::AwaitOpen(ConsoleLink& link, std::string& reason) {
-    bool finished = false;
-    OpenResult result = OpenResult::Failed;
-    link.BeginOpen([&](OpenResult r, const std::string& why) {
-        finished = true;
-        result = r;
-        reason = why;
-    });
-    bool cancelled = false;
-    while (!finished) {
-        handover_.WaitUntil([&] { return finished; }, Handover::Clock::now() + OpenPoll);
-        if (!finished && !cancelled && run_.StopRequested()) {
-            cancelled = true;
-            link.Close(); // the open ends with "cancelled"
-        }
-    }
-    return result;
+    return link.OpenUnless([this] { return run_.StopRequested(); }, reason);
 }
 
 void TestInstrument::LineReceived(const std::string& line) {

@@ -41,24 +41,11 @@ protected:
     }
     // Runs the options to their end; the output and error streams are kept in out and err.
     int Run(HeadlessOptions options) {
-        char* outText = nullptr;
-        char* errText = nullptr;
-        size_t outSize = 0;
-        size_t errSize = 0;
-        std::FILE* outStream = ::open_memstream(&outText, &outSize);
-        std::FILE* errStream = ::open_memstream(&errText, &errSize);
-        int code;
-        {
-            HeadlessRunner runner(std::move(options), outStream, errStream, handover);
-            code = runner.Run();
-        }
-        std::fclose(outStream);
-        std::fclose(errStream);
-        out.assign(outText, outSize);
-        err.assign(errText, errSize);
-        std::free(outText);
-        std::free(errText);
-        return code;
+        return RunCapturingOutput(
+            [&](std::FILE* outStream, std::FILE* errStream) {
+                return HeadlessRunner(std::move(options), outStream, errStream, handover).Run();
+            },
+            out, err);
     }
     // Runs script on a listening port whose client, the instrument, plays its part.
     int RunWithClient(const std::string& script, const std::function<void(TestClient&)>& instrument) {

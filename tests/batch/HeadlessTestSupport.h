@@ -9,10 +9,30 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
+
+// Runs run(outStream, errStream) with both streams in memory; their text ends in out and err.
+template <class Run> int RunCapturingOutput(const Run& run, std::string& out, std::string& err) {
+    char* outText = nullptr;
+    char* errText = nullptr;
+    size_t outSize = 0;
+    size_t errSize = 0;
+    std::FILE* outStream = ::open_memstream(&outText, &outSize);
+    std::FILE* errStream = ::open_memstream(&errText, &errSize);
+    const int code = run(outStream, errStream);
+    std::fclose(outStream);
+    std::fclose(errStream);
+    out.assign(outText, outSize);
+    err.assign(errText, errSize);
+    std::free(outText);
+    std::free(errText);
+    return code;
+}
 
 // A loopback port that refuses connections: bound once by the system's choice, then let go.
 inline int RefusingPort() {

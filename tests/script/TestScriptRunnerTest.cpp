@@ -2,6 +2,7 @@
 // reports as outside readers see them, each way a script ends, the sandbox and the time limit.
 #include "script/TestScriptRunner.h"
 #include "AmpsimProcess.h"
+#include "HeadlessTestSupport.h"
 #include "TempDir.h"
 #include "TestSupport.h"
 #include "connection/TraceIo.h"
@@ -65,24 +66,11 @@ protected:
     std::string Path(const std::string& name) const { return (dir.Path() / name).string(); }
 
     int Run(HeadlessOptions options) {
-        char* outText = nullptr;
-        char* errText = nullptr;
-        size_t outSize = 0;
-        size_t errSize = 0;
-        std::FILE* outStream = ::open_memstream(&outText, &outSize);
-        std::FILE* errStream = ::open_memstream(&errText, &errSize);
-        int code;
-        {
-            TestScriptRunner runner(std::move(options), outStream, errStream, handover);
-            code = runner.Run();
-        }
-        std::fclose(outStream);
-        std::fclose(errStream);
-        out.assign(outText, outSize);
-        err.assign(errText, errSize);
-        std::free(outText);
-        std::free(errText);
-        return code;
+        return RunCapturingOutput(
+            [&](std::FILE* outStream, std::FILE* errStream) {
+                return TestScriptRunner(std::move(options), outStream, errStream, handover).Run();
+            },
+            out, err);
     }
     // The JUnit report as junitparser reads it.
     std::string JUnit() const {
