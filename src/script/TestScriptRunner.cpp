@@ -292,7 +292,14 @@ void TestScriptRunner::StepEnded(const StepResult& step) {
 
 // The verdict and the code: an error that ended the run, else 9 when anything failed.
 void TestScriptRunner::EndRun(const std::optional<ScriptError>& ended) {
-    std::optional<ScriptError> error = stop_ ? stop_ : ended;
+    std::optional<ScriptError> error = ended;
+    if (stop_) {
+        // The run's end takes its own code and words, whatever the script made of it; a step that
+        // it ended has recorded it.
+        const bool recorded = error && error->recorded;
+        error = stop_;
+        error->recorded = recorded;
+    }
     if (error && error->code == ExitCheckFailed && !error->recorded) {
         record_.Fail(error->message); // corvane.fail outside a step
         StepEnded(record_.Result().steps.back());

@@ -9,10 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
+#include <thread>
 
 namespace {
 
@@ -148,6 +151,25 @@ INSTANTIATE_TEST_SUITE_P(
         // Neither an endless loop nor a pcall that catches the time limit holds the run.
         Ending{"EndlessLoop", "while true do pcall(function() while true do end end) end", ExitTimeLimit,
                "--max-seconds 1"}));
+
+// A signal ends a script in its wait, and the step it ended says so in the reports.
+TEST_F(TestScripts, ASignalEndsAWaitingScriptAndItsStepSaysSo) {
+    HeadlessOptions options = Script("corvane.step('wait', function() corvane.sleep(60000) end)");
+    std::atomic<int> interrupt{0};
+    std::thread signal([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        handover.Notify([&] { interrupt = SIGTERM; });
+    });
+    const int code = RunCapturingOutput(
+        [&](std::FILE* outStream, std::FILE* errStream) {
+            return TestScriptRunner(std::move(options), outStream, errStream, handover, &interrupt).Run();
+        },
+        out, err);
+    signal.join();
+    EXPECT_EQ(code, ExitSignalBase + SIGTERM) << out << err;
+    EXPECT_NE(JUnit().find("counted tests=1 failures=0 errors=1"), std::string::npos) << JUnit();
+    EXPECT_NE(JUnit().find("Test interrupted by signal 15."), std::string::npos) << JUnit();
+}
 
 TEST_F(TestScripts, SandboxKeepsProgramsAndFilesOutUnlessAllowed) {
     const std::string script = R"(
