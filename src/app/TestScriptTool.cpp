@@ -18,8 +18,8 @@ constexpr int StopWaitMs = 3000;
 } // namespace
 
 TTestScriptTool::TTestScriptTool(QWidget* window, QMenu* menu, ConsoleSession& session)
-    : QObject(window), window_(window), session_(session),
-      RunnerProgram(PathFromQt(QCoreApplication::applicationFilePath())) {
+    : QObject(window), window_(window), session_(session) {
+    RunnerProgram = PathFromQt(QCoreApplication::applicationFilePath());
     menu->addSeparator();
     action_ = menu->addAction(RunCaption);
     connect(action_, &QAction::triggered, this, [this] { Guarded([this] { Triggered(); }); });
