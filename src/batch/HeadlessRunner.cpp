@@ -5,6 +5,7 @@
 #include "connection/TcpConnection.h"
 #include "connection/TraceIo.h"
 #include "console/LogTexts.h"
+#include "log/AppendFile.h"
 #include "platform/System.h"
 #include "platform/Tick.h"
 #include "script/TestScriptRunner.h"
@@ -64,10 +65,7 @@ bool HeadlessRunner::CheckScript() {
 
 // The same file also through a link; a path that is not there yet is no other file.
 bool HeadlessRunner::CheckOutputPaths() {
-    const auto same = [](const std::string& a, const std::string& b) {
-        std::error_code error;
-        return !a.empty() && !b.empty() && std::filesystem::equivalent(a, b, error);
-    };
+    const auto same = SamePath;
     std::string clash;
     if (same(options_.logFile, options_.script))
         clash = "--log \"" + options_.logFile + "\" is the script itself";

@@ -14,3 +14,15 @@ std::string OutputFileProblem(const std::string& path) {
                                                                                     : "no plain file";
     return std::string("it is ") + kind + ", not a regular file";
 }
+
+bool SamePath(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return false;
+    std::error_code error;
+    if (std::filesystem::exists(a, error) && std::filesystem::exists(b, error))
+        return std::filesystem::equivalent(a, b, error);
+    const auto normal = [](const std::string& path) {
+        std::error_code ignored;
+        return std::filesystem::weakly_canonical(path, ignored);
+    };
+    return normal(a) == normal(b);
+}

@@ -16,6 +16,9 @@ std::string OutputFileProblem(const std::string& path);
 // Whether path is a device that takes or refuses every write at once and never waits: /dev/null
 // and /dev/full (a full disk on demand), NUL on Windows.
 bool IsSinkDevice(const std::string& path);
+// Whether two paths name one file: the same file through a link when both are there, else the same
+// path once made absolute and normal (two outputs that are both still to be made).
+bool SamePath(const std::string& a, const std::string& b);
 
 class AppendFile {
 public:

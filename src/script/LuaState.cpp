@@ -8,7 +8,8 @@
 namespace {
 // What a script without system access keeps of the base library and of os.
 constexpr const char* RemovedBaseFunctions[] = {"dofile", "loadfile"};
-constexpr const char* KeptOsFunctions[] = {"clock", "date", "difftime", "time", "getenv"};
+// Not getenv: a station's environment holds its secrets, and a script's log is published.
+constexpr const char* KeptOsFunctions[] = {"clock", "date", "difftime", "time"};
 
 // load with the script's own arguments, but for text chunks only.
 int TextOnlyLoad(lua_State* L) {

@@ -21,7 +21,8 @@ public:
 
     // Without system access: the base library without dofile and loadfile (load takes text only:
     // precompiled chunks can crash the interpreter), string, table, math, utf8, coroutine, and of
-    // os only clock, date, difftime, time and getenv. No io, package, require or debug.
+    // os only clock, date, difftime and time (not getenv: a station's environment holds its
+    // secrets, and a script's log is published). No io, package, require or debug.
     explicit LuaState(bool allowSystem);
     ~LuaState();
     LuaState(const LuaState&) = delete;

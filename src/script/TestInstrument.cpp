@@ -46,7 +46,10 @@ void TestInstrument::Write(const std::string& text) {
 }
 
 std::string TestInstrument::Query(const std::string& text, uint32_t ms) {
-    // Lines that came unasked before the command are in the log; the answer is what follows it.
+    // Lines that came unasked before the command (a late reply to an earlier one, a second line)
+    // are in the log; the answer is what follows the command.
+    while (session_.Pulling() && session_.Pull(0)) {
+    }
     lines_.clear();
     Send(text);
     if (session_.ReadsOnRequest()) session_.ReadReply();

@@ -30,6 +30,7 @@ public:
     TestInstrument& operator=(const TestInstrument&) = delete;
 
     const std::string& Name() const { return name_; }
+    const std::string& Connection() const { return session_.Connection(); }
     void Open();
     void Close();
     bool IsOpen() const { return session_.IsOpen(); }

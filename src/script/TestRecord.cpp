@@ -62,6 +62,11 @@ void TestRecord::Fail(const std::string& reason) {
     if (own) EndStep();
 }
 
+const std::string& TestRecord::StepName() const {
+    static const std::string none;
+    return step_ ? step_->name : none;
+}
+
 void TestRecord::AddLogLine(const std::string& line) {
     if (step_) step_->logLines.push_back(line);
 }

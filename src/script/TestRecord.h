@@ -24,6 +24,8 @@ public:
     // its checks and a Fail.
     const StepResult& EndStep(const std::optional<std::string>& errorReason = std::nullopt);
     bool InStep() const { return step_.has_value(); }
+    // The running step's name; empty outside a step.
+    const std::string& StepName() const;
 
     // A measurement: in the running step, else in a step of its own. Returns it, verdict and all.
     CheckResult Check(const std::string& name, double value, std::optional<double> low,

@@ -11,6 +11,8 @@
 #include <re2/re2.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 
@@ -20,8 +22,14 @@ constexpr char InstrumentType[] = "corvane.instrument";
 // The longest a script may give for one wait: an hour.
 constexpr lua_Integer MaxWaitMs = lua_Integer{3600} * 1000;
 
+void PushString(lua_State* L, const std::string& text) {
+    lua_pushlstring(L, text.data(), text.size());
+}
+
 TestScriptApi& Api(lua_State* L) {
-    return **static_cast<TestScriptApi**>(lua_getextraspace(L));
+    TestScriptApi* api = *static_cast<TestScriptApi**>(lua_getextraspace(L));
+    if (!api) luaL_error(L, "the test run has ended"); // a finalizer as the state closes
+    return *api;
 }
 
 TestScriptRunner& Runner(lua_State* L) {
@@ -30,14 +38,19 @@ TestScriptRunner& Runner(lua_State* L) {
 
 // --- Errors that carry an exit code ---
 
+// An error of ours: a full userdata, so a script can read it but not change or forge it; the
+// message is its user value.
+struct ErrorBox {
+    int code;
+    bool recorded;
+};
+
 void PushError(lua_State* L, const ScriptError& error) {
-    lua_createtable(L, 0, 3);
-    lua_pushinteger(L, error.code);
-    lua_setfield(L, -2, "code");
+    auto* box = static_cast<ErrorBox*>(lua_newuserdatauv(L, sizeof(ErrorBox), 1));
+    box->code = error.code;
+    box->recorded = error.recorded;
     lua_pushlstring(L, error.message.data(), error.message.size());
-    lua_setfield(L, -2, "message");
-    lua_pushboolean(L, error.recorded);
-    lua_setfield(L, -2, "recorded");
+    lua_setiuservalue(L, -2, 1);
     luaL_setmetatable(L, ErrorType);
 }
 
@@ -51,27 +64,23 @@ void PushError(lua_State* L, const ScriptError& error) {
     std::terminate(); // lua_error does not return
 }
 
-// What a Lua error value says: one of ours, or any other value (a script error) as its text.
+// What a Lua error value says: one of ours, a text, or the type of anything else. No metamethod
+// runs here (a script's __tostring could fail or loop where nothing protects the call).
 ScriptError ReadError(lua_State* L, int index) {
-    index = lua_absindex(L, index);
-    if (lua_istable(L, index) && lua_getmetatable(L, index)) {
-        luaL_getmetatable(L, ErrorType);
-        const bool ours = lua_rawequal(L, -1, -2);
-        lua_pop(L, 2);
-        if (ours) {
-            lua_getfield(L, index, "code");
-            lua_getfield(L, index, "message");
-            lua_getfield(L, index, "recorded");
-            ScriptError error{static_cast<int>(lua_tointeger(L, -3)),
-                              lua_tostring(L, -2) ? lua_tostring(L, -2) : "", lua_toboolean(L, -1) != 0};
-            lua_pop(L, 3);
-            return error;
-        }
+    if (const auto* box = static_cast<const ErrorBox*>(luaL_testudata(L, index, ErrorType))) {
+        lua_getiuservalue(L, index, 1);
+        ScriptError error{box->code, lua_tostring(L, -1) ? lua_tostring(L, -1) : "", box->recorded};
+        lua_pop(L, 1);
+        return error;
     }
-    const char* text = luaL_tolstring(L, index, nullptr);
-    ScriptError error{ExitScriptError, text ? text : "an error without a message"};
-    lua_pop(L, 1);
-    return error;
+    if (lua_type(L, index) == LUA_TSTRING || lua_type(L, index) == LUA_TNUMBER) {
+        lua_pushvalue(L, index);
+        ScriptError error{ExitScriptError, lua_tostring(L, -1)};
+        lua_pop(L, 1);
+        return error;
+    }
+    return {ExitScriptError,
+            std::string("the script raised a ") + luaL_typename(L, index) + " value as an error"};
 }
 
 // When a measurement was taken, local time.
@@ -81,8 +90,22 @@ std::string CheckStamp() {
     return stamp;
 }
 
+// error.code, error.message and tostring(error), for a script that catches one.
+int ErrorIndex(lua_State* L) {
+    const ScriptError error = ReadError(L, 1);
+    const char* key = luaL_checkstring(L, 2);
+    if (std::strcmp(key, "code") == 0) {
+        lua_pushinteger(L, error.code);
+    } else if (std::strcmp(key, "message") == 0) {
+        PushString(L, error.message);
+    } else {
+        lua_pushnil(L);
+    }
+    return 1;
+}
+
 int ErrorToString(lua_State* L) {
-    lua_getfield(L, 1, "message");
+    PushString(L, ReadError(L, 1).message);
     return 1;
 }
 
@@ -118,6 +141,55 @@ void LimitHook(lua_State* L, lua_Debug*) {
     Raise(L, std::move(*failure), 0);
 }
 
+// xpcall's handler runs with the hook off: once the run is to end, the error passes it unchanged,
+// so a handler that loops cannot hold the run.
+int StoppableHandler(lua_State* L) {
+    if (Runner(L).StopRequested()) return 1;
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, 1);
+    return 1;
+}
+
+int StoppableXpcall(lua_State* L) {
+    luaL_checktype(L, 2, LUA_TFUNCTION);
+    lua_pushvalue(L, 2);
+    lua_pushcclosure(L, StoppableHandler, 1);
+    lua_replace(L, 2);
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);
+    return lua_gettop(L);
+}
+
+// Finalizers run with the hook off, also as the state closes after the run: a script may not
+// have them, so none can hold the run.
+int SetMetatableWithoutFinalizer(lua_State* L) {
+    if (lua_type(L, 2) == LUA_TTABLE) {
+        lua_getfield(L, 2, "__gc");
+        const bool finalizer = !lua_isnil(L, -1);
+        lua_pop(L, 1);
+        if (finalizer) return luaL_error(L, "finalizers (__gc) are not available to test scripts");
+    }
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, 1);
+    return 1;
+}
+
+void Wrap(lua_State* L, const char* name, lua_CFunction wrapper) {
+    lua_getglobal(L, name);
+    lua_pushcclosure(L, wrapper, 1);
+    lua_setglobal(L, name);
+}
+
+// An error no call protects: said on the error stream, and the run ends with a script error.
+int Panic(lua_State* L) {
+    const char* text = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : "an error outside the script";
+    std::fprintf(stderr, "corvane: %s\n", text);
+    std::_Exit(ExitScriptError);
+}
+
 uint32_t WaitArgument(lua_State* L, int index) {
     if (lua_isnoneornil(L, index)) return Runner(L).ReplyMs();
     const lua_Integer ms = luaL_checkinteger(L, index);
@@ -129,10 +201,6 @@ std::string StringArgument(lua_State* L, int index) {
     size_t size = 0;
     const char* text = luaL_checklstring(L, index, &size);
     return {text, size};
-}
-
-void PushString(lua_State* L, const std::string& text) {
-    lua_pushlstring(L, text.data(), text.size());
 }
 
 // The arguments as print shows them, separated by blanks.
@@ -259,6 +327,8 @@ void PushInstrument(lua_State* L, TestInstrument& instrument) {
     lua_setfield(L, -2, "__tostring");
     lua_pushboolean(L, 1);
     lua_setfield(L, -2, InstrumentType);
+    lua_pushstring(L, InstrumentType);
+    lua_setfield(L, -2, "__metatable");
     lua_setmetatable(L, -2);
 }
 
@@ -367,12 +437,23 @@ TestScriptApi::TestScriptApi(lua_State* L, TestScriptRunner& run) : L_(L), run_(
     luaL_newmetatable(L, ErrorType);
     lua_pushcfunction(L, ErrorToString);
     lua_setfield(L, -2, "__tostring");
+    lua_pushcfunction(L, ErrorIndex);
+    lua_setfield(L, -2, "__index");
+    lua_pushstring(L, ErrorType);
+    lua_setfield(L, -2, "__metatable"); // getmetatable gives this text, setmetatable refuses
     lua_pop(L, 1);
+    lua_atpanic(L, Panic);
+    Wrap(L, "xpcall", StoppableXpcall);
+    Wrap(L, "setmetatable", SetMetatableWithoutFinalizer);
     OpenCorvane(L, run.Options());
     lua_sethook(L, LimitHook, LUA_MASKCOUNT, HookInstructions);
 }
 
-TestScriptApi::~TestScriptApi() = default;
+// Finalizers that run as the state closes find no run.
+TestScriptApi::~TestScriptApi() {
+    lua_sethook(L_, nullptr, 0, 0);
+    *static_cast<TestScriptApi**>(lua_getextraspace(L_)) = nullptr;
+}
 
 bool TestScriptApi::Load(const std::string& source, const std::string& path, std::string& error) {
     const std::string chunk = "@" + path;

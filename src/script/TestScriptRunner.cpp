@@ -5,6 +5,7 @@
 #include "connection/TraceIo.h"
 #include "connection/VisaResource.h"
 #include "console/LogTexts.h"
+#include "log/AppendFile.h"
 #include "log/LogColours.h"
 #include "platform/System.h"
 #include "platform/Tick.h"
@@ -16,7 +17,12 @@
 #include "text/TextFile.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 namespace {
 // A report of a run that has not ended says so: a run that is killed leaves this one.
@@ -56,6 +62,46 @@ const char* VerdictText(StepVerdict verdict) {
     }
     return "";
 }
+// The last resort once a signal or --max-seconds has ended the run: a script that the hook cannot
+// reach (a long call into a string function) has GraceMs more, then the process ends with the
+// run's code, its interim reports on disk. Watches from a thread of its own what another thread may
+// read: the interrupt flag and the deadline, both fixed or atomic.
+class StopWatchdog {
+public:
+    static constexpr auto Grace = std::chrono::seconds(3);
+
+    StopWatchdog(const std::atomic<int>* interrupt, Handover::Clock::time_point deadline)
+        : thread_([this, interrupt, deadline] { Watch(interrupt, deadline); }) {}
+    ~StopWatchdog() {
+        {
+            std::lock_guard lock(mutex_);
+            ended_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    StopWatchdog(const StopWatchdog&) = delete;
+    StopWatchdog& operator=(const StopWatchdog&) = delete;
+
+private:
+    void Watch(const std::atomic<int>* interrupt, Handover::Clock::time_point deadline) {
+        std::unique_lock lock(mutex_);
+        std::optional<Handover::Clock::time_point> stopped;
+        while (!wake_.wait_for(lock, std::chrono::milliseconds(100), [this] { return ended_; })) {
+            const int signal = interrupt ? interrupt->load() : 0;
+            const auto now = Handover::Clock::now();
+            if (!stopped && (signal != 0 || now >= deadline)) stopped = now;
+            if (!stopped || now - *stopped < Grace) continue;
+            std::fputs("corvane: the test script did not end when told to: the run ends here.\n", stderr);
+            std::_Exit(signal != 0 ? ExitSignalBase + signal : ExitTimeLimit);
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool ended_ = false;
+    std::thread thread_; //!< Last: it starts once the rest is made.
+};
 } // namespace
 
 TestScriptRunner::TestScriptRunner(HeadlessOptions options, std::FILE* out, std::FILE* err,
@@ -75,6 +121,7 @@ int TestScriptRunner::Run() {
         deadline_ = Handover::Clock::now() + std::chrono::seconds(options_.maxSeconds);
     std::string source;
     if (LoadScript(source) && CheckOutputPaths()) {
+        const StopWatchdog watchdog(interrupt_, deadline_);
         LuaState lua(options_.allowSystem);
         TestScriptApi api(lua.L(), *this);
         std::string error;
@@ -110,10 +157,7 @@ bool TestScriptRunner::CheckOutputPaths() {
                                                          {"--tap", options_.tapFile}};
     for (size_t i = 1; i < std::size(files); ++i) {
         for (size_t j = 0; j < i; ++j) {
-            std::error_code error;
-            if (files[i].second.empty() || files[j].second.empty() ||
-                !std::filesystem::equivalent(files[i].second, files[j].second, error))
-                continue;
+            if (!SamePath(files[i].second, files[j].second)) continue;
             output_.SayError(std::string(files[i].first) + " \"" + files[i].second + "\" is " +
                              files[j].first + (j == 0 ? "" : " file") + ": name a file of its own.");
             exitCode_ = ExitUsage;
@@ -181,8 +225,11 @@ TestInstrument& TestScriptRunner::OpenInstrument(const std::string& what, const 
         throw ScriptError{ExitScriptError, "no --instrument " + what + "=CONNECTION was given"};
     }
     if (shown.empty()) shown = what;
+    // A name stands for one instrument: the same one again, never another.
     for (const auto& open : instruments_) {
-        if (open->Name() == shown && open->IsOpen()) return *open;
+        if (open->Name() != shown || !open->IsOpen()) continue;
+        if (open->Connection() == connection) return *open;
+        throw ScriptError{ExitScriptError, "the name " + shown + " is in use for " + open->Connection()};
     }
     instruments_.push_back(std::make_unique<TestInstrument>(*this, handover_, shown, connection, options_));
     instruments_.back()->Open();
@@ -256,7 +303,7 @@ void TestScriptRunner::CheckRecorded(const CheckResult& check) {
     Log(CheckLine(check), check.passed ? LogColours::Status : LogColours::Error);
     if (options_.csvFile.empty() || outputBroken_) return;
     StepResult row;
-    row.name = record_.InStep() ? record_.Interim({}).steps.back().name : check.name;
+    row.name = record_.InStep() ? record_.StepName() : check.name;
     row.checks.push_back(check);
     std::string reason;
     switch (csv_.Write(CsvReportRows(row), reason)) {
@@ -332,9 +379,11 @@ void TestScriptRunner::Fail(int code, const std::string& text) {
     exitCode_ = code;
 }
 
+// A script that logs without waiting (print in a loop) has its lines written as they come.
 void TestScriptRunner::ShowLine(const std::string& line, uint32_t) {
     output_.Line(line);
     record_.AddLogLine(line);
+    if (TickDiff(GetTickCount(), output_.FlushTick()) >= FlushIntervalMs) Flush();
 }
 
 void TestScriptRunner::LogFileFailed(const std::string& path, const std::string& reason) {
@@ -344,6 +393,8 @@ void TestScriptRunner::LogFileFailed(const std::string& path, const std::string&
 // The run ends with code 7 at the script's next call (or hook).
 void TestScriptRunner::OutputFailed(const std::string& what, const std::string& reason) {
     if (what == "standard output") output_.SetBroken();
+    // Also after the script's end: what was lost decides the code over a verdict.
+    if (exitCode_ == ExitScriptDone || exitCode_ == ExitCheckFailed) exitCode_ = ExitOutputFailed;
     outputBroken_ = outputBroken_ || what.starts_with("the CSV");
     output_.SayError("cannot write " + what + ". " + reason);
     if (!stop_) stop_ = ScriptError{ExitOutputFailed, "Test stopped: cannot write " + what + "."};

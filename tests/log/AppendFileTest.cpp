@@ -37,3 +37,17 @@ TEST(AppendFile, AppendsToTheEndAndTakesBack) {
     file.Close();
     EXPECT_NE(file.Open((dir.Path() / "missing" / "session.txt").string()), 0);
 }
+
+// Two outputs are one file when they name the same path, made or still to be made, or one file
+// through another name.
+TEST(AppendFile, SamePathSeesOneFileUnderTwoNames) {
+    TempDir dir;
+    const std::string plain = (dir.Path() / "out.txt").string();
+    const std::string dotted = (dir.Path() / "." / "out.txt").string();
+    EXPECT_TRUE(SamePath(plain, dotted));
+    EXPECT_FALSE(SamePath(plain, (dir.Path() / "other.txt").string()));
+    EXPECT_FALSE(SamePath(plain, ""));
+    dir.Write("out.txt", "x");
+    std::filesystem::create_hard_link(plain, dir.Path() / "link.txt");
+    EXPECT_TRUE(SamePath(plain, (dir.Path() / "link.txt").string()));
+}

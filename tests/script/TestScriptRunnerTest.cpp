@@ -148,9 +148,41 @@ INSTANTIATE_TEST_SUITE_P(
         Ending{"BadPattern", "corvane.open():number('FWD?', '(a')", ExitScriptError, "cannot be used"},
         Ending{"FailOutsideAStep", "corvane.check('x', 0/0)\ncorvane.fail('bad', 2)\ncorvane.log('never')",
                ExitCheckFailed, ""},
-        // Neither an endless loop nor a pcall that catches the time limit holds the run.
+        Ending{"NameInUse", "corvane.open()\ncorvane.open('meter', 'dut')", ExitScriptError,
+               "the name dut is in use for tcp:127.0.0.1:"},
+        // An error of the API keeps its code when the script raises it again, and cannot be forged.
+        Ending{"RaisedAgain",
+               "local ok, e = pcall(function() corvane.open():query('NOREPLY', 50) end)\n"
+               "assert(e.code == 4)\nerror(e)",
+               ExitReplyTimeout, "no reply within 50 ms"},
+        Ending{"Forged",
+               "local ok, e = pcall(corvane.open, 'x')\nerror(setmetatable({code = 0}, getmetatable(e)))",
+               ExitScriptError, "nil or table expected, got string"},
+        Ending{"Finalizer", "setmetatable({}, {__gc = function() end})", ExitScriptError,
+               "finalizers (__gc) are not available"},
+        // Neither an endless loop, a pcall that catches the time limit, nor an xpcall handler that
+        // loops holds the run.
         Ending{"EndlessLoop", "while true do pcall(function() while true do end end) end", ExitTimeLimit,
-               "--max-seconds 1"}));
+               "--max-seconds 1"},
+        Ending{"LoopingHandler", "xpcall(function() while true do end end, function() while true do end end)",
+               ExitTimeLimit, "--max-seconds 1"}));
+
+// A call the hook cannot reach (a string search that backtracks for ever) ends a few seconds after
+// the time limit all the same, the whole process with the run's code.
+TEST_F(TestScripts, ARunThatDoesNotEndWhenToldIsEndedWithItsCode) {
+    dir.Write("stuck.lua", "string.find(string.rep('a', 40000), string.rep('a-', 30) .. 'b')");
+    const auto [code, said] =
+        Shell(std::string(CORVANE_BIN_DIR) + "/corvane-batch " + Path("stuck.lua") + " --max-seconds 1");
+    EXPECT_EQ(code, ExitTimeLimit) << said;
+    EXPECT_NE(said.find("did not end when told to"), std::string::npos) << said;
+}
+
+TEST_F(TestScripts, TwoReportsToBeMadeUnderOneNameAreRefused) {
+    HeadlessOptions options = Script("corvane.log('x')");
+    options.tapFile = Path("./out.xml");
+    EXPECT_EQ(Run(options), ExitUsage) << out << err;
+    EXPECT_NE(err.find("is --junit file"), std::string::npos) << err;
+}
 
 // A signal ends a script in its wait, and the step it ended says so in the reports.
 TEST_F(TestScripts, ASignalEndsAWaitingScriptAndItsStepSaysSo) {
