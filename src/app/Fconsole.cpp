@@ -2,9 +2,10 @@
 
 #include "app/ConsoleFace.h"
 #include "app/ConsoleTools.h"
+#include "app/FindBar.h"
 #include "app/SerialTools.h"
-#include "app/TestScriptTool.h"
 #include "app/SessionMenu.h"
+#include "app/TestScriptTool.h"
 #include "connection/ConnectionKinds.h"
 #include "connection/Fopencom.h"
 #include "console/LogTexts.h"
@@ -137,6 +138,7 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make
     serial_->OpenConnection = [this](const std::string& connection) { OpenWithoutDialog(connection); };
     testScripts_ = new TTestScriptTool(this, ui_->MenuItemExtra, *session_);
     testScripts_->Reopen = [this](const std::string& connection) { OpenWithoutDialog(connection); };
+    SetUpFind();
     ConnectHandlers();
     ui_->Splitter1->setSizes({DesignSendHeight, DesignHeight - DesignSendHeight});
     ui_->EditRawIn->setFocus();
@@ -157,6 +159,18 @@ TFrameButtonField* TFormConsole::ButtonField() const {
 
 TLogView* TFormConsole::Log() const {
     return ui_->RichEditRawOut;
+}
+
+void TFormConsole::SetUpFind() {
+    findBar_ = new TFindBar(*Log(), ui_->GroupBox1);
+    ui_->LayoutRx->addWidget(findBar_);
+    Log()->SetFindRequest([this] { findBar_->Open(); });
+    auto* find = new QAction(tr("Find..."), this);
+    find->setObjectName("ActionFind");
+    find->setShortcut(QKeySequence::Find);
+    find->setShortcutContext(Qt::WindowShortcut);
+    connect(find, &QAction::triggered, this, [this] { Guarded([this] { findBar_->Open(); }); });
+    addAction(find);
 }
 
 void TFormConsole::ConnectHandlers() {
