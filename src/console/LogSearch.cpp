@@ -20,6 +20,18 @@ std::array<unsigned char, 256> FoldTable(bool matchCase) {
     return fold;
 }
 
+// Over lines joined with LF, a pattern in multi-line mode matches wherever it matches within one
+// line: ^ and $ hold at the line ends and \b sees the LF as a non-word byte. It may also match
+// across lines (a class that takes LF), which the line's own match then rules out. Only \A, \z
+// and switching multi-line off refer to the ends of the whole text; such a pattern is matched line
+// by line.
+std::unique_ptr<re2::RE2> JoinedPattern(const std::string& pattern) {
+    for (const char* wholeText : {"\\A", "\\z", "-m"})
+        if (pattern.find(wholeText) != std::string::npos) return nullptr;
+    std::string problem;
+    return CompileReplyPattern("(?m)" + pattern, problem);
+}
+
 unsigned char Byte(char c) {
     return static_cast<unsigned char>(c);
 }
@@ -33,6 +45,7 @@ std::string LogSearch::SetQuery(const FindQuery& query) {
     query_ = query;
     ready_ = false;
     pattern_.reset();
+    joinedPattern_.reset();
     chunkCounts_.clear();
     left_ = 0;
     if (query.text.empty()) return {};
@@ -41,6 +54,7 @@ std::string LogSearch::SetQuery(const FindQuery& query) {
         // RE2's own flag keeps the options CompileReplyPattern chooses (Latin-1, no logging).
         pattern_ = CompileReplyPattern(query.matchCase ? query.text : "(?i)" + query.text, problem);
         if (!pattern_) return problem;
+        joinedPattern_ = JoinedPattern(pattern_->pattern());
     } else {
         fold_ = FoldTable(query.matchCase);
         needle_.clear();
@@ -71,9 +85,15 @@ bool LogSearch::KindWanted(std::size_t i) const {
     return true;
 }
 
-// Horspool over bytes that are folded as they are read, so one loop serves both cases; the
-// needle's last byte decides each shift, which for log text skips most of the needle's length.
+// Any case: Horspool over bytes that are folded as they are read; the needle's last byte decides
+// each shift, which for log text skips most of the needle's length.
 std::size_t LogSearch::FindText(const char* bytes, std::size_t from, std::size_t to) const {
+    if (query_.matchCase) {
+        // The library's search runs memchr over the text for the first byte: faster than any
+        // byte-by-byte loop where that byte is rare.
+        const std::size_t at = std::string_view(bytes + from, to - from).find(needle_);
+        return at == std::string_view::npos ? at : from + at;
+    }
     const std::size_t n = needle_.size();
     const std::size_t last = n - 1;
     const auto lastByte = Byte(needle_[last]);
@@ -105,12 +125,50 @@ void LogSearch::ScanChunk(const LogLines::ChunkSpan& span, Range range, Found&& 
         ScanText(span, range, found);
         return;
     }
+    if (joinedPattern_) {
+        ScanPattern(span, range, found);
+        return;
+    }
     for (std::size_t i = range.first; i < range.end; ++i) {
         if (!KindWanted(i)) continue;
         const std::size_t start = lines_.LineStart(i);
         const std::size_t end = i + 1 < span.end ? lines_.LineStart(i + 1) : span.size;
         if (RE2::PartialMatch(std::string_view(span.bytes + start, end - start), *pattern_) && !found(i))
             return;
+    }
+}
+
+// RE2 finds the leftmost match in the joined lines, so no line before the one it starts in can
+// match; that line is matched on its own and the search goes on after it. A literal start of the
+// pattern is then sought over the whole chunk at once instead of once per line.
+template <class Found>
+void LogSearch::ScanPattern(const LogLines::ChunkSpan& span, Range range, Found&& found) const {
+    const std::size_t base = lines_.LineStart(range.first);
+    auto startOf = [&](std::size_t i) { return i < span.end ? lines_.LineStart(i) : span.size; };
+    // Line i begins at its offset in the chunk, moved on by one LF per line before it.
+    auto joinedStart = [&](std::size_t i) { return startOf(i) - base + (i - range.first); };
+    joined_.clear();
+    for (std::size_t i = range.first; i < range.end; ++i) {
+        joined_.append(span.bytes + startOf(i), startOf(i + 1) - startOf(i));
+        joined_.push_back('\n');
+    }
+    const std::string_view text(joined_);
+    std::size_t line = range.first;
+    while (line < range.end) {
+        re2::StringPiece match;
+        if (!joinedPattern_->Match(text, joinedStart(line), text.size(), RE2::UNANCHORED, &match, 1)) return;
+        const auto hit = static_cast<std::size_t>(match.data() - text.data());
+        std::size_t low = line;
+        std::size_t high = range.end;
+        while (high - low > 1) {
+            const std::size_t middle = low + (high - low) / 2;
+            (joinedStart(middle) <= hit ? low : high) = middle;
+        }
+        line = low;
+        const std::string_view own =
+            text.substr(joinedStart(line), joinedStart(line + 1) - 1 - joinedStart(line));
+        if (KindWanted(line) && RE2::PartialMatch(own, *pattern_) && !found(line)) return;
+        ++line;
     }
 }
 

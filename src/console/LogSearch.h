@@ -80,6 +80,8 @@ private:
     // Calls found(line) for each matching line of range (within span), in order, while it returns
     // true.
     template <class Found> void ScanChunk(const LogLines::ChunkSpan& span, Range range, Found&& found) const;
+    template <class Found>
+    void ScanPattern(const LogLines::ChunkSpan& span, Range range, Found&& found) const;
     template <class Found> void ScanText(const LogLines::ChunkSpan& span, Range range, Found&& found) const;
     // Where the folded needle first lies in bytes[from..to), or npos.
     std::size_t FindText(const char* bytes, std::size_t from, std::size_t to) const;
@@ -92,6 +94,10 @@ private:
     FindQuery query_;
     bool ready_ = false;
     std::unique_ptr<re2::RE2> pattern_;
+    // The pattern in multi-line mode, run over a chunk's lines joined with LF to find the lines
+    // worth matching one by one; none when the pattern may refer to the ends of the whole text.
+    std::unique_ptr<re2::RE2> joinedPattern_;
+    mutable std::string joined_;            //!< The lines of the chunk being searched, each ended with LF.
     std::string needle_;                    //!< The text, folded when case does not matter.
     std::array<unsigned char, 256> fold_{}; //!< Byte -> the byte compared (its lower case or itself).
     std::array<std::size_t, 256> skip_{};   //!< Horspool shifts over folded bytes.

@@ -55,9 +55,14 @@ TEST(LogSearch, ATextRunningIntoTheNextLineIsNoMatch) {
     LogLines lines;
     Fill(lines, {{"ab", 0}, {"", 0}, {"cd", 0}, {"xbc", 0}});
     LogSearch search(lines);
-    search.SetQuery({"bc", false, true, FindLines::All});
-    EXPECT_EQ(FindFrom(search, -1, true), 3);
-    EXPECT_EQ(CountAll(search), 1U);
+    for (const char* query : {"bc", "b\\s*c"}) {
+        search.SetQuery({query, query[1] != 'c', true, FindLines::All});
+        EXPECT_EQ(FindFrom(search, -1, true), 3) << query;
+        EXPECT_EQ(CountAll(search), 1U) << query;
+    }
+    // Anchored to the line, not to the chunk the lines lie in.
+    search.SetQuery({"\\Acd\\z", true, true, FindLines::All});
+    EXPECT_EQ(FindFrom(search, -1, true), 2);
 }
 
 TEST(LogSearch, CaseMattersOnlyWhenAskedForLatin1LettersToo) {
