@@ -278,7 +278,8 @@ bool LogSearch::StepCount(std::size_t chunks) {
 std::optional<std::size_t> LogSearch::Total() const {
     if (!ready_) return 0;
     const std::size_t chunks = lines_.ChunkCount();
-    if (lines_.Clears() != clears_ || chunks == 0) return 0;
+    if (lines_.Clears() != clears_) return std::nullopt;
+    if (chunks == 0) return 0;
     if (chunkCounts_.size() < chunks - 1) return std::nullopt;
     const LogLines::ChunkSpan newest = lines_.LinesOfChunk(chunks - 1);
     return std::accumulate(chunkCounts_.begin(),
@@ -287,8 +288,10 @@ std::optional<std::size_t> LogSearch::Total() const {
 }
 
 std::optional<std::size_t> LogSearch::Number(std::size_t i) const {
+    // A line found before a Clear may be gone.
+    if (!ready_ || lines_.Clears() != clears_ || i >= lines_.Count()) return std::nullopt;
     const std::size_t chunk = lines_.ChunkOfLine(i);
-    if (!ready_ || lines_.Clears() != clears_ || chunkCounts_.size() < chunk) return std::nullopt;
+    if (chunkCounts_.size() < chunk) return std::nullopt;
     const LogLines::ChunkSpan span = lines_.LinesOfChunk(chunk);
     return std::accumulate(chunkCounts_.begin(), chunkCounts_.begin() + static_cast<std::ptrdiff_t>(chunk),
                            std::size_t{0}) +
