@@ -171,6 +171,11 @@ void TFormConsole::SetUpFind() {
     find->setShortcutContext(Qt::WindowShortcut);
     connect(find, &QAction::triggered, this, [this] { Guarded([this] { findBar_->Open(); }); });
     addAction(find);
+    // Format Number List has had Ctrl+F before find: while that tool is there, Ctrl+F is its own
+    // outside the log (the log and the find bar take it for find themselves).
+    auto yield = [find, tool = ui_->FormatNumberList1] { find->setEnabled(!tool->isEnabled()); };
+    connect(ui_->FormatNumberList1, &QAction::changed, find, yield);
+    yield();
 }
 
 void TFormConsole::ConnectHandlers() {

@@ -187,11 +187,20 @@ void TFindBar::Say(const QString& text, bool problem) {
 }
 
 bool TFindBar::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != edit_ || event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
-    const auto* key = static_cast<QKeyEvent*>(event);
+    if (watched != edit_) return QWidget::eventFilter(watched, event);
+    // Ctrl+F in the bar selects its text, whatever else in the window has that shortcut.
+    if (event->type() == QEvent::ShortcutOverride && static_cast<QKeyEvent*>(event) == QKeySequence::Find) {
+        event->accept();
+        return true;
+    }
+    if (event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
     bool handled = false;
     Guarded([&] {
-        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+        if (key == QKeySequence::Find) {
+            Open();
+            handled = true;
+        } else if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
             FindNext(!(key->modifiers() & Qt::ShiftModifier));
             handled = true;
         } else if (key->key() == Qt::Key_Escape) {

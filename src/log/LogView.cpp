@@ -483,9 +483,20 @@ void TLogView::mouseMoveEvent(QMouseEvent* event) {
     SelectLines(anchor_, row);
 }
 
+bool TLogView::event(QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride && findRequest_ &&
+        static_cast<QKeyEvent*>(event) == QKeySequence::Find) {
+        event->accept();
+        return true;
+    }
+    return QAbstractScrollArea::event(event);
+}
+
 void TLogView::keyPressEvent(QKeyEvent* event) {
     Guarded([&] {
-        if (event == QKeySequence::Copy) {
+        if (event == QKeySequence::Find && findRequest_) {
+            findRequest_();
+        } else if (event == QKeySequence::Copy) {
             Copy();
         } else if (event == QKeySequence::SelectAll) {
             SelectAll();

@@ -91,6 +91,9 @@ public:
     qint64 LastVisibleRow() const;
 
 protected:
+    // Ctrl+F in the log is the log's own Find... while one is offered, whatever else in the window
+    // has that shortcut.
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void resizeEvent(QResizeEvent* event) override;
