@@ -43,10 +43,10 @@ void TFindBar::BuildControls() {
     edit_->setObjectName("EditFind");
     edit_->setPlaceholderText(tr("Find in the log"));
     edit_->installEventFilter(this);
-    pattern_ = new QCheckBox(tr("&Pattern"), this);
+    pattern_ = new QCheckBox(tr("Pattern"), this);
     pattern_->setObjectName("CheckBoxFindPattern");
     pattern_->setToolTip(tr("The text is a regular expression in RE2 syntax"));
-    matchCase_ = new QCheckBox(tr("Match &case"), this);
+    matchCase_ = new QCheckBox(tr("Match case"), this);
     matchCase_->setObjectName("CheckBoxFindCase");
     lines_ = new QComboBox(this);
     lines_->setObjectName("ComboBoxFindLines");
