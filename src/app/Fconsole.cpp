@@ -2,6 +2,7 @@
 
 #include "app/ConsoleFace.h"
 #include "app/ConsoleTools.h"
+#include "app/FindBar.h"
 #include "app/SerialTools.h"
 #include "app/SessionMenu.h"
 #include "app/TestScriptTool.h"
@@ -137,6 +138,7 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make
     serial_->OpenConnection = [this](const std::string& connection) { OpenWithoutDialog(connection); };
     testScripts_ = new TTestScriptTool(this, ui_->MenuItemExtra, *session_);
     testScripts_->Reopen = [this](const std::string& connection) { OpenWithoutDialog(connection); };
+    SetUpFind();
     ConnectHandlers();
     ui_->Splitter1->setSizes({DesignSendHeight, DesignHeight - DesignSendHeight});
     ui_->EditRawIn->setFocus();
@@ -157,6 +159,23 @@ TFrameButtonField* TFormConsole::ButtonField() const {
 
 TLogView* TFormConsole::Log() const {
     return ui_->RichEditRawOut;
+}
+
+void TFormConsole::SetUpFind() {
+    findBar_ = new TFindBar(*Log(), ui_->GroupBox1);
+    ui_->LayoutRx->addWidget(findBar_);
+    Log()->SetFindRequest([this] { findBar_->Open(); });
+    auto* find = new QAction(tr("Find..."), this);
+    find->setObjectName("ActionFind");
+    find->setShortcut(QKeySequence::Find);
+    find->setShortcutContext(Qt::WindowShortcut);
+    connect(find, &QAction::triggered, this, [this] { Guarded([this] { findBar_->Open(); }); });
+    addAction(find);
+    // Format Number List has had Ctrl+F before find: while that tool is there, Ctrl+F is its own
+    // outside the log (the log and the find bar take it for find themselves).
+    auto yield = [find, tool = ui_->FormatNumberList1] { find->setEnabled(!tool->isEnabled()); };
+    connect(ui_->FormatNumberList1, &QAction::changed, find, yield);
+    yield();
 }
 
 void TFormConsole::ConnectHandlers() {

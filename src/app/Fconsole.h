@@ -21,6 +21,7 @@ class TConsoleTools;
 class TSerialTools;
 class TTestScriptTool;
 class TSessionMenu;
+class TFindBar;
 class TFrameButtonField;
 class TLogView;
 namespace Ui {
@@ -129,6 +130,8 @@ private:
     void PlaceOnScreen(int left, int top, int width, int height);
     void StoreConnection();
     void SetUpButtonField();
+    // The find bar under the log, opened by Ctrl+F and the log's menu.
+    void SetUpFind();
     void LoadStartScript();
     void WriteSettings();
     void FormClose();
@@ -157,6 +160,7 @@ private:
     TSerialTools* serial_ = nullptr;
     TTestScriptTool* testScripts_ = nullptr;
     TSessionMenu* sessionMenu_ = nullptr;
+    TFindBar* findBar_ = nullptr;
 
     bool closeRequested_ = false; //!< The window was asked to close while an open was under way.
     // What was sending when the link dropped, to go on with once it is back.

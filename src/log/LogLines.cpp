@@ -155,6 +155,24 @@ void LogLines::Clear() {
     std::unordered_map<std::size_t, uint32_t>().swap(rareColours_);
     longestWidths_ = {};
     unpacked_ = {};
+    ++clears_;
+}
+
+LogLines::ChunkSpan LogLines::LinesOfChunk(std::size_t number) const {
+    // Lines are in chunk order, so a chunk's lines are one run of the index.
+    auto chunkBelow = [](uint64_t word, std::size_t chunk) { return ChunkOf(word) < chunk; };
+    auto first = std::lower_bound(index_.begin(), index_.end(), number, chunkBelow);
+    auto end = std::lower_bound(first, index_.end(), number + 1, chunkBelow);
+    return {Bytes(number), chunks_[number].used, static_cast<std::size_t>(first - index_.begin()),
+            static_cast<std::size_t>(end - index_.begin())};
+}
+
+std::size_t LogLines::ChunkOfLine(std::size_t i) const {
+    return ChunkOf(index_[i]);
+}
+
+std::size_t LogLines::LineStart(std::size_t i) const {
+    return OffsetOf(index_[i]);
 }
 
 void LogLines::WriteText(std::ostream& out) const {

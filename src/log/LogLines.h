@@ -51,6 +51,23 @@ public:
 
     // Removes every line and gives the memory back.
     void Clear();
+    // How many times the store was cleared: a scan that kept line numbers starts over when it changes.
+    std::size_t Clears() const { return clears_; }
+
+    // One chunk's lines in place, for scans over the whole store that must not copy each line:
+    // lines first..end-1 lie back to back in bytes[0..size), line i from LineStart(i) up to the
+    // next line's start (size for the last). Valid until the next read, Append or Clear.
+    struct ChunkSpan {
+        const char* bytes = nullptr;
+        std::size_t size = 0;
+        std::size_t first = 0;
+        std::size_t end = 0;
+    };
+    std::size_t ChunkCount() const { return chunks_.size(); }
+    // Unpacks chunk number (< ChunkCount()) when it is packed.
+    ChunkSpan LinesOfChunk(std::size_t number) const;
+    std::size_t ChunkOfLine(std::size_t i) const;
+    std::size_t LineStart(std::size_t i) const;
 
     // Every line as plain text, each ended with CR LF; nothing for an empty log.
     void WriteText(std::ostream& out) const;
@@ -87,5 +104,6 @@ private:
     std::vector<uint32_t> palette_; //!< The colour of each slot below the rare slot.
     std::unordered_map<std::size_t, uint32_t> rareColours_; //!< Line -> colour, once the slots are full.
     LineWidths longestWidths_; //!< The widest line in each mode, each on its own.
+    std::size_t clears_ = 0;
     mutable Unpacked unpacked_;
 };

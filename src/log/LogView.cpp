@@ -96,6 +96,14 @@ QColor Dimmed(const QColor& text, const QColor& background) {
                   (text.blue() + background.blue()) / 2);
 }
 
+// The background of a found line: a quarter of the highlight over the background, light enough that
+// the line's own colour stays readable on it.
+QColor Tinted(const QColor& highlight, const QColor& background) {
+    auto mix = [](int a, int b) { return (a + 3 * b) / 4; };
+    return QColor(mix(highlight.red(), background.red()), mix(highlight.green(), background.green()),
+                  mix(highlight.blue(), background.blue()));
+}
+
 int ClampToInt(qint64 value) {
     return static_cast<int>(std::clamp<qint64>(value, 0, INT_MAX));
 }
@@ -343,7 +351,25 @@ QMenu* TLogView::CreateContextMenu(QWidget* parent) {
     all->setShortcut(QKeySequence::SelectAll);
     all->setEnabled(lines_.Count() > 0);
     connect(all, &QAction::triggered, this, [this] { Guarded([this] { SelectAll(); }); });
+    if (findRequest_) {
+        menu->addSeparator();
+        QAction* find = menu->addAction(tr("Find..."));
+        find->setShortcut(QKeySequence::Find);
+        connect(find, &QAction::triggered, this, [this] { Guarded([this] { findRequest_(); }); });
+    }
     return menu;
+}
+
+void TLogView::SetRowTint(std::function<bool(qint64 row)> tinted) {
+    rowTint_ = std::move(tinted);
+    viewport()->update();
+}
+
+void TLogView::ShowRow(qint64 row) {
+    // The scroll range must hold lines that came this turn before the row can be scrolled to.
+    FlushNow();
+    SelectLines(row, row);
+    ScrollToShow(row);
 }
 
 void TLogView::paintEvent(QPaintEvent* event) {
@@ -378,6 +404,10 @@ void TLogView::PaintRow(QPainter& painter, qint64 row, int top, qint64 firstColu
     } else {
         colour = LogColour(lines_.Colour(static_cast<std::size_t>(row)), palette());
         background = palette().color(QPalette::Base);
+        if (rowTint_ && rowTint_(row)) {
+            background = Tinted(palette().color(QPalette::Highlight), background);
+            painter.fillRect(0, top, viewport()->width(), rowHeight_, background);
+        }
     }
     painter.setPen(colour);
     qreal x = TextMargin + firstColumn * charWidth_ - horizontalScrollBar()->value();
@@ -453,9 +483,20 @@ void TLogView::mouseMoveEvent(QMouseEvent* event) {
     SelectLines(anchor_, row);
 }
 
+bool TLogView::event(QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride && findRequest_ &&
+        static_cast<QKeyEvent*>(event) == QKeySequence::Find) {
+        event->accept();
+        return true;
+    }
+    return QAbstractScrollArea::event(event);
+}
+
 void TLogView::keyPressEvent(QKeyEvent* event) {
     Guarded([&] {
-        if (event == QKeySequence::Copy) {
+        if (event == QKeySequence::Find && findRequest_) {
+            findRequest_();
+        } else if (event == QKeySequence::Copy) {
             Copy();
         } else if (event == QKeySequence::SelectAll) {
             SelectAll();

@@ -72,8 +72,16 @@ public:
     std::string SelectedText() const;
     // Puts SelectedText on the clipboard; nothing happens without a selection.
     void Copy();
-    // A menu with Copy and Select All acting on this view; the caller owns it.
+    // A menu with Copy and Select All acting on this view, and Find... when a find is offered; the
+    // caller owns it.
     QMenu* CreateContextMenu(QWidget* parent);
+    // What the menu's Find... calls; none (the default) leaves the entry out.
+    void SetFindRequest(std::function<void()> request) { findRequest_ = std::move(request); }
+    // Rows for which tinted(row) is true get a tinted background (the matches of a find); only the
+    // rows in view are asked, at each paint. None by default.
+    void SetRowTint(std::function<bool(qint64 row)> tinted);
+    // Selects row alone and scrolls it into view.
+    void ShowRow(qint64 row);
 
     // Geometry, in viewport coordinates: the line at y (-1 below the last line), the first line
     // in view and the last one shown in full.
@@ -83,6 +91,9 @@ public:
     qint64 LastVisibleRow() const;
 
 protected:
+    // Ctrl+F in the log is the log's own Find... while one is offered, whatever else in the window
+    // has that shortcut.
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -121,4 +132,6 @@ private:
     qint64 anchor_ = -1; //!< Where the selection began; -1 for none.
     qint64 current_ = -1;
     std::function<void()> beforePaint_;
+    std::function<void()> findRequest_;
+    std::function<bool(qint64)> rowTint_;
 };

@@ -317,3 +317,29 @@ TEST_F(ConsoleTest, StoredShowControlCharactersWithHighBytesIsShownAtStartAndKep
     EXPECT_EQ(console->Log()->ShownControlChars(), ControlCharMode::ControlsAndHigh);
     EXPECT_EQ(Stored("ShowControlChars").toInt(), 2);
 }
+
+TEST_F(ConsoleTest, CtrlFOpensTheFindBarAndEnterSelectsTheMatchingLine) {
+    AnswerDialog(false);
+    Start();
+    console->AddLogLine("STATUS?", LogColours::Tx);
+    console->AddLogLine("STATUS OK TEMP=38C", LogColours::Rx);
+    console->AddLogLine("STATUS?", LogColours::Tx);
+    // The cancelled connection dialog stays the active window on the offscreen platform.
+    QApplication::setActiveWindow(console.get());
+    auto* edit = Find<QLineEdit>("EditFind");
+    ASSERT_FALSE(edit->isVisible());
+    QTest::keyClick(console->Log(), Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(edit->isVisible());
+    QTest::keyClicks(edit, "temp=");
+    QTest::keyClick(edit, Qt::Key_Return);
+    const std::vector<std::string> texts = LogTexts();
+    const auto line = static_cast<qint64>(
+        std::find_if(texts.begin(), texts.end(),
+                     [](const std::string& text) { return text.find("TEMP=38C") != std::string::npos; }) -
+        texts.begin());
+    ASSERT_TRUE(Until([&] { return console->Log()->HasSelection(); }));
+    EXPECT_EQ(console->Log()->SelectionFirst(), line);
+    EXPECT_EQ(console->Log()->SelectionLast(), line);
+    EXPECT_TRUE(Until([&] { return Find<QLabel>("LabelFindStatus")->text() == "1 of 1"; }))
+        << FromQt(Find<QLabel>("LabelFindStatus")->text());
+}
