@@ -2,9 +2,10 @@
 
 #include "app/ConsoleFace.h"
 #include "app/ConsoleTools.h"
+#include "app/HelpMenu.h"
 #include "app/SerialTools.h"
-#include "app/TestScriptTool.h"
 #include "app/SessionMenu.h"
+#include "app/TestScriptTool.h"
 #include "connection/ConnectionKinds.h"
 #include "connection/Fopencom.h"
 #include "console/LogTexts.h"
@@ -137,6 +138,7 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make
     serial_->OpenConnection = [this](const std::string& connection) { OpenWithoutDialog(connection); };
     testScripts_ = new TTestScriptTool(this, ui_->MenuItemExtra, *session_);
     testScripts_->Reopen = [this](const std::string& connection) { OpenWithoutDialog(connection); };
+    helpMenu_ = new THelpMenu(*this, *ui_->MainMenu1, [this] { return PathToQt(ExeDir()); });
     ConnectHandlers();
     ui_->Splitter1->setSizes({DesignSendHeight, DesignHeight - DesignSendHeight});
     ui_->EditRawIn->setFocus();

@@ -21,6 +21,7 @@ class TConsoleTools;
 class TSerialTools;
 class TTestScriptTool;
 class TSessionMenu;
+class THelpMenu;
 class TFrameButtonField;
 class TLogView;
 namespace Ui {
@@ -157,6 +158,7 @@ private:
     TSerialTools* serial_ = nullptr;
     TTestScriptTool* testScripts_ = nullptr;
     TSessionMenu* sessionMenu_ = nullptr;
+    THelpMenu* helpMenu_ = nullptr;
 
     bool closeRequested_ = false; //!< The window was asked to close while an open was under way.
     // What was sending when the link dropped, to go on with once it is back.
