@@ -1,6 +1,7 @@
 // The program entry: the socket layer, the application, the windows (created once, in a fixed
 // order, kept for the whole run), the event loop. With --batch the script runs without windows:
-// no QApplication is made, so no display is needed; nor for --help and a wrong option.
+// no QApplication is made, so no display is needed; nor for --help, --version and a wrong option.
+#include "CorvaneVersion.h"
 #include "app/Fconsole.h"
 #include "app/PlotWiring.h"
 #include "app/Wiring.h"
@@ -75,6 +76,10 @@ int main(int argc, char** argv) {
     const ProgramMode mode = ReadProgramMode({argv + 1, argv + argc}, badOption);
     if (mode == ProgramMode::Help) {
         std::fputs(ProgramUsage().c_str(), stdout);
+        return 0;
+    }
+    if (mode == ProgramMode::Version) {
+        std::puts("corvane " CORVANE_VERSION);
         return 0;
     }
     if (mode == ProgramMode::BadOption) {

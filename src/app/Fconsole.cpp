@@ -3,6 +3,7 @@
 #include "app/ConsoleFace.h"
 #include "app/ConsoleTools.h"
 #include "app/FindBar.h"
+#include "app/HelpMenu.h"
 #include "app/SerialTools.h"
 #include "app/SessionMenu.h"
 #include "app/TestScriptTool.h"
@@ -139,6 +140,7 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make
     testScripts_ = new TTestScriptTool(this, ui_->MenuItemExtra, *session_);
     testScripts_->Reopen = [this](const std::string& connection) { OpenWithoutDialog(connection); };
     SetUpFind();
+    helpMenu_ = new THelpMenu(*this, *ui_->MainMenu1, [this] { return PathToQt(ExeDir()); });
     ConnectHandlers();
     ui_->Splitter1->setSizes({DesignSendHeight, DesignHeight - DesignSendHeight});
     ui_->EditRawIn->setFocus();

@@ -22,6 +22,7 @@ class TSerialTools;
 class TTestScriptTool;
 class TSessionMenu;
 class TFindBar;
+class THelpMenu;
 class TFrameButtonField;
 class TLogView;
 namespace Ui {
@@ -161,6 +162,7 @@ private:
     TTestScriptTool* testScripts_ = nullptr;
     TSessionMenu* sessionMenu_ = nullptr;
     TFindBar* findBar_ = nullptr;
+    THelpMenu* helpMenu_ = nullptr;
 
     bool closeRequested_ = false; //!< The window was asked to close while an open was under way.
     // What was sending when the link dropped, to go on with once it is back.

@@ -13,6 +13,7 @@ const char HeadlessUsage[] =
     "usage: corvane --batch SCRIPT --connect CONNECTION [--log FILE] [--reply-timeout MS]\n"
     "               [--max-seconds N] [--answer yes|no] [--series NAME=PATTERN ... --csv FILE]\n"
     "       corvane-batch SCRIPT --connect CONNECTION [the same options]: the same without Qt\n"
+    "       corvane-batch --help | -h | --version\n"
     "  PATTERN: RE2 syntax (no back-references, no look-around) with one capture group around\n"
     "           the number, e.g. 'FWD=^FWD ([-+0-9.eE]+)';\n"
     "           --csv writes a row per received line that gave a number, while the script runs\n"
@@ -159,6 +160,9 @@ ProgramMode ReadProgramMode(const std::vector<std::string>& args, std::string& b
         if (arg == "--help" || arg == "-h") return ProgramMode::Help;
     }
     for (const std::string& arg : args) {
+        if (arg == "--version") return ProgramMode::Version;
+    }
+    for (const std::string& arg : args) {
         if (arg == BatchOption || arg.starts_with("--batch=")) return ProgramMode::Headless;
     }
     for (size_t i = 0; i < args.size(); ++i) {
@@ -181,7 +185,7 @@ std::string ProgramUsage() {
                "usage: corvane [SCRIPT]\n"
                "  the console window; SCRIPT: a batch script loaded into the batch window at start\n"
                "  (the window toolkit's own options, such as -platform NAME or -style NAME, apply)\n") +
-           HeadlessUsage + "usage: corvane --help | -h\n";
+           HeadlessUsage + "usage: corvane --help | -h | --version\n";
 }
 
 bool IsTestScript(const std::string& script) {

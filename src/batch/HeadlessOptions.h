@@ -61,6 +61,7 @@ enum class ProgramMode {
     Window,    // the console window; a plain first argument is a batch script to load at start
     Headless,  // --batch: the headless runner, which reads its own options
     Help,      // --help or -h anywhere: the usage on standard output, exit 0
+    Version,   // --version anywhere (and no --help): "corvane 0.9.0" on standard output, exit 0
     BadOption, // an option neither ours nor the window toolkit's: the usage on standard error, exit 1
 };
 // args: the arguments after the program name. bad: the offending option for BadOption.

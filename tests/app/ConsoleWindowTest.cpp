@@ -1,15 +1,19 @@
 // The console window driven by control name: start-up, settings, the connection life cycle,
 // the send path and the modes, against the simulated amplifier on loopback.
 #include "ConsoleFixture.h"
+#include "CorvaneVersion.h"
 #include "platform/QtPlatform.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QSpinBox>
@@ -342,4 +346,37 @@ TEST_F(ConsoleTest, CtrlFOpensTheFindBarAndEnterSelectsTheMatchingLine) {
     EXPECT_EQ(console->Log()->SelectionLast(), line);
     EXPECT_TRUE(Until([&] { return Find<QLabel>("LabelFindStatus")->text() == "1 of 1"; }))
         << FromQt(Find<QLabel>("LabelFindStatus")->text());
+}
+
+// The Help menu comes last. Its texts are files found from the program's folder (the build tree
+// holds them where an install does), each item its own, and a missing one is named in an error
+// box; About names the version and a README that is there.
+TEST_F(ConsoleTest, TheHelpMenuShowsItsTextFilesAndAboutNamesTheReadme) {
+    AnswerDialog(false);
+    Start();
+    const QList<QAction*> menus = console->menuBar()->actions();
+    ASSERT_FALSE(menus.isEmpty());
+    EXPECT_EQ(menus.back(), Find<QMenu>("MenuItemHelp")->menuAction());
+    Find<QAction>("miKeyboard")->trigger(); // the fixture's program folder holds no texts
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].kind, "error");
+    EXPECT_NE(boxes.boxes[0].text.find("help/keyboard.txt"), std::string::npos) << boxes.boxes[0].text;
+    EXPECT_EQ(Find<QDialog>("HelpViewer"), nullptr);
+
+    console->ExeDir = [] { return std::string(CORVANE_BIN_DIR); };
+    const std::pair<const char*, const char*> items[] = {{"miBatchLanguage", "#EXPECT text [ms]"},
+                                                         {"miKeyboard", "Ctrl+R"}};
+    for (const auto& [item, line] : items) {
+        Find<QAction>(item)->trigger();
+        ASSERT_NE(Find<QDialog>("HelpViewer"), nullptr) << item;
+        EXPECT_TRUE(Find<QDialog>("HelpViewer")->isVisible()) << item;
+        EXPECT_TRUE(Find<QPlainTextEdit>("HelpText")->toPlainText().contains(line)) << item;
+    }
+    Find<QAction>("miAbout")->trigger();
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    const std::string& about = boxes.boxes.back().text;
+    EXPECT_NE(about.find("Corvane " CORVANE_VERSION), std::string::npos) << about;
+    const size_t at = about.find("The README: ");
+    ASSERT_NE(at, std::string::npos) << about;
+    EXPECT_TRUE(QFileInfo(PathToQt(about.substr(at + 12))).isFile()) << about;
 }

@@ -735,7 +735,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<OptionCase>& param) { return std::string(param.param.name); });
 
 // The program's mode is read before the toolkit exists; the toolkit's own options are no mistake.
-TEST(ProgramModeTest, HeadlessOnlyWithTheBatchOptionHelpAnywhereAndUnknownOptionsRefused) {
+TEST(ProgramModeTest, HeadlessOnlyWithTheBatchOptionHelpAndVersionAnywhereAndUnknownOptionsRefused) {
     struct Case {
         Texts args;
         ProgramMode mode;
@@ -748,6 +748,8 @@ TEST(ProgramModeTest, HeadlessOnlyWithTheBatchOptionHelpAnywhereAndUnknownOption
         {{"--batchy"}, ProgramMode::BadOption, "--batchy"},
         {{"-h"}, ProgramMode::Help, ""},
         {{"--batch", "s", "--help"}, ProgramMode::Help, ""},
+        {{"--batch", "s", "--version"}, ProgramMode::Version, ""},
+        {{"--version", "-h"}, ProgramMode::Help, ""},
         {{"-platform", "offscreen", "script.txt", "--style=fusion", "-reverse"}, ProgramMode::Window, ""},
         {{"script.txt", "-x"}, ProgramMode::BadOption, "-x"},
     };

@@ -136,6 +136,8 @@ bool ApplyFlag(Options& options, std::string_view name) {
         options.exitOnStdinEof = true;
     else if (name == "--help" || name == "-h")
         options.help = true;
+    else if (name == "--version")
+        options.version = true;
     else
         return false;
     return true;
@@ -276,6 +278,7 @@ Behaviour:
                          instead of the amplifier, on the same endpoints.
   --exit-on-stdin-eof    exit when standard input reaches end of file (a parent's pipe closing).
   -h, --help             this text.
+  --version              the version, as "ampsim 0.9.0".
 ampsim exits cleanly on SIGTERM and SIGINT.
 
 Commands (case-sensitive):

@@ -35,6 +35,7 @@ struct Options {
     unsigned amps = 1;           // simulated amplifiers answering them (1 to 1000)
     unsigned firstAmp = 1;       // the number of the first (MAC, IP and name follow from it)
     bool help = false;
+    bool version = false; // --version: print "ampsim 0.9.0" and exit (--help wins)
 };
 
 // Parses argv. Fails with a message for unknown options, missing or malformed values.

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "CorvaneVersion.h"
 #include "Io.h"
 #include "Options.h"
 #include "Server.h"
@@ -13,13 +14,17 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::optional<ampsim::Options> options = ampsim::ParseOptions(argc, argv, error);
-    if (options && !options->help) error = ampsim::UnsupportedOption(*options);
+    if (options && !options->help && !options->version) error = ampsim::UnsupportedOption(*options);
     if (!options || !error.empty()) {
         std::fprintf(stderr, "ampsim: %s\n", error.c_str());
         return 2;
     }
     if (options->help) {
         std::fputs(ampsim::HelpText().c_str(), stdout);
+        return 0;
+    }
+    if (options->version) {
+        std::puts("ampsim " CORVANE_VERSION);
         return 0;
     }
     ampsim::Server server(*options);
