@@ -22,7 +22,8 @@ TEST(Xdr, ItemsArePaddedToFourBytesAndReadBack) {
 
 TEST(Xdr, AnOpaqueThatRunsPastItsInputIsRefusedUnread) {
     for (const char* hex : {"80000000 00000000", "fffffffd 61626364", "00000005 61626364 65"}) {
-        XdrReader in(Hex(hex));
+        const std::string input = Hex(hex); // the reader holds a view of it
+        XdrReader in(input);
         std::string bytes;
         EXPECT_FALSE(in.GetOpaque(bytes)) << hex;
         EXPECT_NE(in.Failure().find("runs past"), std::string::npos) << in.Failure();
