@@ -66,7 +66,7 @@ std::string GpibLibraryFileName(const std::string& driver, const std::string& fo
     std::error_code error;
     if (!folder.empty() && std::filesystem::is_regular_file(inFolder, error)) return inFolder;
     // Installed, the drivers that come with the program are in its private library folder.
-    const std::string installed = folder + "/" CORVANE_LIB_FROM_BIN "/" + name;
+    std::string installed = folder + "/" CORVANE_LIB_FROM_BIN "/" + name;
     if (!folder.empty() && std::filesystem::is_regular_file(installed, error)) return installed;
     // A bare name with a '/' would be a path relative to the working directory for dlopen.
     if (name.find('/') != std::string::npos) return inFolder;
