@@ -31,6 +31,7 @@ bool SameGroupFields(const OpenComState& a, const OpenComState& b) {
     case ConGroup::Gpib:
         return a.gpibAdapter == b.gpibAdapter && a.gpibAddress == b.gpibAddress &&
                a.gpibDriver == b.gpibDriver;
+    case ConGroup::Instrument: // the dialog shows a LAN instrument as its VISA resource alone
     case ConGroup::None:
         return true;
     }
