@@ -12,27 +12,12 @@ namespace {
 constexpr int RefuseTimeoutMs = 100;
 // Replies kept for a call that no longer waits for them; older ones go.
 constexpr size_t MaxMailbox = 16;
-
-std::string Ms(int timeoutMs) {
-    return std::to_string(timeoutMs) + " ms";
-}
 } // namespace
 
 HislipClient::HislipClient() = default;
 
 HislipClient::~HislipClient() {
     Close();
-}
-
-std::string HislipClient::Failure() const {
-    std::lock_guard guard(failureLock_);
-    return failure_;
-}
-
-bool HislipClient::Fail(const std::string& reason) {
-    std::lock_guard guard(failureLock_);
-    failure_ = reason;
-    return false;
 }
 
 bool HislipClient::Break(const std::string& reason) {

@@ -38,7 +38,6 @@ public:
     bool Clear(int timeoutMs) override;
     void Close() override;
     bool IsOpen() const override { return open_.load(); }
-    std::string Failure() const override;
 
 private:
     using Got = TcpChannel::Got;
@@ -62,7 +61,6 @@ private:
     void EndAsync(const std::string& why);
     void Report(const std::string& text);
 
-    bool Fail(const std::string& reason);
     // A failure that ends the session: both channels are closed.
     bool Break(const std::string& reason);
     std::string ClosedReason();
@@ -93,6 +91,4 @@ private:
 
     std::atomic<bool> open_{false};
     std::atomic<unsigned> closes_{0}; //!< Counts Close calls, so an Open under way sees one.
-    mutable std::mutex failureLock_;  //!< Protects failure_.
-    std::string failure_;
 };

@@ -12,6 +12,7 @@
 // the session (Close waits for the thread that runs the callback).
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 
 struct SessionTarget {
@@ -46,9 +47,26 @@ public:
     // error from the instrument); a time-out or a device's error leaves it open.
     virtual bool IsOpen() const = 0;
     // Why the last call failed; empty after a call that succeeded.
-    virtual std::string Failure() const = 0;
+    std::string Failure() const {
+        std::lock_guard guard(failureLock_);
+        return failure_;
+    }
 
     std::function<void()> OnServiceRequest;
     // An error the instrument reports, or a loss of the session, that no call is waiting for.
     std::function<void(const std::string&)> OnProtocolError;
+
+protected:
+    // Keeps reason for Failure; false, so a call can end with `return Fail(...)`.
+    bool Fail(const std::string& reason) {
+        std::lock_guard guard(failureLock_);
+        failure_ = reason;
+        return false;
+    }
+    // A time-out as failures name it: "250 ms".
+    static std::string Ms(int timeoutMs) { return std::to_string(timeoutMs) + " ms"; }
+
+private:
+    mutable std::mutex failureLock_; //!< Protects failure_: Failure may be asked from any thread.
+    std::string failure_;
 };

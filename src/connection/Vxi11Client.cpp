@@ -14,27 +14,12 @@ namespace {
 constexpr int32_t ClientId = 0;
 // VXI-11's smallest maxRecvSize: what a link that claims 0 is taken to mean.
 constexpr uint32_t MinRecvSize = 1024;
-
-std::string Ms(int timeoutMs) {
-    return std::to_string(timeoutMs) + " ms";
-}
 } // namespace
 
 Vxi11Client::Vxi11Client() = default;
 
 Vxi11Client::~Vxi11Client() {
     Close();
-}
-
-std::string Vxi11Client::Failure() const {
-    std::lock_guard guard(failureLock_);
-    return failure_;
-}
-
-bool Vxi11Client::Fail(const std::string& reason) {
-    std::lock_guard guard(failureLock_);
-    failure_ = reason;
-    return false;
 }
 
 bool Vxi11Client::Break(TcpChannel& channel, const std::string& reason) {

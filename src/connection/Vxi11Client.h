@@ -33,7 +33,6 @@ public:
     bool Clear(int timeoutMs) override;
     void Close() override;
     bool IsOpen() const override { return open_.load(); }
-    std::string Failure() const override;
 
     // The largest device_write the link takes, from create_link's reply.
     uint32_t MaxRecvSize() const { return maxRecvSize_.load(); }
@@ -48,7 +47,6 @@ private:
     bool CoreCall(uint32_t procedure, const std::string& arguments, int timeoutMs, std::string& results);
     // Fails when a decoded reply carries a device error.
     bool DeviceOk(const char* call, int32_t error);
-    bool Fail(const std::string& reason);
     // A failure after which channel cannot be used again: it is closed (the session with it, for
     // the core channel).
     bool Break(TcpChannel& channel, const std::string& reason);
@@ -69,6 +67,4 @@ private:
     std::atomic<bool> open_{false};
     std::atomic<uint32_t> maxRecvSize_{0};
     std::atomic<unsigned> closes_{0}; //!< Counts Close calls, so an Open under way sees one.
-    mutable std::mutex failureLock_;  //!< Protects failure_.
-    std::string failure_;
 };
