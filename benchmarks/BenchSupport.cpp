@@ -1,4 +1,5 @@
 #include "BenchSupport.h"
+#include <cstdio>
 #include <fstream>
 #include <malloc.h>
 
@@ -160,4 +161,23 @@ double ResidentBytes() {
 
 double Seconds(std::chrono::steady_clock::duration elapsed) {
     return std::chrono::duration<double>(elapsed).count();
+}
+
+uint32_t SampleLogLines::Noise(uint32_t range) {
+    return ((noise_ = noise_ * 1664525 + 1013904223) >> 8 & 0xffffff) % range;
+}
+
+std::string SampleLogLines::Next() {
+    ms_ += 1 + Noise(9);
+    const long h = ms_ / 3600'000 % 24, m = ms_ / 60'000 % 60, sec = ms_ / 1000 % 60, milli = ms_ % 1000;
+    char text[128];
+    if (count_++ % 2 == 0) {
+        std::snprintf(text, sizeof text, "[%02ld:%02ld:%02ld.%03ld] Tx: STATUS?", h, m, sec, milli);
+    } else {
+        const uint32_t fwd = 40 + Noise(8), fwdTenth = Noise(10), refl = 10 + Noise(5), reflTenth = Noise(10);
+        std::snprintf(text, sizeof text,
+                      "[%02ld:%02ld:%02ld.%03ld] Rx: STATUS OK FWD=%u.%udBm REFL=%u.%udBm TEMP=%uC", h, m,
+                      sec, milli, fwd, fwdTenth, refl, reflTenth, 35 + Noise(6));
+    }
+    return text;
 }

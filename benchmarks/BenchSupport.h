@@ -82,3 +82,20 @@ private:
     QTemporaryDir settings_;
     std::FILE* traceSink_ = nullptr;
 };
+
+// Log lines as ping-pong gives them: a command and its reply in turn, a few milliseconds apart,
+// with readings that move (from a fixed seed, the same every run), so that packing or searching
+// them proves nothing a real log would not give.
+class SampleLogLines {
+public:
+    explicit SampleLogLines(long startMs) : ms_(startMs) {}
+    // The next line; even ones are commands (Tx), odd ones replies (Rx).
+    std::string Next();
+
+private:
+    uint32_t Noise(uint32_t range);
+
+    uint32_t noise_ = 12345;
+    long ms_;
+    std::size_t count_ = 0;
+};

@@ -32,23 +32,9 @@ const std::string LogLine = "[14:03:07.045] Rx: STATUS OK FWD=45.2dBm REFL=12.1d
 // packer's window of them, made before the clock starts.
 std::vector<std::string> MakeLines() {
     std::vector<std::string> lines;
-    uint32_t noise = 12345;
-    auto next = [&](uint32_t range) {
-        return ((noise = noise * 1664525 + 1013904223) >> 8 & 0xffffff) % range;
-    };
-    long ms = 14 * 3600'000L + 3 * 60'000L;
-    char text[128];
-    for (int i = 0; i < 20'000; ++i) {
-        ms += 1 + next(9);
-        const long h = ms / 3600'000, m = ms / 60'000 % 60, sec = ms / 1000 % 60, milli = ms % 1000;
-        if (i % 2 == 0)
-            std::snprintf(text, sizeof text, "[%02ld:%02ld:%02ld.%03ld] Tx: STATUS?", h, m, sec, milli);
-        else
-            std::snprintf(text, sizeof text,
-                          "[%02ld:%02ld:%02ld.%03ld] Rx: STATUS OK FWD=%u.%udBm REFL=%u.%udBm TEMP=%uC", h, m,
-                          sec, milli, 40 + next(8), next(10), 10 + next(5), next(10), 35 + next(6));
-        lines.emplace_back(text);
-    }
+    SampleLogLines sample(14 * 3600'000L + 3 * 60'000L);
+    for (int i = 0; i < 20'000; ++i)
+        lines.push_back(sample.Next());
     return lines;
 }
 const std::vector<std::string> Lines = MakeLines();

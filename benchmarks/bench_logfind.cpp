@@ -3,6 +3,7 @@
 // that half the lines hold. The baseline in the same run holds the same lines unpacked, one
 // std::string each, and looks with std::string::find (or RE2 line by line). The goal is a whole
 // pass in under a second.
+#include "BenchSupport.h"
 #include "RatioReporter.h"
 #include "console/LogSearch.h"
 #include "log/LogColours.h"
@@ -31,23 +32,10 @@ struct Log {
 
 void Fill(Log& made) {
     made.plain.reserve(LineCount);
-    uint32_t noise = 12345;
-    auto next = [&](uint32_t range) {
-        return ((noise = noise * 1664525 + 1013904223) >> 8 & 0xffffff) % range;
-    };
-    long ms = 0;
-    char text[128];
+    SampleLogLines sample(0);
     for (std::size_t i = 0; i + 1 < LineCount; ++i) {
-        ms += 1 + next(9);
-        const long h = ms / 3600'000 % 24, m = ms / 60'000 % 60, sec = ms / 1000 % 60, milli = ms % 1000;
-        if (i % 2 == 0)
-            std::snprintf(text, sizeof text, "[%02ld:%02ld:%02ld.%03ld] Tx: STATUS?", h, m, sec, milli);
-        else
-            std::snprintf(text, sizeof text,
-                          "[%02ld:%02ld:%02ld.%03ld] Rx: STATUS OK FWD=%u.%udBm REFL=%u.%udBm TEMP=%uC", h, m,
-                          sec, milli, 40 + next(8), next(10), 10 + next(5), next(10), 35 + next(6));
-        made.plain.emplace_back(text);
-        made.packed.Append(text, i % 2 == 0 ? LogColours::Tx : LogColours::Rx);
+        made.plain.push_back(sample.Next());
+        made.packed.Append(made.plain.back(), i % 2 == 0 ? LogColours::Tx : LogColours::Rx);
     }
     made.plain.push_back(LastLine);
     made.packed.Append(LastLine, LogColours::Rx);
