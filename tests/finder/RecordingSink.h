@@ -4,36 +4,30 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <map>
 #include <mutex>
-#include <string>
 #include <vector>
 
-class RecordingSink : public InstrumentSink {
-public:
-    void Found(const FoundInstrument& instrument) override {
-        Record([&] { found[instrument.key] = instrument; });
+struct RecordingSink : InstrumentSink {
+    void Found(const FoundInstrument& row) override {
+        Record([&] { found[row.key] = row; });
     }
     void Note(const std::string& text) override {
         Record([&] { notes.push_back(text); });
     }
-
-    // Waits until done() holds under the lock; the limit only ends a test that would hang.
-    bool WaitFor(const std::function<bool()>& done) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(60), done);
-    }
-
-    std::mutex mutex;                             //!< Protects found and notes.
-    std::map<std::string, FoundInstrument> found; // by key
-    std::vector<std::string> notes;
-
-private:
-    void Record(const std::function<void()>& change) {
+    template <class Change> void Record(Change change) {
         std::lock_guard lock(mutex);
         change();
         changed.notify_all();
     }
+    // Waits until done() holds; the limit only ends a test that would otherwise hang.
+    template <class Done> bool WaitFor(Done done) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::minutes(1), done);
+    }
+
+    std::mutex mutex; //!< Protects found and notes.
     std::condition_variable changed;
+    std::map<std::string, FoundInstrument> found; // by key
+    std::vector<std::string> notes;
 };
