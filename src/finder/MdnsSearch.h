@@ -44,5 +44,7 @@ std::optional<FoundInstrument> InstrumentOfService(const MdnsService& service);
 
 // A new mDNS search, not started; none where this build has no mDNS (then the finder offers no
 // mDNS search). Start reports a missing daemon as a Note and returns false; a daemon that stops
-// during the search is a Note too, and the search then finds nothing more.
+// during the search is a Note too, and the search then finds nothing more. Start asks the daemon a
+// few questions over the local D-Bus system bus and returns; findings come on Avahi's thread. Stop
+// waits for that thread to end, so a sink must never wait for the thread that calls Stop.
 std::unique_ptr<InstrumentSearch> MakeMdnsSearch();

@@ -86,10 +86,9 @@ bool AvahiSearch::Start(const std::string& localAddress, InstrumentSink& sink) {
     poll_ = avahi_threaded_poll_new();
     if (poll_ == nullptr)
         return Fail(sink, AvahiNote("Avahi's event loop cannot be made", AVAHI_ERR_NO_MEMORY));
-    int error = 0;
-    // Without AVAHI_CLIENT_NO_FAIL the client fails at once where no daemon answers on the bus.
+    // Without AVAHI_CLIENT_NO_FAIL the client fails at once where no daemon (or no bus) answers.
     client_ =
-        avahi_client_new(avahi_threaded_poll_get(poll_), AvahiClientFlags(0), OnClientState, this, &error);
+        avahi_client_new(avahi_threaded_poll_get(poll_), AvahiClientFlags(0), OnClientState, this, nullptr);
     if (client_ == nullptr) return Fail(sink, NoDaemonNote);
     if (!BrowseAll(interface))
         return Fail(sink, AvahiNote("Avahi refuses to browse", avahi_client_errno(client_)));
