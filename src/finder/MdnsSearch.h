@@ -6,8 +6,8 @@
 // (MdnsSearch_none.cpp).
 //
 // Only IPv4 is searched, and only on the interface of the local address the search starts from.
-// An instrument that withdraws its service stays in the finder's list: the list's rows have no
-// removal, and a service gone from mDNS may still answer on its port.
+// A service that is withdrawn is not reported: a sink has no removal, and an instrument whose
+// announcement has gone may still answer on its port.
 #include "finder/InstrumentSearch.h"
 
 #include <array>

@@ -69,12 +69,12 @@ private:
                           const char* hostName, const AvahiAddress* address, uint16_t port,
                           AvahiStringList* txt, AvahiLookupResultFlags flags, void* self);
 
-    // Made and freed by the owner's thread while Avahi's thread does not run; between its start
-    // and its end only Avahi's thread uses them (the start and the join order the two).
+    // Written by the owner's thread only while Avahi's thread does not run, which its start and
+    // its join order; Avahi's thread only reads them.
     AvahiThreadedPoll* poll_ = nullptr;
     AvahiClient* client_ = nullptr;
     InstrumentSink* sink_ = nullptr; // null until the search runs: no note for the client's start
-    bool daemonGone_ = false;
+    bool daemonGone_ = false; // Avahi's thread's own while it runs
 };
 
 bool AvahiSearch::Start(const std::string& localAddress, InstrumentSink& sink) {
