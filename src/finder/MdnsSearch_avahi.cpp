@@ -74,7 +74,7 @@ private:
     AvahiThreadedPoll* poll_ = nullptr;
     AvahiClient* client_ = nullptr;
     InstrumentSink* sink_ = nullptr; // null until the search runs: no note for the client's start
-    bool daemonGone_ = false; // Avahi's thread's own while it runs
+    bool daemonGone_ = false;        // Avahi's thread's own while it runs
 };
 
 bool AvahiSearch::Start(const std::string& localAddress, InstrumentSink& sink) {
