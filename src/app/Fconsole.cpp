@@ -98,6 +98,19 @@ LineEnds LineEndsFor(const std::string& connection) {
 int HorizontalMargins(const QMargins& margins) {
     return margins.left() + margins.right();
 }
+// Writes one of the console's own settings as the operator changes it.
+void RememberSetting(const char* name, int value) {
+    SettingsStore& settings = Settings();
+    settings.OpenKey(SettingsKeyPath);
+    settings.WriteInt(name, value);
+    settings.CloseKey();
+}
+
+// A switch beyond the original program's: off, and not written, until the operator switches it.
+bool StoredSwitch(SettingsStore& settings, const char* name) {
+    return settings.ValueExists(name) && settings.ReadInt(name, 0) == 1;
+}
+
 bool ExtraMenuSwitchedOn() {
     const char* value = std::getenv(ExtraMenuVariable);
     return value && std::string(value) == "1";
@@ -167,6 +180,7 @@ void TFormConsole::SetUpFind() {
     findBar_ = new TFindBar(*Log(), ui_->GroupBox1);
     ui_->LayoutRx->addWidget(findBar_);
     Log()->SetFindRequest([this] { findBar_->Open(); });
+    Log()->AddViewAction(ui_->miShowHex);
     auto* find = new QAction(tr("Find..."), this);
     find->setObjectName("ActionFind");
     find->setShortcut(QKeySequence::Find);
@@ -197,6 +211,10 @@ void TFormConsole::ConnectHandlers() {
         Guarded(
             [&] { ShowControlChars(on ? (ui_->miShowControlChars->data().toInt() == 2 ? 2 : 1) : 0, true); });
     });
+    connect(ui.miShowHex, &QAction::triggered, this,
+            [this](bool on) { Guarded([&] { ShowHex(on, true); }); });
+    connect(ui.CheckBoxHexIn, &QCheckBox::clicked, this,
+            [](bool on) { Guarded([&] { RememberSetting("HexInput", on ? 1 : 0); }); });
     connect(ui.ButtonSendBatch, &QPushButton::clicked, this, guard([this] {
                 if (batch_.ShowFromConsole) batch_.ShowFromConsole();
             }));
@@ -318,6 +336,14 @@ void TFormConsole::ReadSettings() {
     }
     session_->SetOpenTimeout(readInt("ConnectTimeoutMs", 5000));
     const int controlChars = settings.ValueExists("ShowControlChars") ? readInt("ShowControlChars", 0) : 0;
+    bool showHex = false;
+    bool hexInput = false;
+    try {
+        showHex = StoredSwitch(settings, "ShowHex");
+        hexInput = StoredSwitch(settings, "HexInput");
+    } catch (const ESettingsError& e) {
+        if (failure.empty()) failure = e.what();
+    }
     const bool autoReconnect = readInt("ReconnectAutomatically", 0) == 1;
     const bool replyStatistics = readInt("ShowReplyStatistics", 0) == 1;
     const bool escapes = readInt("Escapes", 0) == 1;
@@ -331,6 +357,8 @@ void TFormConsole::ReadSettings() {
     if (FormOpenCom) ReadLineEndSettings(settings, FormOpenCom->LineEndsByKind);
     settings.CloseKey();
     ShowControlChars(controlChars, false);
+    ShowHex(showHex, false);
+    ui_->CheckBoxHexIn->setChecked(hexInput);
     ui_->miAutoReconnect->setChecked(autoReconnect);
     session_->SetAutoReconnect(autoReconnect);
     ui_->miShowReplyStatistics->setChecked(replyStatistics);
@@ -365,12 +393,20 @@ void TFormConsole::ShowControlChars(int setting, bool remember) {
     if (mode == ControlCharMode::ControlsAndHigh) ui_->miShowControlChars->setData(2);
     ui_->miShowControlChars->setChecked(mode != ControlCharMode::Off);
     Log()->SetShowControlChars(mode != ControlCharMode::Off, mode == ControlCharMode::ControlsAndHigh);
-    session_->SetKeepControlBytes(mode != ControlCharMode::Off);
-    if (!remember) return;
-    SettingsStore& settings = Settings();
-    settings.OpenKey(SettingsKeyPath);
-    settings.WriteInt("ShowControlChars", ControlCharModeSetting(mode));
-    settings.CloseKey();
+    KeepBytesWhileShown();
+    if (remember) RememberSetting("ShowControlChars", ControlCharModeSetting(mode));
+}
+
+void TFormConsole::ShowHex(bool on, bool remember) {
+    ui_->miShowHex->setChecked(on);
+    Log()->SetShowHex(on);
+    KeepBytesWhileShown();
+    if (remember) RememberSetting("ShowHex", on ? 1 : 0);
+}
+
+// A line trimmed of its control bytes would show neither them nor their hex.
+void TFormConsole::KeepBytesWhileShown() {
+    session_->SetKeepControlBytes(Log()->ShownControlChars() != ControlCharMode::Off || Log()->ShowsHex());
 }
 
 void TFormConsole::WriteSettings() {
