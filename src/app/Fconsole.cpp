@@ -30,9 +30,12 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPainter>
+#include <QPixmap>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
@@ -111,6 +114,21 @@ bool StoredSwitch(SettingsStore& settings, const char* name) {
     return settings.ValueExists(name) && settings.ReadInt(name, 0) == 1;
 }
 
+// The hex input switch: "0x", in the highlight colour when on and greyed when off.
+QIcon HexInputIcon(bool on, const QPalette& palette, QFont font) {
+    // Drawn at twice the 16 pixels it is shown at, so it stays sharp on a high-density screen.
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    font.setPixelSize(20);
+    font.setBold(on);
+    painter.setFont(font);
+    painter.setPen(on ? palette.color(QPalette::Active, QPalette::Highlight)
+                      : palette.color(QPalette::Disabled, QPalette::Text));
+    painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("0x"));
+    return QIcon(pixmap);
+}
+
 bool ExtraMenuSwitchedOn() {
     const char* value = std::getenv(ExtraMenuVariable);
     return value && std::string(value) == "1";
@@ -153,6 +171,7 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make
     testScripts_ = new TTestScriptTool(this, ui_->MenuItemExtra, *session_);
     testScripts_->Reopen = [this](const std::string& connection) { OpenWithoutDialog(connection); };
     SetUpFind();
+    SetUpHexInput();
     helpMenu_ = new THelpMenu(*this, *ui_->MainMenu1, [this] { return PathToQt(ExeDir()); });
     ConnectHandlers();
     ui_->Splitter1->setSizes({DesignSendHeight, DesignHeight - DesignSendHeight});
@@ -194,6 +213,19 @@ void TFormConsole::SetUpFind() {
     yield();
 }
 
+// The hex input switch sits inside the input line: the row beside the line has no room left at
+// the narrowest the window may be.
+void TFormConsole::SetUpHexInput() {
+    QAction* hex = ui_->ActionHexIn;
+    ui_->EditRawIn->addAction(hex, QLineEdit::TrailingPosition);
+    auto show = [this, hex](bool on) {
+        hex->setIcon(HexInputIcon(on, ui_->EditRawIn->palette(), ui_->EditRawIn->font()));
+        ui_->EditRawIn->setPlaceholderText(on ? tr("hex bytes, e.g. 02 53 54 03") : QString());
+    };
+    connect(hex, &QAction::toggled, this, show);
+    show(false);
+}
+
 void TFormConsole::ConnectHandlers() {
     auto guard = [](auto handler) { return [handler] { Guarded(handler); }; };
     Ui::TFormConsole& ui = *ui_;
@@ -213,7 +245,7 @@ void TFormConsole::ConnectHandlers() {
     });
     connect(ui.miShowHex, &QAction::triggered, this,
             [this](bool on) { Guarded([&] { ShowHex(on, true); }); });
-    connect(ui.CheckBoxHexIn, &QCheckBox::clicked, this,
+    connect(ui.ActionHexIn, &QAction::triggered, this,
             [](bool on) { Guarded([&] { RememberSetting("HexInput", on ? 1 : 0); }); });
     connect(ui.ButtonSendBatch, &QPushButton::clicked, this, guard([this] {
                 if (batch_.ShowFromConsole) batch_.ShowFromConsole();
@@ -358,7 +390,7 @@ void TFormConsole::ReadSettings() {
     settings.CloseKey();
     ShowControlChars(controlChars, false);
     ShowHex(showHex, false);
-    ui_->CheckBoxHexIn->setChecked(hexInput);
+    ui_->ActionHexIn->setChecked(hexInput);
     ui_->miAutoReconnect->setChecked(autoReconnect);
     session_->SetAutoReconnect(autoReconnect);
     ui_->miShowReplyStatistics->setChecked(replyStatistics);

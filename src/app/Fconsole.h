@@ -136,6 +136,7 @@ private:
     void SetUpButtonField();
     // The find bar under the log, opened by Ctrl+F and the log's menu.
     void SetUpFind();
+    void SetUpHexInput();
     void LoadStartScript();
     void WriteSettings();
     void FormClose();

@@ -29,7 +29,7 @@ void TFormConsole::AddLogLine(const std::string& text, uint32_t colour) {
 }
 
 bool TFormConsole::ButtonRawSendClick(QObject* sender) {
-    return SendInput(sender, ui_->CheckBoxHexIn->isChecked());
+    return SendInput(sender, ui_->ActionHexIn->isChecked());
 }
 
 bool TFormConsole::SendTextCommand(const std::string& text, QObject* sender) {

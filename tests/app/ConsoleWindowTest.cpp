@@ -156,7 +156,7 @@ TEST_F(ConsoleTest, HexInputSendsTheTypedBytesAndTheHexViewShowsThem) {
     AmpsimProcess amp;
     StartWith(Tcp(amp));
     Find<QAction>("miShowHex")->trigger();
-    Find<QCheckBox>("CheckBoxHexIn")->click();
+    Find<QAction>("ActionHexIn")->trigger();
     EXPECT_EQ(Stored("ShowHex").toInt(), 1);
     EXPECT_EQ(Stored("HexInput").toInt(), 1);
     const std::string typed = "45 43 48 4f 20 02 41 03 0A"; // ECHO, the bytes 02 41 03, LF
