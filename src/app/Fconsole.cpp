@@ -30,9 +30,12 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPainter>
+#include <QPixmap>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
@@ -98,6 +101,34 @@ LineEnds LineEndsFor(const std::string& connection) {
 int HorizontalMargins(const QMargins& margins) {
     return margins.left() + margins.right();
 }
+// Writes one of the console's own settings as the operator changes it.
+void RememberSetting(const char* name, int value) {
+    SettingsStore& settings = Settings();
+    settings.OpenKey(SettingsKeyPath);
+    settings.WriteInt(name, value);
+    settings.CloseKey();
+}
+
+// A switch beyond the original program's: off, and not written, until the operator switches it.
+bool StoredSwitch(SettingsStore& settings, const char* name) {
+    return settings.ValueExists(name) && settings.ReadInt(name, 0) == 1;
+}
+
+// The hex input switch: "0x", in the highlight colour when on and greyed when off.
+QIcon HexInputIcon(bool on, const QPalette& palette, QFont font) {
+    // Drawn at twice the 16 pixels it is shown at, so it stays sharp on a high-density screen.
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    font.setPixelSize(20);
+    font.setBold(on);
+    painter.setFont(font);
+    painter.setPen(on ? palette.color(QPalette::Active, QPalette::Highlight)
+                      : palette.color(QPalette::Disabled, QPalette::Text));
+    painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("0x"));
+    return QIcon(pixmap);
+}
+
 bool ExtraMenuSwitchedOn() {
     const char* value = std::getenv(ExtraMenuVariable);
     return value && std::string(value) == "1";
@@ -140,6 +171,7 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make
     testScripts_ = new TTestScriptTool(this, ui_->MenuItemExtra, *session_);
     testScripts_->Reopen = [this](const std::string& connection) { OpenWithoutDialog(connection); };
     SetUpFind();
+    SetUpHexInput();
     helpMenu_ = new THelpMenu(*this, *ui_->MainMenu1, [this] { return PathToQt(ExeDir()); });
     ConnectHandlers();
     ui_->Splitter1->setSizes({DesignSendHeight, DesignHeight - DesignSendHeight});
@@ -167,6 +199,7 @@ void TFormConsole::SetUpFind() {
     findBar_ = new TFindBar(*Log(), ui_->GroupBox1);
     ui_->LayoutRx->addWidget(findBar_);
     Log()->SetFindRequest([this] { findBar_->Open(); });
+    Log()->AddViewAction(ui_->miShowHex);
     auto* find = new QAction(tr("Find..."), this);
     find->setObjectName("ActionFind");
     find->setShortcut(QKeySequence::Find);
@@ -178,6 +211,19 @@ void TFormConsole::SetUpFind() {
     auto yield = [find, tool = ui_->FormatNumberList1] { find->setEnabled(!tool->isEnabled()); };
     connect(ui_->FormatNumberList1, &QAction::changed, find, yield);
     yield();
+}
+
+// The hex input switch sits inside the input line: the row beside the line has no room left at
+// the narrowest the window may be.
+void TFormConsole::SetUpHexInput() {
+    QAction* hex = ui_->ActionHexIn;
+    ui_->EditRawIn->addAction(hex, QLineEdit::TrailingPosition);
+    auto show = [this, hex](bool on) {
+        hex->setIcon(HexInputIcon(on, ui_->EditRawIn->palette(), ui_->EditRawIn->font()));
+        ui_->EditRawIn->setPlaceholderText(on ? tr("hex bytes, e.g. 02 53 54 03") : QString());
+    };
+    connect(hex, &QAction::toggled, this, show);
+    show(false);
 }
 
 void TFormConsole::ConnectHandlers() {
@@ -197,6 +243,10 @@ void TFormConsole::ConnectHandlers() {
         Guarded(
             [&] { ShowControlChars(on ? (ui_->miShowControlChars->data().toInt() == 2 ? 2 : 1) : 0, true); });
     });
+    connect(ui.miShowHex, &QAction::triggered, this,
+            [this](bool on) { Guarded([&] { ShowHex(on, true); }); });
+    connect(ui.ActionHexIn, &QAction::triggered, this,
+            [](bool on) { Guarded([&] { RememberSetting("HexInput", on ? 1 : 0); }); });
     connect(ui.ButtonSendBatch, &QPushButton::clicked, this, guard([this] {
                 if (batch_.ShowFromConsole) batch_.ShowFromConsole();
             }));
@@ -318,6 +368,14 @@ void TFormConsole::ReadSettings() {
     }
     session_->SetOpenTimeout(readInt("ConnectTimeoutMs", 5000));
     const int controlChars = settings.ValueExists("ShowControlChars") ? readInt("ShowControlChars", 0) : 0;
+    bool showHex = false;
+    bool hexInput = false;
+    try {
+        showHex = StoredSwitch(settings, "ShowHex");
+        hexInput = StoredSwitch(settings, "HexInput");
+    } catch (const ESettingsError& e) {
+        if (failure.empty()) failure = e.what();
+    }
     const bool autoReconnect = readInt("ReconnectAutomatically", 0) == 1;
     const bool replyStatistics = readInt("ShowReplyStatistics", 0) == 1;
     const bool escapes = readInt("Escapes", 0) == 1;
@@ -331,6 +389,8 @@ void TFormConsole::ReadSettings() {
     if (FormOpenCom) ReadLineEndSettings(settings, FormOpenCom->LineEndsByKind);
     settings.CloseKey();
     ShowControlChars(controlChars, false);
+    ShowHex(showHex, false);
+    ui_->ActionHexIn->setChecked(hexInput);
     ui_->miAutoReconnect->setChecked(autoReconnect);
     session_->SetAutoReconnect(autoReconnect);
     ui_->miShowReplyStatistics->setChecked(replyStatistics);
@@ -365,12 +425,20 @@ void TFormConsole::ShowControlChars(int setting, bool remember) {
     if (mode == ControlCharMode::ControlsAndHigh) ui_->miShowControlChars->setData(2);
     ui_->miShowControlChars->setChecked(mode != ControlCharMode::Off);
     Log()->SetShowControlChars(mode != ControlCharMode::Off, mode == ControlCharMode::ControlsAndHigh);
-    session_->SetKeepControlBytes(mode != ControlCharMode::Off);
-    if (!remember) return;
-    SettingsStore& settings = Settings();
-    settings.OpenKey(SettingsKeyPath);
-    settings.WriteInt("ShowControlChars", ControlCharModeSetting(mode));
-    settings.CloseKey();
+    KeepBytesWhileShown();
+    if (remember) RememberSetting("ShowControlChars", ControlCharModeSetting(mode));
+}
+
+void TFormConsole::ShowHex(bool on, bool remember) {
+    ui_->miShowHex->setChecked(on);
+    Log()->SetShowHex(on);
+    KeepBytesWhileShown();
+    if (remember) RememberSetting("ShowHex", on ? 1 : 0);
+}
+
+// A line trimmed of its control bytes would show neither them nor their hex.
+void TFormConsole::KeepBytesWhileShown() {
+    session_->SetKeepControlBytes(Log()->ShownControlChars() != ControlCharMode::Off || Log()->ShowsHex());
 }
 
 void TFormConsole::WriteSettings() {

@@ -53,8 +53,11 @@ public:
     void AddLogLine(const std::string& text, uint32_t colour);
     // The one send path. sender is the Send button for the operator's Send and Enter (auto-connect
     // and history), nullptr for the repeat timer, ping-pong and the batch runner. True when the
-    // line went out.
+    // line went out. With hex input on, the input line's hex digits go out as exactly their bytes.
     bool ButtonRawSendClick(QObject* sender);
+    // Puts text in the input line and sends it through the send path as a text command, whatever
+    // the input line's mode: a command button's or a batch line is never hex.
+    bool SendTextCommand(const std::string& text, QObject* sender);
     void SendFromButton(const std::string& text, bool toBatch);
 
     // What the console asks of the batch window; set when that window exists. All calls made
@@ -133,11 +136,15 @@ private:
     void SetUpButtonField();
     // The find bar under the log, opened by Ctrl+F and the log's menu.
     void SetUpFind();
+    void SetUpHexInput();
     void LoadStartScript();
     void WriteSettings();
     void FormClose();
     // Sending (FconsoleSend.cpp).
     bool SendableText(std::string& text);
+    bool SendInput(QObject* sender, bool hex);
+    // The bytes of the typed hex; a fault is said in the status bar and nothing is sent.
+    bool HexInputBytes(const std::string& typed, std::string& bytes);
     // A GPIB send reads its reply at once, and that reply would send again from inside the read:
     // ping-pong's next send waits for the event loop, so the chain never nests.
     void SendAgainFromLoop();
@@ -151,6 +158,10 @@ private:
     // Shows control bytes in the log for setting 1, also bytes 0x80-0xff for 2 (the settings'
     // "ShowControlChars"); remember writes it there.
     void ShowControlChars(int setting, bool remember);
+    // The log's hex view (the settings' "ShowHex").
+    void ShowHex(bool on, bool remember);
+    // Sent and received lines keep every byte while a view shows them.
+    void KeepBytesWhileShown();
 
     std::unique_ptr<Ui::TFormConsole> ui_;
     QTimer* TimerTxRep = nullptr;

@@ -4,6 +4,7 @@
 
 #include "app/SerialTools.h"
 #include "console/LogTexts.h"
+#include "log/HexBytes.h"
 #include "log/LogView.h"
 #include "platform/QtPlatform.h"
 #include "platform/Tick.h"
@@ -18,6 +19,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QThread>
 #include <QTimer>
 #include <QWheelEvent>
@@ -27,11 +29,24 @@ void TFormConsole::AddLogLine(const std::string& text, uint32_t colour) {
 }
 
 bool TFormConsole::ButtonRawSendClick(QObject* sender) {
+    return SendInput(sender, ui_->ActionHexIn->isChecked());
+}
+
+bool TFormConsole::SendTextCommand(const std::string& text, QObject* sender) {
+    SetRawInText(text);
+    return SendInput(sender, false);
+}
+
+bool TFormConsole::SendInput(QObject* sender, bool hex) {
     const bool operatorSend = sender == ui_->ButtonRawSend;
-    if (operatorSend && !session_->IsOpen() && !OpenConnection()) return false;
     std::string text;
-    if (!SendableText(text) || text.empty()) return false;
-    if (!session_->Send(text)) return false;
+    std::string bytes;
+    // Typed hex that cannot be sent is said before any connection is asked for.
+    if (hex && (!SendableText(text) || !HexInputBytes(text, bytes))) return false;
+    if (operatorSend && !session_->IsOpen() && !OpenConnection()) return false;
+    if (!hex && (!SendableText(text) || text.empty())) return false;
+    const bool sent = hex ? !bytes.empty() && session_->SendBytes(bytes) : session_->Send(text);
+    if (!sent) return false;
     if (session_->ReadsOnRequest() && ui_->CheckBoxExpectRx->isChecked()) ButtonRClick();
     if (operatorSend) history_.Add(text);
     return true;
@@ -50,13 +65,23 @@ bool TFormConsole::SendableText(std::string& text) {
     return true;
 }
 
+bool TFormConsole::HexInputBytes(const std::string& typed, std::string& bytes) {
+    std::string fault;
+    if (ParseHexBytes(typed, bytes, fault)) {
+        statusBar()->clearMessage();
+        return true;
+    }
+    statusBar()->showMessage(ToQt("Hex input: " + fault));
+    return false;
+}
+
 void TFormConsole::SendFromButton(const std::string& text, bool toBatch) {
-    ui_->EditRawIn->setText(ToQt(text));
     if (toBatch) {
+        ui_->EditRawIn->setText(ToQt(text));
         if (batch_.IsVisible && batch_.IsVisible() && batch_.InsertLine) batch_.InsertLine(text);
         return;
     }
-    ButtonRawSendClick(ui_->ButtonRawSend);
+    SendTextCommand(text, ui_->ButtonRawSend);
 }
 
 bool TFormConsole::EditRawInKeyDown(int key) {

@@ -50,8 +50,7 @@ void WireBatchToConsole(TFormConsole& console, TFormBatchSend& batch) {
     TFormBatchSend::ConsoleHooks back;
     back.SendLine = [owner](const std::string& text) {
         if (!owner) return;
-        owner->SetRawInText(text);
-        owner->ButtonRawSendClick(nullptr);
+        owner->SendTextCommand(text, nullptr);
     };
     back.Log = [owner](const std::string& text, uint32_t colour) {
         if (owner) owner->AddLogLine(text, colour);

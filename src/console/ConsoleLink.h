@@ -76,6 +76,9 @@ public:
     // Sends text plus the line end as it is, escapes and all (nothing is decoded), and echoes
     // text: for GPIB the Write button's send, for a TIO link the same as SendLine.
     virtual bool WriteLine(const std::string& text) = 0;
+    // Sends exactly bytes: no line end is added and nothing is decoded (the input line's hex
+    // mode). TxEcho gets them all once they went out.
+    virtual bool SendBytes(const std::string& bytes) = 0;
     virtual std::string SendFailure() const = 0;
     // The status line of an open link when it is not the usual "Connected to ..." (a listening
     // port says where it listens); empty otherwise.

@@ -180,11 +180,24 @@ bool ConsoleSession::Send(const std::string& text) {
         LogNotSent("Not sent: " + malformed + ".");
         return false;
     }
-    sendTick_ = GetTickCount();
-    replyTimeShown_ = false;
     // Expanded escapes go out as they are: a link that decodes its own (GPIB) would read a typed
     // \\r, now a backslash and an r, as a CR.
-    if (escapes_ ? link_->WriteLine(bytes) : link_->SendLine(bytes)) {
+    return SendTimed(escapes_ ? &ConsoleLink::WriteLine : &ConsoleLink::SendLine, bytes);
+}
+
+bool ConsoleSession::SendBytes(const std::string& bytes) {
+    if (!IsOpen()) {
+        LogNotSent("Not sent: not connected.");
+        return false;
+    }
+    return SendTimed(&ConsoleLink::SendBytes, bytes);
+}
+
+// The reply is timed from the send: the tick is taken before the bytes go out and a reply can come.
+bool ConsoleSession::SendTimed(bool (ConsoleLink::*send)(const std::string&), const std::string& bytes) {
+    sendTick_ = GetTickCount();
+    replyTimeShown_ = false;
+    if ((link_.get()->*send)(bytes)) {
         awaitingReply_ = true;
         return true;
     }

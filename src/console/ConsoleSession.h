@@ -128,6 +128,9 @@ public:
     // when it did not go out (no link, or the link's reason); false then. The same "Not sent"
     // again and again is logged once, and how often it came follows before the next other line.
     bool Send(const std::string& text);
+    // Sends exactly bytes, with no line end and no escapes decoded (the input line's hex mode), and
+    // times the reply as Send does; failures are logged as Send logs them.
+    bool SendBytes(const std::string& bytes);
     // Sends text as it is, escapes and all (GPIB's Write), without timing.
     bool Write(const std::string& text);
     // Reads a reply (GPIB); a TIO's lines come by themselves.
@@ -148,7 +151,7 @@ public:
     bool ExpectsReply(const std::string& command) const;
 
     // --- The log ---
-    // On (the console's Show Control Characters): a sent or received line is logged with every
+    // On (the console's Show Control Characters or hex view): a sent or received line is logged with every
     // byte but its line end, control bytes at its start and end included. Off (the default): it
     // is trimmed of them. Either way the reply statistics, the series and the face get the
     // trimmed line.
@@ -202,6 +205,8 @@ private:
     // A line as the log shows it (SetKeepControlBytes).
     std::string LoggedText(const std::string& text) const;
     void WriteToLogFile(const std::string& line);
+    // Sends bytes through the link's send and starts timing the reply; a failure is logged.
+    bool SendTimed(bool (ConsoleLink::*send)(const std::string&), const std::string& bytes);
     void LogNotSent(const std::string& text);
     // Logs the count of the repeated "Not sent" line, if any.
     void FlushRepeats();

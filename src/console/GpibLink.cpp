@@ -63,6 +63,12 @@ bool GpibLink::WriteLine(const std::string& text) {
     return true;
 }
 
+bool GpibLink::SendBytes(const std::string& bytes) {
+    if (handle_ == -1 || !GpibSendRaw(handle_, bytes, TimeoutMs)) return false;
+    if (events_.TxEcho) events_.TxEcho(bytes);
+    return true;
+}
+
 std::string GpibLink::SendFailure() const {
     if (handle_ == -1) return "not connected";
     if (!IsGpibExportBound("gpib_send")) return "the driver has no gpib_send";

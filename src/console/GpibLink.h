@@ -20,6 +20,7 @@ public:
     bool IsOpen() const override { return handle_ != -1; }
     bool SendLine(const std::string& text) override;
     bool WriteLine(const std::string& text) override;
+    bool SendBytes(const std::string& bytes) override;
     bool ReadReply() override;
     std::string SendFailure() const override;
     bool IsGpib() const override { return true; }

@@ -70,13 +70,17 @@ void MessageLink::Close() {
 }
 
 bool MessageLink::SendLine(const std::string& text) {
+    return SendMessage(text, text + txEnd_);
+}
+
+bool MessageLink::SendMessage(const std::string& echo, std::string message) {
     if (!open_) return false;
-    Queue([this, text, message = text + txEnd_] {
+    Queue([this, echo, message = std::move(message)] {
         const bool sent = session_->Write(message, target_.timeoutMs);
         const std::string why = sent ? std::string() : session_->Failure();
         const bool lost = !session_->IsOpen();
-        Tell([text, sent, why, lost](MessageLink& link) {
-            if (sent && link.events_.TxEcho) link.events_.TxEcho(text);
+        Tell([echo, sent, why, lost](MessageLink& link) {
+            if (sent && link.events_.TxEcho) link.events_.TxEcho(echo);
             if (!sent && link.events_.DriverError) link.events_.DriverError("Not sent: " + why);
             if (lost) link.Ended(why);
         });

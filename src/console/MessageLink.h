@@ -38,6 +38,7 @@ public:
     // Queued for the worker; false only when the link is not open.
     bool SendLine(const std::string& text) override;
     bool WriteLine(const std::string& text) override { return SendLine(text); }
+    bool SendBytes(const std::string& bytes) override { return SendMessage(bytes, bytes); }
     std::string SendFailure() const override { return open_ ? std::string() : "not connected"; }
     bool ReadReply() override;
     bool ReadsOnRequest() const override { return true; }
@@ -46,6 +47,8 @@ public:
 
 private:
     using Job = std::function<void()>; //!< Runs on the worker.
+    // Queues message for the worker; echo is what TxEcho tells once it went out.
+    bool SendMessage(const std::string& echo, std::string message);
     void Queue(Job job);
     void Work();
     // On the UI thread, by hand-over: f, unless the link has gone meanwhile.

@@ -6,10 +6,12 @@
 TioLink::TioLink(ConnectionTarget target, LinkEvents events, Handover& handover)
     : ConsoleLink(handover), target_(std::move(target)), events_(std::move(events)),
       io_(std::make_unique<TIO>(handover)) {
-    // TIO echoes what it wrote; the link echoes the line without the line end it added.
+    // TIO echoes what it wrote (within Send); the link echoes the line without the line end it
+    // added, and bytes sent as they are whole.
     if (events_.TxEcho) {
         io_->SetOnTxEcho([this](const std::string& sent) {
-            events_.TxEcho(sent.ends_with(txEnd_) ? sent.substr(0, sent.size() - txEnd_.size()) : sent);
+            const bool added = !sendingBytes_ && sent.ends_with(txEnd_);
+            events_.TxEcho(added ? sent.substr(0, sent.size() - txEnd_.size()) : sent);
         });
     }
     if (events_.RxLine) {
@@ -63,6 +65,13 @@ bool TioLink::SendLine(const std::string& text) {
 
 bool TioLink::WriteLine(const std::string& text) {
     return SendLine(text);
+}
+
+bool TioLink::SendBytes(const std::string& bytes) {
+    sendingBytes_ = true;
+    const bool sent = io_->Send(bytes);
+    sendingBytes_ = false;
+    return sent;
 }
 
 std::string TioLink::OpenedNote() const {

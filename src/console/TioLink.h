@@ -16,6 +16,7 @@ public:
     bool IsOpen() const override;
     bool SendLine(const std::string& text) override;
     bool WriteLine(const std::string& text) override;
+    bool SendBytes(const std::string& bytes) override;
     std::string SendFailure() const override { return io_->SendFailure(); }
     std::string OpenedNote() const override;
     bool ReadReply() override { return false; }
@@ -34,7 +35,8 @@ public:
 private:
     ConnectionTarget target_;
     LinkEvents events_;
-    bool connected_ = false;   //!< A link that never opened does not tell of its end.
-    std::string txEnd_ = "\n"; //!< What a send appends.
+    bool connected_ = false;    //!< A link that never opened does not tell of its end.
+    std::string txEnd_ = "\n";  //!< What a send appends.
+    bool sendingBytes_ = false; //!< SendBytes is under way: its echo keeps every byte.
     std::unique_ptr<TIO> io_;
 };

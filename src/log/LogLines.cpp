@@ -1,6 +1,7 @@
 #include "log/LogLines.h"
 
 #include "log/ChunkPacking.h"
+#include "log/HexBytes.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -75,6 +76,7 @@ void LogLines::AppendLine(std::string_view line, uint32_t slot, uint32_t colour)
     longestWidths_.plain = std::max(longestWidths_.plain, widths.plain);
     longestWidths_.controls = std::max(longestWidths_.controls, widths.controls);
     longestWidths_.all = std::max(longestWidths_.all, widths.all);
+    longestHexWidth_ = std::max(longestHexWidth_, HexRowWidth(line));
 }
 
 // Room for length bytes at the end of the newest chunk, or in a new one; a line longer than a
@@ -154,6 +156,7 @@ void LogLines::Clear() {
     palette_.clear();
     std::unordered_map<std::size_t, uint32_t>().swap(rareColours_);
     longestWidths_ = {};
+    longestHexWidth_ = 0;
     unpacked_ = {};
     ++clears_;
 }

@@ -48,6 +48,8 @@ public:
     std::size_t LongestWidth() const { return longestWidths_.plain; }
     // The same with the bytes mode shows as escapes counted at their escaped width.
     std::size_t LongestWidth(ControlCharMode mode) const { return longestWidths_.In(mode); }
+    // Character cells of the widest line in the hex view (HexRowWidth); 0 when no line is shown in hex.
+    std::size_t LongestHexWidth() const { return longestHexWidth_; }
 
     // Removes every line and gives the memory back.
     void Clear();
@@ -104,6 +106,7 @@ private:
     std::vector<uint32_t> palette_; //!< The colour of each slot below the rare slot.
     std::unordered_map<std::size_t, uint32_t> rareColours_; //!< Line -> colour, once the slots are full.
     LineWidths longestWidths_; //!< The widest line in each mode, each on its own.
+    std::size_t longestHexWidth_ = 0;
     std::size_t clears_ = 0;
     mutable Unpacked unpacked_;
 };

@@ -1,4 +1,5 @@
 #include "log/LogView.h"
+#include "log/HexBytes.h"
 #include "platform/QtPlatform.h"
 
 #include <QClipboard>
@@ -242,6 +243,26 @@ void TLogView::SetShowControlChars(bool controls, bool high) {
     viewport()->update();
 }
 
+void TLogView::SetShowHex(bool on) {
+    if (on == hexView_) {
+        return;
+    }
+    hexView_ = on;
+    SetRanges();
+    viewport()->update();
+}
+
+std::string TLogView::ShownText(qint64 row) const {
+    std::string_view text = lines_.Text(static_cast<std::size_t>(row));
+    if (hexView_ && HexPayloadStart(text) != std::string_view::npos) {
+        return HexRowCells(text, 0, SIZE_MAX);
+    }
+    if (controlChars_ != ControlCharMode::Off) {
+        return RenderControlChars(text, controlChars_).text;
+    }
+    return FromQt(VisibleCells(text, 0, static_cast<qint64>(LogLines::Width(text))));
+}
+
 void TLogView::UpdateMetrics() {
     QFontMetricsF metrics(font());
     rowHeight_ = std::max(1, static_cast<int>(std::ceil(metrics.lineSpacing())));
@@ -271,8 +292,11 @@ void TLogView::SetRanges() {
     vertical->setRange(0, ClampToInt(static_cast<qint64>(lines_.Count()) - rows));
     vertical->setPageStep(rows);
     QScrollBar* horizontal = horizontalScrollBar();
-    qint64 contentWidth =
-        qint64{2} * TextMargin + std::llround(lines_.LongestWidth(controlChars_) * charWidth_);
+    std::size_t longest = lines_.LongestWidth(controlChars_);
+    if (hexView_) {
+        longest = std::max(longest, lines_.LongestHexWidth());
+    }
+    qint64 contentWidth = qint64{2} * TextMargin + std::llround(longest * charWidth_);
     horizontal->setRange(0, ClampToInt(contentWidth - viewport()->width()));
     horizontal->setPageStep(std::max(1, viewport()->width()));
 }
@@ -357,6 +381,12 @@ QMenu* TLogView::CreateContextMenu(QWidget* parent) {
         find->setShortcut(QKeySequence::Find);
         connect(find, &QAction::triggered, this, [this] { Guarded([this] { findRequest_(); }); });
     }
+    if (!viewActions_.empty()) {
+        menu->addSeparator();
+        for (QAction* action : viewActions_) {
+            menu->addAction(action);
+        }
+    }
     return menu;
 }
 
@@ -412,6 +442,13 @@ void TLogView::PaintRow(QPainter& painter, qint64 row, int top, qint64 firstColu
     painter.setPen(colour);
     qreal x = TextMargin + firstColumn * charWidth_ - horizontalScrollBar()->value();
     std::string_view text = lines_.Text(static_cast<std::size_t>(row));
+    if (hexView_ && HexPayloadStart(text) != std::string_view::npos) {
+        std::string cells =
+            HexRowCells(text, static_cast<std::size_t>(firstColumn), static_cast<std::size_t>(columns));
+        painter.drawText(QPointF(x, top + ascent_),
+                         QString::fromLatin1(cells.data(), static_cast<qsizetype>(cells.size())));
+        return;
+    }
     if (controlChars_ != ControlCharMode::Off) {
         PaintEscapedRow(painter, text, colour, Dimmed(colour, background), x, top + ascent_, firstColumn,
                         columns);

@@ -23,7 +23,9 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+class QAction;
 class QMenu;
 class QPalette;
 
@@ -61,6 +63,14 @@ public:
     // the stored lines, the selection and copying keep the bytes as received. high alone is off.
     void SetShowControlChars(bool controls, bool high);
     ControlCharMode ShownControlChars() const { return controlChars_; }
+    // Shows every sent and received line as its bytes in hex beside them as text (HexBytes.h),
+    // its stamp and direction as they are; other lines stay as the control-character mode shows
+    // them. Like that mode it changes only what is drawn: the stored lines, find, the selection
+    // and copying keep the bytes, and a switch redraws only the rows in view.
+    void SetShowHex(bool on);
+    bool ShowsHex() const { return hexView_; }
+    // The characters row shows from its first column on, as the modes above lay it out.
+    std::string ShownText(qint64 row) const;
 
     // Selection: lines between the anchor and the current line, both included.
     bool HasSelection() const { return anchor_ >= 0; }
@@ -72,9 +82,12 @@ public:
     std::string SelectedText() const;
     // Puts SelectedText on the clipboard; nothing happens without a selection.
     void Copy();
-    // A menu with Copy and Select All acting on this view, and Find... when a find is offered; the
-    // caller owns it.
+    // A menu with Copy and Select All acting on this view, Find... when a find is offered, and the
+    // owner's view actions; the caller owns it.
     QMenu* CreateContextMenu(QWidget* parent);
+    // An action of the owner's (a view toggle such as the hex view) that the context menu offers
+    // after its own; the owner keeps it alive as long as this view.
+    void AddViewAction(QAction* action) { viewActions_.push_back(action); }
     // What the menu's Find... calls; none (the default) leaves the entry out.
     void SetFindRequest(std::function<void()> request) { findRequest_ = std::move(request); }
     // Rows for which tinted(row) is true get a tinted background (the matches of a find); only the
@@ -121,6 +134,7 @@ private:
 
     LogLines lines_;
     ControlCharMode controlChars_ = ControlCharMode::Off;
+    bool hexView_ = false;
     bool updatePosted_ = false;   //!< A posted ApplyPending is on its way.
     bool dirty_ = false;          //!< Lines came since the scroll bars were last set.
     bool followingLines_ = false; //!< The scroll bars are being moved to show new lines.
@@ -134,4 +148,5 @@ private:
     std::function<void()> beforePaint_;
     std::function<void()> findRequest_;
     std::function<bool(qint64)> rowTint_;
+    std::vector<QAction*> viewActions_;
 };

@@ -18,6 +18,7 @@
 #include <QScreen>
 #include <QSpinBox>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 
@@ -145,6 +146,35 @@ TEST_F(ConsoleTest, TheEscapesBoxSendsEscapesAsBytes) {
     EXPECT_EQ(Stored("Escapes").toInt(), 1);
     Type("ECHO a\\x41b");
     EXPECT_TRUE(Until([&] { return LogHas("Rx: aAb"); }));
+}
+
+// Hex input and the hex view, switched by their controls and remembered: typed hex goes out as
+// exactly its bytes (the line end is the typed 0A), the history keeps what was typed, the reply's
+// control bytes (and the CR before the simulator's LF) show in hex, and typed hex that is not hex
+// stays and is explained.
+TEST_F(ConsoleTest, HexInputSendsTheTypedBytesAndTheHexViewShowsThem) {
+    AmpsimProcess amp;
+    StartWith(Tcp(amp));
+    Find<QAction>("miShowHex")->trigger();
+    Find<QAction>("ActionHexIn")->trigger();
+    EXPECT_EQ(Stored("ShowHex").toInt(), 1);
+    EXPECT_EQ(Stored("HexInput").toInt(), 1);
+    const std::string typed = "45 43 48 4f 20 02 41 03 0A"; // ECHO, the bytes 02 41 03, LF
+    Type(typed);
+    ASSERT_TRUE(Until([&] {
+        return LogHas(std::string("Rx: \x02"
+                                  "A\x03\r"));
+    }));
+    EXPECT_TRUE(LogHas(std::string("Tx: ECHO \x02"
+                                   "A\x03")));
+    EXPECT_EQ(console->History().Entries().back(), typed);
+    TLogView* log = console->Log();
+    EXPECT_TRUE(
+        log->ShownText(static_cast<qint64>(log->Lines().Count()) - 1).ends_with("] Rx: 02 41 03 0D  .A.."));
+
+    Type("45 4G");
+    EXPECT_EQ(console->statusBar()->currentMessage(), "Hex input: 'G' at column 5 is not a hex digit");
+    EXPECT_EQ(Find<QLineEdit>("EditRawIn")->text(), "45 4G");
 }
 
 TEST_F(ConsoleTest, PingPongAndRepeatExcludeEachOther) {
