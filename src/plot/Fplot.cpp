@@ -160,10 +160,11 @@ void TFormPlot::BuildControls() {
          std::initializer_list<QWidget*>{seriesButton, c.follow, c.pause, allButton, exportButton})
         bar->addWidget(w);
     bar->addStretch();
-    bar->addWidget(c.readOut);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(bar);
     layout->addWidget(c.view);
+    // A row of its own: with a few series the read-out is wider than the room beside the buttons.
+    layout->addWidget(c.readOut);
 
     c.timer = new QTimer(this);
     c.timer->setInterval(RedrawIntervalMs);
@@ -315,7 +316,8 @@ void TFormPlot::SetTimeTicks() {
     if (ticks == c.ticks) return;
     for (const QString& label : c.x->categoriesLabels())
         c.x->remove(label);
-    c.x->setStartValue(static_cast<double>(c.fromMs));
+    // A category ends after it starts: a tick right on the view's edge keeps its label.
+    c.x->setStartValue(static_cast<double>(c.fromMs) - 1);
     for (const TimeTick& tick : ticks)
         c.x->append(QString::fromStdString(tick.label), static_cast<double>(tick.timeMs));
     c.ticks = std::move(ticks);

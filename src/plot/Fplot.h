@@ -3,8 +3,8 @@
 // legend; one value axis per unit (PlotAxes.h), the time axis ticked on round times.
 // It follows the newest data unless the operator zooms, pans or pauses; the wheel zooms the time
 // around the cursor, a drag of the left button zooms into a rectangle, the right button zooms
-// out, a drag with the middle button (or Shift and the left) pans. Beside the buttons the cursor's
-// time and each series' value there are read out. It draws from a timer, never per point: each redraw reduces
+// out, a drag with the middle button (or Shift and the left) pans. Below the chart the cursor's time
+// and each series' value there are read out. It draws from a timer, never per point: each redraw reduces
 // what is in view to the pixel columns (ReduceToColumns), so a soak of millions of points stays quick.
 // Everything here runs on the UI thread, the thread the series are filled on.
 #include <QPointF>

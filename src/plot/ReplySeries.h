@@ -36,7 +36,7 @@ std::unique_ptr<re2::RE2> CompileReplyPattern(const std::string& pattern, std::s
 struct SeriesDefinition {
     std::string name;
     std::string pattern;
-    std::string unit; //!< "" for none; series of one unit share a value axis
+    std::string unit = {}; //!< "" for none; series of one unit share a value axis
     bool operator==(const SeriesDefinition&) const = default;
 };
 
