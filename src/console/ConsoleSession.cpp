@@ -182,8 +182,6 @@ bool ConsoleSession::Send(const std::string& text) {
     }
     sendTick_ = GetTickCount();
     replyTimeShown_ = false;
-    // What comes now answers this command: the plot's row of the last reply is complete.
-    series_.EndReply();
     // Expanded escapes go out as they are: a link that decodes its own (GPIB) would read a typed
     // \\r, now a backslash and an r, as a CR.
     if (escapes_ ? link_->WriteLine(bytes) : link_->SendLine(bytes)) {
@@ -196,7 +194,6 @@ bool ConsoleSession::Send(const std::string& text) {
 
 bool ConsoleSession::Write(const std::string& text) {
     if (!link_) return false;
-    series_.EndReply();
     if (link_->WriteLine(text)) return true;
     LogNotSent(WithReason("Not sent:", link_->SendFailure()));
     return false;

@@ -179,7 +179,7 @@ void ReplySeries::ClearPoints() {
     for (auto& m : matchers_)
         m->points.Clear();
     // The open row's numbers were stored: a row that went on would put new ones at an old time.
-    EndReply();
+    CloseRow();
     ++version_;
 }
 
@@ -196,8 +196,10 @@ bool ReplySeries::Take(const std::string& line, const std::string& stamp, int64_
         filled |= row_[i].has_value();
     }
     if (!any) return false;
-    if (filled) EndReply();
-    if (!rowTime_) rowTime_ = StampTime(stamp, nowMs).value_or(nowMs);
+    const int64_t time = StampTime(stamp, nowMs).value_or(nowMs);
+    if (filled || time - rowLastMs_ > ReplyGapMs) CloseRow();
+    if (!rowTime_) rowTime_ = time;
+    rowLastMs_ = time;
     for (size_t i = 0; i < matchers_.size(); ++i) {
         if (!line_[i]) continue;
         row_[i] = line_[i];
@@ -207,7 +209,7 @@ bool ReplySeries::Take(const std::string& line, const std::string& stamp, int64_
     return true;
 }
 
-void ReplySeries::EndReply() {
+void ReplySeries::CloseRow() {
     if (!rowTime_) return;
     if (csv_) WriteCsvRow();
     rowTime_.reset();
@@ -235,6 +237,6 @@ CsvStream::Opened ReplySeries::StartCsv(const std::string& path, std::string& re
 }
 
 void ReplySeries::StopCsv() {
-    EndReply();
+    CloseRow();
     csv_.reset();
 }

@@ -5,13 +5,14 @@
 // The points stay until the series' definition changes or they are cleared.
 //
 // Rows: the numbers of one reply form one row, with one time (that of the reply's first number)
-// and a column per series. A row is open from its first number until
-//   - the session sends a command (EndReply): what answers the next command is a new reply, or
-//   - a line brings a number for a series the open row holds already: an instrument that reports
-//     on its own, unasked, sends reading after reading, and a second FWD is the next reading.
-// Every number of a row is stored with the row's time, so the export (which merges by time) and
-// the CSV stream write the same rows. The stream writes a row once it is closed; StopCsv and
-// EndReply close the open one.
+// and a column per series. A row is open from its first number until a line
+//   - brings a number for a series the row holds already: that is the next reading, or
+//   - arrives more than ReplyGapMs after the row's last number: the lines of one reply follow each
+//     other within milliseconds, and a number that comes later is not drawn at an earlier time.
+// A send marks no border: a script or PingPong sends the next command on the first line of a
+// reply, while the rest of it is still coming in. Every number of a row is stored with the row's
+// time, so the export (which merges by time) and the CSV stream write the same rows. The stream
+// writes a row once it is closed: when the next row starts, at CloseRow and at StopCsv.
 //
 // Threads: one thread at a time, the session's UI thread (the plot window reads on it too).
 #include "plot/SeriesCsv.h"
@@ -74,8 +75,9 @@ public:
     // A received line as it was logged (trimmed) with its arrival stamp "hh:nn:ss.zzz"; nowMs
     // (PlotTime.h) places the stamp on its day. True when a series took a number from it.
     bool Take(const std::string& line, const std::string& stamp, int64_t nowMs);
-    // A command was sent: the open row is complete (and written to the CSV stream).
-    void EndReply();
+    static constexpr int64_t ReplyGapMs = 250;
+    // Closes the open row (it goes to the CSV stream); the next number starts a new one.
+    void CloseRow();
 
     // Grows with every point added and every change of the definitions, so a plot knows when to
     // draw again without being told per point.
@@ -102,6 +104,7 @@ private:
     std::vector<std::optional<double>> line_; //!< This line's numbers, reused to spare allocations.
     std::vector<std::optional<double>> row_;  //!< The open row's numbers (see Rows above).
     std::optional<int64_t> rowTime_;          //!< The open row's time; none when no row is open.
+    int64_t rowLastMs_ = 0;                   //!< When the open row's last number came.
     std::unique_ptr<CsvStream> csv_;
     uint64_t version_ = 0;
     uint64_t definitionsVersion_ = 0;

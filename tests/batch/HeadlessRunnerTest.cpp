@@ -350,39 +350,34 @@ TEST_F(Headless, TheCsvFileHoldsTheNumbersOfTheLog) {
     options.series = {ParseSeriesOption("FWD[dBm]=^FWD ([-+0-9.eE]+)"), {"TEMP", "^TEMP ([-+0-9.eE]+)"}};
     options.csvFile = (dir.Path() / "run.csv").string();
     ASSERT_EQ(Run(options), ExitScriptDone) << err;
-    std::vector<Texts> replies; // per reply: its first stamp, then FWD's and TEMP's number or ""
+    Texts stamps, numbers; // of the Rx lines FWD (READ?), TEMP (READ?), FWD (FWD?)
     for (const std::string& line : SplitLines(out)) {
-        // "[hh:nn:ss.zzz] Rx: FWD 45.01 dBm"; a Tx line starts the next reply
+        // "[hh:nn:ss.zzz] Rx: FWD 45.01 dBm"
         std::istringstream words(line.substr(std::min(line.size(), size_t{19})));
         std::string name, number;
         words >> name >> number;
-        if (line.find("] Tx: ") == 13) replies.push_back({"", "", ""});
         if (line.find("] Rx: ") != 13 || (name != "FWD" && name != "TEMP")) continue;
-        if (replies.back()[0].empty()) replies.back()[0] = line.substr(1, 12);
-        replies.back()[name == "FWD" ? 1 : 2] = number;
+        stamps.push_back(line.substr(1, 12));
+        numbers.push_back(number);
     }
     std::stringstream file;
     file << std::ifstream(options.csvFile, std::ios::binary).rdbuf();
     Texts rows = SplitLines(file.str(), "\r\n");
     ASSERT_EQ(rows.size(), 3u) << file.str();
-    ASSERT_EQ(replies.size(), 3u) << out;
+    ASSERT_EQ(numbers.size(), 3u) << out;
     EXPECT_EQ(rows[0], "Time,FWD,TEMP");
+    const std::vector<Texts> expected = {{stamps[0], numbers[0], numbers[1]}, {stamps[2], numbers[2], ""}};
     for (size_t i = 0; i < 2; ++i) {
         Texts fields = SplitLines(rows[i + 1] + ",", ",");
         ASSERT_EQ(fields.size(), 3u) << rows[i + 1];
-        // "yyyy-mm-dd hh:nn:ss.zzz"
+        // "yyyy-mm-dd hh:nn:ss.zzz", the log's stamp of the reply's first line
         EXPECT_EQ(fields[0].size(), 23u) << fields[0];
-        EXPECT_TRUE(fields[0].ends_with(" " + replies[i][0])) << fields[0];
-        for (size_t column : {1, 2}) {
-            // The same number, in its shortest form ("45.10" in the log is 45.1 here).
-            if (replies[i][column].empty()) {
-                EXPECT_EQ(fields[column], "") << rows[i + 1];
-            } else {
-                EXPECT_EQ(std::stod(fields[column]), std::stod(replies[i][column])) << rows[i + 1];
-            }
-        }
+        EXPECT_TRUE(fields[0].ends_with(" " + expected[i][0])) << fields[0];
+        // The same number, in its shortest form ("45.10" in the log is 45.1 here).
+        EXPECT_EQ(std::stod(fields[1]), std::stod(expected[i][1])) << rows[i + 1];
+        EXPECT_EQ(fields[2].empty() ? "" : std::to_string(std::stod(fields[2])),
+                  expected[i][2].empty() ? "" : std::to_string(std::stod(expected[i][2])));
     }
-    EXPECT_NE(rows[1].back(), ',') << "READ?'s FWD and TEMP share its row";
 
     options.csvFile = (dir.Path() / "no-such-folder" / "run.csv").string();
     EXPECT_EQ(Run(options), ExitUsage);
