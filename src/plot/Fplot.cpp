@@ -303,6 +303,7 @@ void TFormPlot::SetAxes(const std::vector<double>& low, const std::vector<double
         const double margin =
             high[a] > low[a] ? (high[a] - low[a]) * 0.05 : std::max(1.0, std::abs(high[a]) * 0.05);
         c.ys[a]->setRange(low[a] - margin, high[a] + margin);
+        c.ys[a]->applyNiceNumbers(); // ticks on round values, for a few more pixels of range
     }
     c.settingRange = false;
 }

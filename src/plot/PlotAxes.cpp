@@ -26,7 +26,7 @@ constexpr std::array<int64_t, 27> TickSteps = {
 constexpr int TimeLabelPx = 80, DateLabelPx = 130;
 
 std::string TimeLabel(int64_t timeMs, int64_t step) {
-    const std::string stamp = FormatStampTime(timeMs);
+    std::string stamp = FormatStampTime(timeMs);
     if (step < Second) return stamp;
     return stamp.substr(0, step < Minute ? 8 : 5);
 }
@@ -69,10 +69,10 @@ std::vector<TimeTick> TimeTicks(int64_t fromMs, int64_t toMs, int widthPx) {
     const int64_t step = TickStep(toMs - fromMs, maxTicks);
     std::vector<TimeTick> ticks;
     for (int64_t t = FirstTick(fromMs, step); t <= toMs; t += step) {
-        std::string label = TimeLabel(t, step);
         const bool newDay = ticks.empty() || DayOf(ticks.back().timeMs) != DayOf(t);
-        if (daysLong || (crossesMidnight && newDay)) label = FormatDate(t) + " " + label;
-        ticks.push_back({t, label});
+        std::string label = daysLong || (crossesMidnight && newDay) ? FormatDate(t) + " " : std::string();
+        label += TimeLabel(t, step);
+        ticks.push_back({t, std::move(label)});
     }
     return ticks;
 }
