@@ -17,6 +17,26 @@ std::string NameValue(size_t i) {
 std::string PatternValue(size_t i) {
     return "Series" + std::to_string(i + 1) + "Pattern";
 }
+std::string UnitValue(size_t i) {
+    return "Series" + std::to_string(i + 1) + "Unit";
+}
+const std::string ExportFolderValue = "ExportFolder";
+
+std::string ReadExportFolder() {
+    SettingsStore& settings = Settings();
+    settings.OpenKey(PlotKey);
+    std::string folder =
+        settings.ValueExists(ExportFolderValue) ? settings.ReadStr(ExportFolderValue, "") : "";
+    settings.CloseKey();
+    return folder;
+}
+
+void WriteExportFolder(const std::string& folder) {
+    SettingsStore& settings = Settings();
+    settings.OpenKey(PlotKey);
+    settings.WriteStr(ExportFolderValue, folder);
+    settings.CloseKey();
+}
 } // namespace
 
 std::vector<SeriesDefinition> ReadSeriesSettings() {
@@ -28,6 +48,7 @@ std::vector<SeriesDefinition> ReadSeriesSettings() {
         // a series keeps the settings as they were.
         if (!settings.ValueExists(NameValue(i))) continue;
         SeriesDefinition d{settings.ReadStr(NameValue(i), ""), settings.ReadStr(PatternValue(i), "")};
+        if (settings.ValueExists(UnitValue(i))) d.unit = settings.ReadStr(UnitValue(i), "");
         if (!d.name.empty()) definitions.push_back(d);
     }
     settings.CloseKey();
@@ -41,6 +62,7 @@ void WriteSeriesSettings(const std::vector<SeriesDefinition>& definitions) {
         const bool used = i < definitions.size();
         settings.WriteStr(NameValue(i), used ? definitions[i].name : "");
         settings.WriteStr(PatternValue(i), used ? definitions[i].pattern : "");
+        settings.WriteStr(UnitValue(i), used ? definitions[i].unit : "");
     }
     settings.CloseKey();
 }
@@ -53,6 +75,8 @@ TFormPlot* WirePlotToConsole(TFormConsole& console) {
         console.AddLogLine("The stored plot series were not taken: " + reason, LogColours::Error);
     auto* plot = new TFormPlot(series, &console);
     plot->SeriesChanged = [&series] { WriteSeriesSettings(series.Definitions()); };
+    plot->SetExportFolder(ReadExportFolder());
+    plot->ExportFolderUsed = [](const std::string& folder) { WriteExportFolder(folder); };
     if (auto* action = console.findChild<QAction*>("miPlot"))
         QObject::connect(action, &QAction::triggered, plot,
                          [plot] { Guarded([plot] { plot->ShowPlot(); }); });

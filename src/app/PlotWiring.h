@@ -1,8 +1,9 @@
 #pragma once
 // The plot window and the console: the console's Connection menu shows the plot, the plot draws
 // the series of the console's session, and the series live in the settings (key Plot below
-// SettingsKeyPath: SeriesNName and SeriesNPattern, N = 1..8). Built into corvane_plot, the one
-// library that needs Qt Charts. UI thread.
+// SettingsKeyPath: SeriesNName, SeriesNPattern and SeriesNUnit, N = 1..8, a set stored without
+// units reading as series without one; ExportFolder, the folder of the last export). Built into corvane_plot,
+// the one library that needs Qt Charts. UI thread.
 #include "plot/ReplySeries.h"
 
 #include <vector>

@@ -11,12 +11,12 @@
 
 const char HeadlessUsage[] =
     "usage: corvane --batch SCRIPT --connect CONNECTION [--log FILE] [--reply-timeout MS]\n"
-    "               [--max-seconds N] [--answer yes|no] [--series NAME=PATTERN ... --csv FILE]\n"
+    "               [--max-seconds N] [--answer yes|no] [--series NAME[UNIT]=PATTERN ... --csv FILE]\n"
     "       corvane-batch SCRIPT --connect CONNECTION [the same options]: the same without Qt\n"
     "       corvane-batch --help | -h | --version\n"
     "  PATTERN: RE2 syntax (no back-references, no look-around) with one capture group around\n"
-    "           the number, e.g. 'FWD=^FWD ([-+0-9.eE]+)';\n"
-    "           --csv writes a row per received line that gave a number, while the script runs\n"
+    "           the number, e.g. 'FWD[dBm]=^FWD ([-+0-9.eE]+)' ([UNIT] may be left out);\n"
+    "           --csv writes a row per reply that gave numbers, while the script runs\n"
     "  CONNECTION: com:..., tcp:HOST:PORT, tcpsrv:[ADDRESS]:PORT or gpib:..., or a VISA resource\n"
     "           (TCPIP::HOST::PORT::SOCKET, ASRL3::INSTR, GPIB0::7::INSTR with --gpib-driver NAME, ...)\n"
     "  --max-seconds N: the whole run, connecting included, ends after N seconds at the latest\n"
@@ -93,9 +93,7 @@ bool Take(const std::string& name, const std::string& value, HeadlessOptions& op
             return false;
         }
     } else if (name == "--series") {
-        const size_t equals = value.find('=');
-        options.series.push_back(
-            {value.substr(0, equals), equals == std::string::npos ? "" : value.substr(equals + 1)});
+        options.series.push_back(ParseSeriesOption(value));
     } else if (name == "--gpib-driver") {
         options.gpibDriver = value;
     } else if (name == "--csv") {

@@ -1,7 +1,7 @@
 #pragma once
 // The command line of the headless batch runner: `corvane --batch SCRIPT --connect CONNECTION
 // [--log FILE] [--reply-timeout MS] [--max-seconds N] [--answer yes|no]
-// [--series NAME=PATTERN ... --csv FILE]`, each option also as --name=value. Plain C++; main
+// [--series NAME[UNIT]=PATTERN ... --csv FILE]`, each option also as --name=value. Plain C++; main
 // calls it before anything of the windows exists.
 #include "connection/LineEnds.h"
 #include "plot/ReplySeries.h"

@@ -417,6 +417,8 @@ bool HeadlessRunner::SignalledOrTimeUp() const {
 
 // Once a signal or the time limit has come while lines wait, the run ends for it.
 void HeadlessRunner::FinishOutputs() {
+    // The last reply's row is written once no more lines can come.
+    session_.Series().StopCsv();
     Flush();
     const auto ended = [this] { return SignalledOrTimeUp(); };
     bool stalled = false;

@@ -3,21 +3,24 @@
 #include "platform/ModalBoxes.h"
 #include "platform/QtPlatform.h"
 #include "plot/FplotSeries.h"
+#include "plot/PlotAxes.h"
 #include "plot/PlotTime.h"
 #include "plot/ReplySeries.h"
 #include "plot/SeriesExport.h"
 
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
-#include <QDateTime>
-#include <QDateTimeAxis>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineSeries>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QValueAxis>
@@ -25,7 +28,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace {
 // The chart view with the operator's mouse: the wheel zooms the time axis, the middle button (or
@@ -86,20 +88,19 @@ template <class Handler> auto Guard(Handler handler) {
 template <class Handler> auto GuardToggle(Handler handler) {
     return [handler](bool on) { Guarded([&] { handler(on); }); };
 }
-
-// Qt Charts' time axis shows milliseconds since the epoch in local time; our times are local
-// wall-clock milliseconds already, so the zone's offset comes off before they reach the axis.
-int64_t LocalOffsetMs() {
-    return static_cast<int64_t>(QDateTime::currentDateTime().offsetFromUtc()) * 1000;
-}
 } // namespace
 
 struct TFormPlot::Chart {
     QChart* chart = nullptr;
     PlotView* view = nullptr;
-    QDateTimeAxis* x = nullptr;
-    QValueAxis* y = nullptr;
+    // The time axis in local wall-clock milliseconds; its categories are the ticks, labelled at
+    // their values, which QDateTimeAxis (evenly spaced, not on round times) cannot do.
+    QCategoryAxis* x = nullptr;
+    std::vector<TimeTick> ticks; //!< what x shows now; set again only when they change
+    std::vector<UnitAxis> units; //!< the value axes' series, one per unit
+    std::vector<QValueAxis*> ys; //!< one per entry of units
     std::vector<QLineSeries*> lines;
+    std::string exportFolder;
     QCheckBox* follow = nullptr;
     QPushButton* pause = nullptr;
     QLabel* readOut = nullptr;
@@ -117,9 +118,9 @@ TFormPlot::TFormPlot(ReplySeries& series, QWidget* parent)
     setWindowTitle("Plot");
     resize(800, 450);
     BuildControls();
-    ChooseCsvFile = [this](std::string& path) {
-        const QString chosen =
-            QFileDialog::getSaveFileName(this, "Export CSV", QString(), "CSV files (*.csv)");
+    ChooseCsvFile = [this](const std::string& suggested, std::string& path) {
+        const QString chosen = QFileDialog::getSaveFileName(
+            this, "Export CSV", QString::fromStdString(suggested), "CSV files (*.csv)");
         path = chosen.toStdString();
         return !chosen.isEmpty();
     };
@@ -130,11 +131,10 @@ TFormPlot::~TFormPlot() = default;
 void TFormPlot::BuildControls() {
     Chart& c = *chart_;
     c.chart = new QChart;
-    c.x = new QDateTimeAxis;
-    c.x->setFormat("hh:mm:ss");
-    c.y = new QValueAxis;
+    c.x = new QCategoryAxis;
+    c.x->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     c.chart->addAxis(c.x, Qt::AlignBottom);
-    c.chart->addAxis(c.y, Qt::AlignLeft);
+    c.exportFolder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toStdString();
     c.chart->legend()->setVisible(true);
     c.chart->legend()->setAlignment(Qt::AlignTop);
     c.view = new PlotView(c.chart);
@@ -160,10 +160,11 @@ void TFormPlot::BuildControls() {
          std::initializer_list<QWidget*>{seriesButton, c.follow, c.pause, allButton, exportButton})
         bar->addWidget(w);
     bar->addStretch();
-    bar->addWidget(c.readOut);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(bar);
     layout->addWidget(c.view);
+    // A row of its own: with a few series the read-out is wider than the room beside the buttons.
+    layout->addWidget(c.readOut);
 
     c.timer = new QTimer(this);
     c.timer->setInterval(RedrawIntervalMs);
@@ -198,15 +199,37 @@ void TFormPlot::RebuildLines() {
         delete line;
     }
     c.lines.clear();
+    RebuildValueAxes();
     for (const SeriesDefinition& d : series_.Definitions()) {
         auto* line = new QLineSeries;
-        line->setName(QString::fromLatin1(d.name));
+        const QString unit = QString::fromLatin1(d.unit).trimmed();
+        line->setName(QString::fromLatin1(d.name) + (unit.isEmpty() ? QString() : " [" + unit + "]"));
         c.chart->addSeries(line);
         line->attachAxis(c.x);
-        line->attachAxis(c.y);
         c.lines.push_back(line);
     }
+    for (size_t a = 0; a < c.units.size(); ++a) {
+        for (size_t i : c.units[a].series)
+            c.lines[i]->attachAxis(c.ys[a]);
+    }
     c.definitionsVersion = series_.DefinitionsVersion();
+}
+
+// One axis per unit, the first on the left, the next on the right, and so on.
+void TFormPlot::RebuildValueAxes() {
+    Chart& c = *chart_;
+    for (QValueAxis* y : c.ys) {
+        c.chart->removeAxis(y);
+        delete y;
+    }
+    c.ys.clear();
+    c.units = GroupByUnit(series_.Definitions());
+    for (size_t a = 0; a < c.units.size(); ++a) {
+        auto* y = new QValueAxis;
+        y->setTitleText(QString::fromLatin1(AxisTitle(c.units[a])));
+        c.chart->addAxis(y, a % 2 == 0 ? Qt::AlignLeft : Qt::AlignRight);
+        c.ys.push_back(y);
+    }
 }
 
 namespace {
@@ -241,20 +264,22 @@ void TFormPlot::Redraw() {
         c.fromMs = c.toMs - span;
     }
     const int columns = std::max(1, static_cast<int>(c.chart->plotArea().width()));
-    const int64_t offset = LocalOffsetMs();
-    double low = HUGE_VAL, high = -HUGE_VAL;
-    for (size_t i = 0; i < c.lines.size(); ++i) {
-        const std::vector<PlotPoint> points = ReduceToColumns(series_.Points(i), c.fromMs, c.toMs, columns);
-        QList<QPointF> shown;
-        shown.reserve(static_cast<qsizetype>(points.size()));
-        for (const PlotPoint& p : points) {
-            shown.append(QPointF(static_cast<double>(p.timeMs - offset), p.value));
-            low = std::min(low, p.value);
-            high = std::max(high, p.value);
+    std::vector<double> low(c.ys.size(), HUGE_VAL), high(c.ys.size(), -HUGE_VAL);
+    for (size_t a = 0; a < c.units.size(); ++a) {
+        for (size_t i : c.units[a].series) {
+            const std::vector<PlotPoint> points =
+                ReduceToColumns(series_.Points(i), c.fromMs, c.toMs, columns);
+            QList<QPointF> shown;
+            shown.reserve(static_cast<qsizetype>(points.size()));
+            for (const PlotPoint& p : points) {
+                shown.append(QPointF(static_cast<double>(p.timeMs), p.value));
+                low[a] = std::min(low[a], p.value);
+                high[a] = std::max(high[a], p.value);
+            }
+            c.lines[i]->replace(shown);
         }
-        c.lines[i]->replace(shown);
     }
-    SetAxes(low, high, offset);
+    SetAxes(low, high);
 }
 
 void TFormPlot::ShowAll() {
@@ -268,16 +293,35 @@ void TFormPlot::ShowAll() {
     Redraw();
 }
 
-void TFormPlot::SetAxes(double low, double high, int64_t offset) {
+void TFormPlot::SetAxes(const std::vector<double>& low, const std::vector<double>& high) {
     Chart& c = *chart_;
     c.settingRange = true;
-    c.x->setRange(QDateTime::fromMSecsSinceEpoch(c.fromMs - offset),
-                  QDateTime::fromMSecsSinceEpoch(c.toMs - offset));
-    if (c.autoY && low <= high) {
-        const double margin = high > low ? (high - low) * 0.05 : std::max(1.0, std::abs(high) * 0.05);
-        c.y->setRange(low - margin, high + margin);
+    c.x->setRange(static_cast<double>(c.fromMs), static_cast<double>(c.toMs));
+    SetTimeTicks();
+    for (size_t a = 0; a < c.ys.size() && c.autoY; ++a) {
+        if (low[a] > high[a]) continue;
+        const double margin =
+            high[a] > low[a] ? (high[a] - low[a]) * 0.05 : std::max(1.0, std::abs(high[a]) * 0.05);
+        c.ys[a]->setRange(low[a] - margin, high[a] + margin);
+        c.ys[a]->applyNiceNumbers(); // ticks on round values, for a few more pixels of range
     }
     c.settingRange = false;
+}
+
+// A category per tick, labelled at its end; set again only when the ticks change, so following
+// the newest data redraws labels only as a tick moves in or out.
+void TFormPlot::SetTimeTicks() {
+    Chart& c = *chart_;
+    std::vector<TimeTick> ticks =
+        TimeTicks(c.fromMs, c.toMs, std::max(1, static_cast<int>(c.chart->plotArea().width())));
+    if (ticks == c.ticks) return;
+    for (const QString& label : c.x->categoriesLabels())
+        c.x->remove(label);
+    // A category ends after it starts: a tick right on the view's edge keeps its label.
+    c.x->setStartValue(static_cast<double>(c.fromMs) - 1);
+    for (const TimeTick& tick : ticks)
+        c.x->append(QString::fromStdString(tick.label), static_cast<double>(tick.timeMs));
+    c.ticks = std::move(ticks);
 }
 
 void TFormPlot::FollowChanged(bool on) {
@@ -301,9 +345,8 @@ void TFormPlot::ZoomTime(double factor, double atX) {
 
 void TFormPlot::TakeViewFromAxes() {
     Chart& c = *chart_;
-    const int64_t offset = LocalOffsetMs();
-    c.fromMs = c.x->min().toMSecsSinceEpoch() + offset;
-    c.toMs = c.x->max().toMSecsSinceEpoch() + offset;
+    c.fromMs = std::llround(c.x->min());
+    c.toMs = std::llround(c.x->max());
     c.autoY = false;
     StopFollowing();
     Redraw();
@@ -320,23 +363,30 @@ void TFormPlot::ShowCursor(QPointF at) {
         c.readOut->clear();
         return;
     }
-    const QPointF value = c.chart->mapToValue(at, c.lines.front());
-    c.readOut->setText(
-        QString::fromStdString(ReadOut(value.x() + static_cast<double>(LocalOffsetMs()), value.y())));
+    c.readOut->setText(QString::fromLatin1(ReadOut(c.chart->mapToValue(at, c.lines.front()).x())));
 }
 
-std::string TFormPlot::ReadOut(double timeMs, double value) const {
-    char number[32];
-    std::snprintf(number, sizeof number, "%.6g", value);
-    return FormatStampTime(std::llround(timeMs)) + "   " + number;
+std::string TFormPlot::ReadOut(double timeMs) const {
+    return CursorReadOut(series_, std::llround(timeMs));
+}
+
+void TFormPlot::SetExportFolder(const std::string& folder) {
+    if (!folder.empty()) chart_->exportFolder = folder;
 }
 
 void TFormPlot::ExportClick() {
+    const std::string suggested = QDir(QString::fromStdString(chart_->exportFolder))
+                                      .filePath(QString::fromStdString(SuggestedExportName(LocalNowMs())))
+                                      .toStdString();
     std::string path;
-    if (!ChooseCsvFile || !ChooseCsvFile(path)) return;
+    if (!ChooseCsvFile || !ChooseCsvFile(suggested, path)) return;
     std::string reason;
-    if (!ExportCsv(series_, path, reason))
+    if (!ExportCsv(series_, path, reason)) {
         Boxes().Error("Export CSV", "The series were not exported to \"" + path + "\". " + reason);
+        return;
+    }
+    chart_->exportFolder = QFileInfo(QString::fromStdString(path)).absolutePath().toStdString();
+    if (ExportFolderUsed) ExportFolderUsed(chart_->exportFolder);
 }
 
 void TFormPlot::SeriesClick() {

@@ -1,6 +1,6 @@
 #pragma once
-// The series dialog: up to MaxSeries rows of a name and a pattern. OK takes the rows that are not
-// empty, unless DefinitionsProblem finds one: then an error box says which and why, and the
+// The series dialog: up to MaxSeries rows of a name, a unit (may stay empty) and a pattern. OK takes the rows
+// that are not empty, unless DefinitionsProblem finds one: then an error box says which and why, and the
 // dialog stays open. UI thread.
 #include "plot/ReplySeries.h"
 
@@ -19,5 +19,6 @@ public:
 
 private:
     std::vector<QLineEdit*> names_;    //!< "EditName1" ...
+    std::vector<QLineEdit*> units_;    //!< "EditUnit1" ...
     std::vector<QLineEdit*> patterns_; //!< "EditPattern1" ...
 };

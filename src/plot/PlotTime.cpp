@@ -2,6 +2,7 @@
 
 #include "platform/System.h"
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 
@@ -31,8 +32,7 @@ std::optional<int64_t> StampTime(const std::string& stamp, int64_t nowMs) {
         !ParseDigits(stamp, 6, 2, 59, s) || !ParseDigits(stamp, 9, 3, 999, ms))
         return std::nullopt;
     const int64_t ofDay = ((h * 60 + m) * 60 + s) * int64_t{1000} + ms;
-    const int64_t day = nowMs >= 0 ? nowMs / MsPerDay : (nowMs - MsPerDay + 1) / MsPerDay;
-    int64_t time = day * MsPerDay + ofDay;
+    int64_t time = DayOf(nowMs) * MsPerDay + ofDay;
     // A stamp is taken before it is handled, so one well ahead of now belongs to yesterday.
     if (time > nowMs + MsPerDay / 2) time -= MsPerDay;
     return time;
@@ -46,4 +46,21 @@ std::string FormatStampTime(int64_t timeMs) {
                   static_cast<int>(ofDay / 60000 % 60), static_cast<int>(ofDay / 1000 % 60),
                   static_cast<int>(ofDay % 1000));
     return text;
+}
+
+int64_t DayOf(int64_t timeMs) {
+    return timeMs >= 0 ? timeMs / MsPerDay : (timeMs - MsPerDay + 1) / MsPerDay;
+}
+
+std::string FormatDate(int64_t timeMs) {
+    using namespace std::chrono;
+    const year_month_day date{sys_days{days{DayOf(timeMs)}}};
+    char text[24];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
+    return text;
+}
+
+std::string FormatStampDateTime(int64_t timeMs) {
+    return FormatDate(timeMs) + " " + FormatStampTime(timeMs);
 }

@@ -16,3 +16,10 @@ int64_t LocalNowMs();
 std::optional<int64_t> StampTime(const std::string& stamp, int64_t nowMs);
 // "hh:nn:ss.zzz", as the log stamps lines.
 std::string FormatStampTime(int64_t timeMs);
+// The local day a time lies on (days since 1970-01-01, also before it).
+int64_t DayOf(int64_t timeMs);
+// "yyyy-mm-dd" of that day.
+std::string FormatDate(int64_t timeMs);
+// "yyyy-mm-dd hh:nn:ss.zzz": ISO 8601 local time with a blank between date and time, as the CSV
+// files stamp their rows.
+std::string FormatStampDateTime(int64_t timeMs);

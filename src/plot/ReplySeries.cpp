@@ -4,6 +4,7 @@
 
 #include <re2/re2.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <set>
@@ -117,6 +118,17 @@ bool ParseSeriesNumber(std::string_view text, double& value) {
     return error == std::errc() && at == end && std::isfinite(value);
 }
 
+SeriesDefinition ParseSeriesOption(const std::string& text) {
+    const size_t equals = text.find('=');
+    SeriesDefinition d{text.substr(0, equals), equals == std::string::npos ? "" : text.substr(equals + 1)};
+    const size_t open = d.name.rfind('[');
+    if (d.name.ends_with(']') && open != std::string::npos && open > 0) {
+        d.unit = d.name.substr(open + 1, d.name.size() - open - 2);
+        d.name.erase(open);
+    }
+    return d;
+}
+
 struct ReplySeries::Matcher {
     explicit Matcher(const std::string& pattern) : regex(pattern, PatternOptions()) {}
     // A search anywhere in the line; RE2 runs in time linear in the line and keeps no stack per
@@ -137,19 +149,23 @@ ReplySeries::~ReplySeries() = default;
 bool ReplySeries::SetDefinitions(const std::vector<SeriesDefinition>& definitions, std::string& reason) {
     reason = DefinitionsProblem(definitions);
     if (!reason.empty()) return false;
+    // A CSV stream's columns are those it started with.
+    StopCsv();
     std::vector<std::unique_ptr<Matcher>> matchers;
     for (const SeriesDefinition& d : definitions) {
         std::unique_ptr<Matcher> kept;
         for (size_t i = 0; i < definitions_.size() && !kept; ++i) {
-            if (definitions_[i] == d && matchers_[i]) kept = std::move(matchers_[i]);
+            const SeriesDefinition& old = definitions_[i];
+            if (old.name == d.name && old.pattern == d.pattern && matchers_[i])
+                kept = std::move(matchers_[i]);
         }
         matchers.push_back(kept ? std::move(kept) : std::make_unique<Matcher>(d.pattern));
     }
     definitions_ = definitions;
     matchers_ = std::move(matchers);
+    line_.assign(definitions_.size(), std::nullopt);
     row_.assign(definitions_.size(), std::nullopt);
-    // A CSV stream's columns are those it started with.
-    StopCsv();
+    rowTime_.reset();
     ++version_;
     ++definitionsVersion_;
     return true;
@@ -162,34 +178,47 @@ const SeriesStore& ReplySeries::Points(size_t series) const {
 void ReplySeries::ClearPoints() {
     for (auto& m : matchers_)
         m->points.Clear();
+    // The open row's numbers were stored: a row that went on would put new ones at an old time.
+    CloseRow();
     ++version_;
 }
 
 bool ReplySeries::Take(const std::string& line, const std::string& stamp, int64_t nowMs) {
     if (matchers_.empty()) return false;
-    bool any = false;
+    bool any = false, filled = false;
     for (size_t i = 0; i < matchers_.size(); ++i) {
-        Matcher& m = *matchers_[i];
         double value = 0;
-        row_[i].reset();
+        line_[i].reset();
         std::string_view group;
-        if (!m.Find(line, group) || !ParseSeriesNumber(group, value)) continue;
-        row_[i] = value;
+        if (!matchers_[i]->Find(line, group) || !ParseSeriesNumber(group, value)) continue;
+        line_[i] = value;
         any = true;
+        filled |= row_[i].has_value();
     }
     if (!any) return false;
     const int64_t time = StampTime(stamp, nowMs).value_or(nowMs);
+    if (filled || time - rowLastMs_ > ReplyGapMs) CloseRow();
+    if (!rowTime_) rowTime_ = time;
+    rowLastMs_ = time;
     for (size_t i = 0; i < matchers_.size(); ++i) {
-        if (row_[i]) matchers_[i]->points.Append({time, *row_[i]});
+        if (!line_[i]) continue;
+        row_[i] = line_[i];
+        matchers_[i]->points.Append({*rowTime_, *line_[i]});
     }
     ++version_;
-    if (csv_) WriteCsvRow(time);
     return true;
 }
 
-void ReplySeries::WriteCsvRow(int64_t time) {
+void ReplySeries::CloseRow() {
+    if (!rowTime_) return;
+    if (csv_) WriteCsvRow();
+    rowTime_.reset();
+    std::fill(row_.begin(), row_.end(), std::nullopt);
+}
+
+void ReplySeries::WriteCsvRow() {
     std::string reason;
-    const CsvStream::Written written = csv_->Write(CsvRow(time, row_), reason);
+    const CsvStream::Written written = csv_->Write(CsvRow(*rowTime_, row_), reason);
     if (written == CsvStream::Written::Reopened && CsvReopened) CsvReopened(csv_->Path());
     if (written != CsvStream::Written::Failed) return;
     const std::string path = csv_->Path();
@@ -208,5 +237,6 @@ CsvStream::Opened ReplySeries::StartCsv(const std::string& path, std::string& re
 }
 
 void ReplySeries::StopCsv() {
+    CloseRow();
     csv_.reset();
 }

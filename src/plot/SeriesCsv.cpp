@@ -25,7 +25,7 @@ std::string CsvHeader(const std::vector<std::string>& names) {
 }
 
 std::string CsvRow(int64_t timeMs, const std::vector<std::optional<double>>& values) {
-    std::string row = FormatStampTime(timeMs);
+    std::string row = FormatStampDateTime(timeMs);
     char number[std::numeric_limits<double>::max_digits10 + 16];
     for (const std::optional<double>& value : values) {
         row += ',';

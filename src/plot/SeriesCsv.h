@@ -1,6 +1,7 @@
 #pragma once
-// Series as CSV: a header "Time,<name>,...", then one row per received line that gave numbers, its
-// arrival stamp as in the log ("hh:nn:ss.zzz") and each series' number or an empty field. Numbers
+// Series as CSV: a header "Time,<name>,...", then one row per reply that gave numbers (ReplySeries.h
+// says what one reply is), its local date and time ("yyyy-mm-dd hh:nn:ss.zzz", the log's stamp
+// behind the date) and each series' number or an empty field. Numbers
 // are written in the shortest form that reads back as the same value, with a point as the decimal
 // separator; names with a comma or a quote are quoted. CR LF line ends, as every file we write.
 // Plain C++; one thread at a time.

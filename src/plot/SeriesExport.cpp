@@ -2,6 +2,7 @@
 
 #include "log/AppendFile.h"
 #include "platform/System.h"
+#include "plot/PlotTime.h"
 #include "plot/ReplySeries.h"
 #include "plot/SeriesCsv.h"
 
@@ -83,4 +84,9 @@ bool ExportCsv(const ReplySeries& series, const std::string& path, std::string& 
         text.clear();
     }
     return file.Write(text, reason) && file.Close(reason);
+}
+
+std::string SuggestedExportName(int64_t timeMs) {
+    const std::string time = FormatStampTime(timeMs);
+    return "corvane-plot-" + FormatDate(timeMs) + "-" + time.substr(0, 2) + time.substr(3, 2) + ".csv";
 }

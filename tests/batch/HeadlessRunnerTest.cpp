@@ -342,40 +342,41 @@ TEST_F(Headless, TheLogFileIsTheSessionLogWithTheSameLines) {
     EXPECT_TRUE(err.starts_with("corvane: cannot open the log file")) << err;
 }
 
-// --csv holds a row per reply that gave a number, with the stamp and the number the log shows; a
-// CSV file that cannot be made ends the run before anything is sent.
+// --csv holds a row per reply that gave numbers (READ? answers three lines, one row), dated, with
+// the stamp of the reply's first line and the numbers the log shows; a unit in --series changes no
+// column; a CSV file that cannot be made ends the run before anything is sent.
 TEST_F(Headless, TheCsvFileHoldsTheNumbersOfTheLog) {
     HeadlessOptions options = With("READ?\nFWD?\nECHO none\n");
-    options.series = {{"FWD", "^FWD ([-+0-9.eE]+)"}, {"TEMP", "^TEMP ([-+0-9.eE]+)"}};
+    options.series = {ParseSeriesOption("FWD[dBm]=^FWD ([-+0-9.eE]+)"), {"TEMP", "^TEMP ([-+0-9.eE]+)"}};
     options.csvFile = (dir.Path() / "run.csv").string();
     ASSERT_EQ(Run(options), ExitScriptDone) << err;
-    struct Reading {
-        std::string stamp;
-        size_t column;
-        std::string number;
-    };
-    std::vector<Reading> logged;
+    Texts stamps, numbers; // of the Rx lines FWD (READ?), TEMP (READ?), FWD (FWD?)
     for (const std::string& line : SplitLines(out)) {
         // "[hh:nn:ss.zzz] Rx: FWD 45.01 dBm"
         std::istringstream words(line.substr(std::min(line.size(), size_t{19})));
         std::string name, number;
         words >> name >> number;
-        if (line.find("] Rx: ") == 13 && (name == "FWD" || name == "TEMP"))
-            logged.push_back({line.substr(1, 12), name == "FWD" ? 1u : 2u, number});
+        if (line.find("] Rx: ") != 13 || (name != "FWD" && name != "TEMP")) continue;
+        stamps.push_back(line.substr(1, 12));
+        numbers.push_back(number);
     }
     std::stringstream file;
     file << std::ifstream(options.csvFile, std::ios::binary).rdbuf();
     Texts rows = SplitLines(file.str(), "\r\n");
-    ASSERT_EQ(rows.size(), 4u) << file.str();
-    ASSERT_EQ(logged.size(), 3u) << out;
+    ASSERT_EQ(rows.size(), 3u) << file.str();
+    ASSERT_EQ(numbers.size(), 3u) << out;
     EXPECT_EQ(rows[0], "Time,FWD,TEMP");
-    for (size_t i = 0; i < logged.size(); ++i) {
+    const std::vector<Texts> expected = {{stamps[0], numbers[0], numbers[1]}, {stamps[2], numbers[2], ""}};
+    for (size_t i = 0; i < 2; ++i) {
         Texts fields = SplitLines(rows[i + 1] + ",", ",");
         ASSERT_EQ(fields.size(), 3u) << rows[i + 1];
-        EXPECT_EQ(fields[0], logged[i].stamp);
+        // "yyyy-mm-dd hh:nn:ss.zzz", the log's stamp of the reply's first line
+        EXPECT_EQ(fields[0].size(), 23u) << fields[0];
+        EXPECT_TRUE(fields[0].ends_with(" " + expected[i][0])) << fields[0];
         // The same number, in its shortest form ("45.10" in the log is 45.1 here).
-        EXPECT_EQ(std::stod(fields[logged[i].column]), std::stod(logged[i].number)) << rows[i + 1];
-        EXPECT_EQ(fields[3 - logged[i].column], "");
+        EXPECT_EQ(std::stod(fields[1]), std::stod(expected[i][1])) << rows[i + 1];
+        EXPECT_EQ(fields[2].empty() ? "" : std::to_string(std::stod(fields[2])),
+                  expected[i][2].empty() ? "" : std::to_string(std::stod(expected[i][2])));
     }
 
     options.csvFile = (dir.Path() / "no-such-folder" / "run.csv").string();

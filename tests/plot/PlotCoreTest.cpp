@@ -2,6 +2,7 @@
 // reduction to pixel columns and the CSV.
 #include "TempDir.h"
 #include "connection/LineFramer.h"
+#include "plot/PlotAxes.h"
 #include "plot/PlotTime.h"
 #include "plot/ReplySeries.h"
 #include "plot/SeriesCsv.h"
@@ -121,7 +122,7 @@ TEST(ReplySeries, TakesTheNumberAndTheArrivalTimeOfEachMatch) {
     EXPECT_EQ(series.Points(0).At(0).timeMs, Noon + 100);
     EXPECT_EQ(series.Points(0).At(0).value, 45.5);
     ASSERT_EQ(series.Points(1).Size(), 1u);
-    EXPECT_EQ(series.Points(1).At(0).timeMs, Noon + 150);
+    EXPECT_EQ(series.Points(1).At(0).timeMs, Noon + 100) << "TEMP joins the open row, at its time";
     EXPECT_EQ(series.Points(1).At(0).value, 38);
 }
 
@@ -193,25 +194,116 @@ TEST(ReduceToColumns, KeepsEachColumnsExtremesInTimeOrder) {
     EXPECT_TRUE(ReduceToColumns(store, 5, 5, 100).empty());
 }
 
-// The export merges the series by time; the stream written while the lines came holds the same.
-TEST(SeriesCsv, TheExportAndTheStreamGiveTheSameRows) {
+// The numbers of one reply form one row with the reply's first stamp, dated; a second number for a
+// series the row holds, or a pause, starts the next. The export and the stream write the same rows.
+TEST(SeriesCsv, OneRowPerReplyInTheExportAndTheStream) {
     TempDir dir;
     const std::string streamed = (dir.Path() / "live.csv").string(),
                       exported = (dir.Path() / "all.csv").string();
     ReplySeries series;
     std::string reason;
-    ASSERT_TRUE(
-        series.SetDefinitions({{"FWD", "^FWD ([-+0-9.eE]+)"}, {"T, \"C\"", "TEMP=([0-9.]+)C"}}, reason));
+    ASSERT_TRUE(series.SetDefinitions(
+        {{"FWD", "^FWD ([-+0-9.eE]+)"}, {"T, \"C\"", "TEMP=([0-9.]+)C"}, {"REFL", "^REFL ([0-9.]+)"}},
+        reason));
     ASSERT_EQ(series.StartCsv(streamed, reason), CsvStream::Opened::Yes) << reason;
     series.Take("FWD 45.25", "12:00:00.100", Noon + 500);
-    series.Take("FWD 0.1 TEMP=38.5C", "12:00:00.200", Noon + 500);
-    series.Take("TEMP=39C", "12:00:00.300", Noon + 500);
-    const std::string expected =
-        "Time,FWD,\"T, \"\"C\"\"\"\r\n12:00:00.100,45.25,\r\n12:00:00.200,0.1,38.5\r\n"
-        "12:00:00.300,,39\r\n";
+    series.Take("REFL 1.5", "12:00:00.101", Noon + 500);
+    series.Take("TEMP=38.5C", "12:00:00.102", Noon + 500);
+    series.Take("REFL 1.25", "12:00:00.200", Noon + 500);
+    series.Take("FWD 0.1 TEMP=39C", "12:00:00.300", Noon + 500);
+    series.Take("FWD 0.2", "12:00:00.400", Noon + 500);
+    series.Take("TEMP=40C", "12:00:00.651", Noon + 700);
+    series.StopCsv();
+    const std::string date = FormatDate(Noon) + " ";
+    const std::string expected = "Time,FWD,\"T, \"\"C\"\"\",REFL\r\n" + date +
+                                 "12:00:00.100,45.25,38.5,1.5\r\n" + date + "12:00:00.200,0.1,39,1.25\r\n" +
+                                 date + "12:00:00.400,0.2,,\r\n" + date + "12:00:00.651,,40,\r\n";
     EXPECT_EQ(FileText(streamed), expected);
     ASSERT_TRUE(ExportCsv(series, exported, reason)) << reason;
     EXPECT_EQ(FileText(exported), expected);
+}
+
+TEST(PlotTime, DatesAndTheExportNameAreLocalCalendarDays) {
+    EXPECT_EQ(FormatStampDateTime(20795 * MsPerDay + 55801123), "2026-12-08 15:30:01.123");
+    EXPECT_EQ(FormatStampDateTime(-1), "1969-12-31 23:59:59.999");
+    EXPECT_EQ(SuggestedExportName(20795 * MsPerDay + 55801123), "corvane-plot-2026-12-08-1530.csv");
+}
+
+// An old "NAME=PATTERN" still means a series without a unit; a pattern keeps its own '=' and
+// brackets.
+TEST(ParseSeriesOption, TakesAUnitInBracketsAfterTheName) {
+    EXPECT_EQ(ParseSeriesOption("FWD=^FWD ([0-9.]+)"), (SeriesDefinition{"FWD", "^FWD ([0-9.]+)", ""}));
+    EXPECT_EQ(ParseSeriesOption("FWD[dBm]=^FWD=([0-9.]+)[a]"),
+              (SeriesDefinition{"FWD", "^FWD=([0-9.]+)[a]", "dBm"}));
+    EXPECT_EQ(ParseSeriesOption("[dBm]=(1)"), (SeriesDefinition{"[dBm]", "(1)", ""}));
+}
+
+TEST(GroupByUnit, SeriesOfOneUnitShareAnAxisInTheOrderTheUnitsAppear) {
+    const std::vector<UnitAxis> axes = GroupByUnit({{"FWD", "(1)", "dBm"},
+                                                    {"TEMP", "(1)",
+                                                     "\xB0"
+                                                     "C"},
+                                                    {"N", "(1)"},
+                                                    {"REFL", "(1)", "dBm "}});
+    EXPECT_EQ(axes, (std::vector<UnitAxis>{{"dBm", {0, 3}},
+                                           {"\xB0"
+                                            "C",
+                                            {1}},
+                                           {"", {2}}}));
+    EXPECT_EQ(AxisTitle(axes[2]), "no unit");
+}
+
+struct TicksCase {
+    int64_t from, to;
+    int width;
+    std::vector<std::string> labels; // the first three
+    size_t count;
+};
+class TimeTicksTest : public testing::TestWithParam<TicksCase> {};
+
+TEST_P(TimeTicksTest, RoundTimesAsFineAsTheWidthAllowsAndTheDateAcrossMidnight) {
+    const std::vector<TimeTick> ticks = TimeTicks(GetParam().from, GetParam().to, GetParam().width);
+    ASSERT_EQ(ticks.size(), GetParam().count);
+    for (size_t i = 0; i < GetParam().labels.size(); ++i)
+        EXPECT_EQ(ticks[i].label, GetParam().labels[i]);
+    for (size_t i = 0; i < ticks.size(); ++i) {
+        EXPECT_TRUE(ticks[i].timeMs >= GetParam().from && ticks[i].timeMs <= GetParam().to) << ticks[i].label;
+        if (i > 0) {
+            EXPECT_NE(ticks[i].label, ticks[i - 1].label);
+        }
+    }
+}
+const int64_t Dec8 = 20795 * MsPerDay;
+INSTANTIATE_TEST_SUITE_P(
+    Spans, TimeTicksTest,
+    testing::Values(
+        TicksCase{Noon + 30, Noon + 60030, 800, {"12:00:10", "12:00:20", "12:00:30"}, 6},
+        TicksCase{Noon - 10, Noon + 800, 800, {"12:00:00.000", "12:00:00.100"}, 9},
+        TicksCase{Noon, Noon + 3 * 3600000, 400, {"12:00", "13:00", "14:00"}, 4},
+        TicksCase{Dec8 - 3600000, Dec8 + 3600000, 800, {"2026-12-07 23:00", "23:30", "2026-12-08 00:00"}, 5},
+        TicksCase{Dec8, Dec8 + 3 * MsPerDay, 1300, {"2026-12-08 00:00", "2026-12-08 12:00"}, 7},
+        TicksCase{Noon, Noon, 800, {}, 0}));
+
+// Each series' point nearest the cursor, the earlier of two as near; a series without points is
+// left out.
+TEST(CursorReadOut, EachSeriesNearestValueWithItsNameAndUnit) {
+    ReplySeries series;
+    std::string reason;
+    ASSERT_TRUE(series.SetDefinitions({{"FWD", "^FWD ([0-9.]+)", "dBm"},
+                                       {"N", "^N ([0-9]+)"},
+                                       {"TEMP", "^TEMP ([0-9.]+)",
+                                        "\xB0"
+                                        "C"}},
+                                      reason));
+    series.Take("FWD 40", "12:00:00.000", Noon);
+    series.Take("FWD 41.5", "12:00:01.000", Noon + 1000);
+    series.Take("TEMP 30", "12:00:01.000", Noon + 1000);
+    EXPECT_EQ(CursorReadOut(series, Noon + 500), "12:00:00.500   FWD 40 dBm   TEMP 30 \xB0"
+                                                 "C");
+    EXPECT_EQ(CursorReadOut(series, Noon + 501), "12:00:00.501   FWD 41.5 dBm   TEMP 30 \xB0"
+                                                 "C");
+    EXPECT_EQ(CursorReadOut(series, Noon + 9000), "12:00:09.000   FWD 41.5 dBm   TEMP 30 \xB0"
+                                                  "C");
 }
 
 } // namespace
