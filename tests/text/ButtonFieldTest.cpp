@@ -352,21 +352,27 @@ TEST_F(ButtonFieldTest, StartUpPrefersTheProgramsFileThenTheStoredOneThenAsks) {
     QSettings(QSettings::NativeFormat, QSettings::UserScope, "Veltrask", "Corvane")
         .setValue("BookmarkFile", PathToQt(stored));
 
-    // Neither exists: the load dialog opens on the program's folder with Bookmarks.txt.
+    // Neither exists: the load dialog opens on the program's folder with Bookmarks.txt, or with
+    // the sample bookmarks selected where they are installed.
     ::unlink(stored.c_str());
     AnswerFileDialog("");
-    field->LoadStartFile(own);
+    field->LoadStartFile(own, Path("sample.txt"));
     EXPECT_EQ(fileDialog.offered, own);
     EXPECT_EQ(field->FileName, own);
     EXPECT_TRUE(Tabs().empty());
+    std::string sample = Write("sample.txt", "[Sample]\r\nS\r\n");
+    AnswerFileDialog("");
+    field->LoadStartFile(own, sample);
+    EXPECT_EQ(fileDialog.offered, sample);
+    EXPECT_TRUE(Tabs().empty());
 
     Write("stored.txt", "[Stored]\r\nS\r\n");
-    field->LoadStartFile(own);
+    field->LoadStartFile(own, sample);
     EXPECT_EQ(Tabs(), std::vector<std::string>{"Stored"});
     EXPECT_EQ(field->FileName, stored);
 
     Write("Bookmarks.txt", "[Own]\r\nO\r\n");
-    field->LoadStartFile(own);
+    field->LoadStartFile(own, sample);
     EXPECT_EQ(Tabs(), std::vector<std::string>{"Own"});
     EXPECT_EQ(field->FileName, own);
     EXPECT_TRUE(boxes.boxes.empty());
