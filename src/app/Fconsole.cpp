@@ -15,6 +15,7 @@
 #include "platform/QtPlatform.h"
 #include "platform/Tick.h"
 #include "platform/WindowPlacement.h"
+#include "text/Bookmarks.h"
 #include "text/Fbuttonfield.h"
 #include "text/Strtools.h"
 #include "ui_Fconsole.h"
@@ -314,7 +315,8 @@ void TFormConsole::FormActivate() {
     }
 }
 
-// The bookmark file beside the program wins over the one the operator chose to load at start.
+// The bookmark file beside the program wins over the one the operator chose to load at start;
+// with neither, the load dialog offers the sample bookmarks that come with the program.
 void TFormConsole::SetUpButtonField() {
     TFrameButtonField* field = ui_->FrameButtonField1;
     field->SettingsKeyPath = SettingsKeyPath;
@@ -324,7 +326,8 @@ void TFormConsole::SetUpButtonField() {
     field->OnNotLatin1 = [this](uint32_t codePoint) {
         AddLogLine(NotLatin1Text(codePoint), LogColours::Error);
     };
-    field->LoadStartFile(ExeDir() + "/Bookmarks.txt");
+    const std::string programFolder = ExeDir();
+    field->LoadStartFile(programFolder + "/Bookmarks.txt", SampleBookmarksPath(programFolder));
 }
 
 void TFormConsole::LoadStartScript() {

@@ -1,11 +1,13 @@
 #include "text/Bookmarks.h"
 
+#include "CorvaneInstallDirs.h"
 #include "text/Strtools.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <sys/stat.h>
 
@@ -118,10 +120,20 @@ bool FileExists(const std::string& path) {
 }
 
 BookmarkStartChoice ChooseBookmarkStartFile(const std::string& defaultPath, const std::string& storedPath,
+                                            const std::string& samplePath,
                                             const std::function<bool(const std::string&)>& fileExists) {
     if (fileExists(defaultPath)) return {defaultPath, true};
     if (!storedPath.empty() && fileExists(storedPath)) return {storedPath, true};
+    if (!samplePath.empty() && fileExists(samplePath)) return {samplePath, false};
     return {defaultPath, false};
+}
+
+std::string SampleBookmarksPath(const std::string& programFolder) {
+    if (programFolder.empty()) return "";
+    // "bin/../share/corvane" shown as such in the dialog and the field's label would puzzle.
+    std::filesystem::path path =
+        std::filesystem::path(programFolder) / CORVANE_DATA_FROM_BIN / "Bookmarks.txt";
+    return path.lexically_normal().generic_string();
 }
 
 int ChooseActiveTab(const std::string& previousCaption, int previousIndex,

@@ -79,9 +79,14 @@ struct BookmarkStartChoice {
     bool reload = false;  // true: load fileName; false: let the operator choose, starting there
 };
 // defaultPath (the program's folder + "/Bookmarks.txt") wins when it exists, then the stored
-// path; with neither, the operator is asked, starting from defaultPath.
+// path; with neither, the operator is asked, starting from samplePath when that exists (so a first
+// start offers the sample bookmarks), else from defaultPath.
 BookmarkStartChoice ChooseBookmarkStartFile(const std::string& defaultPath, const std::string& storedPath,
+                                            const std::string& samplePath,
                                             const std::function<bool(const std::string&)>& fileExists);
+// The sample bookmarks that come with the program: "Bookmarks.txt" in its data folder, found from
+// programFolder as the help texts are (share/corvane beside bin/, installed and in the build tree).
+std::string SampleBookmarksPath(const std::string& programFolder);
 bool FileExists(const std::string& path);
 
 // The tab to show after a build: the tab of the same caption as the one shown before (the one

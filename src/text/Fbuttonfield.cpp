@@ -141,8 +141,9 @@ void TFrameButtonField::ReloadFile() {
     LoadFile(FileName);
 }
 
-void TFrameButtonField::LoadStartFile(const std::string& defaultPath) {
-    BookmarkStartChoice choice = ChooseBookmarkStartFile(defaultPath, ReadStoredFileName(), FileExists);
+void TFrameButtonField::LoadStartFile(const std::string& defaultPath, const std::string& samplePath) {
+    BookmarkStartChoice choice =
+        ChooseBookmarkStartFile(defaultPath, ReadStoredFileName(), samplePath, FileExists);
     FileName = choice.fileName;
     if (choice.reload)
         ReloadFile();

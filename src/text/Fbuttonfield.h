@@ -59,8 +59,9 @@ public:
     void ClearButtons();
     // The choice at the console's first activation: defaultPath (the program's folder +
     // "/Bookmarks.txt") if it exists, else the stored path if it exists, else the load dialog
-    // opened on defaultPath.
-    void LoadStartFile(const std::string& defaultPath);
+    // opened on samplePath (the sample bookmarks, SampleBookmarksPath) if it exists, else on
+    // defaultPath.
+    void LoadStartFile(const std::string& defaultPath, const std::string& samplePath);
 
     // Handlers, public so the host and tests can drive them as the operator would.
     void ButtonLoadBookmarksClick();

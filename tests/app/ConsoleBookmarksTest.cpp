@@ -7,8 +7,11 @@
 #include "connection/TraceIo.h"
 #include "platform/QtPlatform.h"
 #include "text/BookmarkTabs.h"
+#include "text/Bookmarks.h"
 #include "text/Fbuttonfield.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -214,5 +217,17 @@ TEST_F(ConsoleBookmarksTest, StartUpAsksForAFileInTheProgramsFolderBeforeConnect
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].text, "Automatically load this file on every program start?");
     EXPECT_EQ(Stored("BookmarkFile").toString(), PathToQt(chosen));
+}
+// Wiring: the console hands the field the sample found from its program's folder.
+TEST_F(ConsoleBookmarksTest, AFirstStartOffersTheSampleBookmarksOfTheProgramsDataFolder) {
+    const std::string sample = SampleBookmarksPath(program);
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(PathToQt(sample)).path()));
+    Write(sample, AmpFile);
+    FileDialogSeen seen;
+    AnswerFileDialog(console.get(), "", &seen);
+    AnswerDialog(false);
+    Start();
+    EXPECT_EQ(seen.offered, sample);
+    EXPECT_TRUE(Tabs().empty());
 }
 } // namespace

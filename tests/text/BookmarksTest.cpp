@@ -271,7 +271,7 @@ TEST_F(BookmarkFileTest, AFailedSaveLeavesTheOldFileWholeAndASavedOneKeepsItsPer
 TEST_F(BookmarkFileTest, StartChoicePrefersTheProgramsFileThenTheStoredOne) {
     std::string own = Path("Bookmarks.txt");
     std::string stored = Path("stored.txt");
-    auto choose = [&] { return ChooseBookmarkStartFile(own, stored, FileExists); };
+    auto choose = [&] { return ChooseBookmarkStartFile(own, stored, "", FileExists); };
 
     BookmarkStartChoice none = choose();
     EXPECT_EQ(none.fileName, own);
@@ -287,8 +287,32 @@ TEST_F(BookmarkFileTest, StartChoicePrefersTheProgramsFileThenTheStoredOne) {
     EXPECT_EQ(both.fileName, own);
     EXPECT_TRUE(both.reload);
 
-    EXPECT_FALSE(ChooseBookmarkStartFile(Path("nothing"), "", FileExists).reload);
+    EXPECT_FALSE(ChooseBookmarkStartFile(Path("nothing"), "", "", FileExists).reload);
     EXPECT_FALSE(FileExists(dir.string()));
+}
+
+// A first start with no file of its own offers the sample installed with the program: found from
+// the program's folder as the data folder lies beside bin/, and never preferred to a file to load.
+TEST_F(BookmarkFileTest, FirstStartOffersTheSampleInTheDataFolderBesideTheProgram) {
+    fs::create_directories(dir / "bin");
+    fs::create_directories(dir / "share" / "corvane");
+    const std::string program = (dir / "bin").string();
+    const std::string own = program + "/Bookmarks.txt";
+    const std::string sample = SampleBookmarksPath(program);
+    EXPECT_EQ(sample, Path("share/corvane/Bookmarks.txt"));
+
+    BookmarkStartChoice noSample = ChooseBookmarkStartFile(own, "", sample, FileExists);
+    EXPECT_EQ(noSample.fileName, own);
+    EXPECT_FALSE(noSample.reload);
+
+    std::ofstream(sample) << "[Sample]\r\nSTATUS?\r\n";
+    BookmarkStartChoice offered = ChooseBookmarkStartFile(own, Path("gone.txt"), sample, FileExists);
+    EXPECT_EQ(offered.fileName, sample);
+    EXPECT_FALSE(offered.reload);
+
+    std::ofstream(Path("stored.txt")) << "A\r\n";
+    EXPECT_EQ(ChooseBookmarkStartFile(own, Path("stored.txt"), sample, FileExists).fileName,
+              Path("stored.txt"));
 }
 
 TEST(BookmarkNumbersTest, NumbersContinueAfterAClearAndOldOnesAreGone) {

@@ -355,18 +355,18 @@ TEST_F(ButtonFieldTest, StartUpPrefersTheProgramsFileThenTheStoredOneThenAsks) {
     // Neither exists: the load dialog opens on the program's folder with Bookmarks.txt.
     ::unlink(stored.c_str());
     AnswerFileDialog("");
-    field->LoadStartFile(own);
+    field->LoadStartFile(own, "");
     EXPECT_EQ(fileDialog.offered, own);
     EXPECT_EQ(field->FileName, own);
     EXPECT_TRUE(Tabs().empty());
 
     Write("stored.txt", "[Stored]\r\nS\r\n");
-    field->LoadStartFile(own);
+    field->LoadStartFile(own, "");
     EXPECT_EQ(Tabs(), std::vector<std::string>{"Stored"});
     EXPECT_EQ(field->FileName, stored);
 
     Write("Bookmarks.txt", "[Own]\r\nO\r\n");
-    field->LoadStartFile(own);
+    field->LoadStartFile(own, "");
     EXPECT_EQ(Tabs(), std::vector<std::string>{"Own"});
     EXPECT_EQ(field->FileName, own);
     EXPECT_TRUE(boxes.boxes.empty());

@@ -43,10 +43,12 @@ TEST(ShippedBookmarksTest, EveryButtonIsACommandTheSimulatorAnswers) {
     EXPECT_TRUE(otherWidth) << "one tab shows ##buttonwidth=";
 }
 
-// Beside the program it would win over the file an operator chose to load at start.
-TEST(ShippedBookmarksTest, TheBuildLeavesNoneBesideTheProgramAndItHasCrLfLineEnds) {
+// Beside the program it would win over the file an operator chose to load at start; in the data
+// folder, where the program looks for its sample, a first start offers it.
+TEST(ShippedBookmarksTest, TheBuildPutsItInTheDataFolderNotBesideTheProgramWithCrLfLineEnds) {
     EXPECT_FALSE(FileExists(CORVANE_BIN_DIR "/Bookmarks.txt"));
     std::string shipped = Bytes(SHIPPED_BOOKMARKS);
+    EXPECT_EQ(Bytes(SampleBookmarksPath(CORVANE_BIN_DIR)), shipped);
     EXPECT_EQ(JoinTextLines(SplitTextLines(shipped)), shipped);
 }
 } // namespace
