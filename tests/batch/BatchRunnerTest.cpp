@@ -79,9 +79,43 @@ TEST_F(Runner, AnEmptyOrBlankScriptLogsItsBeginAndIsIdleAtOnce) {
         Start(script);
         EXPECT_FALSE(runner.Running());
         EXPECT_EQ(runner.CurrentLine(), 0);
-        EXPECT_EQ(host.logged, Texts{"#Begin Batch."});
-        EXPECT_EQ(host.colours, std::vector<uint32_t>{LogColours::WindowText});
+        EXPECT_EQ(host.logged, (Texts{"#Begin Batch.", "#End Batch."}));
+        EXPECT_EQ(host.colours, (std::vector<uint32_t>{LogColours::WindowText, LogColours::WindowText}));
         EXPECT_EQ(host.looks, (std::vector<bool>{true, false}));
+    }
+}
+
+// The log closes every run as it opened it, saying whether the script ran out, the operator
+// stopped it or it failed; a run that is idle already logs nothing more.
+TEST_F(Runner, EveryRunEndsWithALineThatSaysHow) {
+    struct Case {
+        Texts script;
+        std::function<void()> drive;
+        std::string last;
+        uint32_t colour;
+    };
+    const std::vector<Case> cases{
+        {{"A"}, [this] { Reply(); }, "#End Batch.", LogColours::WindowText},
+        {{"#END", "B"}, [this] { Reply(); }, "#End Batch.", LogColours::WindowText},
+        {{"#PROMPT Go?", "B"},
+         [this] {
+             host.answers = {false};
+             Reply();
+         },
+         "#End Batch: stopped.", LogColours::WindowText},
+        {{"A"}, [this] { runner.EndRun(BatchEnd::Stopped); }, "#End Batch: stopped.", LogColours::WindowText},
+        {{"#EXPECT OK 100"}, [this] { runner.TimerTick(now + 101); }, "#End Batch: failed.", LogColours::Error},
+    };
+    for (const Case& c : cases) {
+        host = RecordingHost{};
+        Start(c.script);
+        c.drive(*this);
+        EXPECT_FALSE(runner.Running());
+        ASSERT_FALSE(host.logged.empty());
+        EXPECT_EQ(host.logged.back(), c.last) << c.script.front();
+        EXPECT_EQ(host.colours.back(), c.colour) << c.script.front();
+        runner.EndRun(BatchEnd::Failed);
+        EXPECT_EQ(host.logged.back(), c.last) << "logged twice: " << c.script.front();
     }
 }
 
