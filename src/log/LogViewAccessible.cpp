@@ -30,7 +30,8 @@ VisibleText ReadVisible(const TLogView& view) {
     const ControlCharMode mode = view.ShownControlChars();
     for (qint64 row = visible.first; row <= view.LastVisibleRow(); ++row) {
         const std::string_view bytes = view.Lines().Text(static_cast<size_t>(row));
-        std::string line = mode == ControlCharMode::Off ? std::string(bytes) : RenderControlChars(bytes, mode).text;
+        std::string line =
+            mode == ControlCharMode::Off ? std::string(bytes) : RenderControlChars(bytes, mode).text;
         if (row > visible.first) visible.text.append('\n');
         visible.starts.push_back(static_cast<int>(visible.text.size()));
         visible.text.append(QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size())));
@@ -79,7 +80,8 @@ public:
         if (from > to) return;
         *startOffset = visible.starts[static_cast<size_t>(from - visible.first)];
         const auto after = static_cast<size_t>(to - visible.first + 1);
-        *endOffset = after < visible.starts.size() ? visible.starts[after] - 1 : static_cast<int>(visible.text.size());
+        *endOffset =
+            after < visible.starts.size() ? visible.starts[after] - 1 : static_cast<int>(visible.text.size());
     }
     void addSelection(int startOffset, int endOffset) override { setSelection(0, startOffset, endOffset); }
     void removeSelection(int) override {}
@@ -111,7 +113,8 @@ public:
         const QPoint at = View()->viewport()->mapFromGlobal(point);
         const qint64 row = View()->RowAt(at.y());
         const VisibleText visible = ReadVisible(*View());
-        if (row < visible.first || row - visible.first >= static_cast<qint64>(visible.starts.size())) return -1;
+        if (row < visible.first || row - visible.first >= static_cast<qint64>(visible.starts.size()))
+            return -1;
         const auto line = static_cast<size_t>(row - visible.first);
         const std::string& shown = visible.shown[line];
         const qint64 column = View()->ColumnAt(at.x());

@@ -110,3 +110,41 @@ std::string CaptionUtf8(const std::string& caption) {
     }
     return caption;
 }
+
+void BookmarkNumbers::Clear() {
+    first_ += static_cast<unsigned>(commands_.size());
+    commands_.clear();
+}
+
+unsigned BookmarkNumbers::Add(const std::string& command) {
+    commands_.push_back(command);
+    return first_ + static_cast<unsigned>(commands_.size() - 1);
+}
+
+const std::string* BookmarkNumbers::Find(unsigned number) const {
+    if (number < first_ || number - first_ >= commands_.size()) return nullptr;
+    return &commands_[number - first_];
+}
+
+bool FileExists(const std::string& path) {
+    struct stat info {};
+    return !path.empty() && ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+BookmarkStartChoice ChooseBookmarkStartFile(const std::string& defaultPath, const std::string& storedPath,
+                                            const std::function<bool(const std::string&)>& fileExists) {
+    if (fileExists(defaultPath)) return {defaultPath, true};
+    if (!storedPath.empty() && fileExists(storedPath)) return {storedPath, true};
+    return {defaultPath, false};
+}
+
+int ChooseActiveTab(const std::string& previousCaption, int previousIndex,
+                    const std::vector<std::string>& tabs) {
+    if (tabs.empty()) return -1;
+    if (previousIndex < 0) return 0;
+    if (previousIndex >= 0 && static_cast<size_t>(previousIndex) < tabs.size() &&
+        tabs[static_cast<size_t>(previousIndex)] == previousCaption)
+        return previousIndex;
+    auto found = std::find(tabs.begin(), tabs.end(), previousCaption);
+    return found == tabs.end() ? 0 : static_cast<int>(found - tabs.begin());
+}

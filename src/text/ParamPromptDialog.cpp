@@ -18,7 +18,8 @@ TParamPromptDialog::TParamPromptDialog(QWidget* parent)
 
 TParamPromptDialog::~TParamPromptDialog() = default;
 
-void TParamPromptDialog::Offer(const std::string& command, const std::string& name, const std::string& value) {
+void TParamPromptDialog::Offer(const std::string& command, const std::string& name,
+                               const std::string& value) {
     // The command too: a screen reader, or an operator back from elsewhere, knows which button asks.
     ui_->LabelCommand->setText(TextLineToQt(command));
     ui_->LabelName->setText(TextLineToQt(name));

@@ -52,7 +52,8 @@ TextEncoding DetectTextEncoding(const std::string& bytes);
 // The bytes of a file holding lines. Plain: Latin-1 as read, unless a line holds a character
 // beyond Latin-1; then the whole file is UTF-8, so it reads back the same. Bytes: the lines as
 // they are. Utf8 and Utf8Bom: the whole file UTF-8.
-std::string EncodeTextLines(const std::vector<std::string>& lines, TextEncoding encoding = TextEncoding::Plain);
+std::string EncodeTextLines(const std::vector<std::string>& lines,
+                            TextEncoding encoding = TextEncoding::Plain);
 
 // Reads a regular file of at most MaxTextFileBytes and decodes it; a FIFO or device is refused
 // without waiting on it. On failure the result is false and errorCode holds errno or a TextFile*

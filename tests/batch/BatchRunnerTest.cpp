@@ -102,9 +102,13 @@ TEST_F(Runner, EveryRunEndsWithALineThatSaysHow) {
              host.answers = {false};
              Reply();
          },
-         "#End Batch: stopped.", LogColours::WindowText},
+         "#End Batch: stopped.",
+         LogColours::WindowText},
         {{"A"}, [this] { runner.EndRun(BatchEnd::Stopped); }, "#End Batch: stopped.", LogColours::WindowText},
-        {{"#EXPECT OK 100"}, [this] { runner.TimerTick(now + 101); }, "#End Batch: failed.", LogColours::Error},
+        {{"#EXPECT OK 100"},
+         [this] { runner.TimerTick(now + 101); },
+         "#End Batch: failed.",
+         LogColours::Error},
     };
     for (const Case& c : cases) {
         host = RecordingHost{};
@@ -296,8 +300,8 @@ TEST_F(Runner, AnExpectLineWaitsForItsTextThenStepsOrStopsTheRunInTime) {
     EXPECT_TRUE(runner.Running());
     runner.TimerTick(now + ExpectLine::DefaultMs + 1);
     EXPECT_FALSE(runner.Running());
-    EXPECT_EQ(host.logged.back(), "Batch stopped: no line with \"ALSO NEVER\" came within 5000 ms.");
-    EXPECT_EQ(host.colours.back(), LogColours::Error);
+    EXPECT_EQ(host.logged.end()[-2], "Batch stopped: no line with \"ALSO NEVER\" came within 5000 ms.");
+    EXPECT_EQ(host.colours.end()[-2], LogColours::Error);
     EXPECT_EQ(host.sent.size(), 2u);
 }
 
@@ -318,7 +322,7 @@ TEST_F(Runner, ABreakLineHoldsItsBreakOrStopsTheRunWhenNoBreakIsSent) {
     host.breakFailure = "not a serial port.";
     Reply();
     EXPECT_FALSE(runner.Running());
-    EXPECT_EQ(host.logged.back(), "Batch stopped: no break sent: not a serial port.");
+    EXPECT_EQ(host.logged.end()[-2], "Batch stopped: no break sent: not a serial port.");
     EXPECT_EQ(host.sent, Texts{"A"});
 }
 

@@ -775,8 +775,9 @@ TEST_F(Headless, MaxSecondsEndsARunThatWouldNeverEnd) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     const std::string line = "Batch stopped: the run reached its limit of --max-seconds 1.";
     Texts texts = LogTexts(out);
-    ASSERT_GE(texts.size(), 2u) << out;
-    EXPECT_EQ(texts.end()[-2], line);
+    ASSERT_GE(texts.size(), 3u) << out;
+    EXPECT_EQ(texts.end()[-3], line);
+    EXPECT_EQ(texts.end()[-2], "#End Batch: failed.");
     EXPECT_EQ(texts.back(), "disconnected.");
     EXPECT_EQ(err, "corvane: " + line + "\n");
     std::stringstream file;

@@ -217,9 +217,10 @@ TEST_F(BookmarkFileTest, WritesCrLfAndReadsBackEightBitText) {
 // A file read and written again keeps its bytes whatever it mixes: Latin-1 commands beside a
 // caption someone typed in UTF-8, UTF-8 that fits Latin-1, a byte order mark.
 TEST_F(BookmarkFileTest, AFileWrittenBackUnchangedKeepsItsBytes) {
-    for (const std::string& bytes : std::vector<std::string>{"[\xd0\x9f\xd1\x83\xd0\xbb\xd1\x8c\xd1\x82]\r\nSET NAME \xe9\r\n",
-                                    "[M\xc3\xa4\xc3\x9fig]\r\nSET NAME \xc3\xa9\r\n",
-                                    "\xEF\xBB\xBF[M\xc3\xa4\xc3\x9fig]\r\nA\r\n", "[Main]\r\nA\r\n"}) {
+    for (const std::string& bytes :
+         std::vector<std::string>{"[\xd0\x9f\xd1\x83\xd0\xbb\xd1\x8c\xd1\x82]\r\nSET NAME \xe9\r\n",
+                                  "[M\xc3\xa4\xc3\x9fig]\r\nSET NAME \xc3\xa9\r\n",
+                                  "\xEF\xBB\xBF[M\xc3\xa4\xc3\x9fig]\r\nA\r\n", "[Main]\r\nA\r\n"}) {
         std::ofstream(Path("in.txt"), std::ios::binary) << bytes;
         std::vector<std::string> lines;
         int code = 0;
