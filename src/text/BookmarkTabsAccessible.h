@@ -12,8 +12,8 @@ class TPageTabBar;
 // no interface of a row is asked for before the factory is there.
 void InstallPageTabBarAccessible();
 
-// The tabs of bar were added or removed: interfaces made for tabs are dropped and the assistive
-// technology told that the children changed. Nothing happens while accessibility is off.
+// The tabs of bar were added or removed: interfaces made for tabs are dropped, as their places
+// may now hold other tabs. Nothing happens while accessibility is off.
 void PageTabsChanged(TPageTabBar* bar);
 // The current tab of bar is now index: the tab that lost the selection (previous, -1 for none) and
 // the one that has it are told (and the focus, when the row has it).
