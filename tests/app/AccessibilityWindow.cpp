@@ -1,5 +1,5 @@
 // The window that tests/app/accessibility_test.sh reads over AT-SPI: the bookmark field with a
-// file of mixed origin (Latin-1 commands, one caption typed in UTF-8, one with an "&") and a log
+// file of mixed origin (a Latin-1 command, captions typed in UTF-8, one with an "&") and a log
 // with a few lines. It runs until it is ended.
 #include "log/LogColours.h"
 #include "log/LogView.h"
@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     const std::string path = dir.filePath("Bookmarks.txt").toStdString();
     std::ofstream(path, std::ios::binary) << "[Main]\r\nSTATUS?\r\nSET FREQ <?f:100>\r\n"
                                           << "[\xd0\x9f\xd1\x83\xd0\xbb\xd1\x8c\xd1\x82]\r\nSET NAME \xe9\r\n"
-                                          << "[R&D]\r\nDIAG?\r\n";
+                                          << "[M\xc3\xa4\xc3\x9fig & Co]\r\nDIAG?\r\n";
     QWidget window;
     auto* layout = new QVBoxLayout(&window);
     auto* field = new TFrameButtonField(&window);

@@ -12,7 +12,14 @@ if [[ ${3:-} != --inside ]]; then
     echo "accessibility_test: no D-Bus session bus can be started" >&2
     exit 77
   fi
-  exec dbus-run-session -- bash "$0" "$window" "$client" --inside
+  # A runtime folder of its own: the accessibility bus puts its socket there, apart from any
+  # other session's on this machine.
+  XDG_RUNTIME_DIR=$(mktemp -d)
+  export XDG_RUNTIME_DIR
+  dbus-run-session -- bash "$0" "$window" "$client" --inside
+  code=$?
+  rm -rf "$XDG_RUNTIME_DIR"
+  exit $code
 fi
 
 # The accessibility bus is started on demand by the session bus (org.a11y.Bus, at-spi2-core).
@@ -22,12 +29,11 @@ if ! gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
   exit 77
 fi
 
-scratch=$(mktemp -d)
+scratch=$XDG_RUNTIME_DIR
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
   wait 2>/dev/null
-  rm -rf "$scratch"
 }
 trap cleanup EXIT
 

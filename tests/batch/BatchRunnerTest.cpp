@@ -113,7 +113,7 @@ TEST_F(Runner, EveryRunEndsWithALineThatSaysHow) {
     for (const Case& c : cases) {
         host = RecordingHost{};
         Start(c.script);
-        c.drive(*this);
+        c.drive();
         EXPECT_FALSE(runner.Running());
         ASSERT_FALSE(host.logged.empty());
         EXPECT_EQ(host.logged.back(), c.last) << c.script.front();
