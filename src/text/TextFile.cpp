@@ -61,8 +61,6 @@ std::string Utf8LineToLatin1(const std::string& line) {
     return latin1;
 }
 
-} // namespace
-
 std::string Latin1ToUtf8(const std::string& latin1) {
     std::string utf8;
     utf8.reserve(latin1.size());
@@ -77,6 +75,8 @@ std::string Latin1ToUtf8(const std::string& latin1) {
     }
     return utf8;
 }
+
+} // namespace
 
 std::vector<std::string> SplitTextLines(const std::string& text) {
     std::vector<std::string> lines;

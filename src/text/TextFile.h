@@ -37,8 +37,6 @@ bool NextUtf8CodePoint(const std::string& text, size_t& i, uint32_t& codePoint);
 // Latin-1). A Latin-1 line that happens to spell such a character in UTF-8 ("Ä°") reads as one:
 // it is refused, never sent changed.
 uint32_t FirstBeyondLatin1(const std::string& line);
-// Each byte of latin1 as its character in UTF-8.
-std::string Latin1ToUtf8(const std::string& latin1);
 // The file's bytes as lines decoded as described above.
 std::vector<std::string> DecodeTextLines(const std::string& bytes);
 // How a file's bytes were read, so that lines written back unchanged keep their bytes.
