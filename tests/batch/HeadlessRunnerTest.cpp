@@ -109,7 +109,7 @@ TEST_F(Headless, ACommandWithoutReplyWaitsOneStepUnlessAReplyTimeoutIsGiven) {
     options.replyTimeoutMs = 200;
     EXPECT_EQ(Run(options), ExitReplyTimeout);
     EXPECT_EQ(Conversation(LogTexts(out)), (Texts{"Tx: ECHO first", "Rx: first", "Tx: NOREPLY"}));
-    EXPECT_EQ(LogTexts(out).end()[-2], "No reply within 200 ms to: NOREPLY");
+    EXPECT_EQ(LogTexts(out).end()[-3], "No reply within 200 ms to: NOREPLY");
     EXPECT_EQ(err, "corvane: No reply within 200 ms to: NOREPLY\n");
 }
 
