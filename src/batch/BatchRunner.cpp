@@ -28,9 +28,8 @@ bool TBatchRunner::Start(uint32_t now) {
     expecting_ = false;
     host_.ShowRunning(true);
     dueTick_ = now + StepWaitMs;
-    const bool anyLine = SkipBlankLines();
     host_.Log("#Begin Batch.", LogColours::WindowText);
-    if (anyLine) ArmExpect(now);
+    if (SkipBlankLines()) ArmExpect(now);
     return true;
 }
 
@@ -69,7 +68,7 @@ bool TBatchRunner::ExecuteControl(const ScriptLine& line, uint32_t now) {
     case ScriptLineKind::Prompt:
         return AskPrompt(line.argument);
     case ScriptLineKind::End:
-        StopRun();
+        EndRun(BatchEnd::Done);
         return false;
     case ScriptLineKind::Break: {
         uint32_t ms = 0;
@@ -80,7 +79,7 @@ bool TBatchRunner::ExecuteControl(const ScriptLine& line, uint32_t now) {
         }
         if (const std::string failure = host_.SendBreak(ms); !failure.empty()) {
             host_.BreakFailed("Batch stopped: no break sent: " + failure);
-            StopRun();
+            EndRun(BatchEnd::Failed);
             return false;
         }
         // The next line follows the usual second after the break has ended.
@@ -103,7 +102,7 @@ bool TBatchRunner::AskPrompt(const std::string& text) {
     host_.Log(text, LogColours::Status);
     bool yes = host_.Confirm(text);
     prompting_ = false;
-    if (!yes) StopRun();
+    if (!yes) EndRun(BatchEnd::Stopped);
     return yes && running_;
 }
 
@@ -131,7 +130,7 @@ void TBatchRunner::StopAtUnreadableLine(const std::string& problem) {
     expecting_ = false;
     host_.HighlightLine(currentLine_);
     host_.ShowError(ScriptLineProblem(problem, currentLine_));
-    StopRun();
+    EndRun(BatchEnd::Failed);
 }
 
 void TBatchRunner::RewindToFirstLine(uint32_t now) {
@@ -159,7 +158,7 @@ void TBatchRunner::TimerTick(uint32_t now) {
     host_.HighlightLine(currentLine_);
     host_.ExpectFailed("Batch stopped: no line with \"" + expect_.text + "\" came within " +
                        std::to_string(expect_.ms) + " ms.");
-    StopRun();
+    EndRun(BatchEnd::Failed);
 }
 
 void TBatchRunner::NotifyRxLine(uint32_t now, const std::string& line) {
@@ -194,7 +193,7 @@ bool TBatchRunner::SkipBlankLines() {
         if (!TrimScriptLine(host_.Line(currentLine_)).empty()) return true;
         ++currentLine_;
     }
-    StopRun();
+    EndRun(BatchEnd::Done);
     return false;
 }
 
@@ -211,4 +210,22 @@ void TBatchRunner::StopRun() {
     owedLines_.clear();
     expecting_ = false;
     host_.ShowRunning(false);
+}
+
+void TBatchRunner::EndRun(BatchEnd how) {
+    const bool wasRunning = running_;
+    // Idle first: a host whose log fails may end the run again from inside Log.
+    StopRun();
+    if (!wasRunning) return;
+    switch (how) {
+    case BatchEnd::Done:
+        host_.Log("#End Batch.", LogColours::WindowText);
+        break;
+    case BatchEnd::Stopped:
+        host_.Log("#End Batch: stopped.", LogColours::WindowText);
+        break;
+    case BatchEnd::Failed:
+        host_.Log("#End Batch: failed.", LogColours::Error);
+        break;
+    }
 }

@@ -52,6 +52,13 @@ public:
     virtual void BreakFailed(const std::string& text) { Log(text, LogColours::Error); }
 };
 
+// How a run ended, for the line that closes it in the log.
+enum class BatchEnd {
+    Done,    //!< "#End Batch.": the script ran to its end or to #END
+    Stopped, //!< "#End Batch: stopped.": the operator (Stop, a prompt answered No) or a signal
+    Failed,  //!< "#End Batch: failed.": after the line that says why
+};
+
 class TBatchRunner {
 public:
     static constexpr uint32_t StepWaitMs = 1000;
@@ -72,11 +79,13 @@ public:
     void NotifyRxLine(uint32_t now, const std::string& line);
     // The step owed to a line received while a step was sending.
     void DeferredStep(uint32_t now);
-    // Moves CurrentLine to the first non-blank line; at the end of the script the run stops.
+    // Moves CurrentLine to the first non-blank line; at the end of the script the run ends (Done).
     // True when a line was found.
     bool SkipBlankLines();
     // Back to idle at the first line. Logs nothing.
     void StopRun();
+    // The same, closing an active run with its line in the log as Start opened it.
+    void EndRun(BatchEnd how);
     // The console shows the hidden window again: an active run goes on from the first line, and
     // an #EXPECT that was waiting waits no more (the first line's own #EXPECT is armed anew).
     void RewindToFirstLine(uint32_t now);

@@ -122,13 +122,13 @@ void TFormBatchSend::ConnectionBack() {
 void TFormBatchSend::ConnectionLost() {
     pausedForConnection_ = false;
     if (!runner_.Running()) return;
-    runner_.StopRun();
     Log("Batch stopped: the connection was lost.", LogColours::Error);
+    runner_.EndRun(BatchEnd::Failed);
 }
 
 void TFormBatchSend::ButtonRewindClick() {
     if (runner_.Running()) {
-        runner_.StopRun();
+        runner_.EndRun(BatchEnd::Stopped);
     } else {
         runner_.Start(GetTickCount());
     }

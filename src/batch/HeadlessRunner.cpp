@@ -266,7 +266,7 @@ bool HeadlessRunner::CheckInterrupt() {
     SayError(text);
     exitCode_ = ExitSignalBase + signal;
     finished_ = true;
-    runner_.StopRun();
+    runner_.EndRun(BatchEnd::Stopped);
     return true;
 }
 
@@ -393,7 +393,7 @@ void HeadlessRunner::Fail(int code, const std::string& text) {
     SayError(text);
     exitCode_ = code;
     finished_ = true;
-    runner_.StopRun();
+    runner_.EndRun(BatchEnd::Failed);
 }
 
 void HeadlessRunner::OutputFailed(const std::string& what, const std::string& reason) {
@@ -401,7 +401,7 @@ void HeadlessRunner::OutputFailed(const std::string& what, const std::string& re
     SayError("cannot write " + what + ". " + reason);
     if (exitCode_ == ExitScriptDone || !finished_) exitCode_ = ExitOutputFailed;
     finished_ = true;
-    runner_.StopRun();
+    runner_.EndRun(BatchEnd::Failed);
 }
 
 // Once per turn of the loop rather than per line: a reply and its command cost one write each,

@@ -1,5 +1,6 @@
 #include "log/LogView.h"
 #include "log/HexBytes.h"
+#include "log/LogViewAccessible.h"
 #include "platform/QtPlatform.h"
 
 #include <QClipboard>
@@ -141,6 +142,7 @@ TLogView::TLogView(QWidget* parent) : QAbstractScrollArea(parent) {
     frameTimer_.setSingleShot(true);
     connect(&frameTimer_, &QTimer::timeout, this, &TLogView::PaintFrame);
     UpdateMetrics();
+    InstallLogViewAccessible();
 }
 
 TLogView::~TLogView() = default;
@@ -315,6 +317,17 @@ qint64 TLogView::RowAt(int y) const {
     }
     qint64 row = FirstVisibleRow() + y / rowHeight_;
     return row < static_cast<qint64>(lines_.Count()) ? row : -1;
+}
+
+QRect TLogView::CellRect(qint64 row, qint64 column) const {
+    const qreal left = TextMargin + column * charWidth_ - horizontalScrollBar()->value();
+    const qint64 top = (row - FirstVisibleRow()) * rowHeight_;
+    return {static_cast<int>(std::floor(left)), static_cast<int>(std::clamp<qint64>(top, INT_MIN, INT_MAX)),
+            static_cast<int>(std::ceil(charWidth_)), rowHeight_};
+}
+
+qint64 TLogView::ColumnAt(int x) const {
+    return static_cast<qint64>(std::floor((x + horizontalScrollBar()->value() - TextMargin) / charWidth_));
 }
 
 // The line under y, or the nearest one when y lies above or below the lines (a drag past an

@@ -11,7 +11,8 @@
 // up to read keeps the place, and follows again after scrolling back to the end.
 //
 // Selection is one range of whole lines (click, shift-click, drag, Ctrl+A); Ctrl+C and the context
-// menu copy it. Used only from the UI thread.
+// menu copy it. Assistive technology reads the lines in view as text (LogViewAccessible.h). Used
+// only from the UI thread.
 #include "log/LogLines.h"
 
 #include <QAbstractScrollArea>
@@ -102,6 +103,10 @@ public:
     qint64 RowAt(int y) const;
     qint64 FirstVisibleRow() const;
     qint64 LastVisibleRow() const;
+    // The character cell at row and column (tabs expanded), in viewport coordinates, and the
+    // column under x (negative left of the first).
+    QRect CellRect(qint64 row, qint64 column) const;
+    qint64 ColumnAt(int x) const;
 
 protected:
     // Ctrl+F in the log is the log's own Find... while one is offered, whatever else in the window

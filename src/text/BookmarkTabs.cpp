@@ -1,5 +1,7 @@
 #include "text/BookmarkTabs.h"
 
+#include "text/BookmarkTabsAccessible.h"
+
 #include <QKeyEvent>
 #include <QStackedWidget>
 #include <QStyleOptionTab>
@@ -37,9 +39,10 @@ private:
     }
 };
 
-QToolButton* MakeArrow(QWidget* parent, Qt::ArrowType arrow) {
+QToolButton* MakeArrow(QWidget* parent, Qt::ArrowType arrow, const char* name) {
     auto* button = new QToolButton(parent);
     button->setArrowType(arrow);
+    button->setAccessibleName(name); // an arrow has no text a screen reader could say
     button->setAutoRepeat(true);
     button->setFocusPolicy(Qt::NoFocus);
     button->hide();
@@ -48,7 +51,9 @@ QToolButton* MakeArrow(QWidget* parent, Qt::ArrowType arrow) {
 } // namespace
 
 TPageTabBar::TPageTabBar(QWidget* parent)
-    : QWidget(parent), left_(MakeArrow(this, Qt::LeftArrow)), right_(MakeArrow(this, Qt::RightArrow)) {
+    : QWidget(parent), left_(MakeArrow(this, Qt::LeftArrow, "Scroll tabs left")),
+      right_(MakeArrow(this, Qt::RightArrow, "Scroll tabs right")) {
+    InstallPageTabBarAccessible();
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     setFocusPolicy(Qt::TabFocus);
     setMouseTracking(true);
@@ -58,6 +63,7 @@ TPageTabBar::TPageTabBar(QWidget* parent)
 
 void TPageTabBar::Add(const QString& text) {
     tabs_.push_back(Tab{text});
+    tabsChanged_ = true;
     MarkChanged();
     if (current_ < 0) SetCurrent(0);
 }
@@ -66,9 +72,11 @@ void TPageTabBar::RemoveAt(int index) {
     if (index < 0 || index >= Count()) return;
     tabs_.erase(tabs_.begin() + index);
     hover_ = -1;
+    tabsChanged_ = true;
     MarkChanged();
     if (index < current_) {
         --current_; // the same tab, one place further left
+        PageTabSelected(this, -1, current_);
         if (OnCurrentChanged) OnCurrentChanged(current_);
     } else if (index == current_) {
         current_ = -1; // the tab on its right moves into its place and is chosen
@@ -83,9 +91,10 @@ QString TPageTabBar::Text(int index) const {
 void TPageTabBar::SetCurrent(int index) {
     index = Count() == 0 ? -1 : std::clamp(index, 0, Count() - 1);
     if (index == current_) return;
-    current_ = index;
+    const int previous = std::exchange(current_, index);
     showCurrent_ = true;
     RequestSettle();
+    PageTabSelected(this, previous, index);
     if (OnCurrentChanged) OnCurrentChanged(index);
 }
 
@@ -94,6 +103,11 @@ QRect TPageTabBar::TabRect(int index) const {
     Lay();
     const Tab& tab = tabs_[static_cast<size_t>(index)];
     return {tab.left - scroll_, 0, tab.width, tabHeight_};
+}
+
+bool TPageTabBar::TabShown(int index) const {
+    const QRect rect = TabRect(index);
+    return rect.isValid() && rect.right() >= 0 && rect.left() < RowWidth();
 }
 
 QSize TPageTabBar::sizeHint() const {
@@ -125,6 +139,8 @@ void TPageTabBar::RequestSettle() {
 
 void TPageTabBar::Settle() {
     settlePending_ = false;
+    // Told once per round of changes, as the layout is: a file's thousands of tabs, one event.
+    if (std::exchange(tabsChanged_, false)) PageTabsChanged(this);
     Lay();
     ArrangeArrows();
     if (std::exchange(showCurrent_, false) && current_ >= 0) {

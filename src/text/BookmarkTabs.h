@@ -15,8 +15,11 @@ class QStyleOptionTab;
 class QToolButton;
 
 // The row of tabs. When the tabs are wider than the row, it scrolls, with two arrow buttons at
-// its right end as Qt's tab bar has them.
+// its right end as Qt's tab bar has them. Assistive technology sees it as a page tab list
+// (BookmarkTabsAccessible.h).
 class TPageTabBar : public QWidget {
+    Q_OBJECT
+
 public:
     explicit TPageTabBar(QWidget* parent = nullptr);
 
@@ -30,6 +33,12 @@ public:
     void SetCurrent(int index);
     // Where the tab is drawn, in the bar's own coordinates (scrolled); empty for a bad index.
     QRect TabRect(int index) const;
+    // Whether any of the tab is in view, left of the arrow buttons.
+    bool TabShown(int index) const;
+    // The tab at position (the bar's own coordinates); -1 for none.
+    int TabAt(QPoint position) const;
+    QToolButton* ScrollLeftButton() const { return left_; }
+    QToolButton* ScrollRightButton() const { return right_; }
 
     std::function<void(int)> OnCurrentChanged;
 
@@ -62,7 +71,6 @@ private:
     std::vector<Tab>::const_iterator FirstEndingAfter(int x) const;
     QSize MeasureTab(const QString& text) const;
     void InitOption(QStyleOptionTab& option, int index) const;
-    int TabAt(QPoint position) const;
     int RowWidth() const; //!< Room for tabs, left of the arrow buttons when they show.
     void ArrangeArrows();
     void ScrollByTab(int direction);
@@ -76,6 +84,7 @@ private:
     int scroll_ = 0; //!< Pixels of the row scrolled out on the left.
     bool settlePending_ = false;
     bool showCurrent_ = false; //!< The current tab is to be scrolled into view at the next settling.
+    bool tabsChanged_ = false; //!< Tabs came or went since the last settling.
     QToolButton* left_ = nullptr;
     QToolButton* right_ = nullptr;
 };

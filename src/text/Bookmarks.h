@@ -52,8 +52,15 @@ bool ReadButtonWidth(const std::string& line, unsigned& width);
 
 // Bookmark files are text files (TextFile.h): regular files of at most MaxTextFileBytes, decoded
 // from UTF-8 when valid. On failure the result is false and errorCode says why (TextFileErrorText).
-bool ReadBookmarkFile(const std::string& path, std::vector<std::string>& lines, int& errorCode);
-bool WriteBookmarkFile(const std::string& path, const std::vector<std::string>& lines, int& errorCode);
+// encoding tells how the file was read; writing with it gives unchanged lines their bytes again.
+bool ReadBookmarkFile(const std::string& path, std::vector<std::string>& lines, int& errorCode,
+                      TextEncoding* encoding = nullptr);
+bool WriteBookmarkFile(const std::string& path, const std::vector<std::string>& lines, int& errorCode,
+                       TextEncoding encoding = TextEncoding::Plain);
+
+// The characters of a tab caption, as UTF-8. Bookmark files are 8-bit and often of mixed origin:
+// a caption whose bytes are valid UTF-8 reads as UTF-8, any other as Latin-1, byte for byte.
+std::string CaptionUtf8(const std::string& caption);
 
 // Numbers of the command buttons of a field. Each build starts where the previous one stopped, so
 // a number is never given twice during the life of the field, while only the current build's

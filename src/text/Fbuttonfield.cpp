@@ -26,6 +26,10 @@ QString CaptionText(const std::string& text) {
     return TextLineToQt(text).replace('&', "&&");
 }
 
+QString TabCaption(const std::string& caption) {
+    return QString::fromStdString(CaptionUtf8(caption));
+}
+
 // The default refusal while the host has not set its own.
 void ShowNotLatin1(uint32_t codePoint) {
     Boxes().Error(BoxTitle(), "Not sent: the character " +
@@ -128,7 +132,7 @@ void TFrameButtonField::LoadFile(const std::string& path) {
     FileName = path;
     std::vector<std::string> lines;
     int code = 0;
-    if (!ReadBookmarkFile(path, lines, code)) {
+    if (!ReadBookmarkFile(path, lines, code, &encoding_)) {
         Boxes().Error(BoxTitle(), "Could not open File:\r\n" + path + "\r\n" + TextFileErrorText(code));
         return;
     }
@@ -165,7 +169,7 @@ void TFrameButtonField::BuildButtons(const std::vector<std::string>& lines) {
         AddButton(built[button.tab], button);
     WhileHidden([&] {
         for (size_t i = 0; i < built.size(); ++i)
-            PageControlBookmarks->addTab(built[i], CaptionText(layout.tabs[i]));
+            PageControlBookmarks->addTab(built[i], TabCaption(layout.tabs[i]).replace('&', "&&"));
         int active = ChooseActiveTab(shownCaption, shown, layout.tabs);
         if (active >= 0) PageControlBookmarks->setCurrentIndex(active);
     });
@@ -183,7 +187,7 @@ void TFrameButtonField::WhileHidden(const std::function<void()>& change) {
 QWidget* TFrameButtonField::BuildTab(const std::string& caption) {
     auto* tab = new QWidget;
     tab->setObjectName(QString("TabSheet%1").arg(tabs_.size()));
-    tab->setAccessibleName(ToQt(caption));
+    tab->setAccessibleName(TabCaption(caption));
     tabs_.push_back(tab);
     tabCaptions_.push_back(caption);
     return tab;
@@ -275,7 +279,7 @@ void TFrameButtonField::ButtonSaveBookmarksClick() {
 
 void TFrameButtonField::WriteLines(const std::string& path) {
     int code = 0;
-    if (!WriteBookmarkFile(path, Lines, code))
+    if (!WriteBookmarkFile(path, Lines, code, encoding_))
         throw std::runtime_error("Cannot write file \"" + path + "\". " + TextFileErrorText(code));
 }
 

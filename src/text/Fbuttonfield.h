@@ -115,4 +115,5 @@ private:
     std::vector<QWidget*> tabs_; // in the page control's order
     std::vector<std::string> tabCaptions_;
     BookmarkNumbers numbers_;
+    TextEncoding encoding_ = TextEncoding::Plain; //!< How FileName was read, for writing it back.
 };

@@ -1,6 +1,7 @@
 #include "text/ParamPromptDialog.h"
 
 #include "platform/QtPlatform.h"
+#include "text/TextLineQt.h"
 #include "ui_ParamPromptDialog.h"
 
 #include <QApplication>
@@ -17,8 +18,11 @@ TParamPromptDialog::TParamPromptDialog(QWidget* parent)
 
 TParamPromptDialog::~TParamPromptDialog() = default;
 
-void TParamPromptDialog::Offer(const std::string& name, const std::string& value) {
-    ui_->LabelName->setText(ToQt(name));
+void TParamPromptDialog::Offer(const std::string& command, const std::string& name,
+                               const std::string& value) {
+    // The command too: a screen reader, or an operator back from elsewhere, knows which button asks.
+    ui_->LabelCommand->setText(TextLineToQt(command));
+    ui_->LabelName->setText(TextLineToQt(name));
     ui_->EditValue->setText(ToQt(value));
     ui_->EditValue->selectAll();
     ui_->EditValue->setFocus();
@@ -28,9 +32,9 @@ std::string TParamPromptDialog::Value() const {
     return FromQt(ui_->EditValue->text());
 }
 
-bool QtParamPromptUi::AskValue(const std::string& name, std::string& value) {
+bool QtParamPromptUi::AskValue(const std::string& command, const std::string& name, std::string& value) {
     TParamPromptDialog dialog(QApplication::activeWindow());
-    dialog.Offer(name, value);
+    dialog.Offer(command, name, value);
     dialog.adjustSize();
     // Centred on the screen, not on the window that asks.
     if (QScreen* screen = QApplication::primaryScreen()) {

@@ -16,8 +16,9 @@ public:
     explicit TParamPromptDialog(QWidget* parent = nullptr);
     ~TParamPromptDialog() override;
 
-    // Shows name (wrapped when long) and offers value, all of it selected so typing replaces it.
-    void Offer(const std::string& name, const std::string& value);
+    // Shows the command and the name of its parameter (wrapped when long) and offers value, all
+    // of it selected so typing replaces it.
+    void Offer(const std::string& command, const std::string& name, const std::string& value);
     std::string Value() const;
 
 private:
@@ -27,6 +28,6 @@ private:
 // Asks with a TParamPromptDialog centred on the screen; errors go to the modal boxes.
 class QtParamPromptUi : public ParamPromptUi {
 public:
-    bool AskValue(const std::string& name, std::string& value) override;
+    bool AskValue(const std::string& command, const std::string& name, std::string& value) override;
     void ShowError(const std::string& message) override;
 };

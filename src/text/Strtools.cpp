@@ -247,6 +247,7 @@ std::string OfferedValue(const ParamPrompt& prompt, ParamMemory& memory) {
 
 // Every pass starts again at the front: an entered value that holds "<?...>" is a new prompt.
 bool ResolveParamPrompts(std::string& text, ParamMemory& memory, ParamPromptUi& ui) {
+    const std::string command = text;
     for (;;) {
         ParamPrompt prompt;
         const ParamScan scan = FindParamPrompt(text, prompt);
@@ -256,7 +257,7 @@ bool ResolveParamPrompts(std::string& text, ParamMemory& memory, ParamPromptUi& 
             return false;
         }
         std::string value = OfferedValue(prompt, memory);
-        if (!ui.AskValue(prompt.name, value)) return false;
+        if (!ui.AskValue(command, prompt.name, value)) return false;
         memory[prompt.name] = value;
         ReplaceAll(text, prompt.sequence, value, std::string::npos);
     }

@@ -46,9 +46,9 @@ using ParamMemory = std::map<std::string, std::string>;
 class ParamPromptUi {
 public:
     virtual ~ParamPromptUi() = default;
-    // Asks for the value of name, offering value (all of it selected). OK: value := the entered
-    // text, true. Cancel or close: false.
-    virtual bool AskValue(const std::string& name, std::string& value) = 0;
+    // Asks for the value of name in command (as stored, prompts unanswered), offering value (all
+    // of it selected). OK: value := the entered text, true. Cancel or close: false.
+    virtual bool AskValue(const std::string& command, const std::string& name, std::string& value) = 0;
     // An error box with one OK button.
     virtual void ShowError(const std::string& message) = 0;
 };

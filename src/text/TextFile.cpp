@@ -3,6 +3,8 @@
 #include "platform/System.h"
 #include "text/TextFile_sys.h"
 
+#include <algorithm>
+
 // Opening, reading and replacing the files themselves is in TextFile_posix.cpp and TextFile_win32.cpp.
 
 bool NextUtf8CodePoint(const std::string& text, size_t& i, uint32_t& codePoint) {
@@ -115,15 +117,24 @@ std::vector<std::string> DecodeTextLines(const std::string& bytes) {
     return lines;
 }
 
-std::string EncodeTextLines(const std::vector<std::string>& lines) {
-    bool utf8 = false;
+TextEncoding DetectTextEncoding(const std::string& bytes) {
+    if (!IsValidUtf8(bytes)) return TextEncoding::Bytes;
+    if (bytes.rfind(ByteOrderMark, 0) == 0) return TextEncoding::Utf8Bom;
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
+    return ascii ? TextEncoding::Plain : TextEncoding::Utf8;
+}
+
+std::string EncodeTextLines(const std::vector<std::string>& lines, TextEncoding encoding) {
+    if (encoding == TextEncoding::Bytes) return JoinTextLines(lines);
+    bool utf8 = encoding != TextEncoding::Plain;
     for (const std::string& line : lines)
         utf8 = utf8 || FirstBeyondLatin1(line) != 0;
     if (!utf8) return JoinTextLines(lines);
     std::string text;
     // A first line that itself begins with U+FEFF would lose it to the reader, which drops a
     // leading byte order mark: a mark of its own in front keeps it.
-    if (!lines.empty() && lines.front().rfind(ByteOrderMark, 0) == 0) text = ByteOrderMark;
+    if (encoding == TextEncoding::Utf8Bom || (!lines.empty() && lines.front().rfind(ByteOrderMark, 0) == 0))
+        text = ByteOrderMark;
     for (const std::string& line : lines)
         text.append(FirstBeyondLatin1(line) != 0 ? line : Latin1ToUtf8(line)).append("\r\n");
     return text;

@@ -39,9 +39,19 @@ bool NextUtf8CodePoint(const std::string& text, size_t& i, uint32_t& codePoint);
 uint32_t FirstBeyondLatin1(const std::string& line);
 // The file's bytes as lines decoded as described above.
 std::vector<std::string> DecodeTextLines(const std::string& bytes);
-// The bytes of a file holding lines: Latin-1 as read, unless a line holds a character beyond
-// Latin-1; then the whole file is UTF-8, so it reads back the same.
-std::string EncodeTextLines(const std::vector<std::string>& lines);
+// How a file's bytes were read, so that lines written back unchanged keep their bytes.
+enum class TextEncoding {
+    Plain,   //!< ASCII only, or no file read: written as EncodeTextLines decides by the lines
+    Bytes,   //!< not valid UTF-8: each line was read byte for byte and is written so
+    Utf8,    //!< valid UTF-8 beyond ASCII: every line is written as UTF-8
+    Utf8Bom, //!< the same after a byte order mark
+};
+TextEncoding DetectTextEncoding(const std::string& bytes);
+// The bytes of a file holding lines. Plain: Latin-1 as read, unless a line holds a character
+// beyond Latin-1; then the whole file is UTF-8, so it reads back the same. Bytes: the lines as
+// they are. Utf8 and Utf8Bom: the whole file UTF-8.
+std::string EncodeTextLines(const std::vector<std::string>& lines,
+                            TextEncoding encoding = TextEncoding::Plain);
 
 // Reads a regular file of at most MaxTextFileBytes and decodes it; a FIFO or device is refused
 // without waiting on it. On failure the result is false and errorCode holds errno or a TextFile*

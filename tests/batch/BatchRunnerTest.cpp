@@ -79,9 +79,47 @@ TEST_F(Runner, AnEmptyOrBlankScriptLogsItsBeginAndIsIdleAtOnce) {
         Start(script);
         EXPECT_FALSE(runner.Running());
         EXPECT_EQ(runner.CurrentLine(), 0);
-        EXPECT_EQ(host.logged, Texts{"#Begin Batch."});
-        EXPECT_EQ(host.colours, std::vector<uint32_t>{LogColours::WindowText});
+        EXPECT_EQ(host.logged, (Texts{"#Begin Batch.", "#End Batch."}));
+        EXPECT_EQ(host.colours, (std::vector<uint32_t>{LogColours::WindowText, LogColours::WindowText}));
         EXPECT_EQ(host.looks, (std::vector<bool>{true, false}));
+    }
+}
+
+// The log closes every run as it opened it, saying whether the script ran out, the operator
+// stopped it or it failed; a run that is idle already logs nothing more.
+TEST_F(Runner, EveryRunEndsWithALineThatSaysHow) {
+    struct Case {
+        Texts script;
+        std::function<void()> drive;
+        std::string last;
+        uint32_t colour;
+    };
+    const std::vector<Case> cases{
+        {{"A"}, [this] { Reply(); }, "#End Batch.", LogColours::WindowText},
+        {{"#END", "B"}, [this] { Reply(); }, "#End Batch.", LogColours::WindowText},
+        {{"#PROMPT Go?", "B"},
+         [this] {
+             host.answers = {false};
+             Reply();
+         },
+         "#End Batch: stopped.",
+         LogColours::WindowText},
+        {{"A"}, [this] { runner.EndRun(BatchEnd::Stopped); }, "#End Batch: stopped.", LogColours::WindowText},
+        {{"#EXPECT OK 100"},
+         [this] { runner.TimerTick(now + 101); },
+         "#End Batch: failed.",
+         LogColours::Error},
+    };
+    for (const Case& c : cases) {
+        host = RecordingHost{};
+        Start(c.script);
+        c.drive();
+        EXPECT_FALSE(runner.Running());
+        ASSERT_FALSE(host.logged.empty());
+        EXPECT_EQ(host.logged.back(), c.last) << c.script.front();
+        EXPECT_EQ(host.colours.back(), c.colour) << c.script.front();
+        runner.EndRun(BatchEnd::Failed);
+        EXPECT_EQ(host.logged.back(), c.last) << "logged twice: " << c.script.front();
     }
 }
 
@@ -262,8 +300,8 @@ TEST_F(Runner, AnExpectLineWaitsForItsTextThenStepsOrStopsTheRunInTime) {
     EXPECT_TRUE(runner.Running());
     runner.TimerTick(now + ExpectLine::DefaultMs + 1);
     EXPECT_FALSE(runner.Running());
-    EXPECT_EQ(host.logged.back(), "Batch stopped: no line with \"ALSO NEVER\" came within 5000 ms.");
-    EXPECT_EQ(host.colours.back(), LogColours::Error);
+    EXPECT_EQ(host.logged.end()[-2], "Batch stopped: no line with \"ALSO NEVER\" came within 5000 ms.");
+    EXPECT_EQ(host.colours.end()[-2], LogColours::Error);
     EXPECT_EQ(host.sent.size(), 2u);
 }
 
@@ -284,7 +322,7 @@ TEST_F(Runner, ABreakLineHoldsItsBreakOrStopsTheRunWhenNoBreakIsSent) {
     host.breakFailure = "not a serial port.";
     Reply();
     EXPECT_FALSE(runner.Running());
-    EXPECT_EQ(host.logged.back(), "Batch stopped: no break sent: not a serial port.");
+    EXPECT_EQ(host.logged.end()[-2], "Batch stopped: no break sent: not a serial port.");
     EXPECT_EQ(host.sent, Texts{"A"});
 }
 

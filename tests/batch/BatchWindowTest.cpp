@@ -190,8 +190,8 @@ TEST_F(BatchWindowTest, APromptAnsweredNoStopsTheRun) {
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].kind, "confirm");
     EXPECT_EQ(boxes.boxes[0].text, "Power up?");
-    EXPECT_EQ(LogTexts(), (Texts{"#Begin Batch.", "Power up?"}));
-    EXPECT_EQ(LogColours().back(), LogColours::Status);
+    EXPECT_EQ(LogTexts(), (Texts{"#Begin Batch.", "Power up?", "#End Batch: stopped."}));
+    EXPECT_EQ(LogColours()[1], LogColours::Status);
     EXPECT_TRUE(Idle());
 }
 

@@ -270,8 +270,9 @@ TEST(HeadlessProcessSignal, ATerminatedRunSaysSoAndExitsWith128PlusTheSignal) {
                                  });
     EXPECT_EQ(run.code, 128 + SIGTERM) << run.err;
     Texts texts = LogTexts(run.out);
-    ASSERT_GE(texts.size(), 2u) << run.out;
-    EXPECT_EQ(texts.end()[-2], "Batch interrupted by signal 15.");
+    ASSERT_GE(texts.size(), 3u) << run.out;
+    EXPECT_EQ(texts.end()[-3], "Batch interrupted by signal 15.");
+    EXPECT_EQ(texts.end()[-2], "#End Batch: stopped.");
     EXPECT_EQ(texts.back(), "disconnected.");
     EXPECT_EQ(run.err, "corvane: Batch interrupted by signal 15.\n");
 }

@@ -109,7 +109,7 @@ TEST_F(Headless, ACommandWithoutReplyWaitsOneStepUnlessAReplyTimeoutIsGiven) {
     options.replyTimeoutMs = 200;
     EXPECT_EQ(Run(options), ExitReplyTimeout);
     EXPECT_EQ(Conversation(LogTexts(out)), (Texts{"Tx: ECHO first", "Rx: first", "Tx: NOREPLY"}));
-    EXPECT_EQ(LogTexts(out).end()[-2], "No reply within 200 ms to: NOREPLY");
+    EXPECT_EQ(LogTexts(out).end()[-3], "No reply within 200 ms to: NOREPLY");
     EXPECT_EQ(err, "corvane: No reply within 200 ms to: NOREPLY\n");
 }
 
@@ -776,8 +776,9 @@ TEST_F(Headless, MaxSecondsEndsARunThatWouldNeverEnd) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     const std::string line = "Batch stopped: the run reached its limit of --max-seconds 1.";
     Texts texts = LogTexts(out);
-    ASSERT_GE(texts.size(), 2u) << out;
-    EXPECT_EQ(texts.end()[-2], line);
+    ASSERT_GE(texts.size(), 3u) << out;
+    EXPECT_EQ(texts.end()[-3], line);
+    EXPECT_EQ(texts.end()[-2], "#End Batch: failed.");
     EXPECT_EQ(texts.back(), "disconnected.");
     EXPECT_EQ(err, "corvane: " + line + "\n");
     std::stringstream file;

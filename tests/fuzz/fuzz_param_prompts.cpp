@@ -55,7 +55,7 @@ public:
     ScriptUi(FuzzedDataProvider& input, const std::string& text, ParamMemory& memory)
         : input_(input), text_(text), memory_(memory) {}
 
-    bool AskValue(const std::string& name, std::string& value) override {
+    bool AskValue(const std::string&, const std::string& name, std::string& value) override {
         CheckLastAnswerApplied();
         const Reading expected = ReadFirstPrompt(text_);
         Check(name == expected.name);
@@ -106,7 +106,7 @@ private:
 class ConstantUi : public ParamPromptUi {
 public:
     explicit ConstantUi(std::string answer) : answer_(std::move(answer)) {}
-    bool AskValue(const std::string&, std::string& value) override {
+    bool AskValue(const std::string&, const std::string&, std::string& value) override {
         value = answer_;
         return true;
     }

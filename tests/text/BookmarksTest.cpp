@@ -214,6 +214,33 @@ TEST_F(BookmarkFileTest, WritesCrLfAndReadsBackEightBitText) {
     EXPECT_EQ(read, lines);
 }
 
+// A file read and written again keeps its bytes whatever it mixes: Latin-1 commands beside a
+// caption someone typed in UTF-8, UTF-8 that fits Latin-1, a byte order mark.
+TEST_F(BookmarkFileTest, AFileWrittenBackUnchangedKeepsItsBytes) {
+    for (const std::string& bytes :
+         std::vector<std::string>{"[\xd0\x9f\xd1\x83\xd0\xbb\xd1\x8c\xd1\x82]\r\nSET NAME \xe9\r\n",
+                                  "[M\xc3\xa4\xc3\x9fig]\r\nSET NAME \xc3\xa9\r\n",
+                                  "\xEF\xBB\xBF[M\xc3\xa4\xc3\x9fig]\r\nA\r\n", "[Main]\r\nA\r\n"}) {
+        std::ofstream(Path("in.txt"), std::ios::binary) << bytes;
+        std::vector<std::string> lines;
+        int code = 0;
+        TextEncoding encoding = TextEncoding::Plain;
+        ASSERT_TRUE(ReadBookmarkFile(Path("in.txt"), lines, code, &encoding));
+        ASSERT_TRUE(WriteBookmarkFile(Path("out.txt"), lines, code, encoding));
+        std::ifstream in(Path("out.txt"), std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), bytes);
+    }
+}
+
+// Captions are read as UTF-8 when their bytes are valid UTF-8, else as Latin-1.
+TEST(CaptionTest, ValidUtf8IsReadAsUtf8AndAnythingElseAsLatin1) {
+    EXPECT_EQ(CaptionUtf8("Main"), "Main");
+    EXPECT_EQ(CaptionUtf8("\xd0\x9f\xd1\x83"), "\xd0\x9f\xd1\x83");
+    EXPECT_EQ(CaptionUtf8("M\xc3\xa4\xc3\x9fig"), "M\xc3\xa4\xc3\x9fig");
+    EXPECT_EQ(CaptionUtf8("M\xe4\xdfig"), "M\xc3\xa4\xc3\x9fig");
+    EXPECT_EQ(CaptionUtf8("\xd0\x9f \xe9"), "\xc3\x90\xc2\x9f \xc3\xa9") << "one invalid byte: all Latin-1";
+}
+
 TEST_F(BookmarkFileTest, FailuresKeepTheSystemsReason) {
     std::vector<std::string> lines = {"stays"};
     int code = 0;

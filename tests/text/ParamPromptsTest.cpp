@@ -14,7 +14,8 @@ class ScriptedUi : public ParamPromptUi {
 public:
     explicit ScriptedUi(std::vector<std::optional<std::string>> answers)
         : answers_(answers.begin(), answers.end()) {}
-    bool AskValue(const std::string& name, std::string& value) override {
+    bool AskValue(const std::string& command, const std::string& name, std::string& value) override {
+        commands.push_back(command);
         asked.emplace_back(name, value);
         if (answers_.empty() || !answers_.front()) return false;
         value = *answers_.front();
@@ -24,6 +25,7 @@ public:
     void ShowError(const std::string& message) override { errors.push_back(message); }
 
     Asked asked;
+    std::vector<std::string> commands;
     std::vector<std::string> errors;
 
 private:
@@ -92,6 +94,15 @@ TEST(ResolveParamPromptsMemory, CancelledNameIsRememberedEmpty) {
     EXPECT_TRUE(ResolveParamPrompts(second, memory, ui));
     EXPECT_EQ(ui.asked, (Asked{{"n", ""}}));
     EXPECT_EQ(memory["n"], "9");
+}
+
+// The operator is told which command asks: the stored one, also after an earlier answer.
+TEST(ResolveParamPromptsCommand, EveryQuestionNamesTheStoredCommand) {
+    ParamMemory memory;
+    std::string text = "SET <?f:100> <?level>";
+    ScriptedUi ui({"200", "3"});
+    EXPECT_TRUE(ResolveParamPrompts(text, memory, ui));
+    EXPECT_EQ(ui.commands, (std::vector<std::string>{"SET <?f:100> <?level>", "SET <?f:100> <?level>"}));
 }
 
 struct MaskCase {

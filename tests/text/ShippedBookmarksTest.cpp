@@ -11,7 +11,7 @@ namespace {
 // Takes every offered value as it is.
 class AcceptOffers : public ParamPromptUi {
 public:
-    bool AskValue(const std::string&, std::string&) override { return true; }
+    bool AskValue(const std::string&, const std::string&, std::string&) override { return true; }
     void ShowError(const std::string& message) override { ADD_FAILURE() << message; }
 };
 
