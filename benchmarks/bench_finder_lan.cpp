@@ -80,7 +80,8 @@ struct Probes {
             QApplication::postEvent(edit, new QKeyEvent(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "x"));
             QApplication::postEvent(edit, new QKeyEvent(QEvent::KeyRelease, Qt::Key_X, Qt::NoModifier, "x"));
             QMetaObject::invokeMethod(
-                &finder, [&, posted] { keyMs.push_back(static_cast<double>(clock.nsecsElapsed() - posted) / 1e6); },
+                &finder,
+                [&, posted] { keyMs.push_back(static_cast<double>(clock.nsecsElapsed() - posted) / 1e6); },
                 Qt::QueuedConnection);
             if (edit->text().size() > 20) edit->clear();
             const qint64 before = clock.nsecsElapsed();
@@ -104,7 +105,8 @@ size_t NamedRows(TFormAmpFinder& finder) {
 
 void Report(const char* what, const std::vector<double>& values) {
     const Percentiles p = Of(values);
-    std::printf("%s: 99th percentile %.2f ms, max %.2f ms (%zu samples)\n", what, p.p99, p.max, values.size());
+    std::printf("%s: 99th percentile %.2f ms, max %.2f ms (%zu samples)\n", what, p.p99, p.max,
+                values.size());
 }
 } // namespace
 

@@ -14,9 +14,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QKeyEvent>
 #include <QDesktopServices>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QSocketNotifier>
@@ -115,12 +115,14 @@ TFormAmpFinder::TFormAmpFinder(QWidget* parent)
     TimerFindings = new QTimer(this);
     TimerFindings->setObjectName("TimerFindings");
     TimerFindings->setInterval(DrainPeriodMs);
-    connect(TimerFindings, &QTimer::timeout, this, [this] { Guarded([this] { DrainFindings(FindingsPerDrain); }); });
+    connect(TimerFindings, &QTimer::timeout, this,
+            [this] { Guarded([this] { DrainFindings(FindingsPerDrain); }); });
     switches_.push_back({SearchKind::Vxi11, "FinderVxi11", PortmapSearch::BroadcastHow, true, {}});
     switches_.push_back({SearchKind::Mdns, "FinderMdns", "mDNS", false, {}});
     switches_.front().searches.push_back(std::make_unique<PortmapSearch>());
     ReadSearchSettings();
-    connect(ui_->CheckHello, &QCheckBox::toggled, this, [this](bool on) { Guarded([&] { HelloToggled(on); }); });
+    connect(ui_->CheckHello, &QCheckBox::toggled, this,
+            [this](bool on) { Guarded([&] { HelloToggled(on); }); });
     for (SearchSwitch& which : switches_)
         connect(SwitchBox(which.kind), &QCheckBox::toggled, this,
                 [this, &which](bool on) { Guarded([&] { SwitchToggled(which, on); }); });
@@ -275,8 +277,8 @@ void TFormAmpFinder::OnDiscoveryDatagram(const std::string& text) {
 }
 
 void TFormAmpFinder::AddRow(const AmpInfo& info) {
-    auto* item = new QTreeWidgetItem(ui_->ListView1,
-                                     {ToQt(info.RowKey), ToQt(info.Ip), ToQt(info.Name), HelloHow, QString()});
+    auto* item = new QTreeWidgetItem(
+        ui_->ListView1, {ToQt(info.RowKey), ToQt(info.Ip), ToQt(info.Name), HelloHow, QString()});
     // Asked of the icon theme at the first row, not while the program starts: a theme look-up
     // with its fallbacks tries hundreds of folders per name.
     if (rowImage_.isNull())
@@ -462,7 +464,8 @@ void TFormAmpFinder::DrainFindings(size_t maxRows) {
         if (SwitchedOff(finding.how)) continue; // queued before its search stopped
         size_t index = 0;
         const InstrumentList::Change change = instruments_.Merge(finding, index);
-        if (change != InstrumentList::Change::Unchanged) ShowInstrumentRow(index, change == InstrumentList::Change::Added);
+        if (change != InstrumentList::Change::Unchanged)
+            ShowInstrumentRow(index, change == InstrumentList::Change::Added);
     }
     if (!notes.empty()) ui_->LabelNote->setText(ToQt(notes.back()));
 }

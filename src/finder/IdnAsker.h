@@ -65,7 +65,7 @@ private:
     std::vector<std::thread> workers_;
     std::vector<MessageSession*> sessions_; //!< The VXI-11 asks under way.
     std::vector<TcpChannel*> channels_;     //!< The raw socket asks under way.
-    size_t running_ = 0; //!< Asks taken by a worker and not ended yet.
+    size_t running_ = 0;                    //!< Asks taken by a worker and not ended yet.
     bool stopping_ = false;
 };
 

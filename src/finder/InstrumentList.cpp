@@ -57,7 +57,8 @@ void FindingQueue::Note(const std::string& text) {
     notes_.push_back(text);
 }
 
-void FindingQueue::Drain(size_t maxFound, std::vector<FoundInstrument>& found, std::vector<std::string>& notes) {
+void FindingQueue::Drain(size_t maxFound, std::vector<FoundInstrument>& found,
+                         std::vector<std::string>& notes) {
     std::lock_guard guard(lock_);
     const size_t count = std::min(maxFound, found_.size() - taken_);
     const auto first = found_.begin() + static_cast<std::ptrdiff_t>(taken_);

@@ -81,7 +81,8 @@ void PortmapSearch::WaitDone() {
 
 void PortmapSearch::Run(int socket, std::vector<Target> targets, uint32_t broadcast) {
     for (Target& target : targets)
-        if (!LookupHost(target.host, target.address)) sink_->Note("typed addresses: " + target.host + " is unknown");
+        if (!LookupHost(target.host, target.address))
+            sink_->Note("typed addresses: " + target.host + " is unknown");
     const unsigned start = GetTickCount();
     unsigned sent = start - RepeatMs;
     while (!stop_.IsSignalled() && RemainingMs(searchMs_, start) > 0) {
@@ -102,7 +103,8 @@ void PortmapSearch::SendCalls(int socket, const std::vector<Target>& targets, ui
     const std::string call = GetPortDatagram(xid_);
     if (targets.empty()) SocketSendTo(socket, call.data(), call.size(), {broadcast, PortmapperPort});
     for (const Target& target : targets)
-        if (target.address != 0) SocketSendTo(socket, call.data(), call.size(), {target.address, PortmapperPort});
+        if (target.address != 0)
+            SocketSendTo(socket, call.data(), call.size(), {target.address, PortmapperPort});
 }
 
 void PortmapSearch::ReadReplies(int socket, const std::vector<Target>& targets) {
@@ -136,11 +138,12 @@ void PortmapSearch::Answered(const std::string& host) {
 void PortmapSearch::AskRawSocketOfSilent(const std::vector<Target>& targets) {
     for (const Target& target : targets) {
         if (answered_.count(target.host) || target.address == 0) continue;
-        asker_.Submit({target.host, IdnAsker::Way::RawSocket, [this, host = target.host](const std::string& name) {
-                           FoundInstrument found = ManualRow(host);
-                           found.name = name;
-                           found.visa = "TCPIP::" + host + "::" + std::to_string(IdnAsker::RawScpiPort) + "::SOCKET";
-                           sink_->Found(found);
-                       }});
+        asker_.Submit(
+            {target.host, IdnAsker::Way::RawSocket, [this, host = target.host](const std::string& name) {
+                 FoundInstrument found = ManualRow(host);
+                 found.name = name;
+                 found.visa = "TCPIP::" + host + "::" + std::to_string(IdnAsker::RawScpiPort) + "::SOCKET";
+                 sink_->Found(found);
+             }});
     }
 }

@@ -11,9 +11,9 @@
 //
 // Threads: Start and Stop on the owner's thread; the search runs on a thread of its own and the
 // IdnAsker's workers, which call the sink.
+#include "connection/WakeEvent.h"
 #include "finder/IdnAsker.h"
 #include "finder/InstrumentSearch.h"
-#include "connection/WakeEvent.h"
 
 #include <atomic>
 #include <cstdint>

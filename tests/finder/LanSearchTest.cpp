@@ -2,9 +2,9 @@
 // own: netns-run --two-hosts puts 10.77.0.2 in a second namespace, to which this program adds
 // 10.77.0.3 to 10.77.0.5 and where it starts each ampsim. The searches run from 10.77.0.1.
 #include "AmpsimProcess.h"
+#include "SecondHost.h"
 #include "finder/InstrumentList.h"
 #include "finder/PortmapSearch.h"
-#include "SecondHost.h"
 
 #include <gtest/gtest.h>
 

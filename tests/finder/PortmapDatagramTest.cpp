@@ -1,8 +1,8 @@
 // The GETPORT datagram of the VXI-11 broadcast: the reply reader against replies built by hand, and
 // a round trip through the simulator's own portmapper code.
-#include "connection/OncRpc.h"
 #include "finder/PortmapDatagram.h"
 #include "UdpPortmapper.h"
+#include "connection/OncRpc.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,8 @@ namespace {
 constexpr uint32_t Xid = 0x1234abcd;
 
 // An accepted reply: header, null verifier, accept_stat, then the results given.
-std::string Reply(uint32_t xid, uint32_t acceptStat, std::initializer_list<uint32_t> results, uint32_t replyStat = 0) {
+std::string Reply(uint32_t xid, uint32_t acceptStat, std::initializer_list<uint32_t> results,
+                  uint32_t replyStat = 0) {
     oncrpc::XdrWriter out;
     for (uint32_t word : {xid, 1u, replyStat, 0u, 0u, acceptStat})
         out.PutUint32(word);

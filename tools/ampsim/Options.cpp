@@ -68,8 +68,8 @@ std::optional<unsigned>* PointTarget(Options& options, std::string_view name) {
 }
 
 bool TakesValue(Options& options, std::string_view name) {
-    return name == "--tcp" || name == "--serial" || name == "--discovery" || name == "--portmapper-udp" || name == "--eol" ||
-           name == "--prompt" || PointTarget(options, name) || ListenTarget(options, name);
+    return name == "--tcp" || name == "--serial" || name == "--discovery" || name == "--portmapper-udp" ||
+           name == "--eol" || name == "--prompt" || PointTarget(options, name) || ListenTarget(options, name);
 }
 
 bool ApplyValue(Options& options, std::string_view name, std::string_view value, std::string& error) {

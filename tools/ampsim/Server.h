@@ -9,13 +9,13 @@
 
 #include "Conversation.h"
 #include "Discovery.h"
-#include "UdpPortmapper.h"
 #include "HislipSession.h"
 #include "Instrument.h"
 #include "Options.h"
 #include "Peer.h"
 #include "PollSet.h"
 #include "StopSources.h"
+#include "UdpPortmapper.h"
 
 namespace ampsim {
 

@@ -97,7 +97,8 @@ void UdpPortmapper::Handle() {
         // same for a unicast call, a broadcast address against the interface's for a broadcast.
         const bool unicast = arrival.ipi_addr.s_addr == arrival.ipi_spec_dst.s_addr;
         for (unsigned i = 0; i < options_.amps; ++i)
-            if (Answers(first_ + i, ntohl(arrival.ipi_addr.s_addr), unicast)) SendFrom(fd, reply, from, first_ + i);
+            if (Answers(first_ + i, ntohl(arrival.ipi_addr.s_addr), unicast))
+                SendFrom(fd, reply, from, first_ + i);
     }
 }
 
