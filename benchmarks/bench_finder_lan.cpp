@@ -30,6 +30,8 @@ namespace {
 constexpr int Hosts = 500;
 constexpr int ProbeMs = 5;
 constexpr int GiveUpMs = 30000;
+// Each round opens the finder afresh: its VXI-11 rows go and all 500 are found and named again.
+constexpr int Rounds = 10;
 constexpr char InsideMark[] = "CORVANE_BENCH_IN_NETNS";
 
 // 10.77.1.1 and on: /16 addresses on the second host's end of the pair, reached from here by a
@@ -128,23 +130,31 @@ int main(int argc, char** argv) {
     }
     QtBenchEnvironment environment(argc, argv);
     TFormAmpFinder finder;
-    finder.ChooseLocalAddress = [](std::string& address) {
-        address = "10.77.0.1";
-        return true;
-    };
-    QElapsedTimer elapsed;
-    elapsed.start();
-    qint64 allListedMs = -1;
-    finder.show();
-    finder.activateWindow();
+    finder.ChooseLocalAddress = [](std::string&) { return false; };
     Probes probes;
-    probes.Run(finder, [&] {
-        if (allListedMs < 0 && finder.InstrumentRowCount() >= Hosts) allListedMs = elapsed.elapsed();
-        return NamedRows(finder) >= Hosts;
-    });
-    std::printf("%d VXI-11 hosts: %zu rows listed (all after %lld ms), %zu named after %lld ms\n", Hosts,
-                finder.InstrumentRowCount(), static_cast<long long>(allListedMs), NamedRows(finder),
-                static_cast<long long>(elapsed.elapsed()));
+    std::vector<double> listedMs, namedMs;
+    for (int round = 0; round < Rounds; ++round) {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        double allListed = -1;
+        finder.show();
+        // What the activation does; offscreen, a window shown again is not activated again.
+        finder.StartListener("10.77.0.1");
+        probes.Run(finder, [&] {
+            if (allListed < 0 && finder.InstrumentRowCount() >= Hosts)
+                allListed = static_cast<double>(elapsed.elapsed());
+            return NamedRows(finder) >= Hosts;
+        });
+        listedMs.push_back(allListed);
+        namedMs.push_back(static_cast<double>(elapsed.elapsed()));
+        if (NamedRows(finder) < Hosts)
+            std::printf("round %d: only %zu of %d rows named\n", round, NamedRows(finder), Hosts);
+        finder.hide();
+    }
+    std::printf(
+        "%d VXI-11 hosts, %d openings of the finder: all listed after median %.0f ms, all named after "
+        "median %.0f ms (max %.0f ms)\n",
+        Hosts, Rounds, Median(listedMs), Median(namedMs), *std::max_element(namedMs.begin(), namedMs.end()));
     Report("event loop latency (a 5 ms timer's lateness)", probes.lateMs);
     Report("keystroke into the address box, posted to handled", probes.keyMs);
     Report("repaint of the list", probes.repaintMs);

@@ -13,6 +13,9 @@ namespace {
 constexpr uint16_t PortmapperPort = 111;
 // A reply is a few dozen bytes; a longer datagram is no reply and is read cut.
 constexpr size_t MaxDatagram = 2048;
+// Hundreds of instruments answer one broadcast at once; the system's default room (about 200 KB,
+// some 700 bytes per datagram counted) would drop all but the first few hundred answers.
+constexpr int ReceiveRoom = 1 << 20;
 
 // A transaction id of its own for each search, so that a late answer to an earlier one is not
 // taken for an answer to this one.
@@ -54,6 +57,7 @@ bool PortmapSearch::Start(const std::string& localAddress, InstrumentSink& sink)
         sink.Note(std::string(what) + ": no UDP socket on " + localAddress);
         return false;
     }
+    SetReceiveBuffer(socket, ReceiveRoom);
     std::vector<Target> targets;
     // A name is looked up on the search's thread: it may wait on the resolver.
     for (const std::string& host : hosts_) {
