@@ -26,6 +26,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+extern char** environ;
+
 CpuLoad::CpuLoad(int nice) {
     const int count = std::max(2, static_cast<int>(std::thread::hardware_concurrency()));
     for (int i = 0; i < count; ++i)
@@ -180,4 +182,29 @@ std::string SampleLogLines::Next() {
                       sec, milli, fwd, fwdTenth, refl, reflTenth, 35 + Noise(6));
     }
     return text;
+}
+
+int RunInsideNetns(char** argv, const char* mark, bool twoHosts) {
+    if (std::getenv(mark)) return -1;
+    ::setenv(mark, "1", 1);
+    std::string self(4096, '\0');
+    const ssize_t n = ::readlink("/proc/self/exe", self.data(), self.size() - 1);
+    self.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    std::vector<char*> args{const_cast<char*>(CORVANE_NETNS_RUN)};
+    if (twoHosts) args.push_back(const_cast<char*>("--two-hosts"));
+    args.push_back(self.data());
+    for (char** arg = argv + 1; *arg; ++arg)
+        args.push_back(*arg);
+    args.push_back(nullptr);
+    const std::string name = std::filesystem::path(argv[0]).filename().string();
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, CORVANE_NETNS_RUN, nullptr, nullptr, args.data(), environ) != 0) {
+        std::printf("%s: skipped, cannot start %s\n", name.c_str(), CORVANE_NETNS_RUN);
+        return 0;
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+    if (code == 77) std::printf("%s: skipped, no private network namespace can be made here\n", name.c_str());
+    return code == 77 ? 0 : code;
 }

@@ -63,6 +63,12 @@ std::vector<ThreadSched> ReadThreadSched();
 std::vector<ThreadSched> SchedSince(const std::vector<ThreadSched>& before,
                                     const std::vector<ThreadSched>& after);
 
+// Benchmarks that broadcast run whole inside a private network namespace: the first run of the
+// program (mark not set in the environment) runs itself again through netns-run (--two-hosts when
+// asked) with mark set, and returns its exit code, 0 with a note when no namespace can be made.
+// Returns -1 inside the namespace: the caller goes on with its work there.
+int RunInsideNetns(char** argv, const char* mark, bool twoHosts);
+
 // A blocking TCP client on 127.0.0.1:port with TCP_NODELAY; -1 when the connect fails.
 int ConnectLoopback(int port);
 void SetNoDelay(int fd);

@@ -18,9 +18,7 @@
 #include <QTimer>
 #include <arpa/inet.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,8 +28,6 @@
 #include <ctime>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 constexpr int Amps = 500;
@@ -49,29 +45,6 @@ double ThreadCpuMs() {
     timespec t{};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
-
-// Runs this program again through netns-run; 77 from it means no namespace could be made.
-int RunInsideNamespace(char** argv) {
-    ::setenv(InsideMark, "1", 1);
-    std::vector<char*> args{const_cast<char*>(CORVANE_NETNS_RUN), const_cast<char*>("/proc/self/exe")};
-    for (char** arg = argv + 1; *arg; ++arg)
-        args.push_back(*arg);
-    args.push_back(nullptr);
-    std::string self(4096, '\0');
-    ssize_t n = ::readlink("/proc/self/exe", self.data(), self.size() - 1);
-    self.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    args[1] = self.data();
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, CORVANE_NETNS_RUN, nullptr, nullptr, args.data(), environ) != 0) {
-        std::printf("bench_finder: skipped, cannot start %s\n", CORVANE_NETNS_RUN);
-        return 0;
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    int code = WIFEXITED(status) ? WEXITSTATUS(status) : 1;
-    if (code == 77) std::printf("bench_finder: skipped, no private network namespace can be made here\n");
-    return code == 77 ? 0 : code;
 }
 
 // The baseline: a bare UDP socket on the finder's address that broadcasts the hello and counts the
@@ -257,7 +230,7 @@ void RowsKept(TFormAmpFinder& finder) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (!std::getenv(InsideMark)) return RunInsideNamespace(argv);
+    if (int outside = RunInsideNetns(argv, InsideMark, false); outside >= 0) return outside;
     QtBenchEnvironment environment(argc, argv);
     AmpsimProcess ampsim({"--discovery", "10.77.0.2", "--amps", std::to_string(Amps)});
     if (!ampsim.Ready()) {

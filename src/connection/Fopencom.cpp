@@ -416,6 +416,8 @@ void TFormOpenCom::ButtonSelectAmpClick() {
     if (!SearchAmplifier) return;
     std::string address;
     if (!SearchAmplifier(address)) return;
+    // An instrument the finder found by VXI-11, mDNS or a probe comes as the connection it opens.
+    if (LooksLikeVisaResource(address)) return visa_->setText(ToQt(address));
     Check(ConGroup::Tcp);
     ui_->EditHost->setText(ToQt(address));
 }

@@ -51,7 +51,8 @@ public:
     const std::string& ConnectionKindName() const { return connectionKindName_; }
 
     // The Search button calls this to let the operator find an amplifier: true with its address for
-    // OK. The amplifier finder sets it; until then the button does nothing.
+    // OK, which becomes the TCP host, or with a VISA resource, which goes into the VISA field. The
+    // amplifier finder sets it; until then the button does nothing.
     std::function<bool(std::string& address)> SearchAmplifier;
     // Where the port list comes from: this machine's serial ports, with their descriptions and the
     // stable names of USB adapters, unless replaced (tests do). Called on a worker thread when a

@@ -20,5 +20,10 @@ std::vector<std::string> LocalIpv4Addresses();
 // The index of the interface that holds address (host byte order), up or not; 0 when none does.
 int InterfaceIndexOf(uint32_t address);
 
+// The directed broadcast address of the subnet of the interface that holds address (both in host
+// byte order): 10.77.0.255 for 10.77.0.1/24. The limited broadcast 255.255.255.255 when no
+// interface holds address or the system tells no mask.
+uint32_t DirectedBroadcastOf(uint32_t address);
+
 // For both sides of this unit: appends address unless it is empty or listed already.
 void AddNewAddress(std::vector<std::string>& list, const std::string& address);

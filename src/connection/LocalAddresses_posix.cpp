@@ -41,3 +41,14 @@ int InterfaceIndexOf(uint32_t address) {
     });
     return index;
 }
+
+uint32_t DirectedBroadcastOf(uint32_t address) {
+    uint32_t broadcast = Ipv4Broadcast;
+    EachIpv4Interface([&](const ifaddrs& i, uint32_t found) {
+        if (found != address || !i.ifa_netmask || i.ifa_netmask->sa_family != AF_INET) return;
+        const uint32_t mask = ntohl(reinterpret_cast<const sockaddr_in*>(i.ifa_netmask)->sin_addr.s_addr);
+        // A /31 or /32 has no broadcast address of its own.
+        if (mask < 0xFFFFFFFEu) broadcast = address | ~mask;
+    });
+    return broadcast;
+}

@@ -54,3 +54,23 @@ int InterfaceIndexOf(uint32_t address) {
     });
     return index;
 }
+
+uint32_t DirectedBroadcastOf(uint32_t address) {
+    uint32_t broadcast = Ipv4Broadcast;
+    const std::vector<unsigned char> list = AdapterList();
+    if (list.empty()) return broadcast;
+    for (const auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(list.data()); adapter;
+         adapter = adapter->Next) {
+        for (const IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress; unicast;
+             unicast = unicast->Next) {
+            const sockaddr* found = unicast->Address.lpSockaddr;
+            if (!found || found->sa_family != AF_INET ||
+                ntohl(reinterpret_cast<const sockaddr_in*>(found)->sin_addr.s_addr) != address)
+                continue;
+            // A /31 or /32 has no broadcast address of its own.
+            const unsigned prefix = unicast->OnLinkPrefixLength;
+            if (prefix >= 1 && prefix < 31) broadcast = address | (0xFFFFFFFFu >> prefix);
+        }
+    }
+    return broadcast;
+}

@@ -6,9 +6,15 @@
 // list are the core's (Discovery.h, FinderLaunch.h), and so are the sockets (DiscoverySocket.h),
 // which this window reads when they are readable.
 //
+// Beside the hello, further searches (InstrumentSearch.h) fill the same list: the VXI-11 broadcast,
+// typed addresses, and whatever AddSearch gives (mDNS). Each kind has a check box, remembered in the
+// settings; their rows are the core's InstrumentList, fed through a FindingQueue that this window
+// drains in batches on a timer, so a burst of hundreds of findings never holds the window.
+//
 // UI thread only: the rows, SelectedAmp and the local address need no lock.
 #include "finder/Discovery.h"
 #include "finder/DiscoverySocket.h"
+#include "finder/InstrumentList.h"
 #include "platform/Shell.h"
 
 #include <QDialog>
@@ -21,6 +27,7 @@
 #include <vector>
 
 class QAction;
+class QCheckBox;
 class QMenu;
 class QSocketNotifier;
 class QTimer;
@@ -39,8 +46,12 @@ public:
     // Shows the finder modally; whatever the result, CopySelection runs when it closes. Returns 1 for
     // OK, 2 for Cancel.
     int ShowFinderModal();
-    // The row last copied out: the finder's result. Empty until the first copy.
+    // The row last copied out: the finder's result. Empty until the first copy. A row of another
+    // search than the hello gives its address as Ip, its name as Name and its key as RowKey.
     const AmpInfo& SelectedAmp() const { return selectedAmp_; }
+    // The VISA resource of the row last copied out; empty for a hello row (whose Ip goes into the
+    // connection dialog's TCP host, its port staying) and a typed address nothing answered at.
+    const std::string& SelectedVisa() const { return selectedVisa_; }
     // No selected row: false, SelectedAmp unchanged. Otherwise SelectedAmp := the row's record, true.
     bool CopySelection();
 
@@ -55,11 +66,23 @@ public:
     const std::string& LocalAddress() const { return localAddress_; }
 
     // Makes the open-connection dialog's "Search..." button open this finder; on OK that dialog
-    // takes SelectedAmp's Ip as its TCP host.
+    // takes SelectedVisa as its VISA resource, or, without one, SelectedAmp's Ip as its TCP host.
     void AttachToOpenCom(TFormOpenCom& openCom);
 
     // The hello timer's handler: while shown, one hello and the removal of silent rows.
     void TimerHelloTimer();
+
+    // The switchable kinds of search beside the hello.
+    enum class SearchKind { Vxi11, Mdns };
+    // Adds a search of kind to the list of those that run while the finder is shown and its kind's
+    // check box is on; shows that check box. The VXI-11 broadcast is there from the start.
+    void AddSearch(SearchKind kind, std::unique_ptr<InstrumentSearch> search);
+    // Adds a typed address: listed and probed at once, remembered, probed again at each opening.
+    void AddAddress(const std::string& address);
+    // Moves what the searches found into the list, at most maxRows findings (the drain timer's
+    // handler; tests and benchmarks call it too).
+    void DrainFindings(size_t maxRows);
+    size_t InstrumentRowCount() const { return instruments_.Size(); }
 
     // Datagrams received while open (tests and benchmarks wait on it).
     size_t DatagramsSeen() const { return datagramsSeen_; }
@@ -79,7 +102,27 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    struct SearchSwitch {
+        SearchKind kind;
+        const char* setting; //!< The settings value of its check box.
+        const char* how;     //!< The beginning of its rows' `how`.
+        bool onByDefault;
+        std::vector<std::unique_ptr<InstrumentSearch>> searches;
+    };
+
     void FormActivate();
+    void ReadSearchSettings();
+    QCheckBox* SwitchBox(SearchKind kind) const;
+    void SwitchToggled(SearchSwitch& which, bool on);
+    void HelloToggled(bool on);
+    void StartSearches(const std::string& address);
+    void StartSwitch(SearchSwitch& which);
+    void StopSearches();
+    void StartTypedAddresses(const std::vector<std::string>& hosts);
+    void RemoveInstrumentRows(const std::string& howPrefix);
+    void ShowInstrumentRow(size_t index, bool added);
+    bool SwitchedOff(const std::string& how) const;
+    void ButtonAddClick();
     void StopListener();
     void ReadDatagrams(int fd);
     void AddRow(const AmpInfo& info);
@@ -99,6 +142,15 @@ private:
     QIcon rowImage_; //!< The first (and only) image of the row image list.
 
     AmpList amps_;
+    InstrumentList instruments_;
+    FindingQueue findings_;
+    std::vector<SearchSwitch> switches_;
+    std::vector<std::unique_ptr<InstrumentSearch>> typedSearches_; //!< One per batch of typed addresses.
+    std::vector<std::string> typedAddresses_;
+    std::unordered_map<std::string, QTreeWidgetItem*> instrumentItems_; //!< The row of each key.
+    std::string searchesAddress_; //!< Where the searches run; empty while they do not.
+    QTimer* TimerFindings;
+    std::string selectedVisa_;
     std::unordered_map<std::string, QTreeWidgetItem*> items_; //!< The row of each RowKey.
     AmpInfo selectedAmp_;
     std::string localAddress_;

@@ -58,6 +58,7 @@ protected:
     }
 
     UdpSocket peer{"10.77.0.2", 0};
+    TemporarySettings settings;
     TFormAmpFinder finder;
 };
 } // namespace

@@ -70,6 +70,7 @@ protected:
     std::vector<std::vector<std::string>> launched;
     std::vector<std::string> opened;
     ShellResult launchResult;
+    TemporarySettings settings;
     TFormAmpFinder finder;
 };
 } // namespace
@@ -214,4 +215,40 @@ TEST_F(FinderWindow, SearchInTheConnectionDialogPutsTheChosenAddressIntoTheHostB
     });
     ASSERT_TRUE(openCom.EditConnection(connection));
     EXPECT_EQ(connection, "tcp:10.0.0.7:2500") << "TCP checked, host from the finder, port kept";
+}
+
+namespace {
+// Finds one VXI-11 instrument as soon as it starts, as the broadcast would.
+class OneVxi11Instrument final : public InstrumentSearch {
+public:
+    bool Start(const std::string&, InstrumentSink& sink) override {
+        sink.Found({"Veltrask,AmpSim,AS000001,1.0", "10.0.0.8", "VXI-11", "TCPIP::10.0.0.8::inst0::INSTR",
+                    "vxi11:10.0.0.8"});
+        return true;
+    }
+    void Stop() override {}
+};
+} // namespace
+
+TEST_F(FinderWindow, OkOnAVxi11RowOpensTheConnectionDialogWithThatConnection) {
+    TFormOpenCom openCom;
+    openCom.ListPorts = [] { return std::vector<SerialPortInfo>{}; };
+    finder.AttachToOpenCom(openCom);
+    finder.AddSearch(TFormAmpFinder::SearchKind::Vxi11, std::make_unique<OneVxi11Instrument>());
+    Reply("A", "10.0.0.7");
+    std::string connection = "com:ttyUSB0:baud=19200";
+    ModalAnswer answer([&](QWidget*) {
+        ModalAnswer inFinder([&](QWidget*) {
+            finder.StartListener(NowhereAddress);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return finder.InstrumentRowCount() == 1; }));
+            const auto rows = List()->findItems("10.0.0.8", Qt::MatchExactly, 1);
+            ASSERT_EQ(rows.size(), 1);
+            List()->setCurrentItem(rows.first());
+            QTest::mouseClick(Find<QPushButton>(finder, "ButtonOk"), Qt::LeftButton);
+        });
+        QTest::mouseClick(Find<QPushButton>(openCom, "ButtonSelectAmp"), Qt::LeftButton);
+        QTest::mouseClick(Find<QPushButton>(openCom, "ButtonOk"), Qt::LeftButton);
+    });
+    ASSERT_TRUE(openCom.EditConnection(connection));
+    EXPECT_EQ(connection, "vxi11:10.0.0.8:inst0");
 }

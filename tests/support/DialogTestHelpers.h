@@ -6,6 +6,7 @@
 #include "platform/ModalBoxes.h"
 
 #include <QApplication>
+#include <QSettings>
 #include <QTimer>
 #include <QWidget>
 #include <cstdlib>
@@ -23,6 +24,20 @@ template <class Control> Control* Find(QWidget& window, const char* name) {
     EXPECT_NE(control, nullptr) << name;
     return control;
 }
+
+// The settings of a window under test in a folder of its own, never the user's: declare it before
+// the window, whose constructor may read (and so write) settings.
+class TemporarySettings {
+public:
+    TemporarySettings() {
+        const QString path = QString::fromStdString(dir_.Path().string());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, path);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, path);
+    }
+
+private:
+    TempDir dir_;
+};
 
 // While it lives, acts on the next modal dialog once that runs (act gets the dialog). Declare it
 // before the call that shows the dialog; leaving the scope cancels an answer that was not needed.

@@ -68,8 +68,8 @@ std::optional<unsigned>* PointTarget(Options& options, std::string_view name) {
 }
 
 bool TakesValue(Options& options, std::string_view name) {
-    return name == "--tcp" || name == "--serial" || name == "--discovery" || name == "--eol" ||
-           name == "--prompt" || PointTarget(options, name) || ListenTarget(options, name);
+    return name == "--tcp" || name == "--serial" || name == "--discovery" || name == "--portmapper-udp" ||
+           name == "--eol" || name == "--prompt" || PointTarget(options, name) || ListenTarget(options, name);
 }
 
 bool ApplyValue(Options& options, std::string_view name, std::string_view value, std::string& error) {
@@ -104,6 +104,10 @@ bool ApplyValue(Options& options, std::string_view name, std::string_view value,
         options.discovery = std::string(value);
         return true;
     }
+    if (name == "--portmapper-udp") {
+        options.portmapperUdp = std::string(value);
+        return true;
+    }
     if (name == "--eol") {
         if (value == "crlf" || value == "cr" || value == "lf") {
             options.eol = value == "crlf" ? "\r\n" : value == "cr" ? "\r" : "\n";
@@ -130,6 +134,8 @@ bool ApplyFlag(Options& options, std::string_view name) {
         options.pty = true;
     else if (name == "--broadcast-reply")
         options.broadcastReply = true;
+    else if (name == "--garbled-getport")
+        options.garbledGetport = true;
     else if (name == "--meter")
         options.meter = true;
     else if (name == "--exit-on-stdin-eof")
@@ -197,6 +203,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
         error = "--first-amp: expected 1 to 1000000, got " + std::to_string(options.firstAmp);
         return std::nullopt;
     }
+    if (!options.portmapperUdp.empty() && !options.vxi11) {
+        error = "--portmapper-udp: names the VXI-11 core channel's port, so it needs --vxi11";
+        return std::nullopt;
+    }
     if (std::string conflict = MeterConflict(options); !conflict.empty()) {
         error = std::move(conflict);
         return std::nullopt;
@@ -262,6 +272,15 @@ Behaviour:
   --broadcast-reply      send the discovery replies to 255.255.255.255 port 8001, out of the
                          interface the hello came in on, as amplifiers do that answer by
                          broadcast, rather than back to the hello's sender.
+  --portmapper-udp ADDRESS
+                         also answer the portmapper's GETPORT over UDP port 111 (needs --vxi11),
+                         as LXI instruments answer the broadcast by which VXI-11 clients find
+                         them: a call for DEVICE_CORE version 1 over TCP is answered with the
+                         core channel's port, from ADDRESS and, with --amps N, from each of the
+                         N addresses ADDRESS + n - 1 (which must be this host's); a call sent
+                         to one of them is answered by that one only. Announced as
+                         "portmap-udp ADDRESS:111". Try it only inside a private network namespace.
+  --garbled-getport      answer those calls with a reply cut short, as a broken instrument might.
   --amps N               how many simulated amplifiers answer (1 to 1000, default 1).
   --first-amp N          the number of the first one (default 1), so that several ampsim
                          processes can play different amplifiers.

@@ -32,6 +32,8 @@ struct Options {
     std::string serial = "AS000001";
     std::string discovery;       // answer discovery hellos on this local address; empty: not at all
     bool broadcastReply = false; // answer them by broadcast instead of to the sender
+    std::string portmapperUdp;   // answer GETPORT over UDP port 111 from this address; empty: not at all
+    bool garbledGetport = false; // answer it with a reply cut short
     unsigned amps = 1;           // simulated amplifiers answering them (1 to 1000)
     unsigned firstAmp = 1;       // the number of the first (MAC, IP and name follow from it)
     bool help = false;

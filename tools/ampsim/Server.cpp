@@ -51,7 +51,16 @@ bool Server::Open(std::string& error) {
     if (options_.pty && !OpenPty(error)) return false;
     if (options_.vxi11 && !OpenVxi11(*options_.vxi11, error)) return false;
     if (options_.hislip && !Listen(*options_.hislip, Protocol::Hislip, "hislip", error)) return false;
+    if (!options_.portmapperUdp.empty() && !OpenUdpPortmapper(error)) return false;
     return options_.discovery.empty() || OpenDiscovery(error);
+}
+
+bool Server::OpenUdpPortmapper(std::string& error) {
+    udpPortmapper_ = std::make_unique<UdpPortmapper>(
+        UdpPortmapperOptions{options_.portmapperUdp, options_.amps, corePort_, options_.garbledGetport});
+    if (!udpPortmapper_->Open(error)) return false;
+    announcements_.push_back(udpPortmapper_->Announcement());
+    return true;
 }
 
 bool Server::OpenDiscovery(std::string& error) {
@@ -125,6 +134,8 @@ void Server::Turn() {
     if (pty_ && !ptyHungUp_) set.Add(pty_->Handle(), pty_->PollEvents());
     std::size_t discoveryIndex = set.Size();
     if (discovery_) set.Add(discovery_->Socket(), kPollIn);
+    const std::size_t portmapperIndex = set.Size();
+    if (udpPortmapper_) set.Add(udpPortmapper_->Socket(), kPollIn);
     std::size_t firstListener = set.Size();
     if (now >= acceptPausedUntil_)
         for (const Listener& listener : listeners_)
@@ -144,6 +155,7 @@ void Server::Turn() {
         if (set.Events(firstClient + i) & (kPollIn | kPollHangUp | kPollError)) clients_[i]->ReadInput(now);
     if (ptyIndex < discoveryIndex) HandlePty(set.Events(ptyIndex), now);
     if (discovery_ && set.Events(discoveryIndex)) discovery_->Handle();
+    if (udpPortmapper_ && set.Events(portmapperIndex)) udpPortmapper_->Handle();
     CheckPtyReopened(now);
     for (std::size_t i = firstListener; i < set.Size(); ++i)
         if (set.Events(i) & kPollIn) AcceptClients(listeners_[i - firstListener], now);

@@ -15,6 +15,7 @@
 #include "Peer.h"
 #include "PollSet.h"
 #include "StopSources.h"
+#include "UdpPortmapper.h"
 
 namespace ampsim {
 
@@ -50,6 +51,7 @@ private:
     std::unique_ptr<Conversation> MakeConversation(IoHandle client, Protocol protocol);
     bool OpenPty(std::string& error);
     bool OpenDiscovery(std::string& error);
+    bool OpenUdpPortmapper(std::string& error);
     void Turn();
     int PollTimeoutMs(Clock::time_point now) const;
     void AcceptClients(const Listener& listener, Clock::time_point now);
@@ -68,6 +70,7 @@ private:
     std::vector<std::unique_ptr<Conversation>> clients_;
     std::unique_ptr<Peer> pty_;
     std::unique_ptr<DiscoveryResponder> discovery_;
+    std::unique_ptr<UdpPortmapper> udpPortmapper_;
     bool ptyHungUp_ = false;
     Clock::time_point ptyCheckAt_;
     Clock::time_point acceptPausedUntil_;
