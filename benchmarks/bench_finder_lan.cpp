@@ -14,6 +14,7 @@
 #include "finder/Fampfinder.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -131,6 +132,7 @@ int main(int argc, char** argv) {
     QtBenchEnvironment environment(argc, argv);
     TFormAmpFinder finder;
     finder.ChooseLocalAddress = [](std::string&) { return false; };
+    finder.findChild<QCheckBox*>("CheckVxi11")->setChecked(true);
     Probes probes;
     std::vector<double> listedMs, namedMs;
     for (int round = 0; round < Rounds; ++round) {

@@ -12,6 +12,7 @@
 #include "connection/Fselipaddr.h"
 #include "connection/Sockets.h"
 #include "finder/Fampfinder.h"
+#include "finder/MdnsSearch.h"
 #include "platform/QtPlatform.h"
 #include "projects/Fgotoprojdlg.h"
 #include "text/Fmemo.h"
@@ -32,6 +33,8 @@ std::unique_ptr<TFormConsole> CreateWindows() {
     WireMemoToConsole(*console, *FormMemo);
     WireNavigatorToMemo(*FormMemo, *FormGotoProj);
     FormAmpFinder = new TFormAmpFinder(console.get());
+    if (auto mdns = MakeMdnsSearch())
+        FormAmpFinder->AddSearch(TFormAmpFinder::SearchKind::Mdns, std::move(mdns));
     FormSelIpAddr = new TFormSelIpAddr(console.get());
     FormOpenCom = new TFormOpenCom(console.get());
     FormAmpFinder->AttachToOpenCom(*FormOpenCom);

@@ -117,7 +117,8 @@ TFormAmpFinder::TFormAmpFinder(QWidget* parent)
     TimerFindings->setInterval(DrainPeriodMs);
     connect(TimerFindings, &QTimer::timeout, this,
             [this] { Guarded([this] { DrainFindings(FindingsPerDrain); }); });
-    switches_.push_back({SearchKind::Vxi11, "FinderVxi11", PortmapSearch::BroadcastHow, true, {}});
+    // Off until the operator turns them on: unchanged, the finder sends only its hello.
+    switches_.push_back({SearchKind::Vxi11, "FinderVxi11", PortmapSearch::BroadcastHow, false, {}});
     switches_.push_back({SearchKind::Mdns, "FinderMdns", "mDNS", false, {}});
     switches_.front().searches.push_back(std::make_unique<PortmapSearch>());
     ReadSearchSettings();

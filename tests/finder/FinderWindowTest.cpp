@@ -7,6 +7,7 @@
 #include "finder/Fampfinder.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -235,6 +236,7 @@ TEST_F(FinderWindow, OkOnAVxi11RowOpensTheConnectionDialogWithThatConnection) {
     openCom.ListPorts = [] { return std::vector<SerialPortInfo>{}; };
     finder.AttachToOpenCom(openCom);
     finder.AddSearch(TFormAmpFinder::SearchKind::Vxi11, std::make_unique<OneVxi11Instrument>());
+    Find<QCheckBox>(finder, "CheckVxi11")->setChecked(true); // off by default: only the hello
     Reply("A", "10.0.0.7");
     std::string connection = "com:ttyUSB0:baud=19200";
     ModalAnswer answer([&](QWidget*) {
