@@ -251,6 +251,8 @@ void HeadlessRunner::CheckEnd(uint32_t now) {
     // trickles in keeps the run listening although no line has ended yet.
     uint32_t quietSince = endTick_;
     const ConsoleLink* link = session_.Link();
+    // A half line that its idle time will show is still to be logged, whatever the wait.
+    if (options_.lineEnds.idleMs > 0 && link && link->WaitingBytes() > 0) return;
     for (const uint32_t tick : {lastRxTick_, link ? link->LastByteTick() : 0u}) {
         if (tick != 0 && TickDiff(tick, quietSince) < 0x80000000u) quietSince = tick; // 0: none yet
     }
