@@ -42,6 +42,7 @@
 #include <QScreen>
 #include <QSpinBox>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -171,6 +172,9 @@ TFormConsole::TFormConsole(QWidget* parent) : QMainWindow(parent), ui_(std::make
     serial_->OpenConnection = [this](const std::string& connection) { OpenWithoutDialog(connection); };
     testScripts_ = new TTestScriptTool(this, ui_->MenuItemExtra, *session_);
     testScripts_->Reopen = [this](const std::string& connection) { OpenWithoutDialog(connection); };
+    unendedCheck_ = new QTimer(this);
+    unendedCheck_->setObjectName("TimerUnendedBytes");
+    unendedCheck_->setInterval(250);
     SetUpFind();
     SetUpHexInput();
     helpMenu_ = new THelpMenu(*this, *ui_->MainMenu1, [this] { return PathToQt(ExeDir()); });
@@ -258,6 +262,11 @@ void TFormConsole::ConnectHandlers() {
     connect(ui.CheckBoxTxRep, &QCheckBox::clicked, this, guard([this] { CheckBoxTxRepClick(); }));
     connect(ui.UpDownTxRep, &QSpinBox::valueChanged, this, guard([this] { CheckBoxTxRepClick(); }));
     connect(TimerTxRep, &QTimer::timeout, this, guard([this] { ButtonRawSendClick(nullptr); }));
+    connect(unendedCheck_, &QTimer::timeout, this, guard([this] { ShowUnendedBytesHint(); }));
+    // The open connection keeps the escapes it is used with.
+    connect(ui.CheckBoxEscapes, &QCheckBox::clicked, this, guard([this] {
+                if (session_->IsOpen()) StoreConnection();
+            }));
     connect(ui.CheckBoxPingPong, &QCheckBox::clicked, this, guard([this] { CheckBoxPingPongClick(); }));
     connect(ui.ButtonQ, &QPushButton::clicked, this, guard([this] {
                 ButtonWClick();
@@ -366,6 +375,11 @@ void TFormConsole::ReadSettings() {
     int sendHeight = readInt("ButtonTableHeight", DesignSendHeight);
     try {
         session_->SetConnection(settings.ReadStr("Connection", DefaultConnection));
+        // Its lines name it: lines left by a program that stored another connection without them
+        // are not taken for this one's.
+        storedLinesKnown_ =
+            ParseConnectionLines(settings.ReadStr("ConnectionLines", ""), storedConnection_, storedLines_) &&
+            storedConnection_ == session_->Connection();
     } catch (const ESettingsError& e) {
         if (failure.empty()) failure = e.what();
     }
@@ -460,16 +474,39 @@ void TFormConsole::WriteSettings() {
 bool TFormConsole::OpenConnection() {
     if (session_->IsOpening()) return false;
     std::string connection = session_->Connection();
-    if (!FormOpenCom || !FormOpenCom->EditConnection(connection)) return false;
+    if (!FormOpenCom) return false;
+    ConnectionLines own;
+    FormOpenCom->ConnectionLineEnds.reset();
+    if (OwnLinesOf(connection, own)) FormOpenCom->ConnectionLineEnds = own.ends;
+    if (!FormOpenCom->EditConnection(connection)) return false;
     WriteLineEndSettings(FormOpenCom->LineEndsByKind);
-    return OpenWithoutDialog(connection);
+    // What the dialog showed for the connection's kind when OK was pressed.
+    return OpenWithLines(connection, {LineEndsFor(connection), session_->Escapes()});
+}
+
+bool TFormConsole::OwnLinesOf(const std::string& connection, ConnectionLines& lines) const {
+    if (storedLinesKnown_ && connection == storedConnection_) {
+        lines = storedLines_;
+        return true;
+    }
+    return serial_ && serial_->LinesOf(connection, lines);
+}
+
+ConnectionLines TFormConsole::LinesFor(const std::string& connection) const {
+    ConnectionLines lines{LineEndsFor(connection), session_->Escapes()};
+    OwnLinesOf(connection, lines);
+    return lines;
 }
 
 bool TFormConsole::OpenWithoutDialog(const std::string& connection) {
+    return OpenWithLines(connection, LinesFor(connection));
+}
+
+bool TFormConsole::OpenWithLines(const std::string& connection, const ConnectionLines& lines) {
     if (session_->IsOpening()) return false;
     CloseConnection();
     session_->SetConnection(connection);
-    session_->SetLineEnds(LineEndsFor(connection));
+    session_->SetLineEnds(lines.ends);
     std::string reason;
     const OpenResult result = session_->Open(&reason);
     if (result == OpenResult::Failed)
@@ -477,7 +514,11 @@ bool TFormConsole::OpenWithoutDialog(const std::string& connection) {
                       WithReason("Opening " + connection + " failed.", reason));
     // The window shows the open link before the settings are touched: a store that cannot be
     // written must not leave it showing a closed one.
-    if (result == OpenResult::Opened) StoreConnection();
+    if (result == OpenResult::Opened) {
+        ui_->CheckBoxEscapes->setChecked(lines.escapes);
+        session_->SetEscapes(lines.escapes);
+        StoreConnection();
+    }
     if (closeRequested_) close();
     return result == OpenResult::Opened;
 }
@@ -486,9 +527,14 @@ void TFormConsole::StoreConnection() {
     try {
         SettingsStore& settings = Settings();
         settings.OpenKey(SettingsKeyPath);
+        const ConnectionLines lines{session_->GetLineEnds(), session_->Escapes()};
         settings.WriteStr("Connection", session_->Connection());
+        settings.WriteStr("ConnectionLines", ConnectionLinesText(session_->Connection(), lines));
         settings.CloseKey();
-        serial_->Remember(session_->Connection());
+        storedConnection_ = session_->Connection();
+        storedLines_ = lines;
+        storedLinesKnown_ = true;
+        serial_->Remember(session_->Connection(), lines);
     } catch (const ESettingsError& e) {
         AddLogLine(e.what(), LogColours::Error);
         Boxes().Error(FromQt(QApplication::applicationDisplayName()), e.what());
@@ -497,6 +543,12 @@ void TFormConsole::StoreConnection() {
 
 void TFormConsole::CloseConnection() {
     session_->Close();
+}
+
+// Shown, not logged: the log holds what came, and the bytes are still to come as a line.
+void TFormConsole::ShowUnendedBytesHint() {
+    if (const std::string hint = session_->UnendedBytesHint(GetTickCount()); !hint.empty())
+        statusBar()->showMessage(ToQt(hint));
 }
 
 void TFormConsole::UpdateConnectionUi() {

@@ -7,6 +7,7 @@
 #include "app/ConsoleFace.h"
 #include "console/CommandHistory.h"
 #include "console/ConsoleSession.h"
+#include "console/RecentConnections.h"
 #include "platform/QtPlatform.h"
 #include "platform/System.h"
 
@@ -129,10 +130,20 @@ private:
     void ConnectHandlers();
     void ArrangeGpibControls();
     void ReadSettings();
-    // Closes the link and opens connection as it is (no dialog); a failure is boxed. True when open.
+    // Closes the link and opens connection as it is (no dialog) with the lines it was last opened
+    // with, else its kind's; a failure is boxed. True when open.
     bool OpenWithoutDialog(const std::string& connection);
+    bool OpenWithLines(const std::string& connection, const ConnectionLines& lines);
+    // What connection was last opened with (the stored connection's, a recent one's), else the
+    // line ends of its kind and the escapes box as it is.
+    ConnectionLines LinesFor(const std::string& connection) const;
+    bool OwnLinesOf(const std::string& connection, ConnectionLines& lines) const;
     void PlaceOnScreen(int left, int top, int width, int height);
+    // The open connection and its lines go to the settings, as the stored one and the newest
+    // recent one.
     void StoreConnection();
+    // Received bytes that wait for a line end are told in the status bar (the session decides).
+    void ShowUnendedBytesHint();
     void SetUpButtonField();
     // The find bar under the log, opened by Ctrl+F and the log's menu.
     void SetUpFind();
@@ -175,7 +186,11 @@ private:
     TFindBar* findBar_ = nullptr;
     THelpMenu* helpMenu_ = nullptr;
 
-    bool closeRequested_ = false; //!< The window was asked to close while an open was under way.
+    bool closeRequested_ = false;    //!< The window was asked to close while an open was under way.
+    QTimer* unendedCheck_ = nullptr; //!< "TimerUnendedBytes": looks at waiting bytes while connected.
+    std::string storedConnection_;   //!< The stored connection, as read at start, ...
+    ConnectionLines storedLines_;    //!< ... its lines ...
+    bool storedLinesKnown_ = false;  //!< ... when the settings had them.
     // What was sending when the link dropped, to go on with once it is back.
     bool repeatPaused_ = false;
     bool pingPongPaused_ = false;

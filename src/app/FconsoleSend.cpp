@@ -150,7 +150,7 @@ void TFormConsole::miReconnectClick() {
 // --- The sending state, as the session tells of received lines and of the link ---
 
 void TFormConsole::TakeReceivedLine(const std::string& line) {
-    ui_->LabelLastRx->setText(ToQt(line));
+    ui_->LabelLastRx->setText(ToQt(session_->LastReply()));
     ui_->LabelSpeed->setText(ToQt(session_->Statistics().Caption()));
     if (ui_->CheckBoxPingPong->isChecked()) {
         if (session_->IsGpib()) {
@@ -175,6 +175,12 @@ void TFormConsole::ShowSessionState() {
     ui_->miLogToFile->setChecked(session_->LogFile().IsOpen());
     UpdateConnectionUi();
     if (serial_) serial_->LinkChanged();
+    if (!unendedCheck_) return;
+    if (session_->IsOpen()) {
+        unendedCheck_->start();
+    } else {
+        unendedCheck_->stop();
+    }
 }
 
 void TFormConsole::EndSending() {

@@ -2,7 +2,6 @@
 
 #include "connection/SerialConnection.h"
 #include "console/ConsoleSession.h"
-#include "console/RecentConnections.h"
 #include "platform/Config.h"
 #include "platform/QtPlatform.h"
 
@@ -13,12 +12,14 @@
 #include <QMenu>
 #include <QStatusBar>
 #include <QTimer>
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
 // How often an open serial port's input lines are looked at; a terminal's lamps need no more.
 constexpr int ModemPollMs = 200;
 constexpr char RecentSetting[] = "RecentConnections";
+constexpr char RecentLinesSetting[] = "RecentConnectionLines";
 } // namespace
 
 TSerialTools::TSerialTools(QWidget* window, QMenu* menu, ConsoleSession& session)
@@ -128,13 +129,17 @@ std::string TSerialTools::SendBreakFor(int ms) {
     return {};
 }
 
-void TSerialTools::Remember(const std::string& connection) {
+void TSerialTools::Remember(const std::string& connection, const ConnectionLines& lines) {
     AddRecentConnection(recent_, connection);
+    recentLines_[connection] = lines;
+    std::erase_if(recentLines_,
+                  [this](const auto& entry) { return std::ranges::count(recent_, entry.first) == 0; });
     ShowRecent();
     try {
         SettingsStore& settings = Settings();
         settings.OpenKey(SettingsKeyPath);
         settings.WriteStr(RecentSetting, JoinRecentConnections(recent_));
+        settings.WriteStr(RecentLinesSetting, JoinConnectionLines(recent_, recentLines_));
         settings.CloseKey();
     } catch (const ESettingsError& e) {
         session_.Log(e.what(), LogColours::Error);
@@ -145,8 +150,17 @@ void TSerialTools::ReadSettings() {
     SettingsStore& settings = Settings();
     settings.OpenKey(SettingsKeyPath);
     recent_ = SplitRecentConnections(settings.ReadStr(RecentSetting, ""));
+    // Settings from before the lines were kept have none: their connections take their kind's.
+    recentLines_ = SplitConnectionLines(settings.ReadStr(RecentLinesSetting, ""));
     settings.CloseKey();
     ShowRecent();
+}
+
+bool TSerialTools::LinesOf(const std::string& connection, ConnectionLines& lines) const {
+    const auto found = recentLines_.find(connection);
+    if (found == recentLines_.end()) return false;
+    lines = found->second;
+    return true;
 }
 
 void TSerialTools::ShowRecent() {

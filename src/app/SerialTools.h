@@ -4,9 +4,11 @@
 // a chosen length) and the last connections that opened, each one click away. They see the
 // conversation (ConsoleSession), never the console window. Everything runs on the UI thread.
 #include "connection/ModemLines.h"
+#include "console/RecentConnections.h"
 
 #include <QObject>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,11 +29,14 @@ public:
     std::function<void(const std::string& connection)> OpenConnection;
     // The link opened or ended: the items and the label follow it.
     void LinkChanged();
-    // A connection opened: it goes to the top of the recent ones, which are kept in the settings.
-    void Remember(const std::string& connection);
-    // Reads the recent connections from the settings.
+    // A connection opened with lines: it goes to the top of the recent ones, which are kept in
+    // the settings with their lines.
+    void Remember(const std::string& connection, const ConnectionLines& lines);
+    // Reads the recent connections and their lines from the settings.
     void ReadSettings();
     const std::vector<std::string>& Recent() const { return recent_; }
+    // The lines a recent connection was last opened with; false for one kept without them.
+    bool LinesOf(const std::string& connection, ConnectionLines& lines) const;
     // Holds a break of ms on the open serial port (the batch's #BREAK), ended by a timer: empty,
     // or why no break was sent.
     std::string SendBreakFor(int ms);
@@ -55,4 +60,5 @@ private:
     ModemLines last_;
     bool lastKnown_ = false;
     std::vector<std::string> recent_;
+    std::map<std::string, ConnectionLines> recentLines_;
 };

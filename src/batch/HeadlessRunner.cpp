@@ -221,7 +221,13 @@ void HeadlessRunner::Turn(uint32_t now) {
 
 void HeadlessRunner::CheckReplyTime(uint32_t now) {
     if (finished_ || !awaitingReply_ || options_.replyTimeoutMs <= 0) return;
-    if (TickDiff(now, sentTick_) < static_cast<uint32_t>(options_.replyTimeoutMs)) return;
+    // A reply is timed to its first byte: one that began in time is no time-out while its line
+    // waits for its end or for the idle time that shows it.
+    const ConsoleLink* link = session_.Link();
+    const uint32_t firstByte = link ? link->FirstByteTick() : 0;
+    // The tick was taken just after the send, so a first byte may even seem to precede it.
+    const bool began = firstByte != 0 && TickDiff(firstByte, sentTick_) < 0x80000000u;
+    if (TickDiff(began ? firstByte : now, sentTick_) < static_cast<uint32_t>(options_.replyTimeoutMs)) return;
     Fail(ExitReplyTimeout,
          "No reply within " + std::to_string(options_.replyTimeoutMs) + " ms to: " + awaitedCommand_);
 }
@@ -245,6 +251,8 @@ void HeadlessRunner::CheckEnd(uint32_t now) {
     // trickles in keeps the run listening although no line has ended yet.
     uint32_t quietSince = endTick_;
     const ConsoleLink* link = session_.Link();
+    // A half line that its idle time will show is still to be logged, whatever the wait.
+    if (options_.lineEnds.idleMs > 0 && link && link->WaitingBytes() > 0) return;
     for (const uint32_t tick : {lastRxTick_, link ? link->LastByteTick() : 0u}) {
         if (tick != 0 && TickDiff(tick, quietSince) < 0x80000000u) quietSince = tick; // 0: none yet
     }

@@ -110,6 +110,9 @@ bool TIO::SendData(const void* data, size_t length) {
 
 bool TIO::WriteTraced(const void* data, size_t length) {
     if (!transport_) return false;
+    // Before the write: the reply may come before it returns.
+    firstByteTick_ = 0;
+    firstByteOwed_ = true;
     TraceIo(TraceDirection::Send, data, length);
     return transport_->Write(data, static_cast<int>(length)) == static_cast<int>(length);
 }
@@ -337,9 +340,12 @@ void TIO::Frame(const uint8_t* chunk, int count) {
     if (count > 0) {
         const int64_t arrival = transport_->LastArrivalNs();
         chunkStamp_ = arrival != 0 ? TimeStampAt(arrival) : GetTimeStamp();
+        // Before the lines are framed: a handed-over line is timed while the framing waits.
+        if (firstByteOwed_.exchange(false)) firstByteTick_ = GetTickCount();
     }
     framer_.Process(chunk, static_cast<size_t>(std::max(count, 0)),
                     [this](const std::string& line) { OnFramedLine(line, chunkStamp_); });
+    waitingBytes_ = framer_.PendingLength();
     NoteBytes(count);
 }
 
@@ -357,11 +363,13 @@ void TIO::NoteIdleStart() {
 
 void TIO::FlushIdleLine() {
     std::string partial;
+    waitingBytes_ = 0;
     if (framer_.TakePartial(partial)) OnFramedLine(partial + NoLineEndNote, idleStamp_);
 }
 
 void TIO::FlushPartialLine() {
     std::string partial;
+    waitingBytes_ = 0;
     if (!framer_.TakePartial(partial)) return;
     // The peer's cut and this side's own close are different stories: only the first is the
     // peer's incomplete line.

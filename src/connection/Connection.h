@@ -143,6 +143,12 @@ public:
     bool Query(const std::string& command, std::string& reply, int timeoutMs, const ReplyFilter& accept = {});
 
     const std::string& LastSent() const { return lastSent_; }
+    // When the first byte after the last send came from the link (GetTickCount), whole line or
+    // not: the reply's start, which a line shown only after its idle time must not be timed by.
+    // 0 while none has come. Any thread.
+    uint32_t FirstByteTick() const { return firstByteTick_; }
+    // How many received bytes wait for their line end now (the half line). Any thread.
+    size_t WaitingBytes() const { return waitingBytes_; }
     // When the last byte came from the link (GetTickCount), whole line or not; 0 before any. Any
     // thread: a reply that trickles in is still coming although no line has ended yet.
     uint32_t LastByteTick() const { return lastByteTick_; }
@@ -220,8 +226,11 @@ private:
     OpenDone openDone_; //!< UI thread; runs once, in the hand-over that ends the open.
 
     std::string lastSent_;
-    std::atomic<uint32_t> lastByteTick_{0}; //!< Written by whichever thread reads the link.
-    std::string lineStamp_;                 //!< UI thread: the stamp of the line being delivered.
-    mutable std::mutex lastReceivedLock_;   //!< Protects lastReceived_ (written by both threads).
+    std::atomic<uint32_t> lastByteTick_{0};  //!< Written by whichever thread reads the link.
+    std::atomic<uint32_t> firstByteTick_{0}; //!< Cleared by a send, set by the reading thread.
+    std::atomic<bool> firstByteOwed_{false}; //!< A send waits for its first byte.
+    std::atomic<size_t> waitingBytes_{0};    //!< Set by the reading thread after each framing.
+    std::string lineStamp_;                  //!< UI thread: the stamp of the line being delivered.
+    mutable std::mutex lastReceivedLock_;    //!< Protects lastReceived_ (written by both threads).
     std::string lastReceived_;
 };

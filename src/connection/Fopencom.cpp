@@ -111,6 +111,9 @@ bool TFormOpenCom::EditConnection(std::string& connection) {
     ShowUnreadable(state.unreadable);
     // The choosers work on a copy: a cancelled dialog leaves the line ends as they were.
     editedLineEnds_ = LineEndsByKind;
+    const ConnectionKind* kind = FindConnectionKind(ParseConnection(connection).KindName);
+    if (ConnectionLineEnds && kind && kind->MakeTransport)
+        editedLineEnds_[std::string(kind->Name)] = *ConnectionLineEnds;
     ShowLineEnds();
     FocusCheckedGroup();
     if (exec() != QDialog::Accepted) return false;

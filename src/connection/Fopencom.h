@@ -16,6 +16,7 @@
 #include <initializer_list>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -63,6 +64,10 @@ public:
     // default (LF both ways). The console fills it from the settings and stores it after OK; the
     // dialog changes it only on OK.
     std::map<std::string, LineEnds> LineEndsByKind;
+    // The line ends the connection given to EditConnection was last opened with, shown for its
+    // kind in place of the kind's (and taken for the kind on OK, as a choice would be); none for
+    // a connection that has none of its own. The console sets it before each EditConnection.
+    std::optional<LineEnds> ConnectionLineEnds;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

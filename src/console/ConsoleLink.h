@@ -11,6 +11,8 @@
 #include "connection/LineEnds.h"
 #include "platform/Handover.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -104,6 +106,11 @@ public:
     // When the link last received a byte, whole line or not (GetTickCount); 0 when it cannot
     // tell (GPIB, whose replies come whole).
     virtual uint32_t LastByteTick() const { return 0; }
+    // When the first byte after the last send came (GetTickCount), whole line or not; 0 while none
+    // has, or when the link cannot tell (GPIB).
+    virtual uint32_t FirstByteTick() const { return 0; }
+    // How many received bytes wait for their line end; 0 when the link cannot tell.
+    virtual size_t WaitingBytes() const { return 0; }
 
     virtual bool IsGpib() const = 0;
     // A reply is read when asked for (ReadReply): GPIB and the LAN instruments' message links,

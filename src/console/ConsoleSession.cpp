@@ -137,6 +137,8 @@ void ConsoleSession::OnDisconnected(const std::string& reason) {
         face_.SendingPaused();
         BeginReconnect();
     } else {
+        // Nothing will bring this link back: the operator sees it closed and may connect again.
+        connected_ = false;
         face_.SendingEnded();
     }
     face_.StateChanged();
@@ -197,6 +199,7 @@ bool ConsoleSession::SendBytes(const std::string& bytes) {
 bool ConsoleSession::SendTimed(bool (ConsoleLink::*send)(const std::string&), const std::string& bytes) {
     sendTick_ = GetTickCount();
     replyTimeShown_ = false;
+    wholeLineSinceSend_ = false;
     if ((link_.get()->*send)(bytes)) {
         awaitingReply_ = true;
         return true;
@@ -240,8 +243,14 @@ void ConsoleSession::OnRxLine(const std::string& received, const std::string& st
     awaitingReply_ = false;
     const std::string line = TrimText(received);
     LogAt(stamp, "Rx: " + LoggedText(received), LogColours::Rx);
-    // Every line is timed from the last send, whether or not the reply time is shown.
-    const uint32_t dt = TickDiff(GetTickCount(), sendTick_);
+    const bool prompt = received.ends_with(TIO::NoLineEndNote);
+    if (!prompt || !wholeLineSinceSend_) lastReply_ = line;
+    if (!prompt) wholeLineSinceSend_ = true;
+    // Every line is timed from the last send to the reply's first byte, whether or not the reply
+    // time is shown: a line shown after its idle time came before that wait. A link that cannot
+    // tell when its first byte came (GPIB) is timed as its line arrives.
+    const uint32_t firstByte = link_ ? link_->FirstByteTick() : 0;
+    const uint32_t dt = TickDiff(firstByte != 0 ? firstByte : GetTickCount(), sendTick_);
     stats_.Add(line, dt);
     // With no series the line costs nothing more than this test.
     if (series_.Count() != 0) series_.Take(line, stamp.empty() ? GetTimeStamp() : stamp, LocalNowMs());
@@ -250,6 +259,14 @@ void ConsoleSession::OnRxLine(const std::string& received, const std::string& st
         replyTimeShown_ = true;
     }
     face_.LineReceived(line);
+}
+
+std::string ConsoleSession::UnendedBytesHint(uint32_t now) {
+    // An idle time within the wait shows the bytes itself.
+    const bool idleShows =
+        lineEnds_.idleMs > 0 && static_cast<uint32_t>(lineEnds_.idleMs) <= UnendedBytes::WaitMs;
+    const size_t waiting = IsOpen() && !idleShows ? link_->WaitingBytes() : 0;
+    return unended_.Check(waiting, waiting ? link_->LastByteTick() : 0, now);
 }
 
 // --- A serial port's own lines ---

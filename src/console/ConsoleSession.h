@@ -12,6 +12,7 @@
 #include "console/Reconnect.h"
 #include "console/RepeatedLine.h"
 #include "console/ReplyStatistics.h"
+#include "console/UnendedBytes.h"
 #include "log/LogColours.h"
 #include "log/SessionLog.h"
 #include "plot/ReplySeries.h"
@@ -166,8 +167,18 @@ public:
     // --- Reply statistics ---
     const ReplyStatistics& Statistics() const { return stats_; }
     void ResetStatistics() { stats_.Reset(); }
-    // Logs "#ReplyTime=n ms." after the first reply to each send.
+    // Logs "#ReplyTime=n ms." after the first reply to each send. A reply is timed from the send
+    // to its first byte, so a prompt shown after its idle time is not timed by that wait.
     void SetShowReplyTimes(bool on) { showReplyTimes_ = on; }
+    // The line the operator looks for as the answer: the last whole line received since the last
+    // send, or a prompt (bytes shown after the idle time) when no whole line came before it.
+    const std::string& LastReply() const { return lastReply_; }
+
+    // --- Bytes that wait for a line end ---
+    // The hint that received bytes have waited UnendedBytes::WaitMs without a line end (when no
+    // idle time shows them sooner), once per such wait; empty otherwise. The face asks now and
+    // then and shows it without logging it.
+    std::string UnendedBytesHint(uint32_t now);
 
     // --- The session log file ---
     // Opens path for appending and writes a separator. announce: say so in the log (also when
@@ -246,7 +257,10 @@ private:
     bool awaitingReply_ = false;
     bool replyTimeShown_ = true; //!< The reply time of the last send has been logged.
     bool showReplyTimes_ = false;
+    bool wholeLineSinceSend_ = false;
+    std::string lastReply_;
     ReplyStatistics stats_;
+    UnendedBytes unended_;
     RepeatedLine notSent_;
 
     SessionLog logFile_;

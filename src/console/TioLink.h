@@ -31,6 +31,8 @@ public:
     bool IsGpib() const override { return false; }
     TIO* Tio() const override { return io_.get(); }
     uint32_t LastByteTick() const override { return io_->LastByteTick(); }
+    uint32_t FirstByteTick() const override { return io_->FirstByteTick(); }
+    size_t WaitingBytes() const override { return io_->WaitingBytes(); }
 
 private:
     ConnectionTarget target_;

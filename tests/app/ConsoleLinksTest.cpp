@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -151,4 +152,32 @@ TEST_F(ConsoleTest, ARecentConnectionOpensAgainInOneClick) {
     recent.front()->trigger();
     EXPECT_TRUE(console->Session().Connected());
     EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// Each connection keeps the line ends it was opened with: the LF simulator picked from the recent
+// connections after a CR instrument is spoken to in LF again, and answers.
+TEST_F(ConsoleTest, ARecentConnectionOpensWithItsOwnLineEnds) {
+    AmpsimProcess lfAmp;
+    AmpsimProcess crAmp({"--tcp", "127.0.0.1:0", "--eol", "cr"});
+    ASSERT_TRUE(lfAmp.Ready() && crAmp.Ready()) << lfAmp.Error() << crAmp.Error();
+    const std::string lf = "tcp:127.0.0.1:" + std::to_string(lfAmp.TcpPort());
+    StartWith(lf);
+    ASSERT_TRUE(console->Session().Connected());
+    console->Session().SetConnection("tcp:127.0.0.1:" + std::to_string(crAmp.TcpPort()));
+    AnswerDialog(true, [](TFormOpenCom& dialog) {
+        for (const char* name : {"ComboBoxTxEnd", "ComboBoxRxEnd"}) {
+            auto* box = dialog.findChild<QComboBox*>(name);
+            box->setCurrentIndex(1); // CR
+            emit box->activated(1);
+        }
+    });
+    ASSERT_TRUE(console->OpenConnection());
+    Type("ECHO cr");
+    ASSERT_TRUE(Until([&] { return LogHas("Rx: cr"); }));
+    const QList<QAction*> recent = Find<QMenu>("miRecentConnections")->actions();
+    ASSERT_EQ(recent.size(), 2);
+    ASSERT_EQ(FromQt(recent.back()->text()), lf);
+    recent.back()->trigger();
+    Type("ECHO lf");
+    EXPECT_TRUE(Until([&] { return LogHas("Rx: lf"); })) << testing::PrintToString(LogTexts());
 }

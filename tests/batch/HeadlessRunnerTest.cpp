@@ -125,6 +125,20 @@ TEST_F(Headless, TheLastCommandsReplyIsAwaited) {
     EXPECT_EQ(Run(options), ExitReplyTimeout);
 }
 
+// A reply without the line end the run expects is shown after the idle time; it began at once,
+// so the idle wait is no time-out.
+TEST_F(Headless, AReplyShownAfterTheIdleTimeIsTimedToItsFirstByte) {
+    AmpsimProcess crAmp({"--tcp", "127.0.0.1:0", "--eol", "cr"});
+    ASSERT_TRUE(crAmp.Ready()) << crAmp.Error();
+    HeadlessOptions options = With("ECHO first\n");
+    options.connection = "tcp:127.0.0.1:" + std::to_string(crAmp.TcpPort());
+    options.lineEnds = {TxLineEnd::Cr, RxLineEnd::Lf, 400};
+    options.replyTimeoutMs = 200;
+    EXPECT_EQ(Run(options), ExitScriptDone) << err;
+    // The instrument's CR is no line end here: it stays in the line.
+    EXPECT_NE(out.find("] Rx: first\r (no line end)\n"), std::string::npos) << out;
+}
+
 struct PromptCase {
     const char* name;
     PromptAnswer answer;

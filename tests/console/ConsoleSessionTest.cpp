@@ -211,6 +211,7 @@ TEST_F(ConsoleSessionTest, WithoutReconnectADropEndsWhatWasSending) {
     amp.reset();
     ASSERT_TRUE(Until([&] { return face.ended == 1; }, 10000));
     EXPECT_EQ(face.Count("disconnected."), 1u);
+    EXPECT_FALSE(session.Connected()) << "the window's Connect button follows this";
     EXPECT_EQ(face.paused, 0);
     EXPECT_FALSE(session.Reconnecting());
     EXPECT_EQ(face.Count("Reconnecting"), 0u);
@@ -420,6 +421,24 @@ TEST_F(ConsoleSessionTest, RepliesAreTimedFromTheSendAndTheTimeShownOncePerSend)
     unsigned last = 0, average = 0, most = 0;
     ASSERT_EQ(std::sscanf(session.Statistics().Caption().c_str(), "%u/%u/%ums", &last, &average, &most), 3);
     EXPECT_LT(most, 60000u) << session.Statistics().Caption();
+}
+
+// A prompt shown after its idle time came with the reply: its line is timed to the reply's first
+// byte, not to the end of the wait, and the reply, not the prompt, is the answer.
+TEST_F(ConsoleSessionTest, APromptAfterTheReplyIsTimedToItsFirstByteAndIsNotTheAnswer) {
+    AmpsimProcess amp({"--tcp", "127.0.0.1:0", "--prompt", "PROMPT> "});
+    ASSERT_TRUE(amp.Ready()) << amp.Error();
+    const int idleMs = 400;
+    session.SetConnection("tcp:127.0.0.1:" + std::to_string(amp.TcpPort()));
+    session.SetLineEnds({TxLineEnd::Lf, RxLineEnd::CrLf, idleMs});
+    ASSERT_EQ(session.Open(), OpenResult::Opened);
+    EXPECT_TRUE(session.Send("ECHO hello"));
+    ASSERT_TRUE(Until([&] { return face.Count("Rx: PROMPT>") == 1; })) << testing::PrintToString(face.lines);
+    EXPECT_EQ(session.LastReply(), "hello");
+    unsigned last = 0, average = 0, most = 0;
+    ASSERT_EQ(std::sscanf(session.Statistics().Caption().c_str(), "%u/%u/%ums", &last, &average, &most), 3);
+    EXPECT_EQ(session.Statistics().Count(), 2u);
+    EXPECT_LT(most, static_cast<unsigned>(idleMs)) << session.Statistics().Caption();
 }
 
 // The log file holds every line shown, after what it held before: a separator naming the

@@ -17,3 +17,17 @@ TEST(RecentConnections, NewestFirstEachOnceAtMostEight) {
     EXPECT_EQ(SplitRecentConnections(JoinRecentConnections(recent)), recent);
     EXPECT_TRUE(SplitRecentConnections("").empty());
 }
+
+// A connection's lines read back as written, its connection holding spaces; a line that is not
+// one (an older form, a hand edit) is no connection's lines.
+TEST(RecentConnections, ConnectionLinesReadBackAsWritten) {
+    const ConnectionLines lines{{TxLineEnd::Cr, RxLineEnd::Any, 200}, true};
+    const std::string serial = "com:/dev/ttyUSB0:baud=9600 parity=N data=8 stop=1";
+    std::string connection;
+    ConnectionLines read;
+    ASSERT_TRUE(ParseConnectionLines(ConnectionLinesText(serial, lines), connection, read));
+    EXPECT_EQ(connection, serial);
+    EXPECT_EQ(read, lines);
+    for (const char* text : {"tcp:127.0.0.1:2500", "cr lf 0 0", "cr lf 99999 0 tcp:x", "cr lf -1 0 tcp:x"})
+        EXPECT_FALSE(ParseConnectionLines(text, connection, read)) << text;
+}
