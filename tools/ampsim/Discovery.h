@@ -7,8 +7,7 @@
 // The socket listens on all addresses of port 8001 (a hello is a broadcast to 255.255.255.255, which
 // a socket bound to one unicast address never sees) and sends its replies from the given local
 // address, so the finder sees them come from ADDRESS:8001. Single-threaded; the server calls it from
-// its poll loop. One side per system (Discovery_posix.cpp, Discovery_win32.cpp); this header names
-// no system type.
+// its poll loop; the socket is PktinfoSocket's.
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -52,7 +51,7 @@ private:
 
     DiscoveryOptions options_;
     IoHandle socket_ = kNoHandle;
-    std::uint32_t local_ = 0; // the local address, in network byte order
+    std::uint32_t local_ = 0; // the local address, host byte order
     std::vector<std::string> replies_;
     std::string announcement_;
 };

@@ -6,8 +6,8 @@
 // addresses of this host): all of them a broadcast call, only the one addressed a unicast call.
 //
 // The socket listens on all addresses of port 111 (a broadcast never reaches a socket bound to one
-// unicast address on Linux). Single-threaded; the server calls it from its poll loop. One side per
-// system (UdpPortmapper_posix.cpp, UdpPortmapper_win32.cpp); this header names no system type.
+// unicast address on Linux). Single-threaded; the server calls it from its poll loop; the socket
+// is PktinfoSocket's.
 #include <cstdint>
 #include <string>
 #include <string_view>
