@@ -101,6 +101,10 @@ TFormAmpFinder::TFormAmpFinder(QWidget* parent)
     connect(MenuItemWeb, &QAction::triggered, this, [this] { Guarded([this] { MenuItemWebClick(); }); });
     connect(MenuItemTelnet, &QAction::triggered, this,
             [this] { Guarded([this] { MenuItemTelnetClick(); }); });
+    MenuItemRemove = PopupMenu1->addAction("&Remove Address");
+    MenuItemRemove->setObjectName("MenuItemRemove");
+    connect(MenuItemRemove, &QAction::triggered, this,
+            [this] { Guarded([this] { MenuItemRemoveClick(); }); });
     connect(ui_->ListView1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& position) { Guarded([&] { ListView1ContextPopup(position); }); });
     connect(ui_->ButtonOk, &QPushButton::clicked, this, &QDialog::accept);
@@ -331,6 +335,7 @@ bool TFormAmpFinder::eventFilter(QObject* watched, QEvent* event) {
 // ---- The context menu ----
 
 void TFormAmpFinder::ListView1ContextPopup(const QPoint& position) {
+    MenuItemRemove->setEnabled(!SelectedTypedAddress().empty());
     PopupMenu1->popup(ui_->ListView1->viewport()->mapToGlobal(position));
 }
 
@@ -442,12 +447,40 @@ void TFormAmpFinder::ButtonAddClick() {
     ui_->EditAddress->clear();
     if (std::find(typedAddresses_.begin(), typedAddresses_.end(), address) != typedAddresses_.end()) return;
     typedAddresses_.push_back(address);
-    SettingsStore& settings = Settings();
-    if (settings.OpenKey(SettingsKeyPath)) {
-        settings.WriteStr(AddressesSetting, JoinAddresses(typedAddresses_));
-        settings.CloseKey();
-    }
+    WriteTypedAddresses();
     AddAddress(address);
+}
+
+void TFormAmpFinder::WriteTypedAddresses() {
+    SettingsStore& settings = Settings();
+    if (!settings.OpenKey(SettingsKeyPath)) return;
+    settings.WriteStr(AddressesSetting, JoinAddresses(typedAddresses_));
+    settings.CloseKey();
+}
+
+std::string TFormAmpFinder::SelectedTypedAddress() const {
+    const QTreeWidgetItem* item = ui_->ListView1->currentItem();
+    if (!item) return {};
+    const std::string key = FromQt(item->data(0, Qt::UserRole).toString());
+    std::string host = key.substr(std::min(key.size(), PortmapSearch::ManualKeyPrefix.size()));
+    if (!key.starts_with(PortmapSearch::ManualKeyPrefix) ||
+        std::find(typedAddresses_.begin(), typedAddresses_.end(), host) == typedAddresses_.end())
+        return {};
+    return host;
+}
+
+// The address is forgotten at once; what its probe still finds is dropped when it arrives.
+void TFormAmpFinder::MenuItemRemoveClick() {
+    const std::string host = SelectedTypedAddress();
+    if (host.empty()) return;
+    std::erase(typedAddresses_, host);
+    WriteTypedAddresses();
+    const std::string key = std::string(PortmapSearch::ManualKeyPrefix) + host;
+    instruments_.Remove(key);
+    if (auto item = instrumentItems_.find(key); item != instrumentItems_.end()) {
+        delete item->second;
+        instrumentItems_.erase(item);
+    }
 }
 
 void TFormAmpFinder::AddAddress(const std::string& address) {
@@ -463,6 +496,10 @@ void TFormAmpFinder::DrainFindings(size_t maxRows) {
     findings_.Drain(maxRows, found, notes);
     for (const FoundInstrument& finding : found) {
         if (SwitchedOff(finding.how)) continue; // queued before its search stopped
+        if (finding.key.starts_with(PortmapSearch::ManualKeyPrefix) &&
+            std::find(typedAddresses_.begin(), typedAddresses_.end(),
+                      finding.key.substr(PortmapSearch::ManualKeyPrefix.size())) == typedAddresses_.end())
+            continue; // a typed address removed while its probe ran
         size_t index = 0;
         const InstrumentList::Change change = instruments_.Merge(finding, index);
         if (change != InstrumentList::Change::Unchanged)

@@ -123,6 +123,10 @@ private:
     void ShowInstrumentRow(size_t index, bool added);
     bool SwitchedOff(const std::string& how) const;
     void ButtonAddClick();
+    void WriteTypedAddresses();
+    // The typed address whose row is selected; empty for any other row.
+    std::string SelectedTypedAddress() const;
+    void MenuItemRemoveClick();
     void StopListener();
     void ReadDatagrams(int fd);
     void AddRow(const AmpInfo& info);
@@ -138,6 +142,7 @@ private:
     QAction* MenuItemPing;
     QAction* MenuItemWeb;
     QAction* MenuItemTelnet;
+    QAction* MenuItemRemove; //!< Forgets a typed address.
     QTimer* TimerHello;
     QIcon rowImage_; //!< The first (and only) image of the row image list.
 

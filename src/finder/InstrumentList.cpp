@@ -28,18 +28,26 @@ InstrumentList::Change InstrumentList::Merge(const FoundInstrument& found, size_
     return changed ? Change::Updated : Change::Unchanged;
 }
 
-std::vector<std::string> InstrumentList::RemoveFoundBy(std::string_view prefix) {
+template <class Gone> std::vector<std::string> InstrumentList::RemoveIf(Gone gone) {
     std::vector<std::string> removed;
-    auto gone = std::stable_partition(rows_.begin(), rows_.end(), [&](const FoundInstrument& row) {
-        return !std::string_view(row.how).starts_with(prefix);
-    });
-    for (auto row = gone; row != rows_.end(); ++row)
+    auto first = std::stable_partition(rows_.begin(), rows_.end(),
+                                       [&](const FoundInstrument& row) { return !gone(row); });
+    for (auto row = first; row != rows_.end(); ++row)
         removed.push_back(row->key);
-    rows_.erase(gone, rows_.end());
+    rows_.erase(first, rows_.end());
     byKey_.clear();
     for (size_t i = 0; i < rows_.size(); ++i)
         byKey_.emplace(rows_[i].key, i);
     return removed;
+}
+
+std::vector<std::string> InstrumentList::RemoveFoundBy(std::string_view prefix) {
+    return RemoveIf(
+        [&](const FoundInstrument& row) { return std::string_view(row.how).starts_with(prefix); });
+}
+
+bool InstrumentList::Remove(const std::string& key) {
+    return !RemoveIf([&](const FoundInstrument& row) { return row.key == key; }).empty();
 }
 
 const FoundInstrument* InstrumentList::Find(const std::string& key) const {

@@ -31,12 +31,16 @@ public:
     // Removes every row whose `how` begins with prefix (a search switched off) and returns their
     // keys; the rows after them move up.
     std::vector<std::string> RemoveFoundBy(std::string_view prefix);
+    // Removes the row of key (a typed address the operator removed); false when there is none.
+    bool Remove(const std::string& key);
 
     const FoundInstrument* Find(const std::string& key) const;
     size_t Size() const { return rows_.size(); }
     const FoundInstrument& At(size_t index) const { return rows_.at(index); }
 
 private:
+    template <class Gone> std::vector<std::string> RemoveIf(Gone gone);
+
     std::vector<FoundInstrument> rows_;
     std::unordered_map<std::string, size_t> byKey_; //!< The position of each key in rows_.
 };

@@ -38,7 +38,7 @@ FoundInstrument PortmapSearch::Vxi11Row(const std::string& address) {
 }
 
 FoundInstrument PortmapSearch::ManualRow(const std::string& host) {
-    return {"", host, ManualHow, "", "manual:" + host};
+    return {"", host, ManualHow, "", std::string(ManualKeyPrefix) + host};
 }
 
 bool PortmapSearch::Start(const std::string& localAddress, InstrumentSink& sink) {

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -28,6 +29,7 @@ public:
     static constexpr int RepeatMs = 500;
     static constexpr char BroadcastHow[] = "VXI-11";
     static constexpr char ManualHow[] = "manual";
+    static constexpr std::string_view ManualKeyPrefix = "manual:"; // + the address: a typed row's key
 
     // Without hosts: the broadcast search. With hosts: those addresses (names or dotted IPv4).
     explicit PortmapSearch(std::vector<std::string> hosts = {}, int searchMs = SearchMs);

@@ -254,3 +254,17 @@ TEST_F(FinderWindow, OkOnAVxi11RowOpensTheConnectionDialogWithThatConnection) {
     ASSERT_TRUE(openCom.EditConnection(connection));
     EXPECT_EQ(connection, "vxi11:10.0.0.8:inst0");
 }
+
+// A typed address is kept for later openings until the operator removes it from the list's menu.
+TEST_F(FinderWindow, ARemovedTypedAddressIsForgotten) {
+    Find<QLineEdit>(finder, "EditAddress")->setText("192.0.2.7");
+    QTest::mouseClick(Find<QPushButton>(finder, "ButtonAdd"), Qt::LeftButton);
+    const auto rows = List()->findItems("192.0.2.7", Qt::MatchExactly, 1);
+    ASSERT_EQ(rows.size(), 1);
+    List()->setCurrentItem(rows.first());
+    Action("MenuItemRemove")->trigger();
+    EXPECT_TRUE(List()->findItems("192.0.2.7", Qt::MatchExactly, 1).isEmpty());
+    TFormAmpFinder reopened;
+    EXPECT_TRUE(
+        Find<QTreeWidget>(reopened, "ListView1")->findItems("192.0.2.7", Qt::MatchExactly, 1).isEmpty());
+}

@@ -40,6 +40,10 @@ TEST(InstrumentList, RemovesTheRowsOfASearchAndStillFindsTheOthersByKey) {
     EXPECT_EQ(list.Find("2"), nullptr);
     EXPECT_EQ(list.Merge(Row("3", "named"), index), InstrumentList::Change::Updated);
     EXPECT_EQ(index, 1u) << "the position after the removal";
+    EXPECT_TRUE(list.Remove("1"));
+    EXPECT_FALSE(list.Remove("1"));
+    EXPECT_EQ(list.Merge(Row("3", "again"), index), InstrumentList::Change::Updated);
+    EXPECT_EQ(index, 0u);
 }
 
 // Several search threads at once (run under ThreadSanitizer too); the window drains in batches,
