@@ -9,10 +9,6 @@
 
 namespace {
 constexpr char Query[] = "*IDN?\n";
-
-int Left(int timeoutMs, unsigned start) {
-    return RemainingMs(timeoutMs, start);
-}
 } // namespace
 
 std::string IdnName(const std::string& answer) {
@@ -102,8 +98,8 @@ bool IdnAsker::AskVxi11(const std::string& host, std::string& answer) {
     SessionTarget target;
     target.host = host;
     target.timeoutMs = timeoutMs_;
-    const bool got = session.Open(target) && session.Write(Query, Left(timeoutMs_, start)) &&
-                     session.Read(answer, std::max(1, Left(timeoutMs_, start)));
+    const bool got = session.Open(target) && session.Write(Query, RemainingMs(timeoutMs_, start)) &&
+                     session.Read(answer, std::max(1, RemainingMs(timeoutMs_, start)));
     Leave(&session, nullptr);
     return got;
 }
@@ -114,10 +110,10 @@ bool IdnAsker::AskRawSocket(const std::string& host, std::string& answer) {
     const unsigned start = GetTickCount();
     std::string why;
     bool got = channel.Connect(host, RawScpiPort, timeoutMs_, why) &&
-               channel.Send(Query, Left(timeoutMs_, start), why);
+               channel.Send(Query, RemainingMs(timeoutMs_, start), why);
     while (got && answer.find('\n') == std::string::npos && answer.size() < MaxName)
-        got = Left(timeoutMs_, start) > 0 &&
-              channel.Receive(answer, Left(timeoutMs_, start), why) == TcpChannel::Got::Bytes;
+        got = RemainingMs(timeoutMs_, start) > 0 &&
+              channel.Receive(answer, RemainingMs(timeoutMs_, start), why) == TcpChannel::Got::Bytes;
     Leave(nullptr, &channel);
     channel.Close();
     // A line, or as much of one as a name keeps.

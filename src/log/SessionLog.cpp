@@ -1,4 +1,5 @@
 #include "log/SessionLog.h"
+#include "text/TextFile.h"
 
 namespace {
 void AppendUtf8(std::string& utf8, const std::string& latin1) {
@@ -13,13 +14,6 @@ void AppendUtf8(std::string& utf8, const std::string& latin1) {
     }
 }
 } // namespace
-
-std::string Latin1ToUtf8(const std::string& latin1) {
-    std::string utf8;
-    utf8.reserve(latin1.size() + latin1.size() / 8);
-    AppendUtf8(utf8, latin1);
-    return utf8;
-}
 
 std::string SessionSeparator(const std::string& dateTime, const std::string& connection) {
     return "===== " + dateTime + " " + connection + " =====";

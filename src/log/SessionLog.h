@@ -11,9 +11,6 @@
 
 #include <string>
 
-// The UTF-8 form of Latin-1 text.
-std::string Latin1ToUtf8(const std::string& latin1);
-
 // The line that starts a session in the file: its date and time and the connection string.
 std::string SessionSeparator(const std::string& dateTime, const std::string& connection);
 

@@ -26,16 +26,6 @@ bool StartsWith(const std::string& text, const char* prefix) {
 int Clamped(int64_t value) {
     return static_cast<int>(std::clamp<int64_t>(value, 0, MaxExtent));
 }
-
-std::string Latin1CaptionToUtf8(const std::string& latin1) {
-    std::string utf8;
-    for (const char c : latin1) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x80) utf8 += static_cast<char>(0xC0 | (byte >> 6));
-        utf8 += static_cast<char>(byte >= 0x80 ? 0x80 | (byte & 0x3F) : byte);
-    }
-    return utf8;
-}
 } // namespace
 
 bool ReadButtonWidth(const std::string& line, unsigned& width) {
@@ -116,11 +106,7 @@ bool WriteBookmarkFile(const std::string& path, const std::vector<std::string>& 
 }
 
 std::string CaptionUtf8(const std::string& caption) {
-    uint32_t codePoint = 0;
-    for (size_t i = 0; i < caption.size();) {
-        if (!NextUtf8CodePoint(caption, i, codePoint)) return Latin1CaptionToUtf8(caption);
-    }
-    return caption;
+    return IsValidUtf8(caption) ? caption : Latin1ToUtf8(caption);
 }
 
 void BookmarkNumbers::Clear() {

@@ -37,28 +37,12 @@ bool NextUtf8CodePoint(const std::string& text, size_t& i, uint32_t& codePoint) 
     return true;
 }
 
-namespace {
-constexpr char ByteOrderMark[] = "\xEF\xBB\xBF";
-
 bool IsValidUtf8(const std::string& text) {
     uint32_t codePoint = 0;
     for (size_t i = 0; i < text.size();) {
         if (!NextUtf8CodePoint(text, i, codePoint)) return false;
     }
     return true;
-}
-
-// The Latin-1 form of a valid UTF-8 line, or the line unchanged when a character does not fit.
-std::string Utf8LineToLatin1(const std::string& line) {
-    std::string latin1;
-    latin1.reserve(line.size());
-    uint32_t codePoint = 0;
-    for (size_t i = 0; i < line.size();) {
-        NextUtf8CodePoint(line, i, codePoint);
-        if (codePoint > 0xFF) return line;
-        latin1 += static_cast<char>(codePoint);
-    }
-    return latin1;
 }
 
 std::string Latin1ToUtf8(const std::string& latin1) {
@@ -74,6 +58,22 @@ std::string Latin1ToUtf8(const std::string& latin1) {
         }
     }
     return utf8;
+}
+
+namespace {
+constexpr char ByteOrderMark[] = "\xEF\xBB\xBF";
+
+// The Latin-1 form of a valid UTF-8 line, or the line unchanged when a character does not fit.
+std::string Utf8LineToLatin1(const std::string& line) {
+    std::string latin1;
+    latin1.reserve(line.size());
+    uint32_t codePoint = 0;
+    for (size_t i = 0; i < line.size();) {
+        NextUtf8CodePoint(line, i, codePoint);
+        if (codePoint > 0xFF) return line;
+        latin1 += static_cast<char>(codePoint);
+    }
+    return latin1;
 }
 
 } // namespace

@@ -32,6 +32,10 @@ std::string JoinTextLines(const std::vector<std::string>& lines);
 // Reads one UTF-8 sequence at i < text.size() (moving i past it) as the standard allows it: no overlong
 // forms, no surrogates, nothing above U+10FFFF. False for anything else, i unchanged.
 bool NextUtf8CodePoint(const std::string& text, size_t& i, uint32_t& codePoint);
+// Whether text is UTF-8 as NextUtf8CodePoint reads it, from end to end.
+bool IsValidUtf8(const std::string& text);
+// The UTF-8 form of Latin-1 text, byte for byte.
+std::string Latin1ToUtf8(const std::string& latin1);
 
 // The first character beyond Latin-1 of a line kept as UTF-8; 0 when line holds none (it is then
 // Latin-1). A Latin-1 line that happens to spell such a character in UTF-8 ("Ä°") reads as one:

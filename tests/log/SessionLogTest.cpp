@@ -49,11 +49,6 @@ TEST(SessionLogTest, LinesAreAppendedAsUtf8WithCrLfAndReopeningNeverTruncates) {
                               "===== 2026-12-07 10:01:00 tcp:127.0.0.1:5025 =====\r\n");
 }
 
-TEST(SessionLogTest, Latin1BecomesUtf8ByteForByte) {
-    EXPECT_EQ(Latin1ToUtf8(std::string("a\x7f\x80\xff", 4)), std::string("a\x7f\xC2\x80\xC3\xBF"));
-    EXPECT_EQ(Latin1ToUtf8(""), "");
-}
-
 TEST(SessionLogTest, AFolderThatIsNotThereIsRefusedWithTheSystemsReason) {
     TempDir dir;
     SessionLog log;

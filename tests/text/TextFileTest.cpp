@@ -45,3 +45,8 @@ TEST(TextFile, ErrorTextsTellTheUnitsOwnCodes) {
     EXPECT_EQ(TextFileErrorText(TextFileNotRegular), "It is not a regular file.");
     EXPECT_EQ(TextFileErrorText(ENOENT), GetSystemErrorText(ENOENT));
 }
+
+TEST(TextFileTest, Latin1BecomesUtf8ByteForByte) {
+    EXPECT_EQ(Latin1ToUtf8(std::string("a\x7f\x80\xff", 4)), std::string("a\x7f\xC2\x80\xC3\xBF"));
+    EXPECT_EQ(Latin1ToUtf8(""), "");
+}
