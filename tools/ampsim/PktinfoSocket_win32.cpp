@@ -79,7 +79,9 @@ bool OpenPktinfoSocket(std::uint16_t port, IoHandle& socket, std::string& error)
 
 // A datagram longer than the buffer fails with WSAEMSGSIZE (and is gone).
 bool ReceiveArrival(IoHandle socket, std::size_t maxBytes, UdpArrival& arrival) {
-    const LPFN_WSARECVMSG receive = ReceiveFunction(Sock(socket));
+    // Every socket here is an IPv4 UDP socket of one provider, whose WSARecvMsg OpenPktinfoSocket
+    // checked: the pointer is looked up once, not per datagram.
+    static const LPFN_WSARECVMSG receive = ReceiveFunction(Sock(socket));
     if (!receive) return false;
     for (;;) {
         arrival.data.resize(maxBytes);
